@@ -1,0 +1,62 @@
+// The product key shared by every deliverable: value names, buffer limits and the
+// small helpers that open the key for one value, read or write it, and close it again.
+// Each deliverable compiles product_key.cpp in; nothing is cached between reads.
+#pragma once
+
+#include <windows.h>
+
+#define PRODUCT_KEY_PATH   L"SOFTWARE\\KORVALE\\Portgate"
+// The diagnostic log path is read through the ANSI API; registry names ignore case.
+#define PRODUCT_KEY_PATH_A "SOFTWARE\\Korvale\\Portgate"
+
+// Subkeys of the product key.
+#define SUBKEY_GROUP_LIST  L"GroupList"
+#define SUBKEY_DOMAIN_LIST L"DomainList"
+
+// Configuration values (written by the configuration tool).
+#define VALUE_VLAN_LOGON_SERVER        L"VLANLogonServer"        // REG_SZ, 255 chars
+#define VALUE_VLAN_LOGON_PORT          L"VLANLogonPort"          // REG_DWORD
+#define VALUE_VLAN_LOGOFF_SERVER       L"VLANLogoffServer"       // REG_SZ, 255 chars
+#define VALUE_VLAN_LOGOFF_PORT         L"VLANLogoffPort"         // REG_DWORD
+#define VALUE_ENABLE_DHCP              L"EnableDHCP"             // REG_DWORD, 0/1
+#define VALUE_NOT_FIND_DOMAIN          L"NotFindDomain"          // REG_DWORD, 0/1
+#define VALUE_WAIT_IP_RENEW            L"WaitIpRenew"            // REG_DWORD, seconds
+#define VALUE_WAIT_FIND_DOMAIN         L"WaitFindDomain"         // REG_DWORD, seconds
+#define VALUE_LOGON_IMAGE              L"LogonImage"             // REG_SZ, 259 chars
+#define VALUE_MULTI_INTERFACE_CHECK    L"MultiInterfaceCheck"    // REG_DWORD, 0/1
+#define VALUE_MULTI_INTERFACE_MESSAGE  L"MultiInterfaceMessage"  // REG_SZ, "\n" encoded
+#define VALUE_LOG_FILE_A               "LogFile"                 // REG_SZ, any length
+
+// State values (written only by the service).
+#define VALUE_VLAN_LOGON           L"VLANLogon"          // REG_DWORD, 2 on / 1 off
+#define VALUE_GROUP_NUMBER         L"GroupNumber"        // REG_DWORD, signed
+#define VALUE_LOGON_DATE           L"LogonDate"          // REG_DWORD, Unix seconds
+#define VALUE_DEFAULT_USER_NAME    L"DefaultUserName"    // REG_SZ
+#define VALUE_DEFAULT_DOMAIN_NAME  L"DefaultDomainName"  // REG_SZ
+
+enum {
+    VLAN_LOGON_STATE_OFF = 1,
+    VLAN_LOGON_STATE_ON = 2,
+};
+
+// Buffer sizes in UTF-16 units, terminator included.
+enum {
+    CONFIG_TEXT_CHARS = 260,
+    CONFIG_SERVER_CHARS = 256,
+};
+
+// Every reader presets its result to 0 or empty, so a missing key or value reads as
+// that. subkey may be NULL for the product key itself. The return value is the
+// registry result for callers that must tell "missing" from "stored as 0".
+LONG ReadConfigDword(LPCWSTR subkey, LPCWSTR name, DWORD *value);
+// Reads into a zero-filled buffer of `chars` units and accepts the data with or
+// without a stored terminator; data that would leave no room for one is refused
+// and reads as empty.
+LONG ReadConfigString(LPCWSTR subkey, LPCWSTR name, LPWSTR buffer, DWORD chars);
+
+// Writers open an existing key with KEY_ALL_ACCESS; with create set they create
+// the key (and its parents) first. Strings are stored without a terminator when
+// withTerminator is FALSE (the service's habit) and with one otherwise.
+LONG WriteConfigDword(LPCWSTR subkey, LPCWSTR name, DWORD value, BOOL create);
+LONG WriteConfigString(LPCWSTR subkey, LPCWSTR name, LPCWSTR text,
+                       BOOL withTerminator, BOOL create);
