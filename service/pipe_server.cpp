@@ -1,0 +1,288 @@
+// The named-pipe command server: one instance, one request and one reply per connection,
+// each request dispatched to an operation that runs as a modal, never-shown dialog.
+#include "wardhost.h"
+#include "../resources/wardhost_res.h"
+
+#include <sddl.h>
+#include <stdarg.h>
+
+WCHAR ResultMessage[RESULT_MESSAGE_CHARS];
+
+// A client that connects and then stalls must not hold the only instance for long.
+static const DWORD PIPE_IO_TIMEOUT_MS = 5000;
+
+// Local accounts (the logon screen runs as SYSTEM, users are authenticated) get generic
+// read and write, which is what CallNamedPipeW opens with; only SYSTEM and Administrators
+// get WRITE_DAC and WRITE_OWNER. Generic write includes the right to create an instance,
+// but the one-instance limit refuses any second instance while the service holds the
+// pipe. Network logons are denied outright.
+static const WCHAR PIPE_SDDL[] =
+    L"D:P(D;;GA;;;NU)(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x0012019f;;;AU)";
+
+// Indexed by CommandId. A NULL procedure means the operation is not available and the
+// request is answered "NG" without running anything.
+static const struct {
+    LPCWSTR word;
+    DLGPROC procedure;
+} COMMANDS[] = {
+    {L"logon", NULL},
+    {L"logoff", NULL},
+    {L"iprenew", NULL},
+    {L"finddomain", NULL},
+};
+
+enum WaitOutcome { IO_COMPLETED, IO_STOPPED, IO_TIMED_OUT };
+
+void SetResultMessage(LPCWSTR text)
+{
+    lstrcpynW(ResultMessage, text, ARRAYSIZE(ResultMessage));
+}
+
+void LoadResultMessage(UINT id, ...)
+{
+    WCHAR format[RESULT_MESSAGE_CHARS];
+    if (LoadStringW(GetModuleHandleW(NULL), id, format, ARRAYSIZE(format)) <= 0)
+        format[0] = L'\0';
+    // wvsprintfW never writes more than 1024 units.
+    WCHAR text[1025];
+    va_list args;
+    va_start(args, id);
+    wvsprintfW(text, format, args);
+    va_end(args);
+    SetResultMessage(text);
+}
+
+int FormatReply(INT_PTR result, LPWSTR reply, int replyChars)
+{
+    // The clients read at most 520 bytes: a long message is shortened to fit.
+    int room = replyChars - 1;
+    if (room > REQUEST_MAX_CHARS + 1)
+        room = REQUEST_MAX_CHARS + 1;
+    if (room < 2)
+        return 0;
+    lstrcpyW(reply, result == OPERATION_SUCCESS ? L"OK" : L"NG");
+    lstrcpynW(reply + 2, ResultMessage, room - 2 + 1);
+    return lstrlenW(reply);
+}
+
+INT_PTR RunOperationWindow(DLGPROC procedure, LPARAM parameter)
+{
+    return DialogBoxParamW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDD_OPERATION),
+                           /*owner*/ NULL, procedure, parameter);
+}
+
+// Blank-delimited tokens, cut out in place; a run of blanks is one delimiter.
+static LPWSTR NextToken(LPWSTR *cursor)
+{
+    LPWSTR p = *cursor;
+    while (*p == L' ')
+        p++;
+    if (*p == L'\0') {
+        *cursor = p;
+        return NULL;
+    }
+    LPWSTR start = p;
+    while (*p != L'\0' && *p != L' ')
+        p++;
+    if (*p != L'\0')
+        *p++ = L'\0';
+    *cursor = p;
+    return start;
+}
+
+CommandId ParseRequest(LPWSTR request, LogonRequest *logon)
+{
+    logon->userName = logon->password = logon->domain = NULL;
+    LPWSTR cursor = request;
+    LPWSTR word = NextToken(&cursor);
+    if (word == NULL)
+        return COMMAND_UNKNOWN;
+    for (int id = 0; id < (int)ARRAYSIZE(COMMANDS); id++) {
+        if (CompareStringOrdinal(word, -1, COMMANDS[id].word, -1, /*ignoreCase*/ TRUE) !=
+            CSTR_EQUAL)
+            continue;
+        if (id == COMMAND_LOGON) {
+            logon->userName = NextToken(&cursor);
+            logon->password = NextToken(&cursor);
+            logon->domain = NextToken(&cursor);
+        }
+        return static_cast<CommandId>(id);
+    }
+    return COMMAND_UNKNOWN;
+}
+
+INT_PTR PipeCommandDispatch(LPWSTR request)
+{
+    SetResultMessage(L"");
+    LogonRequest logon;
+    CommandId id = ParseRequest(request, &logon);
+    if (id == COMMAND_UNKNOWN || COMMANDS[id].procedure == NULL)
+        return OPERATION_FAILURE;
+    // Every operation but logon gets an all-null request.
+    INT_PTR result = RunOperationWindow(COMMANDS[id].procedure, reinterpret_cast<LPARAM>(&logon));
+    return result == OPERATION_SUCCESS ? OPERATION_SUCCESS : OPERATION_FAILURE;
+}
+
+// Waits for the overlapped operation in `overlapped`. On a stop or a time-out the I/O is
+// cancelled and waited for, so that no buffer is written after the caller moves on.
+static WaitOutcome WaitForPipeIo(HANDLE pipe, OVERLAPPED *overlapped, DWORD timeout)
+{
+    HANDLE events[2] = {g_stopEvent, overlapped->hEvent};
+    DWORD wait = WaitForMultipleObjects(2, events, FALSE, timeout);
+    if (wait == WAIT_OBJECT_0 + 1)
+        return IO_COMPLETED;
+    CancelIo(pipe);
+    DWORD ignored;
+    GetOverlappedResult(pipe, overlapped, &ignored, TRUE);
+    return wait == WAIT_TIMEOUT ? IO_TIMED_OUT : IO_STOPPED;
+}
+
+static void StartOverlapped(OVERLAPPED *overlapped, HANDLE ioEvent)
+{
+    ZeroMemory(overlapped, sizeof(*overlapped));
+    overlapped->hEvent = ioEvent;
+    ResetEvent(ioEvent);
+}
+
+// Reads one request message into request (PIPE_BUFFER_BYTES + one spare unit, zeroed).
+// *valid is FALSE for a message that can't be a request: longer than REQUEST_MAX_CHARS
+// (the rest is read and discarded so the reply is not mistaken for part of it) or of an
+// odd byte count.
+static WaitOutcome ReadRequest(HANDLE pipe, HANDLE ioEvent, LPWSTR request, BOOL *valid)
+{
+    OVERLAPPED overlapped;
+    DWORD bytes = 0;
+    BYTE *buffer = reinterpret_cast<BYTE *>(request);
+    *valid = TRUE;
+    ZeroMemory(request, PIPE_BUFFER_BYTES + sizeof(WCHAR));
+    StartOverlapped(&overlapped, ioEvent);
+    if (!ReadFile(pipe, buffer, PIPE_BUFFER_BYTES, NULL, &overlapped) &&
+        GetLastError() == ERROR_IO_PENDING) {
+        WaitOutcome outcome = WaitForPipeIo(pipe, &overlapped, PIPE_IO_TIMEOUT_MS);
+        if (outcome != IO_COMPLETED)
+            return outcome;
+    }
+    BOOL done = GetOverlappedResult(pipe, &overlapped, &bytes, FALSE);
+    DWORD error = done ? ERROR_SUCCESS : GetLastError();
+    if (!done && error != ERROR_MORE_DATA) {
+        // Unreadable: the empty buffer counts as an unknown request.
+        ZeroMemory(request, PIPE_BUFFER_BYTES + sizeof(WCHAR));
+        return IO_COMPLETED;
+    }
+    while (!done && error == ERROR_MORE_DATA) {
+        *valid = FALSE;
+        BYTE discard[PIPE_BUFFER_BYTES];
+        StartOverlapped(&overlapped, ioEvent);
+        if (!ReadFile(pipe, discard, sizeof(discard), NULL, &overlapped) &&
+            GetLastError() == ERROR_IO_PENDING) {
+            WaitOutcome outcome = WaitForPipeIo(pipe, &overlapped, PIPE_IO_TIMEOUT_MS);
+            if (outcome != IO_COMPLETED)
+                return outcome;
+        }
+        done = GetOverlappedResult(pipe, &overlapped, &bytes, FALSE);
+        error = done ? ERROR_SUCCESS : GetLastError();
+    }
+    // A full buffer is a request only when its last unit is a terminator.
+    if (bytes % sizeof(WCHAR) != 0 ||
+        (bytes == PIPE_BUFFER_BYTES && request[REQUEST_MAX_CHARS] != L'\0'))
+        *valid = FALSE;
+    if (!*valid)
+        ZeroMemory(request, PIPE_BUFFER_BYTES + sizeof(WCHAR));
+    return IO_COMPLETED;
+}
+
+static WaitOutcome WriteReply(HANDLE pipe, HANDLE ioEvent, LPCWSTR reply, int chars)
+{
+    OVERLAPPED overlapped;
+    StartOverlapped(&overlapped, ioEvent);
+    if (!WriteFile(pipe, reply, chars * sizeof(WCHAR), NULL, &overlapped) &&
+        GetLastError() == ERROR_IO_PENDING)
+        return WaitForPipeIo(pipe, &overlapped, PIPE_IO_TIMEOUT_MS);
+    return IO_COMPLETED;
+}
+
+// Serves one client from connect to disconnect; FALSE when the server must stop.
+static BOOL ServeOneClient(HANDLE pipe, HANDLE ioEvent)
+{
+    OVERLAPPED overlapped;
+    StartOverlapped(&overlapped, ioEvent);
+    // A client that connected before this call makes it fail with ERROR_PIPE_CONNECTED,
+    // which goes straight on to the read like any other immediate outcome.
+    if (!ConnectNamedPipe(pipe, &overlapped) && GetLastError() == ERROR_IO_PENDING) {
+        if (WaitForPipeIo(pipe, &overlapped, INFINITE) != IO_COMPLETED)
+            return FALSE;
+    }
+
+    WCHAR request[PIPE_BUFFER_BYTES / sizeof(WCHAR) + 1];
+    BOOL valid;
+    WaitOutcome outcome = ReadRequest(pipe, ioEvent, request, &valid);
+    if (outcome == IO_STOPPED)
+        return FALSE;
+    if (outcome == IO_COMPLETED) {
+        INT_PTR result = OPERATION_FAILURE;
+        if (valid) {
+            result = PipeCommandDispatch(request);
+        } else {
+            SetResultMessage(L"");
+        }
+        SecureZeroMemory(request, sizeof(request));  // it may have carried a password
+        WCHAR reply[REQUEST_MAX_CHARS + 2];
+        int chars = FormatReply(result, reply, ARRAYSIZE(reply));
+        if (WriteReply(pipe, ioEvent, reply, chars) == IO_STOPPED) {
+            DisconnectNamedPipe(pipe);
+            return FALSE;
+        }
+    }
+    DisconnectNamedPipe(pipe);
+    return TRUE;
+}
+
+void PipeServerRun(DWORD argc, LPWSTR *argv)
+{
+    (void)argc;
+    (void)argv;
+    HANDLE ioEvent = NULL;
+    HANDLE pipe = INVALID_HANDLE_VALUE;
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+
+    if (!ReportServiceStatus(SERVICE_START_PENDING, 0, 3000))
+        goto cleanup;
+    g_stopEvent = CreateEventW(NULL, /*manualReset*/ TRUE, /*initialState*/ FALSE, NULL);
+    if (g_stopEvent == NULL)
+        goto cleanup;
+    ioEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (ioEvent == NULL)
+        goto cleanup;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(PIPE_SDDL, SDDL_REVISION_1,
+                                                              &descriptor, NULL))
+        goto cleanup;
+    {
+        SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor,
+                                          /*inheritHandle*/ TRUE};
+        pipe = CreateNamedPipeW(PIPE_NAME_W, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT |
+                                    PIPE_REJECT_REMOTE_CLIENTS,
+                                /*maxInstances*/ 1, /*outBuffer*/ 260, /*inBuffer*/ 260,
+                                /*defaultTimeout*/ 1000, &attributes);
+    }
+    if (pipe == INVALID_HANDLE_VALUE)
+        goto cleanup;
+    if (!ReportServiceStatus(SERVICE_RUNNING, 0, 0))
+        goto cleanup;
+
+    while (ServeOneClient(pipe, ioEvent)) {
+    }
+
+cleanup:
+    if (pipe != INVALID_HANDLE_VALUE)
+        CloseHandle(pipe);
+    if (g_stopEvent != NULL) {
+        HANDLE stopEvent = g_stopEvent;
+        g_stopEvent = NULL;
+        CloseHandle(stopEvent);
+    }
+    if (ioEvent != NULL)
+        CloseHandle(ioEvent);
+    if (descriptor != NULL)
+        LocalFree(descriptor);
+}
