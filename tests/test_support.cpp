@@ -1,0 +1,334 @@
+// Helpers shared by the tests; see test_support.h.
+#include "test_support.h"
+
+#include <shellapi.h>
+#include <stdio.h>
+#include <vector>
+
+namespace test {
+
+static const wchar_t PRODUCT_KEY[] = L"SOFTWARE\\KORVALE\\Portgate";
+static const wchar_t SERVICE_NAME[] = L"wardhost";
+static const wchar_t PIPE_NAME[] = L"\\\\.\\pipe\\wardhost";
+
+std::wstring BinaryDir()
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+    std::wstring dir(path, length);
+    return dir.substr(0, dir.find_last_of(L"\\/"));
+}
+
+std::wstring BinaryPath(const wchar_t *fileName)
+{
+    return BinaryDir() + L"\\" + fileName;
+}
+
+ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
+{
+    ProcessResult result;
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
+    HANDLE readEnd, writeEnd;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+        return result;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION process = {};
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    result.started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL,
+                                    &startup, &process) != FALSE;
+    CloseHandle(writeEnd);
+    if (!result.started) {
+        CloseHandle(readEnd);
+        return result;
+    }
+    // The pipe closes when the child ends, so reading to the end also waits for it.
+    char buffer[4096];
+    DWORD bytes;
+    DWORD deadline = GetTickCount() + timeoutMs;
+    while (ReadFile(readEnd, buffer, sizeof(buffer), &bytes, NULL) && bytes > 0) {
+        result.output.append(buffer, bytes);
+        if ((LONG)(GetTickCount() - deadline) > 0)
+            break;
+    }
+    DWORD remaining = (LONG)(deadline - GetTickCount()) > 0 ? deadline - GetTickCount() : 0;
+    result.finished = WaitForSingleObject(process.hProcess, remaining) == WAIT_OBJECT_0;
+    if (!result.finished)
+        TerminateProcess(process.hProcess, 1);
+    GetExitCodeProcess(process.hProcess, &result.exitCode);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    CloseHandle(readEnd);
+    return result;
+}
+
+static SC_HANDLE OpenWardhost(DWORD access, SC_HANDLE *manager)
+{
+    *manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (*manager == NULL)
+        return NULL;
+    SC_HANDLE service = OpenServiceW(*manager, SERVICE_NAME, access);
+    if (service == NULL) {
+        CloseServiceHandle(*manager);
+        *manager = NULL;
+    }
+    return service;
+}
+
+bool IsServiceInstalled()
+{
+    SC_HANDLE manager;
+    SC_HANDLE service = OpenWardhost(SERVICE_QUERY_STATUS, &manager);
+    if (service == NULL)
+        return false;
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return true;
+}
+
+bool InstallService()
+{
+    RunProcess(L"\"" + BinaryPath(L"wardhost.exe") + L"\" -install");
+    return IsServiceInstalled();
+}
+
+DWORD ServiceState()
+{
+    SC_HANDLE manager;
+    SC_HANDLE service = OpenWardhost(SERVICE_QUERY_STATUS, &manager);
+    if (service == NULL)
+        return 0;
+    SERVICE_STATUS status = {};
+    BOOL ok = QueryServiceStatus(service, &status);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return ok ? status.dwCurrentState : 0;
+}
+
+DWORD ServiceProcessId()
+{
+    SC_HANDLE manager;
+    SC_HANDLE service = OpenWardhost(SERVICE_QUERY_STATUS, &manager);
+    if (service == NULL)
+        return 0;
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed;
+    BOOL ok = QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
+                                   reinterpret_cast<BYTE *>(&status), sizeof(status), &needed);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return ok ? status.dwProcessId : 0;
+}
+
+bool WaitForServiceState(DWORD state, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (ServiceState() == state)
+            return true;
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(20);
+    }
+}
+
+bool StartService()
+{
+    SC_HANDLE manager;
+    SC_HANDLE service = OpenWardhost(SERVICE_START, &manager);
+    if (service == NULL)
+        return false;
+    BOOL ok = StartServiceW(service, 0, NULL);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    if (!ok && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
+        return false;
+    if (!WaitForServiceState(SERVICE_RUNNING, 20000))
+        return false;
+    return WaitNamedPipeW(PIPE_NAME, 10000) != FALSE;
+}
+
+bool StopService()
+{
+    SC_HANDLE manager;
+    SC_HANDLE service = OpenWardhost(SERVICE_STOP | SERVICE_QUERY_STATUS, &manager);
+    if (service == NULL)
+        return false;
+    SERVICE_STATUS status;
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return WaitForServiceState(SERVICE_STOPPED, 60000);
+}
+
+void UninstallService()
+{
+    if (!IsServiceInstalled())
+        return;
+    DWORD state = ServiceState();
+    if (state != SERVICE_STOPPED && state != 0)
+        StopService();
+    SC_HANDLE manager;
+    SC_HANDLE service = OpenWardhost(DELETE, &manager);
+    if (service != NULL) {
+        DeleteService(service);
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+    }
+    // Deletion completes once the last handle is gone.
+    DWORD start = GetTickCount();
+    while (IsServiceInstalled() && GetTickCount() - start < 10000)
+        Sleep(20);
+}
+
+bool CallPipeRaw(const void *request, DWORD bytes, std::wstring *reply, DWORD *error,
+                 DWORD timeout)
+{
+    wchar_t buffer[261] = {};
+    DWORD read = 0;
+    SetLastError(0xdeadbeef);
+    if (!CallNamedPipeW(PIPE_NAME, const_cast<void *>(request), bytes, buffer, 520, &read,
+                        timeout)) {
+        *error = GetLastError();
+        return false;
+    }
+    *error = 0;
+    reply->assign(buffer, read / sizeof(wchar_t));
+    if (read % sizeof(wchar_t) != 0)
+        reply->push_back(L'\xfffd');  // an odd byte count is itself a fault to report
+    return true;
+}
+
+std::wstring CallPipe(const std::wstring &request)
+{
+    std::wstring reply;
+    DWORD error;
+    if (!CallPipeRaw(request.data(), (DWORD)(request.size() * sizeof(wchar_t)), &reply, &error))
+        return L"<error " + std::to_wstring(error) + L">";
+    return reply;
+}
+
+void ClearProductKey()
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
+}
+
+static std::wstring KeyPath(const wchar_t *subkey)
+{
+    std::wstring path = PRODUCT_KEY;
+    if (subkey != NULL && *subkey != L'\0')
+        path += std::wstring(L"\\") + subkey;
+    return path;
+}
+
+void SetConfigString(const wchar_t *subkey, const wchar_t *name, const std::wstring &value)
+{
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, KeyPath(subkey).c_str(), name, REG_SZ, value.c_str(),
+                    (DWORD)((value.size() + 1) * sizeof(wchar_t)));
+}
+
+void SetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD value)
+{
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, KeyPath(subkey).c_str(), name, REG_DWORD, &value,
+                    sizeof(value));
+}
+
+void SetConfigStringA(const char *name, const std::string &value)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KORVALE\\Portgate", 0, NULL, 0,
+                        KEY_ALL_ACCESS, NULL, &key, NULL) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+                   (DWORD)value.size() + 1);
+    RegCloseKey(key);
+}
+
+bool GetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD *value)
+{
+    DWORD size = sizeof(*value);
+    return RegGetValueW(HKEY_LOCAL_MACHINE, KeyPath(subkey).c_str(), name, RRF_RT_REG_DWORD,
+                        NULL, value, &size) == ERROR_SUCCESS;
+}
+
+bool GetConfigString(const wchar_t *subkey, const wchar_t *name, std::wstring *value)
+{
+    wchar_t buffer[1024] = {};
+    DWORD size = sizeof(buffer) - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, KeyPath(subkey).c_str(), name,
+                     RRF_RT_REG_SZ | RRF_NOEXPAND, NULL, buffer, &size) != ERROR_SUCCESS)
+        return false;
+    *value = buffer;
+    return true;
+}
+
+std::wstring MakeTempDir(const wchar_t *prefix)
+{
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    for (unsigned attempt = 0;; attempt++) {
+        std::wstring dir = std::wstring(base) + prefix + L"-" +
+                           std::to_wstring(GetCurrentProcessId()) + L"-" +
+                           std::to_wstring(attempt);
+        if (CreateDirectoryW(dir.c_str(), NULL))
+            return dir;
+    }
+}
+
+void RemoveTree(const std::wstring &path)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            std::wstring child = path + L"\\" + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(child);
+            else
+                DeleteFileW(child.c_str());
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+std::string ReadFileBytes(const std::wstring &path)
+{
+    std::string data;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return data;
+    char buffer[4096];
+    DWORD bytes;
+    while (ReadFile(file, buffer, sizeof(buffer), &bytes, NULL) && bytes > 0)
+        data.append(buffer, bytes);
+    CloseHandle(file);
+    return data;
+}
+
+bool FileExists(const std::wstring &path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string Narrow(const std::wstring &text)
+{
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), NULL, 0, NULL, NULL);
+    std::string result(bytes, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &result[0], bytes, NULL, NULL);
+    return result;
+}
+
+}  // namespace test

@@ -1,0 +1,56 @@
+// Helpers shared by the tests: child processes with captured output, the wardhost
+// service under the service control manager, pipe calls and the product key.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <string>
+
+namespace test {
+
+// Folder of the running test program; every built program lies beside it.
+std::wstring BinaryDir();
+std::wstring BinaryPath(const wchar_t *fileName);
+
+struct ProcessResult {
+    bool started = false;
+    bool finished = false;
+    DWORD exitCode = 0;
+    std::string output;  // standard output and standard error, as written
+};
+// Runs commandLine with standard output captured, waiting at most timeoutMs.
+ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs = 30000);
+
+// wardhost under the service control manager of the test prefix.
+bool InstallService();       // "wardhost.exe -install"; true when installed afterwards
+void UninstallService();     // stops and deletes it if present, waits until it is gone
+bool IsServiceInstalled();
+bool StartService();         // starts it and waits for RUNNING and a listening pipe
+bool StopService();          // sends stop and waits for STOPPED
+DWORD ServiceState();        // 0 when it can't be queried
+DWORD ServiceProcessId();
+bool WaitForServiceState(DWORD state, DWORD timeoutMs);
+
+// One CallNamedPipeW transaction with raw request bytes; false with *error set on failure.
+bool CallPipeRaw(const void *request, DWORD bytes, std::wstring *reply, DWORD *error,
+                 DWORD timeout = NMPWAIT_NOWAIT);
+// The usual client call; returns the reply, or "<error N>" when the call fails.
+std::wstring CallPipe(const std::wstring &request);
+
+// The product key of the test prefix.
+void ClearProductKey();  // deletes the whole key with its subkeys
+void SetConfigString(const wchar_t *subkey, const wchar_t *name, const std::wstring &value);
+void SetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD value);
+void SetConfigStringA(const char *name, const std::string &value);
+bool GetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD *value);
+bool GetConfigString(const wchar_t *subkey, const wchar_t *name, std::wstring *value);
+
+// A fresh empty folder under the test prefix's temporary folder.
+std::wstring MakeTempDir(const wchar_t *prefix);
+void RemoveTree(const std::wstring &path);
+std::string ReadFileBytes(const std::wstring &path);
+bool FileExists(const std::wstring &path);
+std::string Narrow(const std::wstring &text);
+
+}  // namespace test

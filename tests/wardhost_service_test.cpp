@@ -1,0 +1,356 @@
+// The real wardhost.exe under the service control manager of the test prefix: console
+// switches, status sequence, the pipe's request and reply bytes, the diagnostic log,
+// stalled clients and a run of malformed requests.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <aclapi.h>
+#include <psapi.h>
+#include <sddl.h>
+
+#include <algorithm>
+#include <random>
+#include <regex>
+
+namespace {
+
+const wchar_t PIPE_NAME[] = L"\\\\.\\pipe\\wardhost";
+
+std::string Wardhost(const std::wstring &arguments)
+{
+    test::ProcessResult result =
+        test::RunProcess(L"\"" + test::BinaryPath(L"wardhost.exe") + L"\" " + arguments);
+    EXPECT_TRUE(result.started);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(0u, result.exitCode);
+    // Text-mode output: compare without the carriage returns.
+    result.output.erase(std::remove(result.output.begin(), result.output.end(), '\r'),
+                        result.output.end());
+    return result.output;
+}
+
+class ServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::UninstallService();
+        test::ClearProductKey();
+    }
+    void TearDown() override
+    {
+        test::UninstallService();
+        test::ClearProductKey();
+    }
+    void InstallAndStart()
+    {
+        ASSERT_TRUE(test::InstallService());
+        ASSERT_TRUE(test::StartService());
+    }
+};
+
+// ---- console switches
+
+TEST_F(ServiceTest, SwitchWordsInEveryRecognisedSpelling)
+{
+    const wchar_t *installs[] = {L"-install", L"-INSTALL", L"/Install"};
+    for (const wchar_t *word : installs) {
+        EXPECT_EQ("Portgate for Vista Service installed.\n", Wardhost(word)) << test::Narrow(word);
+        EXPECT_TRUE(test::IsServiceInstalled());
+        EXPECT_EQ("Portgate for Vista Service uninstalled.\n", Wardhost(L"/uninstall"));
+        test::UninstallService();  // waits until the deletion has completed
+        EXPECT_FALSE(test::IsServiceInstalled());
+    }
+    EXPECT_EQ("Portgate for Vista Service installed.\n", Wardhost(L"-install"));
+    EXPECT_EQ("CreateService failed - 1073\n", Wardhost(L"-install"));
+    // Further arguments are never looked at.
+    EXPECT_EQ("Portgate for Vista Service uninstalled.\n", Wardhost(L"-UnInstall extra words"));
+}
+
+TEST_F(ServiceTest, UnrecognisedSwitchesStartTheDispatcher)
+{
+    const wchar_t *words[] = {L"install", L"--install", L"-install1", L"-instal",
+                              L"/uninstal", L"uninstall", L"-", L""};
+    for (const wchar_t *word : words) {
+        EXPECT_EQ("StartServiceCtrlDispatcher failed - 1063\n", Wardhost(word))
+            << "argument \"" << test::Narrow(word) << "\"";
+    }
+    EXPECT_FALSE(test::IsServiceInstalled());
+}
+
+TEST_F(ServiceTest, UninstallWhileRunningStoppedAndAbsent)
+{
+    EXPECT_EQ("OpenService failed - 1060\n", Wardhost(L"-uninstall"));
+
+    ASSERT_TRUE(test::InstallService());
+    EXPECT_EQ("Portgate for Vista Service uninstalled.\n", Wardhost(L"-uninstall"));
+    test::UninstallService();
+
+    InstallAndStart();
+    std::string output = Wardhost(L"-uninstall");
+    std::regex expected("Stopping Portgate for Vista Service\\.\\.*\n"
+                        "Portgate for Vista Service stopped\\.\n"
+                        "Portgate for Vista Service uninstalled\\.\n");
+    EXPECT_TRUE(std::regex_match(output, expected)) << output;
+}
+
+// ---- service control manager
+
+TEST_F(ServiceTest, StatusSequenceInterrogateAndStop)
+{
+    ASSERT_TRUE(test::InstallService());
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(manager, L"wardhost", SERVICE_ALL_ACCESS);
+    ASSERT_NE(nullptr, service);
+    ASSERT_TRUE(StartServiceW(service, 0, NULL));
+
+    // Every status seen on the way up must be one the service reports.
+    SERVICE_STATUS status;
+    DWORD start = GetTickCount();
+    for (;;) {
+        ASSERT_TRUE(QueryServiceStatus(service, &status));
+        if (status.dwCurrentState == SERVICE_RUNNING)
+            break;
+        ASSERT_EQ((DWORD)SERVICE_START_PENDING, status.dwCurrentState);
+        EXPECT_EQ(0u, status.dwControlsAccepted);
+        if (status.dwCheckPoint != 0) {  // 0 only before the first report
+            EXPECT_LE(status.dwCheckPoint, 2u);
+            EXPECT_EQ(3000u, status.dwWaitHint);
+        }
+        ASSERT_LT(GetTickCount() - start, 20000u);
+        Sleep(5);
+    }
+    EXPECT_EQ(0u, status.dwCheckPoint);
+    EXPECT_EQ(0u, status.dwWaitHint);
+    EXPECT_EQ((DWORD)SERVICE_ACCEPT_STOP, status.dwControlsAccepted);
+    EXPECT_EQ((DWORD)SERVICE_WIN32_OWN_PROCESS, status.dwServiceType);
+
+    ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_INTERROGATE, &status));
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, status.dwCurrentState);
+    EXPECT_EQ(0u, status.dwCheckPoint);
+    EXPECT_EQ((DWORD)SERVICE_ACCEPT_STOP, status.dwControlsAccepted);
+    ASSERT_TRUE(WaitNamedPipeW(PIPE_NAME, 5000));
+    EXPECT_EQ(L"NG", test::CallPipe(L"ping"));
+
+    ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    if (status.dwCurrentState == SERVICE_STOP_PENDING) {
+        EXPECT_EQ(3u, status.dwCheckPoint);  // the counter goes on after the two starts
+        EXPECT_EQ(0u, status.dwWaitHint);
+    } else {
+        EXPECT_EQ((DWORD)SERVICE_STOPPED, status.dwCurrentState);
+    }
+    ASSERT_TRUE(test::WaitForServiceState(SERVICE_STOPPED, 20000));
+    ASSERT_TRUE(QueryServiceStatus(service, &status));
+    EXPECT_EQ(0u, status.dwCheckPoint);
+    EXPECT_EQ(0u, status.dwWin32ExitCode);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+}
+
+// ---- pipe grammar and replies
+
+TEST_F(ServiceTest, RepliesAreExactBytes)
+{
+    InstallAndStart();
+    struct {
+        std::wstring request;
+        const wchar_t *reply;
+    } cases[] = {
+        {L"", L"NG"},
+        {L"   ", L"NG"},
+        {L"hello world", L"NG"},
+        {L"logon\talice secret CORP", L"NG"},
+        {std::wstring(L"finddomain\0", 11), L"NG"},  // a trailing terminator is harmless
+        {std::wstring(L"\0logon", 6), L"NG"},        // the text ends at the first NUL
+        {std::wstring(259, L'x'), L"NG"},
+        {std::wstring(300, L'x'), L"NG"},
+        {L"logon " + std::wstring(400, L'a'), L"NG"},
+    };
+    for (const auto &c : cases) {
+        std::wstring reply;
+        DWORD error;
+        ASSERT_TRUE(test::CallPipeRaw(c.request.data(), (DWORD)(c.request.size() * 2), &reply,
+                                      &error, 5000))
+            << "error " << error << " for a request of " << c.request.size() << " units";
+        EXPECT_EQ(std::wstring(c.reply), reply) << "request of " << c.request.size() << " units";
+    }
+    // Odd byte counts are refused, not half-read.
+    std::wstring reply;
+    DWORD error;
+    ASSERT_TRUE(test::CallPipeRaw("logon a b c", 11, &reply, &error, 5000));
+    EXPECT_EQ(L"NG", reply);
+}
+
+TEST_F(ServiceTest, PipeRefusesSecurityChangesByOrdinaryAccounts)
+{
+    InstallAndStart();
+    HANDLE pipe = CreateFileW(PIPE_NAME, GENERIC_READ | GENERIC_WRITE | READ_CONTROL, 0, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe) << GetLastError();
+    PACL dacl = NULL;
+    PSECURITY_DESCRIPTOR descriptor = NULL;
+    DWORD rc = GetSecurityInfo(pipe, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL,
+                               &dacl, NULL, &descriptor);
+    CloseHandle(pipe);
+    ASSERT_EQ(0u, rc);
+    ASSERT_NE(nullptr, dacl) << "a null DACL lets every account rewrite the pipe's security";
+    bool networkDenied = false, usersCanWrite = false;
+    for (WORD i = 0; i < dacl->AceCount; i++) {
+        ACE_HEADER *header;
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void **>(&header)));
+        ACCESS_MASK mask = reinterpret_cast<ACCESS_ALLOWED_ACE *>(header)->Mask;
+        PSID sid = &reinterpret_cast<ACCESS_ALLOWED_ACE *>(header)->SidStart;
+        LPWSTR text = NULL;
+        ConvertSidToStringSidW(sid, &text);
+        std::wstring name = text ? text : L"";
+        LocalFree(text);
+        if (header->AceType == ACCESS_DENIED_ACE_TYPE && name == L"S-1-5-2")
+            networkDenied = true;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE)
+            continue;
+        if (name == L"S-1-5-18" || name == L"S-1-5-32-544")
+            continue;
+        EXPECT_EQ(0u, mask & (WRITE_DAC | WRITE_OWNER)) << test::Narrow(name);
+        if (name == L"S-1-5-11" && (mask & FILE_READ_DATA) && (mask & FILE_WRITE_DATA))
+            usersCanWrite = true;
+    }
+    LocalFree(descriptor);
+    EXPECT_TRUE(networkDenied);
+    EXPECT_TRUE(usersCanWrite);
+    EXPECT_EQ(L"NG", test::CallPipe(L"still serving"));
+}
+
+TEST_F(ServiceTest, SilentClientIsDroppedAndTheNextIsServed)
+{
+    InstallAndStart();
+    HANDLE silent = CreateFileW(PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                                0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, silent);
+    DWORD start = GetTickCount();
+    std::wstring reply;
+    DWORD error;
+    // The next client waits for the instance, which the server frees after its bound.
+    bool served = test::CallPipeRaw(L"next", 8, &reply, &error, 15000);
+    DWORD elapsed = GetTickCount() - start;
+    ASSERT_TRUE(served) << "error " << error;
+    EXPECT_EQ(L"NG", reply);
+    EXPECT_GE(elapsed, 4000u);
+    EXPECT_LE(elapsed, 8000u);
+    // The silent client's connection has been ended by the server.
+    char byte;
+    DWORD bytes;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(ReadFile(silent, &byte, 1, &bytes, NULL));
+    EXPECT_TRUE(GetLastError() == ERROR_PIPE_NOT_CONNECTED || GetLastError() == ERROR_BROKEN_PIPE)
+        << GetLastError();
+    CloseHandle(silent);
+}
+
+// ---- diagnostic log
+
+TEST_F(ServiceTest, LogBannersAroundARun)
+{
+    std::wstring dir = test::MakeTempDir(L"portgate-service-log");
+    std::wstring path = dir + L"\\wardhost.log";
+    test::SetConfigStringA("LogFile", test::Narrow(path));
+    InstallAndStart();
+    EXPECT_EQ(L"NG", test::CallPipe(L"logoff"));
+    ASSERT_TRUE(test::StopService());
+    std::string log = test::ReadFileBytes(path);
+    std::regex whole("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[SERVICE \\] \\*\\*\\* START Portgate for Vista Service \\*\\*\\*\r\n"
+                     "(\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[SERVICE \\] [^\r\n]*\r\n)*"
+                     "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[SERVICE \\] \\*\\*\\* STOP Portgate for Vista Service \\*\\*\\*\r\n");
+    EXPECT_TRUE(std::regex_match(log, whole)) << log;
+
+    // Deleted while the service runs: the next line creates it again, without a banner.
+    ASSERT_TRUE(test::StartService());
+    ASSERT_TRUE(DeleteFileW(path.c_str()));
+    ASSERT_TRUE(test::StopService());
+    log = test::ReadFileBytes(path);
+    EXPECT_TRUE(std::regex_match(log, std::regex("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[SERVICE \\] \\*\\*\\* STOP Portgate for Vista Service \\*\\*\\*\r\n")))
+        << log;
+    test::RemoveTree(dir);
+}
+
+TEST_F(ServiceTest, LogInAMissingDirectoryChangesNothing)
+{
+    std::wstring dir = test::MakeTempDir(L"portgate-service-log");
+    test::SetConfigStringA("LogFile", test::Narrow(dir + L"\\missing\\wardhost.log"));
+    InstallAndStart();
+    EXPECT_EQ(L"NG", test::CallPipe(L"iprenew"));
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, test::ServiceState());
+    ASSERT_TRUE(test::StopService());
+    EXPECT_FALSE(test::FileExists(dir + L"\\missing"));
+    test::RemoveTree(dir);
+}
+
+// ---- malformed requests
+
+SIZE_T PrivateBytes(DWORD processId)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (process == NULL)
+        return 0;
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof(counters);
+    BOOL ok = GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&counters),
+                                   sizeof(counters));
+    CloseHandle(process);
+    return ok ? counters.PrivateUsage : 0;
+}
+
+TEST_F(ServiceTest, RandomRequestsAreAnsweredOrRefusedAndTheServiceLives)
+{
+    InstallAndStart();
+    DWORD processId = test::ServiceProcessId();
+    ASSERT_NE(0u, processId);
+    std::mt19937 random(20261208);
+    const std::wstring words[] = {L"logon", L"LOGOFF", L"iprenew", L"finddomain"};
+    SIZE_T before = PrivateBytes(processId);
+    int answered = 0, refused = 0;
+    for (int i = 0; i < 5000; i++) {
+        size_t bytes = random() % 1001;
+        std::string request(bytes, '\0');
+        for (char &c : request)
+            c = (char)(random() % 256);
+        // Some requests carry unpaired surrogates, some start with a command word but no
+        // operation may run for them, the rest is noise with embedded NULs.
+        if (i % 7 == 0 && bytes >= 4) {
+            request[bytes - 4] = '\x00';
+            request[bytes - 3] = '\xd8';
+        }
+        if (i % 11 == 0) {
+            const std::wstring &word = words[i % 4];
+            std::string prefix(reinterpret_cast<const char *>(word.data()), word.size() * 2);
+            // An odd total keeps the request unusable, whatever follows.
+            request = prefix + "\x20" + request.substr(0, request.size() | 1);
+        }
+        std::wstring reply;
+        DWORD error;
+        if (test::CallPipeRaw(request.data(), (DWORD)request.size(), &reply, &error, 5000)) {
+            answered++;
+            ASSERT_LE(reply.size(), 260u);
+            ASSERT_GE(reply.size(), 2u) << "request " << i;
+            ASSERT_TRUE(reply.compare(0, 2, L"OK") == 0 || reply.compare(0, 2, L"NG") == 0);
+        } else {
+            refused++;
+            ASSERT_TRUE(error == ERROR_PIPE_BUSY || error == ERROR_SEM_TIMEOUT ||
+                        error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED)
+                << "request " << i << " failed with " << error;
+        }
+        if (i % 1000 == 999) {
+            ASSERT_EQ((DWORD)SERVICE_RUNNING, test::ServiceState()) << "after request " << i;
+        }
+    }
+    SIZE_T after = PrivateBytes(processId);
+    EXPECT_EQ(L"NG", test::CallPipe(L"hello"));
+    EXPECT_EQ((DWORD)SERVICE_RUNNING, test::ServiceState());
+    EXPECT_EQ(processId, test::ServiceProcessId());
+    printf("answered %d, refused %d; private bytes before %lu KiB, after %lu KiB\n", answered,
+           refused, (unsigned long)(before / 1024), (unsigned long)(after / 1024));
+    EXPECT_GT(answered, 4900);
+    if (before != 0 && after != 0) {
+        EXPECT_LT(after, before + 512 * 1024) << "private memory grew over the run";
+    }
+}
+
+}  // namespace

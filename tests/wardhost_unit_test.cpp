@@ -1,0 +1,338 @@
+// In-process tests of the service's pieces: request grammar, reply and result message,
+// status record, diagnostic log, resources and the import table of wardhost.exe.
+#include "test_support.h"
+#include "wardhost.h"
+#include "wardhost_res.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <stdlib.h>
+#include <vector>
+
+namespace {
+
+struct GrammarCase {
+    const wchar_t *request;
+    CommandId command;
+    const wchar_t *userName;  // NULL: expected missing
+    const wchar_t *password;
+    const wchar_t *domain;
+};
+
+const GrammarCase GRAMMAR[] = {
+    {L"logon alice secret CORP", COMMAND_LOGON, L"alice", L"secret", L"CORP"},
+    {L"LOGON alice secret CORP", COMMAND_LOGON, L"alice", L"secret", L"CORP"},
+    {L"LoGoN  alice   secret    CORP", COMMAND_LOGON, L"alice", L"secret", L"CORP"},
+    {L"   logon alice secret CORP", COMMAND_LOGON, L"alice", L"secret", L"CORP"},
+    {L"logon alice", COMMAND_LOGON, L"alice", NULL, NULL},
+    {L"logon alice secret", COMMAND_LOGON, L"alice", L"secret", NULL},
+    {L"logon", COMMAND_LOGON, NULL, NULL, NULL},
+    {L"logon a b c d e", COMMAND_LOGON, L"a", L"b", L"c"},
+    {L"logon a\tb c", COMMAND_LOGON, L"a\tb", L"c", NULL},
+    {L"logon alice secret CORP ", COMMAND_LOGON, L"alice", L"secret", L"CORP"},
+    {L"Logoff", COMMAND_LOGOFF, NULL, NULL, NULL},
+    {L"logoff alice secret CORP", COMMAND_LOGOFF, NULL, NULL, NULL},
+    {L"IPRENEW", COMMAND_IPRENEW, NULL, NULL, NULL},
+    {L"finddomain now", COMMAND_FINDDOMAIN, NULL, NULL, NULL},
+    {L"logon\talice secret", COMMAND_UNKNOWN, NULL, NULL, NULL},
+    {L"", COMMAND_UNKNOWN, NULL, NULL, NULL},
+    {L"     ", COMMAND_UNKNOWN, NULL, NULL, NULL},
+    {L"log on", COMMAND_UNKNOWN, NULL, NULL, NULL},
+    {L"logons a b c", COMMAND_UNKNOWN, NULL, NULL, NULL},
+    {L"\x00ecogon", COMMAND_UNKNOWN, NULL, NULL, NULL},
+};
+
+void ExpectToken(const wchar_t *expected, LPCWSTR actual, const wchar_t *what,
+                 const wchar_t *request)
+{
+    if (expected == NULL)
+        EXPECT_EQ(nullptr, actual) << test::Narrow(what) << " of \"" << test::Narrow(request) << "\"";
+    else if (actual == NULL)
+        ADD_FAILURE() << test::Narrow(what) << " missing in \"" << test::Narrow(request) << "\"";
+    else
+        EXPECT_STREQ(expected, actual) << test::Narrow(what) << " of \"" << test::Narrow(request) << "\"";
+}
+
+TEST(RequestGrammar, TokensAndCommandWords)
+{
+    for (const GrammarCase &c : GRAMMAR) {
+        std::vector<wchar_t> request(c.request, c.request + wcslen(c.request) + 1);
+        LogonRequest logon = {L"x", L"x", L"x"};
+        EXPECT_EQ(c.command, ParseRequest(request.data(), &logon)) << test::Narrow(c.request);
+        ExpectToken(c.userName, logon.userName, L"user name", c.request);
+        ExpectToken(c.password, logon.password, L"password", c.request);
+        ExpectToken(c.domain, logon.domain, L"domain", c.request);
+    }
+}
+
+TEST(RequestGrammar, UnknownRequestClearsThePreviousMessage)
+{
+    SetResultMessage(L"Authentication failed.");
+    wchar_t request[] = L"nonsense";
+    EXPECT_EQ(OPERATION_FAILURE, PipeCommandDispatch(request));
+    EXPECT_STREQ(L"", ResultMessage);
+}
+
+TEST(Reply, PrefixAndMessageWithoutDelimiter)
+{
+    wchar_t reply[REQUEST_MAX_CHARS + 2];
+    SetResultMessage(L"");
+    EXPECT_EQ(2, FormatReply(OPERATION_SUCCESS, reply, ARRAYSIZE(reply)));
+    EXPECT_STREQ(L"OK", reply);
+    EXPECT_EQ(2, FormatReply(OPERATION_FAILURE, reply, ARRAYSIZE(reply)));
+    EXPECT_STREQ(L"NG", reply);
+    // Anything but 1 is a failure, the platform's -1 for a window that failed included.
+    EXPECT_EQ(2, FormatReply(-1, reply, ARRAYSIZE(reply)));
+    EXPECT_STREQ(L"NG", reply);
+    SetResultMessage(L"Authentication failed.");
+    EXPECT_EQ(24, FormatReply(OPERATION_FAILURE, reply, ARRAYSIZE(reply)));
+    EXPECT_STREQ(L"NGAuthentication failed.", reply);
+}
+
+TEST(Reply, LongMessageIsShortenedToFitTheClientsBuffer)
+{
+    std::wstring address(255, L'a');
+    LoadResultMessage(IDS_CANNOT_CONNECT_LOGON, address.c_str());
+    EXPECT_EQ(259u, wcslen(ResultMessage));
+    wchar_t reply[REQUEST_MAX_CHARS + 2];
+    int chars = FormatReply(OPERATION_FAILURE, reply, ARRAYSIZE(reply));
+    EXPECT_EQ(260, chars);
+    EXPECT_EQ(260u, wcslen(reply));
+    EXPECT_EQ(0, wcsncmp(reply, L"NGNot connect VLAN logon server. (aaa", 37));
+}
+
+TEST(ResultMessage, FormatsStringTableTexts)
+{
+    LANGID language = GetUserDefaultUILanguage();
+    if (PRIMARYLANGID(language) != LANG_ENGLISH) {
+        GTEST_SKIP() << "English texts are checked under an English user interface";
+    }
+    LoadResultMessage(IDS_SOCKET_ERROR, L"recv()", 10060);
+    EXPECT_STREQ(L"Socket error recv(): 10060", ResultMessage);
+    LoadResultMessage(IDS_CANNOT_CONNECT_LOGON, L"10.20.30.254");
+    EXPECT_STREQ(L"Not connect VLAN logon server. (10.20.30.254)", ResultMessage);
+    LoadResultMessage(IDS_DC_NOT_FOUND);
+    EXPECT_STREQ(L"Domain controller not found.", ResultMessage);
+    SetResultMessage(L"");
+    EXPECT_STREQ(L"", ResultMessage);
+}
+
+TEST(ServiceStatus, CheckpointsAndAcceptedControls)
+{
+    // No handler is registered here, so SetServiceStatus fails; the record is still filled.
+    ReportServiceStatus(SERVICE_START_PENDING, 0, 3000);
+    DWORD first = g_serviceStatus.dwCheckPoint;
+    EXPECT_EQ(0u, g_serviceStatus.dwControlsAccepted);
+    EXPECT_EQ(3000u, g_serviceStatus.dwWaitHint);
+    EXPECT_EQ((DWORD)SERVICE_WIN32_OWN_PROCESS, g_serviceStatus.dwServiceType);
+    ReportServiceStatus(SERVICE_START_PENDING, 0, 3000);
+    EXPECT_EQ(first + 1, g_serviceStatus.dwCheckPoint);
+    ReportServiceStatus(SERVICE_RUNNING, 0, 0);
+    EXPECT_EQ(0u, g_serviceStatus.dwCheckPoint);
+    EXPECT_EQ((DWORD)SERVICE_ACCEPT_STOP, g_serviceStatus.dwControlsAccepted);
+    // The counter is never reset: the stop continues where the start left off.
+    ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0);
+    EXPECT_EQ(first + 2, g_serviceStatus.dwCheckPoint);
+    EXPECT_EQ((DWORD)SERVICE_ACCEPT_STOP, g_serviceStatus.dwControlsAccepted);
+    ReportServiceStatus(SERVICE_STOPPED, 0, 0);
+    EXPECT_EQ(0u, g_serviceStatus.dwCheckPoint);
+    EXPECT_EQ((DWORD)SERVICE_STOPPED, g_serviceStatus.dwCurrentState);
+}
+
+class Log : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::ClearProductKey();
+        dir_ = test::MakeTempDir(L"portgate-log");
+        path_ = dir_ + L"\\service.log";
+    }
+    void TearDown() override
+    {
+        LogClose();
+        test::ClearProductKey();
+        test::RemoveTree(dir_);
+    }
+    std::wstring dir_, path_;
+};
+
+TEST_F(Log, LinesBannersAndFormat)
+{
+    test::SetConfigStringA("LogFile", test::Narrow(path_));
+    LogOpen();
+    LogPrint("  VLAN Logon server port no   = %d", 4321);
+    LogPrint("%s", "text with 100% in it");
+    LogClose();
+    LogPrint("after close");  // logging is off again
+    std::string log = test::ReadFileBytes(path_);
+    std::regex line("\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d \\[SERVICE \\] (.*)\r");
+    std::vector<std::string> messages;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        ASSERT_NE(std::string::npos, end) << "last line has no line feed";
+        std::string text = log.substr(start, end - start);
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(text, match, line)) << text;
+        messages.push_back(match[1]);
+        start = end + 1;
+    }
+    std::vector<std::string> expected = {
+        "*** START Portgate for Vista Service ***",
+        "  VLAN Logon server port no   = 4321",
+        "text with 100% in it",
+        "*** STOP Portgate for Vista Service ***",
+    };
+    EXPECT_EQ(expected, messages);
+}
+
+TEST_F(Log, TimeStampIsTheLocalTimeToTheMillisecond)
+{
+    test::SetConfigStringA("LogFile", test::Narrow(path_));
+    LogOpen();
+    SYSTEMTIME before, after;
+    GetLocalTime(&before);
+    LogPrint("mark");
+    GetLocalTime(&after);
+    std::string log = test::ReadFileBytes(path_);
+    size_t at = log.find("mark");
+    ASSERT_NE(std::string::npos, at);
+    size_t lineStart = log.rfind('\n', at) + 1;
+    int h, m, s, ms;
+    ASSERT_EQ(4, sscanf(log.c_str() + lineStart, "%2d:%2d:%2d.%3d", &h, &m, &s, &ms));
+    auto millis = [](int hh, int mm, int ss, int xx) { return ((hh * 60 + mm) * 60 + ss) * 1000 + xx; };
+    int stamp = millis(h, m, s, ms);
+    EXPECT_LE(millis(before.wHour, before.wMinute, before.wSecond, before.wMilliseconds), stamp);
+    EXPECT_GE(millis(after.wHour, after.wMinute, after.wSecond, after.wMilliseconds), stamp);
+}
+
+TEST_F(Log, NoValueWritesNothing)
+{
+    LogOpen();
+    LogPrint("nothing");
+    LogClose();
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((dir_ + L"\\*.log").c_str(), &found);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, find);
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+}
+
+TEST_F(Log, MissingDirectoryIsSilentlyIgnored)
+{
+    std::wstring missing = dir_ + L"\\no\\such\\dir\\service.log";
+    test::SetConfigStringA("LogFile", test::Narrow(missing));
+    LogOpen();
+    LogPrint("line");
+    LogClose();
+    EXPECT_FALSE(test::FileExists(dir_ + L"\\no"));
+}
+
+TEST_F(Log, DeletedFileIsCreatedAgainByTheNextLine)
+{
+    test::SetConfigStringA("LogFile", test::Narrow(path_));
+    LogOpen();
+    ASSERT_TRUE(DeleteFileW(path_.c_str()));
+    LogPrint("first after delete");
+    std::string log = test::ReadFileBytes(path_);
+    EXPECT_EQ(std::string::npos, log.find("START"));
+    EXPECT_NE(std::string::npos, log.find("first after delete"));
+    EXPECT_EQ(1, std::count(log.begin(), log.end(), '\n'));
+}
+
+// ---- resources
+
+std::set<UINT> StringIds(LANGID language)
+{
+    std::set<UINT> ids;
+    HMODULE module = GetModuleHandleW(NULL);
+    for (UINT block = 1; block < 4096; block++) {
+        HRSRC resource = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(block), language);
+        if (resource == NULL)
+            continue;
+        const WCHAR *p = static_cast<const WCHAR *>(LockResource(LoadResource(module, resource)));
+        for (UINT i = 0; i < 16; i++) {
+            if (*p != 0)
+                ids.insert((block - 1) * 16 + i);
+            p += 1 + *p;
+        }
+    }
+    return ids;
+}
+
+TEST(Resources, EnglishAndJapaneseHaveTheSameStringIds)
+{
+    std::set<UINT> english = StringIds(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    std::set<UINT> japanese = StringIds(MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
+    EXPECT_EQ(14u, english.size());
+    EXPECT_EQ(english, japanese);
+}
+
+TEST(Resources, UserInterfaceLanguagePicksTheTable)
+{
+    const char *expect = getenv("PORTGATE_EXPECT_LANGUAGE");
+    wchar_t text[260];
+    ASSERT_GT(LoadStringW(GetModuleHandleW(NULL), IDS_AUTH_FAILED, text, ARRAYSIZE(text)), 0);
+    if (expect != NULL && atoi(expect) == 1041)
+        EXPECT_STREQ(L"認証に失敗しました。", text);
+    else
+        EXPECT_STREQ(L"Authentication failed.", text);
+    // One operation window template serves every language.
+    EXPECT_NE(nullptr, FindResourceW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDD_OPERATION),
+                                     RT_DIALOG));
+}
+
+// ---- deliverable
+
+std::vector<std::string> ImportedDlls(const std::string &image)
+{
+    std::vector<std::string> dlls;
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(image.data());
+    if (image.size() < sizeof(*dos) || dos->e_magic != IMAGE_DOS_SIGNATURE)
+        return dlls;
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS64 *>(image.data() + dos->e_lfanew);
+    if (nt->Signature != IMAGE_NT_SIGNATURE ||
+        nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC)
+        return dlls;
+    const IMAGE_SECTION_HEADER *sections = IMAGE_FIRST_SECTION(nt);
+    auto fileOffset = [&](DWORD rva) -> size_t {
+        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; i++) {
+            const IMAGE_SECTION_HEADER &s = sections[i];
+            if (rva >= s.VirtualAddress && rva < s.VirtualAddress + s.Misc.VirtualSize)
+                return rva - s.VirtualAddress + s.PointerToRawData;
+        }
+        return 0;
+    };
+    const IMAGE_DATA_DIRECTORY &directory =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    size_t offset = fileOffset(directory.VirtualAddress);
+    if (offset == 0)
+        return dlls;
+    for (auto imports = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(image.data() + offset);
+         imports->Name != 0; imports++) {
+        std::string name = image.data() + fileOffset(imports->Name);
+        for (char &c : name)
+            c = (char)tolower((unsigned char)c);
+        dlls.push_back(name);
+    }
+    return dlls;
+}
+
+TEST(Deliverable, WardhostImportsOnlyWindowsDlls)
+{
+    std::string image = test::ReadFileBytes(test::BinaryPath(L"wardhost.exe"));
+    ASSERT_FALSE(image.empty());
+    std::vector<std::string> dlls = ImportedDlls(image);
+    ASSERT_FALSE(dlls.empty());
+    const std::set<std::string> windows = {
+        "kernel32.dll", "user32.dll", "advapi32.dll", "ws2_32.dll", "iphlpapi.dll",
+        "netapi32.dll", "msvcrt.dll", "gdi32.dll", "comctl32.dll", "shell32.dll",
+    };
+    for (const std::string &dll : dlls)
+        EXPECT_TRUE(windows.count(dll)) << dll << " is not one of Windows' own DLLs";
+    EXPECT_TRUE(std::find(dlls.begin(), dlls.end(), "advapi32.dll") != dlls.end());
+}
+
+}  // namespace

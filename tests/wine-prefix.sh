@@ -1,0 +1,27 @@
+#!/bin/sh
+# Sets up (start) or shuts down (stop) the throwaway Wine prefix of a test run.
+# Usage: wine-prefix.sh start|stop PREFIX
+set -eu
+action=$1
+export WINEPREFIX=$2 WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+case $action in
+start)
+    # A server left from an earlier run (or one still lingering) would refuse -p.
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    # One persistent wineserver for the whole run saves a start per test program. It and
+    # the services Wine starts must not hold CTest's output pipe open.
+    mkdir -p "$WINEPREFIX"
+    wineserver -p </dev/null >/dev/null 2>&1
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        wine wineboot -i </dev/null >/dev/null 2>&1
+        # Headless: no display driver.
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    fi
+    wine cmd /c exit 0 </dev/null >/dev/null 2>&1
+    ;;
+stop)
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    ;;
+esac
