@@ -137,11 +137,11 @@ static WaitOutcome WaitForPipeIo(HANDLE pipe, OVERLAPPED *overlapped, DWORD time
     return wait == WAIT_TIMEOUT ? IO_TIMED_OUT : IO_STOPPED;
 }
 
+// The connect, read and write calls reset the event themselves when they start.
 static void StartOverlapped(OVERLAPPED *overlapped, HANDLE ioEvent)
 {
     ZeroMemory(overlapped, sizeof(*overlapped));
     overlapped->hEvent = ioEvent;
-    ResetEvent(ioEvent);
 }
 
 // Reads one request message into request (PIPE_BUFFER_BYTES + one spare unit, zeroed).
