@@ -1,0 +1,129 @@
+// pipebench: round-trip times of sequential requests to the wardhost pipe, measured in
+// the same run against a minimal single-instance message-mode pipe server (the floor).
+//   pipebench.exe [COUNT]          wardhost must be installed and running
+//   pipebench.exe --floor-server   (internal) the floor server, started by the above
+#include <windows.h>
+
+#include <algorithm>
+#include <stdio.h>
+#include <stdlib.h>
+#include <vector>
+
+static const wchar_t FLOOR_PIPE[] = L"\\\\.\\pipe\\pipebench-floor";
+static const wchar_t WARDHOST_PIPE[] = L"\\\\.\\pipe\\wardhost";
+
+// Answers every request with "NG", as wardhost does for an unknown word.
+static int RunFloorServer()
+{
+    HANDLE pipe = CreateNamedPipeW(FLOOR_PIPE, PIPE_ACCESS_DUPLEX,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 260,
+                                   260, 1000, NULL);
+    if (pipe == INVALID_HANDLE_VALUE)
+        return 1;
+    for (;;) {
+        if (!ConnectNamedPipe(pipe, NULL) && GetLastError() != ERROR_PIPE_CONNECTED)
+            continue;
+        wchar_t request[261];
+        DWORD bytes;
+        if (ReadFile(pipe, request, 520, &bytes, NULL)) {
+            if (bytes == 8 && memcmp(request, L"quit", 8) == 0)
+                break;
+            WriteFile(pipe, L"NG", 4, &bytes, NULL);
+        }
+        DisconnectNamedPipe(pipe);
+    }
+    CloseHandle(pipe);
+    return 0;
+}
+
+// WaitNamedPipeW fails at once while the pipe does not exist yet.
+static bool WaitForPipe(const wchar_t *name)
+{
+    for (int i = 0; i < 100; i++) {
+        if (WaitNamedPipeW(name, 1000))
+            return true;
+        Sleep(100);
+    }
+    return false;
+}
+
+static double Now(LARGE_INTEGER frequency)
+{
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return (double)counter.QuadPart * 1000.0 / (double)frequency.QuadPart;
+}
+
+static bool Call(const wchar_t *pipe, const wchar_t *request)
+{
+    wchar_t reply[261];
+    DWORD bytes;
+    return CallNamedPipeW(pipe, (LPVOID)request, (DWORD)(wcslen(request) * 2), reply, 520,
+                          &bytes, 2000) && bytes == 4;
+}
+
+static void Report(const char *name, std::vector<double> times, double floorMedian)
+{
+    std::sort(times.begin(), times.end());
+    double median = times[times.size() / 2];
+    double p99 = times[(times.size() * 99) / 100];
+    printf("%-9s median %.3f ms  p99 %.3f ms", name, median, p99);
+    if (floorMedian > 0)
+        printf("  (median %.2fx the floor)", median / floorMedian);
+    printf("\n");
+}
+
+int wmain(int argc, wchar_t **argv)
+{
+    if (argc > 1 && wcscmp(argv[1], L"--floor-server") == 0)
+        return RunFloorServer();
+    int count = argc > 1 ? _wtoi(argv[1]) : 2000;
+    if (count < 10)
+        count = 10;
+
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(NULL, self, MAX_PATH);
+    wchar_t commandLine[MAX_PATH + 32];
+    swprintf(commandLine, MAX_PATH + 32, L"\"%ls\" --floor-server", self);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION server;
+    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &server)) {
+        fprintf(stderr, "cannot start the floor server\n");
+        return 1;
+    }
+    if (!WaitForPipe(FLOOR_PIPE) || !WaitForPipe(WARDHOST_PIPE)) {
+        fprintf(stderr, "a pipe is missing (is wardhost running?)\n");
+        TerminateProcess(server.hProcess, 1);
+        return 1;
+    }
+
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    std::vector<double> floorTimes, wardhostTimes;
+    int failures = 0;
+    // Alternate in batches so that both see the same machine load.
+    for (int done = 0; done < count; done += 100) {
+        for (int pass = 0; pass < 2; pass++) {
+            const wchar_t *pipe = pass == 0 ? FLOOR_PIPE : WARDHOST_PIPE;
+            std::vector<double> &times = pass == 0 ? floorTimes : wardhostTimes;
+            for (int i = done; i < done + 100 && i < count; i++) {
+                double start = Now(frequency);
+                if (!Call(pipe, L"benchmark"))
+                    failures++;
+                times.push_back(Now(frequency) - start);
+            }
+        }
+    }
+    Call(FLOOR_PIPE, L"quit");
+    WaitForSingleObject(server.hProcess, 5000);
+    CloseHandle(server.hProcess);
+    CloseHandle(server.hThread);
+
+    std::vector<double> sortedFloor = floorTimes;
+    std::sort(sortedFloor.begin(), sortedFloor.end());
+    printf("%d sequential requests each, %d failed calls\n", count, failures);
+    Report("floor", floorTimes, 0);
+    Report("wardhost", wardhostTimes, sortedFloor[sortedFloor.size() / 2]);
+    return failures == 0 ? 0 : 1;
+}
