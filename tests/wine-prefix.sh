@@ -9,15 +9,17 @@ start)
     # A server left from an earlier run (or one still lingering) would refuse -p.
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true
-    # One persistent wineserver for the whole run saves a start per test program. It and
-    # the services Wine starts must not hold CTest's output pipe open.
-    mkdir -p "$WINEPREFIX"
-    wineserver -p </dev/null >/dev/null 2>&1
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         wine wineboot -i </dev/null >/dev/null 2>&1
         # Headless: no display driver.
         wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+        # Let the set-up's own server finish and write the registry out before the
+        # persistent one takes over.
+        wineserver -w
     fi
+    # One persistent wineserver for the whole run saves a start per test program. It and
+    # the services Wine starts must not hold CTest's output pipe open.
+    wineserver -p </dev/null >/dev/null 2>&1
     wine cmd /c exit 0 </dev/null >/dev/null 2>&1
     ;;
 stop)
