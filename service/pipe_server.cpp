@@ -25,10 +25,10 @@ static const struct {
     LPCWSTR word;
     DLGPROC procedure;
 } COMMANDS[] = {
-    {L"logon", NULL},
-    {L"logoff", NULL},
-    {L"iprenew", NULL},
-    {L"finddomain", NULL},
+    {L"logon", VLANLogonDlgProc},
+    {L"logoff", VLANLogoffDlgProc},
+    {L"iprenew", IpRenewDlgProc},
+    {L"finddomain", FindDomainDlgProc},
 };
 
 enum WaitOutcome { IO_COMPLETED, IO_STOPPED, IO_TIMED_OUT };
@@ -69,6 +69,19 @@ INT_PTR RunOperationWindow(DLGPROC procedure, LPARAM parameter)
 {
     return DialogBoxParamW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDD_OPERATION),
                            /*owner*/ NULL, procedure, parameter);
+}
+
+void SetTextFromTable(HWND target, UINT id)
+{
+    WCHAR text[RESULT_MESSAGE_CHARS];
+    if (LoadStringW(GetModuleHandleW(NULL), id, text, ARRAYSIZE(text)) <= 0)
+        text[0] = L'\0';
+    SetWindowTextW(target, text);
+}
+
+void SetOperationText(HWND window, UINT id)
+{
+    SetTextFromTable(GetDlgItem(window, IDC_MESSAGE), id);
 }
 
 // Blank-delimited tokens, cut out in place; a run of blanks is one delimiter.
@@ -123,12 +136,20 @@ INT_PTR PipeCommandDispatch(LPWSTR request)
     return result == OPERATION_SUCCESS ? OPERATION_SUCCESS : OPERATION_FAILURE;
 }
 
-// Waits for the overlapped operation in `overlapped`. On a stop or a time-out the I/O is
-// cancelled and waited for, so that no buffer is written after the caller moves on.
-static WaitOutcome WaitForPipeIo(HANDLE pipe, OVERLAPPED *overlapped, DWORD timeout)
+// Waits for the overlapped operation in `overlapped`, and for the stop event too when
+// stoppable. On a stop or a time-out the I/O is cancelled and waited for, so that no
+// buffer is written after the caller moves on.
+static WaitOutcome WaitForPipeIo(HANDLE pipe, OVERLAPPED *overlapped, DWORD timeout,
+                                 BOOL stoppable = TRUE)
 {
     HANDLE events[2] = {g_stopEvent, overlapped->hEvent};
-    DWORD wait = WaitForMultipleObjects(2, events, FALSE, timeout);
+    DWORD wait;
+    if (stoppable)
+        wait = WaitForMultipleObjects(2, events, FALSE, timeout);
+    else if (WaitForSingleObject(overlapped->hEvent, timeout) == WAIT_OBJECT_0)
+        wait = WAIT_OBJECT_0 + 1;
+    else
+        wait = WAIT_TIMEOUT;
     if (wait == WAIT_OBJECT_0 + 1)
         return IO_COMPLETED;
     CancelIo(pipe);
@@ -195,9 +216,11 @@ static WaitOutcome WriteReply(HANDLE pipe, HANDLE ioEvent, LPCWSTR reply, int ch
 {
     OVERLAPPED overlapped;
     StartOverlapped(&overlapped, ioEvent);
+    // A stop that arrived during the operation must not cancel its reply; the client
+    // gets it or the time-out ends the write, and the stop is honoured afterwards.
     if (!WriteFile(pipe, reply, chars * sizeof(WCHAR), NULL, &overlapped) &&
         GetLastError() == ERROR_IO_PENDING)
-        return WaitForPipeIo(pipe, &overlapped, PIPE_IO_TIMEOUT_MS);
+        return WaitForPipeIo(pipe, &overlapped, PIPE_IO_TIMEOUT_MS, /*stoppable*/ FALSE);
     return IO_COMPLETED;
 }
 
@@ -228,13 +251,11 @@ static BOOL ServeOneClient(HANDLE pipe, HANDLE ioEvent)
         SecureZeroMemory(request, sizeof(request));  // it may have carried a password
         WCHAR reply[REQUEST_MAX_CHARS + 2];
         int chars = FormatReply(result, reply, ARRAYSIZE(reply));
-        if (WriteReply(pipe, ioEvent, reply, chars) == IO_STOPPED) {
-            DisconnectNamedPipe(pipe);
-            return FALSE;
-        }
+        WriteReply(pipe, ioEvent, reply, chars);
     }
     DisconnectNamedPipe(pipe);
-    return TRUE;
+    // A stop requested while the operation ran is noticed here, after its reply.
+    return WaitForSingleObject(g_stopEvent, 0) != WAIT_OBJECT_0;
 }
 
 void PipeServerRun(DWORD argc, LPWSTR *argv)

@@ -71,9 +71,76 @@ INT_PTR PipeCommandDispatch(LPWSTR request);
 int FormatReply(INT_PTR result, LPWSTR reply, int replyChars);
 // Runs one operation as a modal, never-shown dialog from template IDD_OPERATION.
 INT_PTR RunOperationWindow(DLGPROC procedure, LPARAM parameter);
+// Sets a window's text (a caption) to string `id` of the string table.
+void SetTextFromTable(HWND target, UINT id);
+// Sets the operation window's one text to string `id`.
+void SetOperationText(HWND window, UINT id);
 
 // ---- operations; each is a dialog procedure for RunOperationWindow
 INT_PTR CALLBACK VLANLogonDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK VLANLogoffDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK IpRenewDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK FindDomainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// ---- address renewal and domain-controller search (ip_renew.cpp, find_domain.cpp)
+// 0 when every adapter was released and then renewed, else the failing call's error.
+DWORD RenewAllAdapters();
+// True when a domain controller of the primary domain answered one enumeration.
+bool FindDomainController();
+
+// ---- DE-Zeruzu dialogues (vlan_dialogue.cpp, vlan_logon.cpp, vlan_logoff.cpp)
+enum {
+    VLAN_SERVER_CHARS = 260,        // server address buffers, in UTF-16 units
+    VLAN_TEXT_BYTES = 260,          // ANSI buffers: received text, reply line, copies
+    VLAN_REPLY_MAX_BYTES = VLAN_TEXT_BYTES - 3,  // room left for CR LF and terminator
+    VLAN_REPLY_PAUSE_MS = 50,       // pause after every reply, as the server expects
+    VLAN_DIALOGUE_TIMEOUT_MS = 30000,  // whole dialogue, from the connection attempt
+    VLAN_TIMEOUT_TIMER_ID = 1,
+};
+
+// One row of a prompt table: the first row whose pattern occurs in a received text is
+// acted on; its reply (if any) is sent with CR LF, then its handler (if any) is called.
+typedef void (*PromptHandler)(HWND window, const char *text);
+struct PromptRule {
+    const char *pattern;
+    const char *reply;
+    PromptHandler handler;
+};
+extern PromptRule VLANLogonPrompts[];
+extern const int VLAN_LOGON_PROMPT_ROWS;
+extern const PromptRule VLANLogoffPrompts[];
+extern const int VLAN_LOGOFF_PROMPT_ROWS;
+
+// The row acted on for text, or NULL; pure.
+const PromptRule *FindPromptRule(const PromptRule *table, int rows, const char *text);
+// Sends "reply\r\n" in one call and pauses; FALSE when the line does not fit.
+BOOL SendPromptReply(SOCKET socket, const char *reply);
+// Converts text (NULL = empty) into buffer; FALSE, with buffer emptied, when the result
+// does not fit a reply line of VLAN_REPLY_MAX_BYTES.
+BOOL ConvertToDialogueText(UINT codePage, LPCWSTR text, char *buffer, int bufferBytes);
+// The number after "Successfully moved to group"/"vlan" in text (0 when there is none).
+int ReadGroupNumber(const char *text);
+
+// Rewrites "*" fields of a dotted server template with the bytes of localAddress (four
+// bytes in network order); NULL leaves the text as it is. 1 when rewritten, else 0.
+int ExpandServerTemplateWith(LPWSTR server, int bufferBytes, const BYTE *localAddress);
+// The same with the workstation's own address.
+int ExpandServerTemplate(LPWSTR server, int bufferBytes);
+
+// How one dialogue names its server in the log and in its connect-failure message.
+struct VLANServerTexts {
+    const char *addressLine;
+    const char *portLine;
+    UINT cannotConnectId;
+};
+// Expands, resolves, connects (bounded by the dialogue's time-out, which starts here)
+// and asks for FD_READ/FD_CLOSE as WM_VLAN_SOCKET. On failure the result message is
+// set, *socket is closed and FALSE returned; the caller ends the window with 2.
+BOOL VLANSocketConnect(HWND window, LPWSTR server, DWORD port, SOCKET *socket,
+                       const VLANServerTexts *texts);
+// Receives once into buffer (VLAN_TEXT_BYTES + 1, terminated); the recv result, with
+// *error set to the error of this call.
+int VLANSocketReceive(SOCKET socket, char *buffer, int *error);
+void VLANSocketClose(SOCKET *socket);
+// Ends the window with 2 and the "recv()" form of the socket error message.
+void VLANDialogueFail(HWND window, SOCKET *socket, int error);

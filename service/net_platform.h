@@ -1,0 +1,27 @@
+// The few platform calls of address renewal and domain-controller search, and the
+// calendar clock they are timed by, reached through one table so that tests can script
+// adapters, domain controllers and the passing of time.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+#include <iphlpapi.h>
+#include <lm.h>
+
+struct NetPlatform {
+    DWORD(WINAPI *getInterfaceInfo)(PIP_INTERFACE_INFO table, PULONG size);
+    DWORD(WINAPI *ipReleaseAddress)(PIP_ADAPTER_INDEX_MAP adapter);
+    DWORD(WINAPI *ipRenewAddress)(PIP_ADAPTER_INDEX_MAP adapter);
+    NET_API_STATUS(WINAPI *netServerEnum)(LMCSTR serverName, DWORD level, LPBYTE *buffer,
+                                          DWORD preferredMaximum, LPDWORD entriesRead,
+                                          LPDWORD totalEntries, DWORD serverType,
+                                          LMCSTR domain, LPDWORD resumeHandle);
+    NET_API_STATUS(WINAPI *netApiBufferFree)(LPVOID buffer);
+    // Whole seconds of the calendar clock.
+    __time64_t (*currentTime)();
+};
+
+// The table in use: the real platform unless a test has installed another.
+const NetPlatform &NetCalls();
+// Installs `platform` (which must outlive its use); NULL puts the real calls back.
+void SetNetPlatform(const NetPlatform *platform);

@@ -1,0 +1,241 @@
+// What the DE-Zeruzu logon and logoff dialogues share: the server-address template, the
+// prompt-table walker and reply line, the connection set-up with its overall time-out,
+// the single receive and the socket close.
+#include "wardhost.h"
+#include "../resources/wardhost_res.h"
+
+#include <ws2tcpip.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+// ---- server-address template
+
+int ExpandServerTemplateWith(LPWSTR server, int bufferBytes, const BYTE *localAddress)
+{
+    char text[VLAN_TEXT_BYTES];
+    if (WideCharToMultiByte(CP_ACP, 0, server, -1, text, sizeof(text), NULL, NULL) == 0)
+        return 0;
+    // Without a local address the text stays as it is, so the connection step fails
+    // naming the template the administrator wrote.
+    if (strchr(text, '*') == NULL || localAddress == NULL)
+        return 0;
+
+    const char *fields[4];
+    int count = 0;
+    char *cursor = text;
+    while (count < 4 && *cursor != '\0') {
+        char *dot = strchr(cursor, '.');
+        if (dot != NULL)
+            *dot = '\0';
+        if (*cursor != '\0')
+            fields[count++] = cursor;
+        if (dot == NULL)
+            break;
+        cursor = dot + 1;
+    }
+
+    char result[VLAN_TEXT_BYTES] = "";
+    size_t used = 0;
+    for (int i = 0; i < count; i++) {
+        char field[VLAN_TEXT_BYTES];
+        if (strcmp(fields[i], "*") == 0)
+            snprintf(field, sizeof(field), "%u", (unsigned)localAddress[i]);
+        else
+            snprintf(field, sizeof(field), "%s", fields[i]);
+        int written = snprintf(result + used, sizeof(result) - used, "%s%s", i ? "." : "", field);
+        if (written < 0 || used + written >= sizeof(result))
+            break;
+        used += written;
+    }
+    int chars = bufferBytes / (int)sizeof(WCHAR);
+    if (chars <= 0)
+        return 0;
+    if (MultiByteToWideChar(CP_ACP, 0, result, -1, server, chars) == 0)
+        server[chars - 1] = L'\0';  // cut to the caller's buffer
+    return 1;
+}
+
+int ExpandServerTemplate(LPWSTR server, int bufferBytes)
+{
+    char text[VLAN_TEXT_BYTES];
+    if (WideCharToMultiByte(CP_ACP, 0, server, -1, text, sizeof(text), NULL, NULL) == 0 ||
+        strchr(text, '*') == NULL)
+        return 0;
+    char hostName[VLAN_TEXT_BYTES];
+    const BYTE *localAddress = NULL;
+    if (gethostname(hostName, sizeof(hostName)) == 0) {
+        hostent *host = gethostbyname(hostName);
+        if (host != NULL && host->h_addrtype == AF_INET && host->h_length == 4 &&
+            host->h_addr_list[0] != NULL)
+            localAddress = reinterpret_cast<const BYTE *>(host->h_addr_list[0]);
+    }
+    return ExpandServerTemplateWith(server, bufferBytes, localAddress);
+}
+
+// ---- prompt tables and reply lines
+
+const PromptRule *FindPromptRule(const PromptRule *table, int rows, const char *text)
+{
+    for (int i = 0; i < rows; i++) {
+        if (strstr(text, table[i].pattern) != NULL)
+            return &table[i];
+    }
+    return NULL;
+}
+
+BOOL SendPromptReply(SOCKET socket, const char *reply)
+{
+    if (strlen(reply) > VLAN_REPLY_MAX_BYTES)
+        return FALSE;
+    char line[VLAN_TEXT_BYTES];
+    int length = snprintf(line, sizeof(line), "%s\r\n", reply);
+    send(socket, line, length, 0);
+    SecureZeroMemory(line, sizeof(line));  // it may have carried the password
+    Sleep(VLAN_REPLY_PAUSE_MS);
+    return TRUE;
+}
+
+BOOL ConvertToDialogueText(UINT codePage, LPCWSTR text, char *buffer, int bufferBytes)
+{
+    ZeroMemory(buffer, bufferBytes);
+    if (text == NULL || text[0] == L'\0')
+        return TRUE;
+    int written = WideCharToMultiByte(codePage, 0, text, -1, buffer, bufferBytes, NULL, NULL);
+    // Cutting a user name or password would send a different one: refuse instead.
+    if (written == 0 || written - 1 > VLAN_REPLY_MAX_BYTES) {
+        SecureZeroMemory(buffer, bufferBytes);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int ReadGroupNumber(const char *text)
+{
+    static const char *const PHRASES[] = {"Successfully moved to group",
+                                          "Successfully moved to vlan"};
+    for (const char *phrase : PHRASES) {
+        const char *found = strstr(text, phrase);
+        if (found != NULL)
+            return (int)strtol(found + strlen(phrase), NULL, 10);
+    }
+    return 0;
+}
+
+// ---- connection
+
+// A blocking connect to an unreachable address would hold the window's loop far beyond
+// the dialogue's time-out, so the attempt is bounded by what is left of it. Failures
+// carry the same error codes a blocking connect reports.
+static int ConnectWithin(SOCKET socket, const sockaddr_in *to, ULONGLONG deadline)
+{
+    u_long nonBlocking = 1;
+    if (ioctlsocket(socket, FIONBIO, &nonBlocking) == SOCKET_ERROR)
+        return WSAGetLastError();
+    if (connect(socket, reinterpret_cast<const sockaddr *>(to), sizeof(*to)) == 0)
+        return 0;
+    int error = WSAGetLastError();
+    if (error != WSAEWOULDBLOCK)
+        return error;
+    ULONGLONG now = GetTickCount64();
+    DWORD left = now < deadline ? (DWORD)(deadline - now) : 0;
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    FD_SET(socket, &writable);
+    FD_SET(socket, &failed);
+    timeval bound = {(long)(left / 1000), (long)(left % 1000) * 1000};
+    int ready = select(/*ignored*/ 0, NULL, &writable, &failed, &bound);
+    if (ready == SOCKET_ERROR)
+        return WSAGetLastError();
+    if (ready == 0)
+        return WSAETIMEDOUT;
+    int socketError = 0;
+    int length = sizeof(socketError);
+    getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&socketError), &length);
+    if (socketError == 0 && FD_ISSET(socket, &failed))
+        socketError = WSAECONNREFUSED;
+    return socketError;
+}
+
+BOOL VLANSocketConnect(HWND window, LPWSTR server, DWORD port, SOCKET *socketHandle,
+                       const VLANServerTexts *texts)
+{
+    ULONGLONG deadline = GetTickCount64() + VLAN_DIALOGUE_TIMEOUT_MS;
+    SetTimer(window, VLAN_TIMEOUT_TIMER_ID, VLAN_DIALOGUE_TIMEOUT_MS, /*callback*/ NULL);
+
+    ExpandServerTemplate(server, VLAN_SERVER_CHARS * sizeof(WCHAR));
+    char address[VLAN_TEXT_BYTES];
+    if (WideCharToMultiByte(CP_ACP, 0, server, -1, address, sizeof(address), NULL, NULL) == 0)
+        address[0] = '\0';
+    LogPrint(texts->addressLine, address);
+    LogPrint(texts->portLine, (int)port);
+
+    IN_ADDR in;
+    if (inet_pton(AF_INET, address, &in) != 1) {
+        hostent *host = gethostbyname(address);
+        if (host == NULL || host->h_addrtype != AF_INET || host->h_addr_list[0] == NULL) {
+            LogPrint("  gethostbyname() error = %d", WSAGetLastError());
+            LoadResultMessage(texts->cannotConnectId, server);
+            return FALSE;
+        }
+        memcpy(&in, host->h_addr_list[0], sizeof(in));
+    }
+
+    *socketHandle = socket(AF_INET, SOCK_STREAM, /*protocol*/ 0);
+    if (*socketHandle == INVALID_SOCKET) {
+        int error = WSAGetLastError();
+        LogPrint("  socket() error = %d", error);
+        LoadResultMessage(IDS_SOCKET_ERROR, L"socket()", error);
+        return FALSE;
+    }
+
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons((u_short)(port & 0xFFFF));
+    to.sin_addr = in;
+    int error = ConnectWithin(*socketHandle, &to, deadline);
+    if (error != 0) {
+        LogPrint("  connect() error = 0x%08X", (unsigned)error);
+        VLANSocketClose(socketHandle);
+        LoadResultMessage(texts->cannotConnectId, server);
+        return FALSE;
+    }
+
+    if (WSAAsyncSelect(*socketHandle, window, WM_VLAN_SOCKET, FD_READ | FD_CLOSE) ==
+        SOCKET_ERROR) {
+        error = WSAGetLastError();
+        LogPrint("  WSAAsyncSelect() error = 0x%08X", (unsigned)error);
+        VLANSocketClose(socketHandle);
+        LoadResultMessage(IDS_SOCKET_ERROR, L"WSAAsyncSelect()", error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+int VLANSocketReceive(SOCKET socket, char *buffer, int *error)
+{
+    ZeroMemory(buffer, VLAN_TEXT_BYTES + 1);
+    // A zero-byte receive sets no error of its own; report this call's, not a stale one.
+    WSASetLastError(0);
+    int received = recv(socket, buffer, VLAN_TEXT_BYTES, /*flags*/ 0);
+    *error = WSAGetLastError();
+    return received;
+}
+
+void VLANSocketClose(SOCKET *socket)
+{
+    LogPrint("VLANSocketClose()");
+    if (*socket == INVALID_SOCKET)
+        return;
+    shutdown(*socket, SD_BOTH);
+    closesocket(*socket);
+    *socket = INVALID_SOCKET;
+}
+
+void VLANDialogueFail(HWND window, SOCKET *socket, int error)
+{
+    VLANSocketClose(socket);
+    LoadResultMessage(IDS_SOCKET_ERROR, L"recv()", error);
+    EndDialog(window, OPERATION_FAILURE);
+}

@@ -1,0 +1,177 @@
+// The "logoff" operation: the DE-Zeruzu logoff dialogue with the server chosen by the
+// group of the last logon, and the logon state set back to logged off.
+#include "wardhost.h"
+#include "../config/product_key.h"
+#include "../resources/wardhost_res.h"
+
+#include <stdio.h>
+#include <wchar.h>
+
+static void VLANLogoffAnalyzeSuccess(HWND window, const char *text);
+
+// Row 1 is the digit alone: once the prompt is answered, any text holding a 2 confirms.
+// The prompt holds a 2 as well, which is why row 0 must come first.
+const PromptRule VLANLogoffPrompts[] = {
+    /* 0 */ {"Connect(1) / Disconnect(2):", "2", NULL},
+    /* 1 */ {"2", NULL, VLANLogoffAnalyzeSuccess},
+};
+const int VLAN_LOGOFF_PROMPT_ROWS = ARRAYSIZE(VLANLogoffPrompts);
+
+static SOCKET g_logoffSocket = INVALID_SOCKET;
+
+static const VLANServerTexts LOGOFF_SERVER_TEXTS = {
+    "  VLAN Logoff server IP adress = %s",
+    "  VLAN Logoff server port no   = %d",
+    IDS_CANNOT_CONNECT_LOGOFF,
+};
+
+static void VLANLogoffDlgInit(HWND window)
+{
+    LogPrint("VLANLogoffDlgInit() --- start ---");
+    SetTextFromTable(window, IDS_LOGOFF_CAPTION);
+    SetOperationText(window, IDS_SENDING_REQUEST);
+    PostMessageW(window, WM_VLAN_CONNECT, 0, 0);
+    LogPrint("VLANLogoffDlgInit() --- end ---");
+}
+
+// The per-VLAN pair under GroupList\<GroupNumber> when both values can be read, else the
+// product key's own pair.
+static void ReadLogoffServer(LPWSTR server, DWORD *port)
+{
+    DWORD group = 0;
+    ReadConfigDword(NULL, VALUE_GROUP_NUMBER, &group);
+    WCHAR subkey[64];
+    _snwprintf(subkey, ARRAYSIZE(subkey), L"%ls\\%d", SUBKEY_GROUP_LIST, (int)group);
+    subkey[ARRAYSIZE(subkey) - 1] = L'\0';
+    *port = 0;
+    if (ReadConfigString(subkey, VALUE_VLAN_LOGOFF_SERVER, server, VLAN_SERVER_CHARS) ==
+            ERROR_SUCCESS &&
+        ReadConfigDword(subkey, VALUE_VLAN_LOGOFF_PORT, port) == ERROR_SUCCESS)
+        return;
+    ReadConfigString(NULL, VALUE_VLAN_LOGOFF_SERVER, server, VLAN_SERVER_CHARS);
+    ReadConfigDword(NULL, VALUE_VLAN_LOGOFF_PORT, port);
+}
+
+static void VLANLogoffConnectStart(HWND window)
+{
+    LogPrint("VLANLogoffConnectStart() --- start ---");
+    WCHAR server[VLAN_SERVER_CHARS];
+    DWORD port;
+    ReadLogoffServer(server, &port);
+    if (server[0] == L'\0' || port == 0) {
+        LogPrint("  No configuration VLAN logoff server.");
+        LoadResultMessage(IDS_NO_LOGOFF_SERVER);
+        EndDialog(window, OPERATION_FAILURE);
+        return;
+    }
+    if (!VLANSocketConnect(window, server, port, &g_logoffSocket, &LOGOFF_SERVER_TEXTS)) {
+        EndDialog(window, OPERATION_FAILURE);
+        return;
+    }
+    LogPrint("VLANLogoffConnectStart() --- end ---");
+}
+
+static void VLANLogoffAnalyze(HWND window, const char *text)
+{
+    LogPrint("VLANLogoffAnalyze() --- start ---");
+    const PromptRule *rule = FindPromptRule(VLANLogoffPrompts, VLAN_LOGOFF_PROMPT_ROWS, text);
+    if (rule != NULL) {
+        if (rule->reply != NULL)
+            SendPromptReply(g_logoffSocket, rule->reply);
+        if (rule->handler != NULL)
+            rule->handler(window, text);
+    }
+    LogPrint("VLANLogoffAnalyze() --- end ---");
+}
+
+static void VLANLogoffReceiveData(HWND window)
+{
+    LogPrint("VLANLogoffReceiveData() --- start ---");
+    char text[VLAN_TEXT_BYTES + 1];
+    int error;
+    int received = VLANSocketReceive(g_logoffSocket, text, &error);
+    if (received == 0) {
+        VLANDialogueFail(window, &g_logoffSocket, error);
+        return;
+    }
+    VLANLogoffAnalyze(window, text);
+    LogPrint("VLANLogoffReceiveData() --- end ---");
+}
+
+// As for logon: remaining data may hold the confirmation; otherwise the close ends it.
+static void VLANLogoffConnectionClosed(HWND window, int closeError)
+{
+    LogPrint("  connection closed by the server, error = %d", closeError);
+    char text[VLAN_TEXT_BYTES + 1];
+    int error = closeError;
+    while (g_logoffSocket != INVALID_SOCKET) {
+        int received = VLANSocketReceive(g_logoffSocket, text, &error);
+        if (received <= 0)
+            break;
+        VLANLogoffAnalyze(window, text);
+    }
+    if (g_logoffSocket == INVALID_SOCKET)
+        return;
+    VLANDialogueFail(window, &g_logoffSocket, closeError != 0 ? closeError : error);
+}
+
+static void VLANLogoffAnalyzeSuccess(HWND window, const char *text)
+{
+    (void)text;
+    LogPrint("VLANLogoffAnalyzeSuccess() --- start ---");
+    SetOperationText(window, IDS_GOOD_BYE);
+    WriteConfigDword(NULL, VALUE_VLAN_LOGON, VLAN_LOGON_STATE_OFF, FALSE);
+    VLANSocketClose(&g_logoffSocket);
+    EndDialog(window, OPERATION_SUCCESS);
+    LogPrint("VLANLogoffAnalyzeSuccess() --- end ---");
+}
+
+static void VLANLogoffTimeout(HWND window)
+{
+    KillTimer(window, VLAN_TIMEOUT_TIMER_ID);
+    LogPrint("  no answer within %d ms", (int)VLAN_DIALOGUE_TIMEOUT_MS);
+    VLANDialogueFail(window, &g_logoffSocket, WSAETIMEDOUT);
+}
+
+static void VLANLogoffDlgExit()
+{
+    LogPrint("VLANLogoffDlgExit()");
+    // Every ending path has closed it; this only guards against a path added later.
+    if (g_logoffSocket != INVALID_SOCKET)
+        VLANSocketClose(&g_logoffSocket);
+}
+
+INT_PTR CALLBACK VLANLogoffDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
+        VLANLogoffDlgInit(window);
+        return FALSE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            VLANSocketClose(&g_logoffSocket);
+            EndDialog(window, OPERATION_FAILURE);
+        }
+        return TRUE;
+    case WM_VLAN_CONNECT:
+        VLANLogoffConnectStart(window);
+        return TRUE;
+    case WM_VLAN_SOCKET:
+        if ((SOCKET)wParam != g_logoffSocket || g_logoffSocket == INVALID_SOCKET)
+            return TRUE;
+        if (WSAGETSELECTEVENT(lParam) == FD_READ)
+            VLANLogoffReceiveData(window);
+        else
+            VLANLogoffConnectionClosed(window, WSAGETSELECTERROR(lParam));
+        return TRUE;
+    case WM_TIMER:
+        if (wParam == VLAN_TIMEOUT_TIMER_ID)
+            VLANLogoffTimeout(window);
+        return TRUE;
+    case WM_DESTROY:
+        VLANLogoffDlgExit();
+        return FALSE;
+    }
+    return FALSE;
+}

@@ -1,0 +1,301 @@
+// The "logon" operation: the DE-Zeruzu logon dialogue, answered from a prompt table, and
+// the state values recorded after the switch accepted the user.
+#include "wardhost.h"
+#include "../config/product_key.h"
+#include "../resources/wardhost_res.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+static void VLANLogonAnalyzeGroup(HWND window, const char *text);
+static void VLANLogonAnalyzeSuccess(HWND window, const char *text);
+static void VLANLogonAnalyzeFail(HWND window, const char *text);
+
+// Rows 1 to 4 reply with the request's ANSI copies, set for the life of one window.
+PromptRule VLANLogonPrompts[] = {
+    /* 0 */ {"Connect(1) / Disconnect(2):", "1", NULL},
+    /* 1 */ {"Login Name?", NULL, NULL},
+    /* 2 */ {"User ID:", NULL, NULL},
+    /* 3 */ {"Password?", NULL, NULL},
+    /* 4 */ {"Password:", NULL, NULL},
+    /* 5 */ {"Successfully moved to group", NULL, VLANLogonAnalyzeGroup},
+    /* 6 */ {"Successfully moved to vlan", NULL, VLANLogonAnalyzeGroup},
+    /* 7 */ {"Authentication Succeeded", NULL, VLANLogonAnalyzeSuccess},
+    /* 8 */ {"Authentication Failed", NULL, VLANLogonAnalyzeFail},
+};
+const int VLAN_LOGON_PROMPT_ROWS = ARRAYSIZE(VLANLogonPrompts);
+
+enum { ROW_LOGIN_NAME = 1, ROW_USER_ID, ROW_PASSWORD_QUESTION, ROW_PASSWORD_COLON };
+
+static SOCKET g_logonSocket = INVALID_SOCKET;
+static char *g_userNameA;  // ANSI copies, from VLANLogonDlgInit to VLANLogonDlgExit
+static char *g_passwordA;
+
+static const VLANServerTexts LOGON_SERVER_TEXTS = {
+    "  VLAN Logon server IP adress = %s",
+    "  VLAN Logon server port no   = %d",
+    IDS_CANNOT_CONNECT_LOGON,
+};
+
+static const LogonRequest *RequestOf(HWND window)
+{
+    return reinterpret_cast<const LogonRequest *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+static char *CopyToHeap(const char *text)
+{
+    size_t bytes = strlen(text) + 1;
+    char *copy = static_cast<char *>(malloc(bytes));
+    if (copy != NULL)
+        memcpy(copy, text, bytes);
+    return copy;
+}
+
+static void FreeSecret(char **copy)
+{
+    if (*copy == NULL)
+        return;
+    SecureZeroMemory(*copy, strlen(*copy));
+    free(*copy);
+    *copy = NULL;
+}
+
+static void VLANLogonDlgInit(HWND window)
+{
+    LogPrint("VLANLogonDlgInit() --- start ---");
+    const LogonRequest *request = RequestOf(window);
+    SetTextFromTable(window, IDS_LOGON_CAPTION);
+
+    char text[VLAN_TEXT_BYTES];
+    BOOL nameFits = ConvertToDialogueText(CP_ACP, request->userName, text, sizeof(text));
+    g_userNameA = CopyToHeap(text);
+    VLANLogonPrompts[ROW_LOGIN_NAME].reply = g_userNameA;
+    VLANLogonPrompts[ROW_USER_ID].reply = g_userNameA;
+    LogPrint("  user name: %s", g_userNameA != NULL ? g_userNameA : "");
+
+    BOOL passwordFits = ConvertToDialogueText(CP_ACP, request->password, text, sizeof(text));
+    g_passwordA = CopyToHeap(text);
+    SecureZeroMemory(text, sizeof(text));
+    VLANLogonPrompts[ROW_PASSWORD_QUESTION].reply = g_passwordA;
+    VLANLogonPrompts[ROW_PASSWORD_COLON].reply = g_passwordA;
+    LogPrint("  password: %s", LOG_PASSWORD_MASK);
+
+    SetOperationText(window, IDS_SENDING_REQUEST);
+    if (!nameFits || !passwordFits || g_userNameA == NULL || g_passwordA == NULL) {
+        // Refused before any connection: nothing is cut and sent.
+        LogPrint("  user name or password does not fit a reply line");
+        LoadResultMessage(IDS_CREDENTIALS_TOO_LONG);
+        EndDialog(window, OPERATION_FAILURE);
+    } else {
+        PostMessageW(window, WM_VLAN_CONNECT, 0, 0);
+    }
+    LogPrint("VLANLogonDlgInit() --- end ---");
+}
+
+static void VLANLogonConnectStart(HWND window)
+{
+    LogPrint("VLANLogonConnectStart() --- start ---");
+    WCHAR server[VLAN_SERVER_CHARS];
+    DWORD port = 0;
+    ReadConfigString(NULL, VALUE_VLAN_LOGON_SERVER, server, ARRAYSIZE(server));
+    ReadConfigDword(NULL, VALUE_VLAN_LOGON_PORT, &port);
+    if (server[0] == L'\0' || port == 0) {
+        LogPrint("  No configuration VLAN logon server.");
+        LoadResultMessage(IDS_NO_LOGON_SERVER);
+        EndDialog(window, OPERATION_FAILURE);
+        return;
+    }
+    if (!VLANSocketConnect(window, server, port, &g_logonSocket, &LOGON_SERVER_TEXTS)) {
+        EndDialog(window, OPERATION_FAILURE);
+        return;
+    }
+    LogPrint("VLANLogonConnectStart() --- end ---");
+}
+
+static void VLANLogonAnalyze(HWND window, const char *text)
+{
+    LogPrint("VLANLogonAnalyze() --- start ---");
+    const PromptRule *rule = FindPromptRule(VLANLogonPrompts, VLAN_LOGON_PROMPT_ROWS, text);
+    if (rule != NULL) {
+        LogPrint("  %s", text);
+        if (rule->reply != NULL)
+            SendPromptReply(g_logonSocket, rule->reply);
+        if (rule->handler != NULL)
+            rule->handler(window, text);
+    }
+    LogPrint("VLANLogonAnalyze() --- end ---");
+}
+
+static void VLANLogonReceiveData(HWND window)
+{
+    LogPrint("VLANLogonReceiveData() --- start ---");
+    char text[VLAN_TEXT_BYTES + 1];
+    int error;
+    int received = VLANSocketReceive(g_logonSocket, text, &error);
+    if (received == 0) {
+        VLANDialogueFail(window, &g_logonSocket, error);
+        return;
+    }
+    VLANLogonAnalyze(window, text);
+    LogPrint("VLANLogonReceiveData() --- end ---");
+}
+
+// FD_CLOSE may arrive with data still unread, and a reset brings no zero-byte receive at
+// all: read what is left, which may hold the answer, then end the dialogue.
+static void VLANLogonConnectionClosed(HWND window, int closeError)
+{
+    LogPrint("  connection closed by the server, error = %d", closeError);
+    char text[VLAN_TEXT_BYTES + 1];
+    int error = closeError;
+    while (g_logonSocket != INVALID_SOCKET) {
+        int received = VLANSocketReceive(g_logonSocket, text, &error);
+        if (received <= 0)
+            break;
+        VLANLogonAnalyze(window, text);
+    }
+    if (g_logonSocket == INVALID_SOCKET)
+        return;  // an answer in the remaining data ended the dialogue
+    VLANDialogueFail(window, &g_logonSocket, closeError != 0 ? closeError : error);
+}
+
+static void VLANLogonAnalyzeGroup(HWND window, const char *text)
+{
+    LogPrint("VLANLogonAnalyze() --- start ---");
+    LogPrint("  %s", text);
+    if (strstr(text, "Successfully moved to group") != NULL ||
+        strstr(text, "Successfully moved to vlan") != NULL)
+        WriteConfigDword(NULL, VALUE_GROUP_NUMBER, (DWORD)ReadGroupNumber(text), FALSE);
+    VLANLogonAnalyzeSuccess(window, text);
+    LogPrint("VLANLogonAnalyze() --- end ---");
+}
+
+// "date time" of now in the service account's default formats.
+static void FormatLogonTimestamp(LPWSTR text, int chars)
+{
+    WCHAR date[80], clock[80];
+    if (GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, NULL, NULL, date, ARRAYSIZE(date)) == 0)
+        date[0] = L'\0';
+    if (GetTimeFormatW(LOCALE_USER_DEFAULT, 0, NULL, NULL, clock, ARRAYSIZE(clock)) == 0)
+        clock[0] = L'\0';
+    _snwprintf(text, chars, L"%ls %ls", date, clock);
+    text[chars - 1] = L'\0';
+}
+
+// Seconds since 1970-01-01 00:00 UTC, kept in 32 bits as the state value holds them.
+static DWORD UnixSecondsNow()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULONGLONG ticks = ((ULONGLONG)now.dwHighDateTime << 32) | now.dwLowDateTime;
+    return (DWORD)((ticks - 116444736000000000ULL) / 10000000ULL);
+}
+
+static void VLANLogonAnalyzeSuccess(HWND window, const char *text)
+{
+    (void)text;
+    LogPrint("VLANLogonAnalyzeSuccess() --- start ---");
+    const LogonRequest *request = RequestOf(window);
+    LPCWSTR userName = request->userName != NULL ? request->userName : L"";
+    LPCWSTR domain = request->domain != NULL ? request->domain : L"";
+
+    // Failed writes are not reported: the switch has moved the port either way.
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH, 0, KEY_ALL_ACCESS, &key) ==
+        ERROR_SUCCESS) {
+        LONG written = RegSetValueExW(key, VALUE_DEFAULT_USER_NAME, 0, REG_SZ,
+                                      reinterpret_cast<const BYTE *>(userName),
+                                      (DWORD)(lstrlenW(userName) * sizeof(WCHAR)));
+        if (written == ERROR_SUCCESS && domain[0] != L'\0')
+            RegSetValueExW(key, VALUE_DEFAULT_DOMAIN_NAME, 0, REG_SZ,
+                           reinterpret_cast<const BYTE *>(domain),
+                           (DWORD)(lstrlenW(domain) * sizeof(WCHAR)));
+        RegCloseKey(key);
+    }
+    WriteConfigDword(NULL, VALUE_LOGON_DATE, UnixSecondsNow(), FALSE);
+    WriteConfigDword(NULL, VALUE_VLAN_LOGON, VLAN_LOGON_STATE_ON, FALSE);
+
+    if (domain[0] != L'\0') {
+        WCHAR computer[260];
+        DWORD chars = ARRAYSIZE(computer);
+        if (!GetComputerNameW(computer, &chars))
+            computer[0] = L'\0';
+        if (lstrcmpiW(domain, computer) != 0) {
+            WCHAR stamp[RESULT_MESSAGE_CHARS];
+            FormatLogonTimestamp(stamp, ARRAYSIZE(stamp));
+            WriteConfigString(SUBKEY_DOMAIN_LIST, domain, stamp, /*withTerminator*/ FALSE,
+                              /*create*/ TRUE);
+        }
+    }
+
+    VLANSocketClose(&g_logonSocket);
+    EndDialog(window, OPERATION_SUCCESS);
+    LogPrint("VLANLogonAnalyzeSuccess() --- end ---");
+}
+
+static void VLANLogonAnalyzeFail(HWND window, const char *text)
+{
+    (void)text;
+    LogPrint("VLANLogonAnalyzeFail() --- start ---");
+    VLANSocketClose(&g_logonSocket);
+    LoadResultMessage(IDS_AUTH_FAILED);
+    EndDialog(window, OPERATION_FAILURE);
+    LogPrint("VLANLogonAnalyzeFail() --- end ---");
+}
+
+static void VLANLogonTimeout(HWND window)
+{
+    KillTimer(window, VLAN_TIMEOUT_TIMER_ID);
+    LogPrint("  no answer within %d ms", (int)VLAN_DIALOGUE_TIMEOUT_MS);
+    VLANDialogueFail(window, &g_logonSocket, WSAETIMEDOUT);
+}
+
+static void VLANLogonDlgExit(HWND window)
+{
+    (void)window;
+    LogPrint("VLANLogonDlgExit() --- start ---");
+    for (int row = ROW_LOGIN_NAME; row <= ROW_PASSWORD_COLON; row++)
+        VLANLogonPrompts[row].reply = NULL;
+    FreeSecret(&g_userNameA);
+    FreeSecret(&g_passwordA);
+    // Every ending path has closed it; this only guards against a path added later.
+    if (g_logonSocket != INVALID_SOCKET)
+        VLANSocketClose(&g_logonSocket);
+    LogPrint("VLANLogonDlgExit() --- exit ---");
+}
+
+INT_PTR CALLBACK VLANLogonDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
+        VLANLogonDlgInit(window);
+        return FALSE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            VLANSocketClose(&g_logonSocket);
+            EndDialog(window, OPERATION_FAILURE);
+        }
+        return TRUE;
+    case WM_VLAN_CONNECT:
+        VLANLogonConnectStart(window);
+        return TRUE;
+    case WM_VLAN_SOCKET:
+        // A notification still queued for a socket closed earlier is not this dialogue's.
+        if ((SOCKET)wParam != g_logonSocket || g_logonSocket == INVALID_SOCKET)
+            return TRUE;
+        if (WSAGETSELECTEVENT(lParam) == FD_READ)
+            VLANLogonReceiveData(window);
+        else
+            VLANLogonConnectionClosed(window, WSAGETSELECTERROR(lParam));
+        return TRUE;
+    case WM_TIMER:
+        if (wParam == VLAN_TIMEOUT_TIMER_ID)
+            VLANLogonTimeout(window);
+        return TRUE;
+    case WM_DESTROY:
+        VLANLogonDlgExit(window);
+        return FALSE;
+    }
+    return FALSE;
+}
