@@ -1,0 +1,252 @@
+// "iprenew" and "finddomain" against the installed service with the platform's real
+// calls: what Wine answers, the one pipe instance held while an operation runs, and a
+// stop request that waits for the running operation and its reply.
+#include "test_support.h"
+#include "../resources/wardhost_res.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const wchar_t PIPE_NAME[] = L"\\\\.\\pipe\\wardhost";
+
+// The text the service answers with, in the language its resources are loaded in.
+std::wstring WardhostString(UINT id)
+{
+    HMODULE module = LoadLibraryExW(test::BinaryPath(L"wardhost.exe").c_str(), NULL,
+                                    LOAD_LIBRARY_AS_DATAFILE);
+    if (module == NULL)
+        return L"<wardhost.exe not loadable>";
+    wchar_t text[260];
+    int chars = LoadStringW(module, id, text, ARRAYSIZE(text));
+    FreeLibrary(module);
+    return chars > 0 ? std::wstring(text, chars) : L"<no string " + std::to_wstring(id) + L">";
+}
+
+// A client that has sent its request and waits for the reply with an overlapped read.
+// Once Start() returns, the service holds this connection, so the test can try others.
+class PendingCall {
+public:
+    ~PendingCall()
+    {
+        if (pipe_ != INVALID_HANDLE_VALUE) {
+            CancelIo(pipe_);
+            DWORD ignored;
+            GetOverlappedResult(pipe_, &read_, &ignored, TRUE);
+            CloseHandle(pipe_);
+        }
+        if (event_ != NULL)
+            CloseHandle(event_);
+    }
+
+    bool Start(const std::wstring &request)
+    {
+        start_ = GetTickCount();
+        while ((pipe_ = CreateFileW(PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, NULL)) ==
+               INVALID_HANDLE_VALUE) {
+            if (GetLastError() != ERROR_PIPE_BUSY || GetTickCount() - start_ > 10000)
+                return false;
+            WaitNamedPipeW(PIPE_NAME, 1000);
+        }
+        DWORD mode = PIPE_READMODE_MESSAGE;
+        event_ = CreateEventW(NULL, TRUE, FALSE, NULL);
+        if (event_ == NULL || !SetNamedPipeHandleState(pipe_, &mode, NULL, NULL))
+            return false;
+        OVERLAPPED write = {};
+        write.hEvent = event_;
+        if (!WriteFile(pipe_, request.data(), (DWORD)(request.size() * sizeof(wchar_t)), NULL,
+                       &write) &&
+            GetLastError() != ERROR_IO_PENDING)
+            return false;
+        DWORD written;
+        if (WaitForSingleObject(event_, 5000) != WAIT_OBJECT_0 ||
+            !GetOverlappedResult(pipe_, &write, &written, FALSE))
+            return false;
+        // The read is pending before the service can answer, as in CallNamedPipeW, so
+        // the reply can't be lost to the service's disconnect.
+        ResetEvent(event_);
+        read_.hEvent = event_;
+        return ReadFile(pipe_, buffer_, sizeof(buffer_), NULL, &read_) ||
+               GetLastError() == ERROR_IO_PENDING;
+    }
+
+    // Waits at most timeoutMs for the reply.
+    std::wstring Reply(DWORD timeoutMs)
+    {
+        if (WaitForSingleObject(event_, timeoutMs) != WAIT_OBJECT_0)
+            return L"<no reply>";
+        elapsed_ = GetTickCount() - start_;
+        DWORD bytes;
+        if (!GetOverlappedResult(pipe_, &read_, &bytes, FALSE))
+            return L"<error " + std::to_wstring(GetLastError()) + L">";
+        return std::wstring(buffer_, bytes / sizeof(wchar_t));
+    }
+    // From the start of the call to the reply.
+    DWORD ElapsedMs() const { return elapsed_; }
+
+private:
+    HANDLE pipe_ = INVALID_HANDLE_VALUE;
+    HANDLE event_ = NULL;
+    OVERLAPPED read_ = {};
+    wchar_t buffer_[260] = {};
+    DWORD start_ = 0, elapsed_ = 0;
+};
+
+class RenewService : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::UninstallService();
+        test::ClearProductKey();
+    }
+    void TearDown() override
+    {
+        test::UninstallService();
+        test::ClearProductKey();
+        if (!logDir_.empty())
+            test::RemoveTree(logDir_);
+    }
+    void InstallAndStart()
+    {
+        ASSERT_TRUE(test::InstallService());
+        ASSERT_TRUE(test::StartService());
+    }
+    // The service reads the log path when it starts.
+    void LogToFile()
+    {
+        logDir_ = test::MakeTempDir(L"portgate-renew-service");
+        logPath_ = logDir_ + L"\\wardhost.log";
+        test::SetConfigStringA("LogFile", test::Narrow(logPath_));
+    }
+    size_t LogCount(const char *line)
+    {
+        std::string log = test::ReadFileBytes(logPath_);
+        size_t count = 0;
+        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
+            count++;
+        return count;
+    }
+    // Polls the log, at most timeoutMs, until `line` has been written `count` times.
+    bool WaitForLogCount(const char *line, size_t count, DWORD timeoutMs)
+    {
+        DWORD start = GetTickCount();
+        while (LogCount(line) < count) {
+            if (GetTickCount() - start > timeoutMs)
+                return false;
+            Sleep(20);
+        }
+        return true;
+    }
+    std::wstring logDir_, logPath_;
+};
+
+TEST_F(RenewService, IpRenewAnswersAfterItsTimer)
+{
+    struct {
+        const char *name;
+        DWORD enableDhcp;  // MISSING: no value
+        std::wstring reply;
+    } cases[] = {
+        {"switched off (missing)", MAXDWORD, L"OK"},
+        // Wine can't release a lease (ERROR_NOT_SUPPORTED) or has no adapter table.
+        {"switched on", 1, L"NG" + WardhostString(IDS_DHCP_ERROR)},
+    };
+    InstallAndStart();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.enableDhcp != MAXDWORD)
+            test::SetConfigDword(NULL, L"EnableDHCP", c.enableDhcp);
+        PendingCall call;
+        ASSERT_TRUE(call.Start(L"iprenew"));
+        EXPECT_EQ(c.reply, call.Reply(15000));
+        EXPECT_GE(call.ElapsedMs(), 3900u);
+        EXPECT_LE(call.ElapsedMs(), 8000u);
+    }
+}
+
+TEST_F(RenewService, FindDomainSwitchedOffAnswersAtTheFirstTick)
+{
+    test::SetConfigDword(NULL, L"NotFindDomain", 1);
+    InstallAndStart();
+    PendingCall call;
+    ASSERT_TRUE(call.Start(L"finddomain"));
+    EXPECT_EQ(L"OK", call.Reply(5000));
+    EXPECT_LT(call.ElapsedMs(), 1000u);
+}
+
+TEST_F(RenewService, SecondClientIsRefusedAtOnceWhileAnOperationRuns)
+{
+    struct {
+        const wchar_t *request;
+        const wchar_t *setting;
+        // A search that found nothing at its first probe is ended by switching it off
+        // afterwards, which its next tick reads.
+        bool switchOffAfterFirstProbe;
+        DWORD minimumMs;
+    } cases[] = {
+        {L"iprenew", L"EnableDHCP", false, 3900},
+        {L"finddomain", L"NotFindDomain", true, 4900},
+    };
+    LogToFile();
+    InstallAndStart();
+    const char TICK_END[] = "FindDomainDlgOnTimer() --- end ---";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(test::Narrow(c.request));
+        test::SetConfigDword(NULL, c.setting, 0);
+        PendingCall call;
+        ASSERT_TRUE(call.Start(c.request));
+
+        std::wstring reply;
+        DWORD error;
+        DWORD start = GetTickCount();
+        EXPECT_FALSE(test::CallPipeRaw(L"hello", 10, &reply, &error, NMPWAIT_NOWAIT));
+        EXPECT_LT(GetTickCount() - start, 1000u);
+        // Windows reports the busy instance; Wine's CallNamedPipeW reports the failed
+        // NOWAIT wait it makes after it.
+        EXPECT_TRUE(error == ERROR_PIPE_BUSY || error == ERROR_SEM_TIMEOUT) << error;
+        SetLastError(0xdeadbeef);
+        HANDLE second = CreateFileW(PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                                    OPEN_EXISTING, 0, NULL);
+        EXPECT_EQ(INVALID_HANDLE_VALUE, second);
+        EXPECT_EQ((DWORD)ERROR_PIPE_BUSY, GetLastError());
+        if (second != INVALID_HANDLE_VALUE)
+            CloseHandle(second);
+
+        if (c.switchOffAfterFirstProbe) {
+            ASSERT_TRUE(WaitForLogCount(TICK_END, 1, 5000));
+            test::SetConfigDword(NULL, c.setting, 1);
+        }
+        EXPECT_EQ(L"OK", call.Reply(15000));
+        EXPECT_GE(call.ElapsedMs(), c.minimumMs);
+        if (c.switchOffAfterFirstProbe) {
+            EXPECT_EQ(2u, LogCount(TICK_END));
+        }
+    }
+    EXPECT_EQ(L"NG", test::CallPipe(L"hello"));
+}
+
+TEST_F(RenewService, StopWaitsForTheRunningOperationAndItsReply)
+{
+    InstallAndStart();
+    PendingCall call;
+    ASSERT_TRUE(call.Start(L"iprenew"));
+
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+    ASSERT_NE(nullptr, manager);
+    SC_HANDLE service = OpenServiceW(manager, L"wardhost", SERVICE_STOP);
+    ASSERT_NE(nullptr, service);
+    SERVICE_STATUS status = {};
+    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, status.dwCurrentState);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+
+    EXPECT_EQ(L"OK", call.Reply(15000));
+    EXPECT_GE(call.ElapsedMs(), 3900u) << "the stop cut the operation short";
+    EXPECT_TRUE(test::WaitForServiceState(SERVICE_STOPPED, 20000));
+}
+
+}  // namespace

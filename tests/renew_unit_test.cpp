@@ -1,0 +1,550 @@
+// In-process tests of "iprenew" and "finddomain": the real dialog procedures run in the
+// real operation window, with adapters, domain controllers and the calendar clock
+// scripted through the platform table.
+#include "test_support.h"
+#include "net_platform.h"
+#include "wardhost.h"
+#include "wardhost_res.h"
+#include "../config/product_key.h"
+
+#include <gtest/gtest.h>
+
+#include <limits.h>
+#include <regex>
+#include <set>
+#include <stddef.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+// ---- the scripted platform
+
+struct ScriptedAdapter {
+    ULONG index;
+    DWORD release;  // what IpReleaseAddress answers for it
+    DWORD renew;
+};
+
+const LONG TRUE_COUNT = LONG_MIN;
+
+struct Script {
+    // Interface table.
+    DWORD sizeAnswer = ERROR_INSUFFICIENT_BUFFER;  // answer to the size query
+    DWORD fetchAnswer = NO_ERROR;
+    LONG claimedAdapters = TRUE_COUNT;  // the count written into the table
+    std::vector<ScriptedAdapter> adapters;
+    // Domain controllers: the probe (1-based) from which one answers; 0: never.
+    int controllerFromProbe = 0;
+    NET_API_STATUS foundStatus = NERR_Success;
+    NET_API_STATUS missingStatus = ERROR_NO_BROWSER_SERVERS_FOUND;
+    bool bufferWhenMissing = false;
+    // Calendar clock: one reading per call, the last one repeated.
+    std::vector<__time64_t> clock = {1000};
+};
+
+Script g_script;
+std::vector<std::string> g_calls;  // every platform call in order
+std::vector<DWORD> g_probeTicks;   // GetTickCount() at each enumeration
+size_t g_clockReads;
+PIP_INTERFACE_INFO g_table;  // the block handed to the fetch
+ULONG g_tableBytes;
+std::set<void *> g_enumBuffers;  // handed out and not yet freed
+int g_enumAllocations, g_enumFrees;
+
+ULONG TableBytes(size_t adapters)
+{
+    return (ULONG)(offsetof(IP_INTERFACE_INFO, Adapter) + adapters * sizeof(IP_ADAPTER_INDEX_MAP));
+}
+
+DWORD WINAPI ScriptedGetInterfaceInfo(PIP_INTERFACE_INFO table, PULONG size)
+{
+    ULONG needed = TableBytes(g_script.adapters.size());
+    if (table == NULL) {
+        g_calls.push_back("size");
+        EXPECT_EQ(0u, *size) << "the size query passes no buffer and size 0";
+        if (g_script.sizeAnswer == ERROR_INSUFFICIENT_BUFFER)
+            *size = needed;
+        return g_script.sizeAnswer;
+    }
+    g_calls.push_back("fetch");
+    if (g_script.fetchAnswer != NO_ERROR)
+        return g_script.fetchAnswer;
+    if (*size < needed) {
+        *size = needed;
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    ZeroMemory(table, *size);
+    table->NumAdapters =
+        g_script.claimedAdapters != TRUE_COUNT ? g_script.claimedAdapters
+                                               : (LONG)g_script.adapters.size();
+    for (size_t i = 0; i < g_script.adapters.size(); i++) {
+        table->Adapter[i].Index = g_script.adapters[i].index;
+        swprintf(table->Adapter[i].Name, MAX_ADAPTER_NAME, L"\\DEVICE\\TCPIP_{adapter-%lu}",
+                 g_script.adapters[i].index);
+    }
+    g_table = table;
+    g_tableBytes = *size;
+    return NO_ERROR;
+}
+
+// The entry must be one of the fetched table's, inside the block.
+const ScriptedAdapter *AdapterOf(PIP_ADAPTER_INDEX_MAP entry)
+{
+    const BYTE *first = reinterpret_cast<const BYTE *>(g_table ? g_table->Adapter : NULL);
+    const BYTE *at = reinterpret_cast<const BYTE *>(entry);
+    if (g_table == NULL || at < first ||
+        at + sizeof(*entry) > reinterpret_cast<const BYTE *>(g_table) + g_tableBytes ||
+        (at - first) % sizeof(*entry) != 0) {
+        ADD_FAILURE() << "adapter entry outside the fetched table";
+        return NULL;
+    }
+    for (const ScriptedAdapter &adapter : g_script.adapters) {
+        if (adapter.index == entry->Index)
+            return &adapter;
+    }
+    return NULL;
+}
+
+DWORD WINAPI ScriptedIpReleaseAddress(PIP_ADAPTER_INDEX_MAP entry)
+{
+    const ScriptedAdapter *adapter = AdapterOf(entry);
+    g_calls.push_back("release " + std::to_string(entry->Index));
+    return adapter ? adapter->release : ERROR_INVALID_PARAMETER;
+}
+
+DWORD WINAPI ScriptedIpRenewAddress(PIP_ADAPTER_INDEX_MAP entry)
+{
+    const ScriptedAdapter *adapter = AdapterOf(entry);
+    g_calls.push_back("renew " + std::to_string(entry->Index));
+    return adapter ? adapter->renew : ERROR_INVALID_PARAMETER;
+}
+
+NET_API_STATUS WINAPI ScriptedNetServerEnum(LMCSTR serverName, DWORD level, LPBYTE *buffer,
+                                            DWORD preferredMaximum, LPDWORD entriesRead,
+                                            LPDWORD totalEntries, DWORD serverType,
+                                            LMCSTR domain, LPDWORD resumeHandle)
+{
+    g_calls.push_back("enum");
+    g_probeTicks.push_back(GetTickCount());
+    EXPECT_EQ(nullptr, serverName);
+    EXPECT_EQ(101u, level);
+    EXPECT_EQ(MAX_PREFERRED_LENGTH, preferredMaximum);
+    EXPECT_EQ(0x18u, serverType);
+    EXPECT_EQ(nullptr, domain) << "the workstation's primary domain";
+    EXPECT_TRUE(resumeHandle != NULL && *resumeHandle == 0);
+    if (buffer == NULL || entriesRead == NULL || totalEntries == NULL)
+        return ERROR_INVALID_PARAMETER;
+    *buffer = NULL;
+    *entriesRead = *totalEntries = 0;
+    bool found = g_script.controllerFromProbe > 0 &&
+                 (int)g_probeTicks.size() >= g_script.controllerFromProbe;
+    if (found || g_script.bufferWhenMissing) {
+        auto info = static_cast<SERVER_INFO_101 *>(
+            HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(SERVER_INFO_101)));
+        info->sv101_name = const_cast<LMSTR>(L"DC1");
+        info->sv101_type = SV_TYPE_DOMAIN_CTRL;
+        *buffer = reinterpret_cast<LPBYTE>(info);
+        g_enumBuffers.insert(info);
+        g_enumAllocations++;
+        *entriesRead = *totalEntries = found ? 1 : 0;
+    }
+    return found ? g_script.foundStatus : g_script.missingStatus;
+}
+
+NET_API_STATUS WINAPI ScriptedNetApiBufferFree(LPVOID buffer)
+{
+    g_calls.push_back("free");
+    if (g_enumBuffers.erase(buffer) != 1) {
+        ADD_FAILURE() << "freed a buffer the enumeration did not hand out";
+        return ERROR_INVALID_PARAMETER;
+    }
+    g_enumFrees++;
+    HeapFree(GetProcessHeap(), 0, buffer);
+    return NERR_Success;
+}
+
+__time64_t ScriptedCurrentTime()
+{
+    size_t at = g_clockReads < g_script.clock.size() ? g_clockReads : g_script.clock.size() - 1;
+    g_clockReads++;
+    return g_script.clock[at];
+}
+
+const NetPlatform SCRIPTED_PLATFORM = {
+    ScriptedGetInterfaceInfo, ScriptedIpReleaseAddress, ScriptedIpRenewAddress,
+    ScriptedNetServerEnum,    ScriptedNetApiBufferFree, ScriptedCurrentTime,
+};
+
+// Every case starts from an empty script and key, with the scripted calls installed.
+class Scripted : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_script = Script();
+        g_calls.clear();
+        g_probeTicks.clear();
+        g_clockReads = 0;
+        g_table = NULL;
+        g_tableBytes = 0;
+        g_enumBuffers.clear();
+        g_enumAllocations = g_enumFrees = 0;
+        test::ClearProductKey();
+        SetNetPlatform(&SCRIPTED_PLATFORM);
+    }
+    void TearDown() override
+    {
+        SetNetPlatform(NULL);
+        EXPECT_TRUE(g_enumBuffers.empty()) << g_enumBuffers.size() << " buffers not freed";
+        for (void *buffer : g_enumBuffers)
+            HeapFree(GetProcessHeap(), 0, buffer);
+        LogClose();
+        test::ClearProductKey();
+        if (!logDir_.empty())
+            test::RemoveTree(logDir_);
+    }
+    // Logs to a fresh file; TraceLines() then returns the messages after the banner.
+    void StartLog()
+    {
+        logDir_ = test::MakeTempDir(L"portgate-renew");
+        logPath_ = logDir_ + L"\\service.log";
+        test::SetConfigStringA("LogFile", test::Narrow(logPath_));
+        LogOpen();
+    }
+    std::vector<std::string> TraceLines()
+    {
+        std::vector<std::string> lines;
+        std::string log = test::ReadFileBytes(logPath_);
+        std::regex line("\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[SERVICE \\] ([^\r\n]*)\r\n");
+        for (std::sregex_iterator it(log.begin(), log.end(), line), end; it != end; ++it) {
+            if ((*it)[1] != "*** START Portgate for Vista Service ***")
+                lines.push_back((*it)[1]);
+        }
+        return lines;
+    }
+    std::wstring logDir_, logPath_;
+};
+
+std::string Joined(const std::vector<std::string> &calls)
+{
+    std::string text;
+    for (const std::string &call : calls)
+        text += (text.empty() ? "" : ", ") + call;
+    return text;
+}
+
+std::wstring StringTableText(UINT id)
+{
+    wchar_t text[260];
+    if (LoadStringW(GetModuleHandleW(NULL), id, text, ARRAYSIZE(text)) <= 0)
+        return L"<missing " + std::to_wstring(id) + L">";
+    return text;
+}
+
+// ---- the operation window, bounded
+
+// Runs `procedure` in the operation window. The harness adds what a test needs around
+// it: a bound after which the window ends with OUT_OF_TIME, a foreign timer and a
+// Cancel command that the procedure must ignore, and the window text at each tick.
+const INT_PTR OUT_OF_TIME = 99;
+const UINT_PTR BOUND_TIMER = 1;
+const UINT_PTR FOREIGN_TIMER = 7;
+
+struct Harness {
+    DLGPROC procedure;
+    DWORD boundMs;
+    bool foreignTimerAndCancel;
+    std::vector<std::wstring> textsAtTicks;
+} g_harness;
+
+INT_PTR CALLBACK HarnessProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_INITDIALOG) {
+        SetTimer(window, BOUND_TIMER, g_harness.boundMs, NULL);
+        if (g_harness.foreignTimerAndCancel) {
+            SetTimer(window, FOREIGN_TIMER, 10, NULL);
+            PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        }
+    } else if (message == WM_TIMER && wParam == BOUND_TIMER) {
+        EndDialog(window, OUT_OF_TIME);
+        return TRUE;
+    } else if (message == WM_TIMER) {
+        if (wParam == FOREIGN_TIMER)
+            KillTimer(window, FOREIGN_TIMER);  // one foreign tick is enough
+        wchar_t text[260] = L"";
+        GetDlgItemTextW(window, IDC_MESSAGE, text, ARRAYSIZE(text));
+        g_harness.textsAtTicks.push_back(text);
+    }
+    return g_harness.procedure(window, message, wParam, lParam);
+}
+
+struct WindowRun {
+    INT_PTR result;
+    DWORD elapsedMs;
+    std::wstring message;
+};
+
+WindowRun RunBounded(DLGPROC procedure, DWORD boundMs, bool foreignTimerAndCancel = false)
+{
+    g_harness = Harness{procedure, boundMs, foreignTimerAndCancel, {}};
+    SetResultMessage(L"");
+    DWORD start = GetTickCount();
+    INT_PTR result = RunOperationWindow(HarnessProc, 0);
+    return WindowRun{result, GetTickCount() - start, ResultMessage};
+}
+
+// ---- RenewAllAdapters
+
+struct RenewCase {
+    const char *name;
+    DWORD sizeAnswer;
+    DWORD fetchAnswer;
+    LONG claimedAdapters;
+    std::vector<ScriptedAdapter> adapters;
+    DWORD expected;
+    const char *calls;
+};
+
+const RenewCase RENEW_CASES[] = {
+    {"two adapters", ERROR_INSUFFICIENT_BUFFER, NO_ERROR, TRUE_COUNT,
+     {{11, NO_ERROR, NO_ERROR}, {12, NO_ERROR, NO_ERROR}}, NO_ERROR,
+     "size, fetch, release 11, release 12, renew 11, renew 12"},
+    {"no lease to act on counts as done", ERROR_INSUFFICIENT_BUFFER, NO_ERROR, TRUE_COUNT,
+     {{11, ERROR_FILE_NOT_FOUND, NO_ERROR}, {12, NO_ERROR, ERROR_FILE_NOT_FOUND}}, NO_ERROR,
+     "size, fetch, release 11, release 12, renew 11, renew 12"},
+    {"second release fails: the first stays released, nothing renewed",
+     ERROR_INSUFFICIENT_BUFFER, NO_ERROR, TRUE_COUNT,
+     {{11, NO_ERROR, NO_ERROR}, {12, ERROR_ACCESS_DENIED, NO_ERROR}, {13, NO_ERROR, NO_ERROR}},
+     ERROR_ACCESS_DENIED, "size, fetch, release 11, release 12"},
+    {"first renewal fails and stops the rest", ERROR_INSUFFICIENT_BUFFER, NO_ERROR, TRUE_COUNT,
+     {{11, NO_ERROR, ERROR_GEN_FAILURE}, {12, NO_ERROR, NO_ERROR}}, ERROR_GEN_FAILURE,
+     "size, fetch, release 11, release 12, renew 11"},
+    {"platform without DHCP control", ERROR_INSUFFICIENT_BUFFER, NO_ERROR, TRUE_COUNT,
+     {{11, ERROR_NOT_SUPPORTED, ERROR_NOT_SUPPORTED}}, ERROR_NOT_SUPPORTED,
+     "size, fetch, release 11"},
+    {"an empty table", ERROR_INSUFFICIENT_BUFFER, NO_ERROR, TRUE_COUNT, {}, NO_ERROR, "size, fetch"},
+    {"no adapters at all", ERROR_NO_DATA, NO_ERROR, TRUE_COUNT, {}, ERROR_NO_DATA, "size"},
+    {"size query refused", ERROR_NOT_SUPPORTED, NO_ERROR, TRUE_COUNT, {{11, NO_ERROR, NO_ERROR}},
+     ERROR_NOT_SUPPORTED, "size"},
+    {"size query answers success without a size", NO_ERROR, NO_ERROR, TRUE_COUNT,
+     {{11, NO_ERROR, NO_ERROR}}, ERROR_NO_DATA, "size"},
+    {"fetch fails", ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_PARAMETER, TRUE_COUNT,
+     {{11, NO_ERROR, NO_ERROR}}, ERROR_INVALID_PARAMETER, "size, fetch"},
+    {"count beyond the block is not believed", ERROR_INSUFFICIENT_BUFFER, NO_ERROR, 40,
+     {{11, NO_ERROR, NO_ERROR}, {12, NO_ERROR, NO_ERROR}}, NO_ERROR,
+     "size, fetch, release 11, release 12, renew 11, renew 12"},
+    {"negative count", ERROR_INSUFFICIENT_BUFFER, NO_ERROR, -5, {{11, NO_ERROR, NO_ERROR}},
+     NO_ERROR, "size, fetch"},
+};
+
+TEST_F(Scripted, RenewAllAdaptersReleasesAllThenRenewsAll)
+{
+    for (const RenewCase &c : RENEW_CASES) {
+        SCOPED_TRACE(c.name);
+        g_script = Script();
+        g_script.sizeAnswer = c.sizeAnswer;
+        g_script.fetchAnswer = c.fetchAnswer;
+        g_script.adapters = c.adapters;
+        g_script.claimedAdapters = c.claimedAdapters;
+        g_calls.clear();
+        g_table = NULL;
+        EXPECT_EQ(c.expected, RenewAllAdapters());
+        EXPECT_EQ(c.calls, Joined(g_calls));
+    }
+}
+
+TEST_F(Scripted, FindDomainControllerAnswersAndFreesTheBuffer)
+{
+    struct {
+        const char *name;
+        int controllerFromProbe;  // 1: found at this probe, 0: not
+        NET_API_STATUS foundStatus, missingStatus;
+        bool bufferWhenMissing;
+        bool expected;
+    } cases[] = {
+        {"success with a list", 1, NERR_Success, 0, false, true},
+        {"partial list", 1, ERROR_MORE_DATA, 0, false, true},
+        {"no browser servers", 0, 0, ERROR_NO_BROWSER_SERVERS_FOUND, false, false},
+        {"success without a buffer", 0, 0, NERR_Success, false, false},
+        {"failure that still hands back a buffer", 0, 0, ERROR_ACCESS_DENIED, true, false},
+        {"more data without a buffer", 0, 0, ERROR_MORE_DATA, false, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        g_script = Script();
+        g_script.controllerFromProbe = c.controllerFromProbe;
+        g_script.foundStatus = c.foundStatus;
+        g_script.missingStatus = c.missingStatus;
+        g_script.bufferWhenMissing = c.bufferWhenMissing;
+        g_probeTicks.clear();
+        g_enumAllocations = g_enumFrees = 0;
+        EXPECT_EQ(c.expected, FindDomainController());
+        EXPECT_EQ(g_enumAllocations, g_enumFrees);
+        EXPECT_TRUE(g_enumBuffers.empty());
+        EXPECT_EQ(1u, g_probeTicks.size());
+    }
+}
+
+// ---- "iprenew" in its window
+
+TEST_F(Scripted, IpRenewSwitchedOffEndsAfterFourSecondsTouchingNothing)
+{
+    StartLog();
+    g_script.adapters = {{11, NO_ERROR, NO_ERROR}};
+    // The foreign timer and the Cancel command must not end the window.
+    WindowRun run = RunBounded(IpRenewDlgProc, 15000, /*foreignTimerAndCancel*/ true);
+    EXPECT_EQ(OPERATION_SUCCESS, run.result);
+    EXPECT_GE(run.elapsedMs, 3900u);
+    EXPECT_LE(run.elapsedMs, 6000u);
+    EXPECT_EQ(L"", run.message);
+    EXPECT_EQ("", Joined(g_calls));
+    std::vector<std::wstring> texts(2, StringTableText(IDS_REQUESTING_ADDRESS));
+    EXPECT_EQ(texts, g_harness.textsAtTicks);
+    std::vector<std::string> expected = {
+        "IpRenewDlgInit() --- start ---",
+        "IpRenewDlgInit() --- end ---",
+        "IpRenewDlgOnTimer() --- start ---",
+        "  nTimerID = 7",
+        "IpRenewDlgOnTimer() --- end ---",
+        "IpRenewDlgOnTimer() --- start ---",
+        "  nTimerID = 30000",
+        "IpRenewDlgOnTimer() --- end ---",
+    };
+    EXPECT_EQ(expected, TraceLines());
+}
+
+TEST_F(Scripted, IpRenewSwitchedOnAnswersByTheRenewal)
+{
+    struct {
+        const char *name;
+        DWORD enableDhcp;
+        DWORD sizeAnswer;
+        std::vector<ScriptedAdapter> adapters;
+        INT_PTR result;
+        UINT message;  // 0: none
+        const char *calls;
+    } cases[] = {
+        {"renewed", 1, ERROR_INSUFFICIENT_BUFFER,
+         {{11, NO_ERROR, NO_ERROR}, {12, ERROR_FILE_NOT_FOUND, NO_ERROR}}, OPERATION_SUCCESS, 0,
+         "size, fetch, release 11, release 12, renew 11, renew 12"},
+        {"second release fails", 2, ERROR_INSUFFICIENT_BUFFER,
+         {{11, NO_ERROR, NO_ERROR}, {12, ERROR_ACCESS_DENIED, NO_ERROR}}, OPERATION_FAILURE,
+         IDS_DHCP_ERROR, "size, fetch, release 11, release 12"},
+        {"no interface table", 1, ERROR_NO_DATA, {}, OPERATION_FAILURE, IDS_DHCP_ERROR, "size"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        g_script = Script();
+        g_script.sizeAnswer = c.sizeAnswer;
+        g_script.adapters = c.adapters;
+        g_calls.clear();
+        test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, c.enableDhcp);
+        WindowRun run = RunBounded(IpRenewDlgProc, 15000);
+        EXPECT_EQ(c.result, run.result);
+        EXPECT_EQ(c.message ? StringTableText(c.message) : L"", run.message);
+        EXPECT_GE(run.elapsedMs, 3900u);
+        EXPECT_EQ(c.calls, Joined(g_calls));
+    }
+}
+
+// ---- "finddomain" in its window
+
+TEST_F(Scripted, FindDomainSwitchedOffEndsAtTheFirstTick)
+{
+    StartLog();
+    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
+    g_script.controllerFromProbe = 1;
+    WindowRun run = RunBounded(FindDomainDlgProc, 5000);
+    EXPECT_EQ(OPERATION_SUCCESS, run.result);
+    EXPECT_LT(run.elapsedMs, 1000u);
+    EXPECT_EQ("", Joined(g_calls));
+    std::vector<std::wstring> texts = {StringTableText(IDS_SEARCHING_DC)};
+    EXPECT_EQ(texts, g_harness.textsAtTicks);
+    std::vector<std::string> expected = {
+        "FindDomainDlgInit() --- start ---",
+        "FindDomainDlgInit() --- end ---",
+        "FindDomainDlgOnTimer() --- start ---",
+        "FindDomainDlgOnTimer() --- end ---",
+    };
+    EXPECT_EQ(expected, TraceLines());
+}
+
+TEST_F(Scripted, FindDomainProbesAtOnceThenEveryFiveSecondsWithinTheBudget)
+{
+    struct {
+        const char *name;
+        int controllerFromProbe;
+        std::vector<__time64_t> clock;  // start, then one reading per tick
+        INT_PTR result;
+        UINT message;
+        size_t probes;
+    } cases[] = {
+        {"found at the first probe", 1, {1000}, OPERATION_SUCCESS, 0, 1},
+        {"found at the second probe", 2, {1000}, OPERATION_SUCCESS, 0, 2},
+        {"budget spent after two probes", 0, {1000, 1000, 1119, 1120}, OPERATION_FAILURE,
+         IDS_DC_NOT_FOUND, 2},
+        {"clock set back does not stretch the budget", 0, {1000, 400, 520}, OPERATION_FAILURE,
+         IDS_DC_NOT_FOUND, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        g_script = Script();
+        g_script.controllerFromProbe = c.controllerFromProbe;
+        g_script.clock = c.clock;
+        g_calls.clear();
+        g_probeTicks.clear();
+        g_clockReads = 0;
+        g_enumAllocations = g_enumFrees = 0;
+        WindowRun run = RunBounded(FindDomainDlgProc, 30000);
+        ASSERT_NE(OUT_OF_TIME, run.result) << "still searching after 30 s";
+        EXPECT_EQ(c.result, run.result);
+        EXPECT_EQ(c.message ? StringTableText(c.message) : L"", run.message);
+        ASSERT_EQ(c.probes, g_probeTicks.size()) << Joined(g_calls);
+        // One clock reading at the start and one per tick; no probe after the last one.
+        size_t ticks = c.result == OPERATION_SUCCESS ? c.probes : c.probes + 1;
+        EXPECT_EQ(1 + ticks, g_clockReads);
+        EXPECT_EQ(g_enumAllocations, g_enumFrees);
+        for (size_t i = 1; i < g_probeTicks.size(); i++) {
+            DWORD gap = g_probeTicks[i] - g_probeTicks[i - 1];
+            EXPECT_GE(gap, 4900u) << "probe " << i + 1;
+            EXPECT_LE(gap, 6500u) << "probe " << i + 1;
+        }
+        if (c.result == OPERATION_FAILURE) {
+            EXPECT_GE(run.elapsedMs, 4900u * c.probes);
+        }
+    }
+}
+
+TEST_F(Scripted, FindDomainTraceAndSettingReadAtEveryTick)
+{
+    StartLog();
+    // The setting switched on during the search ends it at the next tick, unprobed.
+    g_script.controllerFromProbe = 0;
+    struct Switcher {
+        static NET_API_STATUS WINAPI Enum(LMCSTR s, DWORD l, LPBYTE *b, DWORD p, LPDWORD e,
+                                          LPDWORD t, DWORD y, LMCSTR d, LPDWORD r)
+        {
+            test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
+            return ScriptedNetServerEnum(s, l, b, p, e, t, y, d, r);
+        }
+    };
+    NetPlatform switching = SCRIPTED_PLATFORM;
+    switching.netServerEnum = Switcher::Enum;
+    SetNetPlatform(&switching);
+    WindowRun run = RunBounded(FindDomainDlgProc, 15000);
+    EXPECT_EQ(OPERATION_SUCCESS, run.result);
+    EXPECT_EQ(L"", run.message);
+    EXPECT_EQ("enum", Joined(g_calls));
+    EXPECT_GE(run.elapsedMs, 4900u);
+    std::vector<std::string> expected = {
+        "FindDomainDlgInit() --- start ---",
+        "FindDomainDlgInit() --- end ---",
+        "FindDomainDlgOnTimer() --- start ---",
+        "FindDomainDlgOnTimer() --- end ---",
+        "FindDomainDlgOnTimer() --- start ---",
+        "FindDomainDlgOnTimer() --- end ---",
+    };
+    EXPECT_EQ(expected, TraceLines());
+}
+
+}  // namespace

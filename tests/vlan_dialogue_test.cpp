@@ -1,0 +1,759 @@
+// The "logon" and "logoff" operations of the real service, driven through its pipe,
+// against the DE-Zeruzu simulator on 127.0.0.1: the bytes the simulator received, the
+// replies, the state values in the registry afterwards and the trace lines of the log.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <mutex>
+#include <regex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// dezsim as a child process; a thread collects its output lines as they come.
+class Simulator {
+public:
+    Simulator() : lineEvent_(CreateEventW(NULL, FALSE, FALSE, NULL)) {}
+    ~Simulator()
+    {
+        Kill();
+        CloseHandle(lineEvent_);
+    }
+
+    // Starts dezsim on script; false when it did not report its port in time.
+    bool Start(const std::wstring &script, int connections = 1)
+    {
+        Kill();
+        lines_.clear();
+        port_ = 0;
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
+        HANDLE writeEnd;
+        if (!CreatePipe(&readEnd_, &writeEnd, &inherit, 0))
+            return false;
+        SetHandleInformation(readEnd_, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = writeEnd;
+        startup.hStdError = writeEnd;
+        std::wstring command = L"\"" + test::BinaryPath(L"dezsim.exe") + L"\" --script \"" +
+                               script + L"\" --port 0 --connections " +
+                               std::to_wstring(connections);
+        std::vector<wchar_t> line(command.begin(), command.end());
+        line.push_back(L'\0');
+        PROCESS_INFORMATION info = {};
+        BOOL started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL,
+                                      &startup, &info);
+        CloseHandle(writeEnd);
+        if (!started)
+            return false;
+        process_ = info.hProcess;
+        CloseHandle(info.hThread);
+        reader_ = std::thread([this] { ReadLines(); });
+        std::string first;
+        if (!WaitFor([&](const std::string &l) { return l.rfind("listening on ", 0) == 0; },
+                     20000, &first))
+            return false;
+        port_ = atoi(first.substr(first.rfind(':') + 1).c_str());
+        return port_ > 0;
+    }
+
+    int Port() const { return port_; }
+
+    bool WaitForLine(const std::string &wanted, DWORD timeoutMs)
+    {
+        return WaitFor([&](const std::string &l) { return l == wanted; }, timeoutMs, NULL);
+    }
+
+    // Waits for dezsim to end after its connections; every line it printed.
+    std::vector<std::string> Finish(DWORD timeoutMs = 15000)
+    {
+        if (process_ != NULL && WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
+            ADD_FAILURE() << "dezsim did not end within " << timeoutMs << " ms";
+        return Kill();
+    }
+
+    // Ends it now; every line it printed.
+    std::vector<std::string> Kill()
+    {
+        if (process_ != NULL) {
+            TerminateProcess(process_, 1);
+            WaitForSingleObject(process_, 10000);
+            CloseHandle(process_);
+            process_ = NULL;
+        }
+        if (reader_.joinable())
+            reader_.join();
+        if (readEnd_ != NULL) {
+            CloseHandle(readEnd_);
+            readEnd_ = NULL;
+        }
+        std::lock_guard<std::mutex> guard(lock_);
+        return lines_;
+    }
+
+private:
+    void ReadLines()
+    {
+        std::string pending;
+        char buffer[4096];
+        DWORD bytes;
+        while (ReadFile(readEnd_, buffer, sizeof(buffer), &bytes, NULL) && bytes > 0) {
+            pending.append(buffer, bytes);
+            size_t end;
+            while ((end = pending.find('\n')) != std::string::npos) {
+                {
+                    std::lock_guard<std::mutex> guard(lock_);
+                    lines_.push_back(pending.substr(0, end));
+                }
+                pending.erase(0, end + 1);
+                SetEvent(lineEvent_);
+            }
+        }
+        SetEvent(lineEvent_);
+    }
+
+    bool WaitFor(const std::function<bool(const std::string &)> &wanted, DWORD timeoutMs,
+                 std::string *found)
+    {
+        DWORD start = GetTickCount();
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                for (const std::string &l : lines_) {
+                    if (wanted(l)) {
+                        if (found != NULL)
+                            *found = l;
+                        return true;
+                    }
+                }
+            }
+            DWORD elapsed = GetTickCount() - start;
+            if (elapsed >= timeoutMs)
+                return false;
+            WaitForSingleObject(lineEvent_, timeoutMs - elapsed);
+        }
+    }
+
+    HANDLE process_ = NULL;
+    HANDLE readEnd_ = NULL;
+    HANDLE lineEvent_;
+    std::thread reader_;
+    std::mutex lock_;
+    std::vector<std::string> lines_;
+    int port_ = 0;
+};
+
+// What the client sent, one entry per line as dezsim escapes it ("alice\\r\\n").
+std::vector<std::string> Received(const std::vector<std::string> &lines)
+{
+    std::vector<std::string> received;
+    for (const std::string &l : lines) {
+        if (l.rfind("recv: ", 0) == 0)
+            received.push_back(l.substr(6));
+    }
+    return received;
+}
+
+bool Connected(const std::vector<std::string> &lines)
+{
+    for (const std::string &l : lines) {
+        if (l == "conn: open")
+            return true;
+    }
+    return false;
+}
+
+std::string Joined(const std::vector<std::string> &items)
+{
+    std::string text;
+    for (const std::string &item : items)
+        text += "[" + item + "]";
+    return text;
+}
+
+std::wstring ShippedScript(const wchar_t *name)
+{
+    return test::BinaryPath(L"dezsim-scripts\\") + name;
+}
+
+const DWORD MISSING = 0xFFFFFFFF;
+
+DWORD Dword(const wchar_t *subkey, const wchar_t *name)
+{
+    DWORD value;
+    return test::GetConfigDword(subkey, name, &value) ? value : MISSING;
+}
+
+std::wstring String(const wchar_t *subkey, const wchar_t *name)
+{
+    std::wstring value;
+    return test::GetConfigString(subkey, name, &value) ? value : L"<missing>";
+}
+
+DWORD UnixNow()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULONGLONG ticks = ((ULONGLONG)now.dwHighDateTime << 32) | now.dwLowDateTime;
+    return (DWORD)((ticks - 116444736000000000ULL) / 10000000ULL);
+}
+
+class VlanDialogueTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);  // for the probe socket of a closed port
+        test::UninstallService();
+        test::ClearProductKey();
+        logDir_ = test::MakeTempDir(L"portgate-vlan");
+        logPath_ = logDir_ + L"\\wardhost.log";
+        // Read once when the service process starts.
+        test::SetConfigStringA("LogFile", test::Narrow(logPath_));
+        ASSERT_TRUE(test::InstallService());
+    }
+    static void TearDownTestSuite()
+    {
+        test::UninstallService();
+        test::ClearProductKey();
+        test::RemoveTree(logDir_);
+        WSACleanup();
+    }
+    void SetUp() override
+    {
+        test::ClearProductKey();
+        test::SetConfigStringA("LogFile", test::Narrow(logPath_));
+        if (test::ServiceState() != SERVICE_RUNNING) {
+            ASSERT_TRUE(test::StartService());
+        }
+        scriptDir_ = test::MakeTempDir(L"portgate-vlan-scripts");
+    }
+    void TearDown() override { test::RemoveTree(scriptDir_); }
+
+    std::wstring WriteScript(const std::string &text)
+    {
+        std::wstring path = scriptDir_ + L"\\script" + std::to_wstring(scripts_++) + L".txt";
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        DWORD written = 0;
+        WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
+        CloseHandle(file);
+        return path;
+    }
+
+    static void PointLogonAt(int port, const std::wstring &server = L"127.0.0.1")
+    {
+        test::SetConfigString(NULL, L"VLANLogonServer", server);
+        test::SetConfigDword(NULL, L"VLANLogonPort", port);
+    }
+
+    // The state values a logon may change, preset so that a change is visible.
+    static void PresetState()
+    {
+        test::SetConfigDword(NULL, L"VLANLogon", 1);
+        test::SetConfigDword(NULL, L"GroupNumber", 7);
+        test::SetConfigDword(NULL, L"LogonDate", 12345);
+        test::SetConfigString(NULL, L"DefaultUserName", L"olduser");
+        test::SetConfigString(NULL, L"DefaultDomainName", L"OLDDOM");
+    }
+
+    static size_t LogSize() { return test::ReadFileBytes(logPath_).size(); }
+
+    // The lines written since offset, without their time stamps.
+    static std::string LogSince(size_t offset)
+    {
+        std::string log = test::ReadFileBytes(logPath_);
+        log = offset < log.size() ? log.substr(offset) : std::string();
+        static const std::regex stamp("(^|\n)\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[SERVICE \\] ");
+        return std::regex_replace(log, stamp, "$1");
+    }
+
+    static std::wstring logDir_;
+    static std::wstring logPath_;
+    std::wstring scriptDir_;
+    int scripts_ = 0;
+};
+
+std::wstring VlanDialogueTest::logDir_;
+std::wstring VlanDialogueTest::logPath_;
+
+// As the log's text-mode file writes a line: every LF becomes CR LF.
+std::string LogLine(const std::string &message)
+{
+    std::string line;
+    for (char c : message) {
+        if (c == '\n')
+            line += '\r';
+        line += c;
+    }
+    return line + "\r\n";
+}
+
+std::string LogLines(std::initializer_list<std::string> messages)
+{
+    std::string text;
+    for (const std::string &m : messages)
+        text += LogLine(m);
+    return text;
+}
+
+// A reset brings FD_CLOSE without a zero-byte receive. Windows reports WSAECONNRESET with
+// it, Wine reports 0; a dialogue that ignored it would end only at the time-out (10060).
+const wchar_t RESET_REPLY[] = L"<reset>";
+bool IsResetReply(const std::wstring &reply)
+{
+    return reply == L"NGSocket error recv(): 0" || reply == L"NGSocket error recv(): 10054";
+}
+
+const char PROMPTS_THEN[] =
+    "send \"Connect(1) / Disconnect(2): \"\n"
+    "expect \"1\"\n"
+    "send \"Login Name? \"\n"
+    "expectany\n"
+    "send \"Password? \"\n"
+    "expectany\n";
+
+// ---- logon exchanges
+
+struct LogonCase {
+    const char *name;
+    const wchar_t *shipped;  // a script of tools/dezsim/scripts, or NULL for `script`
+    std::string script;
+    const wchar_t *request;
+    const wchar_t *reply;
+    std::vector<std::string> received;
+    DWORD groupAfter;                  // the preset is 7
+    const wchar_t *domainAfter;        // the preset is OLDDOM
+};
+
+TEST_F(VlanDialogueTest, LogonExchanges)
+{
+    const std::vector<std::string> usual = {"1\\r\\n", "alice\\r\\n", "secret\\r\\n"};
+    const LogonCase cases[] = {
+        {"group number after success in one piece", L"logon-group.txt", "",
+         L"logon alice secret", L"OK", usual, 3, L"OLDDOM"},
+        {"vlan number with User ID and Password prompts", L"logon-vlan.txt", "",
+         L"logon alice secret", L"OK", usual, 20, L"OLDDOM"},
+        {"Authentication Succeeded alone keeps the group", L"logon-succeeded.txt", "",
+         L"logon alice secret", L"OK", usual, 7, L"OLDDOM"},
+        {"vlan without a number stores 0", NULL,
+         std::string(PROMPTS_THEN) + "send \"Successfully moved to vlan\\r\\n\"\n",
+         L"logon alice secret", L"OK", usual, 0, L"OLDDOM"},
+        {"signed group number", NULL,
+         std::string(PROMPTS_THEN) + "send \"Successfully moved to group  -12 ok\\r\\n\"\n",
+         L"logon alice secret", L"OK", usual, (DWORD)-12, L"OLDDOM"},
+        {"Authentication Failed", L"logon-failed.txt", "", L"logon alice secret",
+         L"NGAuthentication failed.", usual, 7, L"OLDDOM"},
+        {"connect prompt and login prompt in one piece: only 1 is sent",
+         L"logon-combined.txt", "", L"logon alice secret", L"OK",
+         {"1\\r\\n", "secret\\r\\n"}, 3, L"OLDDOM"},
+        {"failure text in lower case is ignored until the close", NULL,
+         std::string(PROMPTS_THEN) + "send \"authentication failed\\r\\n\"\nclose\n",
+         L"logon alice secret", L"NGSocket error recv(): 0", usual, 7, L"OLDDOM"},
+        {"close after the connect prompt", L"close-early.txt", "", L"logon alice secret",
+         L"NGSocket error recv(): 0", {"1\\r\\n"}, 7, L"OLDDOM"},
+        {"reset after the connect prompt: only FD_CLOSE reports it", NULL,
+         "send \"Connect(1) / Disconnect(2): \"\nexpect \"1\"\nreset\n",
+         L"logon alice secret", RESET_REPLY, {"1\\r\\n"}, 7, L"OLDDOM"},
+        {"prompt split over two pieces is not recognised", NULL,
+         "send \"Connect(1) / Dis\"\nsleep 100\nsend \"connect(2): \"\nclose\n",
+         L"logon alice secret", L"NGSocket error recv(): 0", {}, 7, L"OLDDOM"},
+        {"non-text bytes before the prompt in the same piece", NULL,
+         "send \"\\xff\\xfb\\x01\\x80\\xfe\\x1b[2JConnect(1) / Disconnect(2): \"\n"
+         "expect \"1\"\nsend \"Login Name? \"\nexpectany\nsend \"Password? \"\nexpectany\n"
+         "send \"Authentication Succeeded\\r\\n\"\n",
+         L"logon alice secret", L"OK", usual, 7, L"OLDDOM"},
+        {"a NUL ends the text: the prompt after it is dropped", NULL,
+         "send \"\\x00Connect(1) / Disconnect(2): \"\nclose\n", L"logon alice secret",
+         L"NGSocket error recv(): 0", {}, 7, L"OLDDOM"},
+        {"flood of unrelated text, then close", NULL,
+         "flood 2000 \"Port 12 link up, speed 100M full duplex, no change in state.\\r\\n\"\nclose\n",
+         L"logon alice secret", L"NGSocket error recv(): 0", {}, 7, L"OLDDOM"},
+        {"user name only: empty password line", L"logon-group.txt", "", L"logon bob",
+         L"OK", {"1\\r\\n", "bob\\r\\n", "\\r\\n"}, 3, L"OLDDOM"},
+        {"command word in capitals, double blanks, a domain", L"logon-group.txt", "",
+         L"LOGON  carol  pw  CORP", L"OK", {"1\\r\\n", "carol\\r\\n", "pw\\r\\n"}, 3, L"CORP"},
+    };
+    for (const LogonCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ClearProductKey();
+        PresetState();
+        Simulator simulator;
+        ASSERT_TRUE(simulator.Start(c.shipped ? ShippedScript(c.shipped) : WriteScript(c.script)));
+        PointLogonAt(simulator.Port());
+        DWORD before = UnixNow();
+        std::wstring reply = test::CallPipe(c.request);
+        DWORD after = UnixNow();
+        std::vector<std::string> lines = simulator.Finish();
+
+        if (c.reply == RESET_REPLY)
+            EXPECT_TRUE(IsResetReply(reply)) << test::Narrow(reply);
+        else
+            EXPECT_EQ(std::wstring(c.reply), reply);
+        EXPECT_EQ(Joined(c.received), Joined(Received(lines)));
+        bool success = reply == L"OK";
+        EXPECT_EQ(success ? 2u : 1u, Dword(NULL, L"VLANLogon"));
+        EXPECT_EQ(c.groupAfter, Dword(NULL, L"GroupNumber"));
+        DWORD date = Dword(NULL, L"LogonDate");
+        if (success) {
+            EXPECT_GE(date, before);
+            EXPECT_LE(date, after);
+            std::wstring request = c.request;
+            std::wstring user = request.find(L"bob") != std::wstring::npos     ? L"bob"
+                                : request.find(L"carol") != std::wstring::npos ? L"carol"
+                                                                               : L"alice";
+            EXPECT_EQ(user, String(NULL, L"DefaultUserName"));
+        } else {
+            EXPECT_EQ(12345u, date);
+            EXPECT_EQ(L"olduser", String(NULL, L"DefaultUserName"));
+        }
+        EXPECT_EQ(std::wstring(c.domainAfter), String(NULL, L"DefaultDomainName"));
+    }
+}
+
+TEST_F(VlanDialogueTest, DomainListRecordsOtherDomainsWithTheirTime)
+{
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD chars = ARRAYSIZE(computer);
+    ASSERT_TRUE(GetComputerNameW(computer, &chars));
+    std::wstring lowerComputer = computer;
+    CharLowerW(&lowerComputer[0]);
+
+    auto stamp = []() {
+        wchar_t date[80], clock[80];
+        GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, NULL, NULL, date, 80);
+        GetTimeFormatW(LOCALE_USER_DEFAULT, 0, NULL, NULL, clock, 80);
+        return std::wstring(date) + L" " + clock;
+    };
+
+    struct {
+        std::wstring domain;
+        bool recorded;
+    } cases[] = {{L"CORP", true}, {L"lab.example", true}, {lowerComputer, false}, {L"", false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(test::Narrow(c.domain));
+        test::ClearProductKey();
+        PresetState();
+        Simulator simulator;
+        ASSERT_TRUE(simulator.Start(ShippedScript(L"logon-succeeded.txt")));
+        PointLogonAt(simulator.Port());
+        std::wstring first = stamp();
+        EXPECT_EQ(L"OK", test::CallPipe(L"logon alice secret " + c.domain));
+        std::wstring last = stamp();
+        simulator.Finish();
+
+        EXPECT_EQ(c.domain.empty() ? L"OLDDOM" : c.domain, String(NULL, L"DefaultDomainName"));
+        HKEY key;
+        LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KORVALE\\Portgate\\DomainList",
+                                    0, KEY_READ, &key);
+        if (!c.recorded) {
+            EXPECT_EQ(ERROR_FILE_NOT_FOUND, opened) << "nothing may be added under DomainList";
+            if (opened == ERROR_SUCCESS)
+                RegCloseKey(key);
+            continue;
+        }
+        ASSERT_EQ(ERROR_SUCCESS, opened);
+        DWORD values = 0;
+        RegQueryInfoKeyW(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL);
+        EXPECT_EQ(1u, values);
+        wchar_t data[260] = {};
+        DWORD type = 0, bytes = sizeof(data) - sizeof(wchar_t);
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, c.domain.c_str(), NULL, &type,
+                                                  reinterpret_cast<BYTE *>(data), &bytes));
+        RegCloseKey(key);
+        EXPECT_EQ((DWORD)REG_SZ, type);
+        EXPECT_TRUE(data == first || data == last)
+            << test::Narrow(data) << " is neither " << test::Narrow(first) << " nor "
+            << test::Narrow(last);
+    }
+}
+
+// ---- failures before any exchange
+
+TEST_F(VlanDialogueTest, LogonFailuresBeforeAnyExchange)
+{
+    Simulator simulator;
+    ASSERT_TRUE(simulator.Start(ShippedScript(L"logon-group.txt")));
+    int port = simulator.Port();
+    const std::wstring unresolvable = std::wstring(64, L'n') + L".invalid";
+    struct {
+        const char *name;
+        const wchar_t *server;  // NULL: not set
+        DWORD port;             // 0: not set
+        const std::wstring reply;
+    } cases[] = {
+        {"nothing configured", NULL, 0, L"NGNo configuration VLAN logon server."},
+        {"port 0 with a server", L"127.0.0.1", 0, L"NGNo configuration VLAN logon server."},
+        {"empty server with a port", L"", (DWORD)port, L"NGNo configuration VLAN logon server."},
+        {"name that can't be resolved", unresolvable.c_str(), (DWORD)port,
+         L"NGNot connect VLAN logon server. (" + unresolvable + L")"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ClearProductKey();
+        PresetState();
+        if (c.server != NULL)
+            test::SetConfigString(NULL, L"VLANLogonServer", c.server);
+        if (c.port != 0)
+            test::SetConfigDword(NULL, L"VLANLogonPort", c.port);
+        EXPECT_EQ(c.reply, test::CallPipe(L"logon alice secret CORP"));
+        EXPECT_EQ(1u, Dword(NULL, L"VLANLogon"));
+        EXPECT_EQ(L"olduser", String(NULL, L"DefaultUserName"));
+    }
+    // Only the low 16 bits of the port count.
+    test::ClearProductKey();
+    PointLogonAt(0x10000 | port);
+    EXPECT_EQ(L"OK", test::CallPipe(L"logon alice secret"));
+    std::vector<std::string> lines = simulator.Finish();
+    EXPECT_EQ(1, (int)std::count(lines.begin(), lines.end(), std::string("conn: open")));
+}
+
+TEST_F(VlanDialogueTest, CredentialsThatDoNotFitAReplyLineAreRefusedBeforeSending)
+{
+    CPINFO info;
+    ASSERT_TRUE(GetCPInfo(CP_ACP, &info));
+    if (info.MaxCharSize < 2) {
+        GTEST_SKIP() << "ANSI code page " << GetACP()
+                     << " has one byte per character: no name that fits a request is too long";
+    }
+    Simulator simulator;
+    ASSERT_TRUE(simulator.Start(ShippedScript(L"logon-group.txt")));
+    PointLogonAt(simulator.Port());
+    PresetState();
+    std::wstring wide(130, L'\x3042');  // two or more bytes each in a multi-byte code page
+    EXPECT_EQ(L"NGUser name or password too long.", test::CallPipe(L"logon " + wide + L" pw"));
+    EXPECT_EQ(L"NGUser name or password too long.", test::CallPipe(L"logon alice " + wide));
+    EXPECT_FALSE(Connected(simulator.Kill()));
+    EXPECT_EQ(L"olduser", String(NULL, L"DefaultUserName"));
+}
+
+// ---- trace lines
+
+TEST_F(VlanDialogueTest, TraceOfASuccessAndOfFailures)
+{
+    Simulator simulator;
+    ASSERT_TRUE(simulator.Start(ShippedScript(L"logon-vlan.txt")));
+    PointLogonAt(simulator.Port());
+    std::string port = std::to_string(simulator.Port());
+    size_t offset = LogSize();
+    ASSERT_EQ(L"OK", test::CallPipe(L"logon alice secret"));
+    simulator.Finish();
+    const std::string init = LogLines({"VLANLogonDlgInit() --- start ---", "  user name: alice",
+                                       "  password: ********", "VLANLogonDlgInit() --- end ---"});
+    const std::string connect = LogLines({"VLANLogonConnectStart() --- start ---",
+                                          "  VLAN Logon server IP adress = 127.0.0.1",
+                                          "  VLAN Logon server port no   = " + port});
+    auto prompt = [](const std::string &text) {
+        return LogLines({"VLANLogonReceiveData() --- start ---", "VLANLogonAnalyze() --- start ---",
+                         "  " + text, "VLANLogonAnalyze() --- end ---",
+                         "VLANLogonReceiveData() --- end ---"});
+    };
+    const std::string answer = "\r\nSuccessfully moved to vlan 20\r\n";
+    const std::string exit = LogLines({"VLANLogonDlgExit() --- start ---",
+                                       "VLANLogonDlgExit() --- exit ---"});
+    std::string log = LogSince(offset);
+    EXPECT_EQ(init + connect + LogLine("VLANLogonConnectStart() --- end ---") +
+                  prompt("Connect(1) / Disconnect(2): ") + prompt("User ID: ") +
+                  prompt("Password: ") +
+                  LogLines({"VLANLogonReceiveData() --- start ---",
+                            "VLANLogonAnalyze() --- start ---", "  " + answer,
+                            "VLANLogonAnalyze() --- start ---", "  " + answer,
+                            "VLANLogonAnalyzeSuccess() --- start ---", "VLANSocketClose()",
+                            "VLANLogonAnalyzeSuccess() --- end ---",
+                            "VLANLogonAnalyze() --- end ---", "VLANLogonAnalyze() --- end ---",
+                            "VLANLogonReceiveData() --- end ---"}) +
+                  exit,
+              log);
+    EXPECT_EQ(std::string::npos, log.find("secret"));
+
+    // Refused by the switch.
+    ASSERT_TRUE(simulator.Start(ShippedScript(L"logon-failed.txt")));
+    PointLogonAt(simulator.Port());
+    std::string failedPort = std::to_string(simulator.Port());
+    offset = LogSize();
+    ASSERT_EQ(L"NGAuthentication failed.", test::CallPipe(L"logon alice secret"));
+    simulator.Finish();
+    log = LogSince(offset);
+    const std::string failedConnect =
+        LogLines({"VLANLogonConnectStart() --- start ---",
+                  "  VLAN Logon server IP adress = 127.0.0.1",
+                  "  VLAN Logon server port no   = " + failedPort,
+                  "VLANLogonConnectStart() --- end ---"});
+    EXPECT_EQ(init + failedConnect + prompt("Connect(1) / Disconnect(2): ") +
+                  prompt("Login Name? ") + prompt("Password? ") +
+                  LogLines({"VLANLogonReceiveData() --- start ---",
+                            "VLANLogonAnalyze() --- start ---", "  \r\nAuthentication Failed\r\n",
+                            "VLANLogonAnalyzeFail() --- start ---", "VLANSocketClose()",
+                            "VLANLogonAnalyzeFail() --- end ---",
+                            "VLANLogonAnalyze() --- end ---",
+                            "VLANLogonReceiveData() --- end ---"}) +
+                  exit,
+              log);
+    EXPECT_EQ(std::string::npos, log.find("secret"));
+
+    // Nobody listens on the port.
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof(address)));
+    int length = sizeof(address);
+    getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
+    closesocket(probe);
+    int closedPort = ntohs(address.sin_port);
+    PointLogonAt(closedPort);
+    offset = LogSize();
+    EXPECT_EQ(L"NGNot connect VLAN logon server. (127.0.0.1)",
+              test::CallPipe(L"logon alice secret"));
+    EXPECT_EQ(init + LogLines({"VLANLogonConnectStart() --- start ---",
+                               "  VLAN Logon server IP adress = 127.0.0.1",
+                               "  VLAN Logon server port no   = " + std::to_string(closedPort),
+                               "  connect() error = 0x0000274D", "VLANSocketClose()"}) +
+                  exit,
+              LogSince(offset));
+}
+
+// ---- time-out and stop
+
+TEST_F(VlanDialogueTest, SilentServerEndsWithinTheTimeOutAndTheNextRequestIsServed)
+{
+    Simulator simulator;
+    ASSERT_TRUE(simulator.Start(ShippedScript(L"silent.txt")));
+    PointLogonAt(simulator.Port());
+    PresetState();
+    DWORD start = GetTickCount();
+    EXPECT_EQ(L"NGSocket error recv(): 10060", test::CallPipe(L"logon alice secret"));
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_GE(elapsed, 29500u);
+    EXPECT_LE(elapsed, 33000u);
+    start = GetTickCount();
+    EXPECT_EQ(L"NGNo configuration VLAN logoff server.", test::CallPipe(L"logoff"));
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    std::vector<std::string> lines = simulator.Finish();
+    EXPECT_EQ("", Joined(Received(lines)));
+    EXPECT_EQ(1u, Dword(NULL, L"VLANLogon"));
+}
+
+TEST_F(VlanDialogueTest, StopDuringALogonIsHonouredAfterTheReply)
+{
+    Simulator simulator;
+    ASSERT_TRUE(simulator.Start(WriteScript(std::string(PROMPTS_THEN) +
+                                            "sleep 1500\nsend \"Authentication Succeeded\\r\\n\"\n")));
+    PointLogonAt(simulator.Port());
+    std::wstring reply;
+    std::thread client([&] { reply = test::CallPipe(L"logon alice secret"); });
+    bool exchanging = simulator.WaitForLine("recv: secret\\r\\n", 10000);
+    SERVICE_STATUS status = {};
+    BOOL controlled = FALSE;
+    DWORD stateDuringLogon = 0;
+    if (exchanging) {
+        SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+        SC_HANDLE service = OpenServiceW(manager, L"wardhost", SERVICE_STOP | SERVICE_QUERY_STATUS);
+        controlled = ControlService(service, SERVICE_CONTROL_STOP, &status);
+        stateDuringLogon = test::ServiceState();
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+    }
+    client.join();
+    ASSERT_TRUE(exchanging);
+    EXPECT_TRUE(controlled);
+    EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, status.dwCurrentState);
+    EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, stateDuringLogon);
+    EXPECT_EQ(L"OK", reply);
+    EXPECT_TRUE(test::WaitForServiceState(SERVICE_STOPPED, 20000));
+    EXPECT_EQ(2u, Dword(NULL, L"VLANLogon"));
+    simulator.Finish();
+}
+
+// ---- logoff
+
+TEST_F(VlanDialogueTest, LogoffServerChoiceAndExchange)
+{
+    struct {
+        const char *name;
+        DWORD group;             // MISSING: no GroupNumber
+        const wchar_t *subkey;   // NULL: no per-VLAN subkey
+        bool subServer, subPort, global;
+        char used;               // 'V' per-VLAN simulator, 'G' global one, 0 none
+    } cases[] = {
+        {"group 20 with its own pair", 20, L"GroupList\\20", true, true, true, 'V'},
+        {"group 20 without a subkey", 20, NULL, false, false, true, 'G'},
+        {"group 20 with a server but no port", 20, L"GroupList\\20", true, false, true, 'G'},
+        {"no group number: GroupList\\0", MISSING, L"GroupList\\0", true, true, true, 'V'},
+        {"per-VLAN server only, no global pair", 20, L"GroupList\\20", true, false, false, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ClearProductKey();
+        test::SetConfigDword(NULL, L"VLANLogon", 2);
+        if (c.group != MISSING)
+            test::SetConfigDword(NULL, L"GroupNumber", c.group);
+        Simulator perVlan, global;
+        ASSERT_TRUE(perVlan.Start(ShippedScript(L"logoff.txt")));
+        ASSERT_TRUE(global.Start(ShippedScript(L"logoff.txt")));
+        if (c.subServer)
+            test::SetConfigString(c.subkey, L"VLANLogoffServer", L"127.0.0.1");
+        if (c.subPort)
+            test::SetConfigDword(c.subkey, L"VLANLogoffPort", perVlan.Port());
+        if (c.global) {
+            test::SetConfigString(NULL, L"VLANLogoffServer", L"127.0.0.1");
+            test::SetConfigDword(NULL, L"VLANLogoffPort", global.Port());
+        }
+        std::wstring reply = test::CallPipe(L"logoff");
+        Simulator &used = c.used == 'V' ? perVlan : global;
+        Simulator &unused = c.used == 'V' ? global : perVlan;
+        if (c.used == 0) {
+            EXPECT_EQ(L"NGNo configuration VLAN logoff server.", reply);
+            EXPECT_FALSE(Connected(perVlan.Kill()));
+            EXPECT_FALSE(Connected(global.Kill()));
+            EXPECT_EQ(2u, Dword(NULL, L"VLANLogon"));
+            continue;
+        }
+        EXPECT_EQ(L"OK", reply);
+        EXPECT_EQ("[2\\r\\n]", Joined(Received(used.Finish())));
+        EXPECT_FALSE(Connected(unused.Kill()));
+        EXPECT_EQ(1u, Dword(NULL, L"VLANLogon"));
+        EXPECT_EQ(c.group, Dword(NULL, L"GroupNumber"));
+    }
+}
+
+TEST_F(VlanDialogueTest, LogoffAnswers)
+{
+    struct {
+        const char *name;
+        std::string script;
+        const wchar_t *reply;
+        const char *received;
+    } cases[] = {
+        {"a 2 before any prompt completes at once", "send \"Session 2 closed\\r\\n\"\n", L"OK", ""},
+        {"text without a 2 is dropped until the close",
+         "send \"Connect(1) / Disconnect(2): \"\nexpect \"2\"\nsend \"Bye.\\r\\n\"\nclose\n",
+         L"NGSocket error recv(): 0", "[2\\r\\n]"},
+        {"reset before the confirmation",
+         "send \"Connect(1) / Disconnect(2): \"\nexpect \"2\"\nreset\n",
+         RESET_REPLY, "[2\\r\\n]"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ClearProductKey();
+        test::SetConfigDword(NULL, L"VLANLogon", 2);
+        Simulator simulator;
+        ASSERT_TRUE(simulator.Start(WriteScript(c.script)));
+        test::SetConfigString(NULL, L"VLANLogoffServer", L"127.0.0.1");
+        test::SetConfigDword(NULL, L"VLANLogoffPort", simulator.Port());
+        std::wstring reply = test::CallPipe(L"logoff");
+        if (c.reply == RESET_REPLY)
+            EXPECT_TRUE(IsResetReply(reply)) << test::Narrow(reply);
+        else
+            EXPECT_EQ(std::wstring(c.reply), reply);
+        EXPECT_EQ(std::string(c.received), Joined(Received(simulator.Finish())));
+        EXPECT_EQ(c.reply[0] == L'O' ? 1u : 2u, Dword(NULL, L"VLANLogon"));
+    }
+}
+
+}  // namespace
