@@ -1,7 +1,8 @@
 #!/bin/sh
 # The main job: sets up a fresh Debian machine, builds, then in a throwaway Wine prefix
-# installs and starts wardhost, sends each command word through its pipe and prints the
-# replies, and stops and uninstalls it again.
+# starts the DE-Zeruzu simulator, points the configuration at it, installs and starts
+# wardhost, sends each command word through its pipe (a real logon and logoff among them),
+# prints the replies and the state values the service recorded, and stops and uninstalls.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
@@ -13,10 +14,47 @@ sh "$top/tests/wine-prefix.sh" start "$WINEPREFIX"
 trap 'sh "$top/tests/wine-prefix.sh" stop "$WINEPREFIX"' EXIT
 bin="$build/bin"
 
+# Two DE-Zeruzu simulators on 127.0.0.1, one for the logon and one for the logoff, each
+# playing one connection; the configuration points the service at them.
+sims="$build/mainjob-dezsim"
+rm -rf "$sims" && mkdir -p "$sims"
+for side in logon logoff; do
+    script=logoff.txt
+    [ $side = logon ] && script=logon-group.txt
+    wine "$bin/dezsim.exe" --script "Z:$bin/dezsim-scripts/$script" --port 0 --connections 1 \
+        >"$sims/$side.out" 2>&1 </dev/null &
+done
+port_of() {
+    i=0
+    until grep -q '^listening on ' "$sims/$1.out" 2>/dev/null; do
+        i=$((i + 1))
+        [ $i -le 300 ] || { echo "dezsim for $1 did not start" >&2; exit 1; }
+        sleep 0.1
+    done
+    sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$sims/$1.out"
+}
+logon_port=$(port_of logon)
+logoff_port=$(port_of logoff)
+key='HKLM\SOFTWARE\KORVALE\Portgate'
+wine reg add "$key" /v VLANLogonServer /t REG_SZ /d 127.0.0.1 /f >/dev/null
+wine reg add "$key" /v VLANLogonPort /t REG_DWORD /d "$logon_port" /f >/dev/null
+wine reg add "$key" /v VLANLogoffServer /t REG_SZ /d 127.0.0.1 /f >/dev/null
+wine reg add "$key" /v VLANLogoffPort /t REG_DWORD /d "$logoff_port" /f >/dev/null
+# Wine has no domain controller to find (the search would take its full 120 s) and no
+# DHCP renewal: "finddomain" skips the search, "iprenew" answers after its 4 s timer.
+wine reg add "$key" /v NotFindDomain /t REG_DWORD /d 1 /f >/dev/null
+echo "DE-Zeruzu simulators: logon on 127.0.0.1:$logon_port, logoff on 127.0.0.1:$logoff_port"
+
 wine "$bin/wardhost.exe" -install
 # Wine's sc answers 1 even when the start succeeded; the pipe calls below wait for it.
 wine sc start wardhost >/dev/null || true
 for request in "logon alice secret CORP" "logoff" "iprenew" "finddomain" "hello"; do
     printf '%-26s -> %s\n' "$request" "$(wine "$bin/pipecall.exe" $request)"
+    if [ "$request" = logoff ]; then
+        echo "State values after logon and logoff:"
+        wine reg query "$key" /s | tr -d '\r' | grep -E 'VLANLogon |GroupNumber|LogonDate|Default|DomainList|CORP'
+    fi
 done
+echo "What the simulators received:"
+grep -h '^recv: ' "$sims/logon.out" "$sims/logoff.out" | sed 's/^/  /'
 wine "$bin/wardhost.exe" -uninstall
