@@ -50,10 +50,13 @@ wine "$bin/wardhost.exe" -install
 wine sc start wardhost >/dev/null || true
 for request in "logon alice secret CORP" "logoff" "iprenew" "finddomain" "hello"; do
     printf '%-26s -> %s\n' "$request" "$(wine "$bin/pipecall.exe" $request)"
-    if [ "$request" = logoff ]; then
-        echo "State values after logon and logoff:"
-        wine reg query "$key" /s | tr -d '\r' | grep -E 'VLANLogon |GroupNumber|LogonDate|Default|DomainList|CORP'
-    fi
+    case $request in
+    logon*|logoff)
+        echo "  state values now:"
+        wine reg query "$key" /s | tr -d '\r' |
+            grep -E 'VLANLogon |GroupNumber|LogonDate|Default|DomainList|CORP' | sed 's/^ */    /'
+        ;;
+    esac
 done
 echo "What the simulators received:"
 grep -h '^recv: ' "$sims/logon.out" "$sims/logoff.out" | sed 's/^/  /'
