@@ -239,3 +239,21 @@ void VLANDialogueFail(HWND window, SOCKET *socket, int error)
     LoadResultMessage(IDS_SOCKET_ERROR, L"recv()", error);
     EndDialog(window, OPERATION_FAILURE);
 }
+
+// FD_CLOSE may arrive with data still unread, and a reset brings no zero-byte receive at
+// all: analyse what is left, which may hold the answer, then end the dialogue.
+void VLANDialogueClosed(HWND window, SOCKET *socket, int closeError, PromptHandler analyze)
+{
+    LogPrint("  connection closed by the server, error = %d", closeError);
+    char text[VLAN_TEXT_BYTES + 1];
+    int error = closeError;
+    while (*socket != INVALID_SOCKET) {
+        int received = VLANSocketReceive(*socket, text, &error);
+        if (received <= 0)
+            break;
+        analyze(window, text);
+    }
+    if (*socket == INVALID_SOCKET)
+        return;  // an answer in the remaining data ended the dialogue
+    VLANDialogueFail(window, socket, closeError != 0 ? closeError : error);
+}

@@ -98,22 +98,6 @@ static void VLANLogoffReceiveData(HWND window)
     LogPrint("VLANLogoffReceiveData() --- end ---");
 }
 
-// As for logon: remaining data may hold the confirmation; otherwise the close ends it.
-static void VLANLogoffConnectionClosed(HWND window, int closeError)
-{
-    LogPrint("  connection closed by the server, error = %d", closeError);
-    char text[VLAN_TEXT_BYTES + 1];
-    int error = closeError;
-    while (g_logoffSocket != INVALID_SOCKET) {
-        int received = VLANSocketReceive(g_logoffSocket, text, &error);
-        if (received <= 0)
-            break;
-        VLANLogoffAnalyze(window, text);
-    }
-    if (g_logoffSocket == INVALID_SOCKET)
-        return;
-    VLANDialogueFail(window, &g_logoffSocket, closeError != 0 ? closeError : error);
-}
 
 static void VLANLogoffAnalyzeSuccess(HWND window, const char *text)
 {
@@ -163,7 +147,8 @@ INT_PTR CALLBACK VLANLogoffDlgProc(HWND window, UINT message, WPARAM wParam, LPA
         if (WSAGETSELECTEVENT(lParam) == FD_READ)
             VLANLogoffReceiveData(window);
         else
-            VLANLogoffConnectionClosed(window, WSAGETSELECTERROR(lParam));
+            VLANDialogueClosed(window, &g_logoffSocket, WSAGETSELECTERROR(lParam),
+                               VLANLogoffAnalyze);
         return TRUE;
     case WM_TIMER:
         if (wParam == VLAN_TIMEOUT_TIMER_ID)

@@ -141,24 +141,6 @@ static void VLANLogonReceiveData(HWND window)
     LogPrint("VLANLogonReceiveData() --- end ---");
 }
 
-// FD_CLOSE may arrive with data still unread, and a reset brings no zero-byte receive at
-// all: read what is left, which may hold the answer, then end the dialogue.
-static void VLANLogonConnectionClosed(HWND window, int closeError)
-{
-    LogPrint("  connection closed by the server, error = %d", closeError);
-    char text[VLAN_TEXT_BYTES + 1];
-    int error = closeError;
-    while (g_logonSocket != INVALID_SOCKET) {
-        int received = VLANSocketReceive(g_logonSocket, text, &error);
-        if (received <= 0)
-            break;
-        VLANLogonAnalyze(window, text);
-    }
-    if (g_logonSocket == INVALID_SOCKET)
-        return;  // an answer in the remaining data ended the dialogue
-    VLANDialogueFail(window, &g_logonSocket, closeError != 0 ? closeError : error);
-}
-
 static void VLANLogonAnalyzeGroup(HWND window, const char *text)
 {
     LogPrint("VLANLogonAnalyze() --- start ---");
@@ -287,7 +269,8 @@ INT_PTR CALLBACK VLANLogonDlgProc(HWND window, UINT message, WPARAM wParam, LPAR
         if (WSAGETSELECTEVENT(lParam) == FD_READ)
             VLANLogonReceiveData(window);
         else
-            VLANLogonConnectionClosed(window, WSAGETSELECTERROR(lParam));
+            VLANDialogueClosed(window, &g_logonSocket, WSAGETSELECTERROR(lParam),
+                               VLANLogonAnalyze);
         return TRUE;
     case WM_TIMER:
         if (wParam == VLAN_TIMEOUT_TIMER_ID)

@@ -144,3 +144,6 @@ int VLANSocketReceive(SOCKET socket, char *buffer, int *error);
 void VLANSocketClose(SOCKET *socket);
 // Ends the window with 2 and the "recv()" form of the socket error message.
 void VLANDialogueFail(HWND window, SOCKET *socket, int error);
+// The server closed the connection: analyses any text still unread, then, unless that
+// ended the dialogue, fails it as VLANDialogueFail does.
+void VLANDialogueClosed(HWND window, SOCKET *socket, int closeError, PromptHandler analyze);

@@ -95,24 +95,13 @@ private:
     DWORD start_ = 0, elapsed_ = 0;
 };
 
-class RenewService : public ::testing::Test {
+class RenewService : public test::ServiceTestBase {
 protected:
-    void SetUp() override
-    {
-        test::UninstallService();
-        test::ClearProductKey();
-    }
     void TearDown() override
     {
-        test::UninstallService();
-        test::ClearProductKey();
+        ServiceTestBase::TearDown();
         if (!logDir_.empty())
             test::RemoveTree(logDir_);
-    }
-    void InstallAndStart()
-    {
-        ASSERT_TRUE(test::InstallService());
-        ASSERT_TRUE(test::StartService());
     }
     // The service reads the log path when it starts.
     void LogToFile()

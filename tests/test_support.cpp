@@ -24,14 +24,14 @@ std::wstring BinaryPath(const wchar_t *fileName)
     return BinaryDir() + L"\\" + fileName;
 }
 
-ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
+HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd)
 {
-    ProcessResult result;
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
-    HANDLE readEnd, writeEnd;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
-        return result;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE writeEnd;
+    *readEnd = NULL;
+    if (!CreatePipe(readEnd, &writeEnd, &inherit, 0))
+        return NULL;
+    SetHandleInformation(*readEnd, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -41,14 +41,27 @@ ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
     PROCESS_INFORMATION process = {};
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
-    result.started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL,
-                                    &startup, &process) != FALSE;
+    BOOL started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup,
+                                  &process);
+    // Only the child holds the write end now, so reads end when it does.
     CloseHandle(writeEnd);
-    if (!result.started) {
-        CloseHandle(readEnd);
-        return result;
+    if (!started) {
+        CloseHandle(*readEnd);
+        *readEnd = NULL;
+        return NULL;
     }
-    // The pipe closes when the child ends, so reading to the end also waits for it.
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
+{
+    ProcessResult result;
+    HANDLE readEnd;
+    HANDLE process = StartCapturedProcess(commandLine, &readEnd);
+    result.started = process != NULL;
+    if (!result.started)
+        return result;
     char buffer[4096];
     DWORD bytes;
     DWORD deadline = GetTickCount() + timeoutMs;
@@ -58,12 +71,11 @@ ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
             break;
     }
     DWORD remaining = (LONG)(deadline - GetTickCount()) > 0 ? deadline - GetTickCount() : 0;
-    result.finished = WaitForSingleObject(process.hProcess, remaining) == WAIT_OBJECT_0;
+    result.finished = WaitForSingleObject(process, remaining) == WAIT_OBJECT_0;
     if (!result.finished)
-        TerminateProcess(process.hProcess, 1);
-    GetExitCodeProcess(process.hProcess, &result.exitCode);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+        TerminateProcess(process, 1);
+    GetExitCodeProcess(process, &result.exitCode);
+    CloseHandle(process);
     CloseHandle(readEnd);
     return result;
 }
@@ -267,6 +279,24 @@ bool GetConfigString(const wchar_t *subkey, const wchar_t *name, std::wstring *v
         return false;
     *value = buffer;
     return true;
+}
+
+void ServiceTestBase::SetUp()
+{
+    UninstallService();
+    ClearProductKey();
+}
+
+void ServiceTestBase::TearDown()
+{
+    UninstallService();
+    ClearProductKey();
+}
+
+void ServiceTestBase::InstallAndStart()
+{
+    ASSERT_TRUE(InstallService());
+    ASSERT_TRUE(StartService());
 }
 
 std::wstring MakeTempDir(const wchar_t *prefix)

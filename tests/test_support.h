@@ -5,6 +5,8 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 namespace test {
@@ -19,6 +21,9 @@ struct ProcessResult {
     DWORD exitCode = 0;
     std::string output;  // standard output and standard error, as written
 };
+// Starts commandLine with standard output and standard error going to *readEnd, which
+// the caller reads and closes; returns the process handle, or NULL.
+HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd);
 // Runs commandLine with standard output captured, waiting at most timeoutMs.
 ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs = 30000);
 
@@ -45,6 +50,15 @@ void SetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD value);
 void SetConfigStringA(const char *name, const std::string &value);
 bool GetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD *value);
 bool GetConfigString(const wchar_t *subkey, const wchar_t *name, std::wstring *value);
+
+// Tests of the installed service: none is installed and the product key is empty
+// before and after each test.
+class ServiceTestBase : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    void InstallAndStart();
+};
 
 // A fresh empty folder under the test prefix's temporary folder.
 std::wstring MakeTempDir(const wchar_t *prefix);

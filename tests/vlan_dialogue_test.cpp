@@ -30,30 +30,12 @@ public:
         Kill();
         lines_.clear();
         port_ = 0;
-        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
-        HANDLE writeEnd;
-        if (!CreatePipe(&readEnd_, &writeEnd, &inherit, 0))
-            return false;
-        SetHandleInformation(readEnd_, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        startup.hStdOutput = writeEnd;
-        startup.hStdError = writeEnd;
         std::wstring command = L"\"" + test::BinaryPath(L"dezsim.exe") + L"\" --script \"" +
                                script + L"\" --port 0 --connections " +
                                std::to_wstring(connections);
-        std::vector<wchar_t> line(command.begin(), command.end());
-        line.push_back(L'\0');
-        PROCESS_INFORMATION info = {};
-        BOOL started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL,
-                                      &startup, &info);
-        CloseHandle(writeEnd);
-        if (!started)
+        process_ = test::StartCapturedProcess(command, &readEnd_);
+        if (process_ == NULL)
             return false;
-        process_ = info.hProcess;
-        CloseHandle(info.hThread);
         reader_ = std::thread([this] { ReadLines(); });
         std::string first;
         if (!WaitFor([&](const std::string &l) { return l.rfind("listening on ", 0) == 0; },

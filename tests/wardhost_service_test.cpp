@@ -31,24 +31,7 @@ std::string Wardhost(const std::wstring &arguments)
     return result.output;
 }
 
-class ServiceTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        test::UninstallService();
-        test::ClearProductKey();
-    }
-    void TearDown() override
-    {
-        test::UninstallService();
-        test::ClearProductKey();
-    }
-    void InstallAndStart()
-    {
-        ASSERT_TRUE(test::InstallService());
-        ASSERT_TRUE(test::StartService());
-    }
-};
+using ServiceTest = test::ServiceTestBase;
 
 // ---- console switches
 
