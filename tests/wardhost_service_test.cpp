@@ -168,6 +168,13 @@ TEST_F(ServiceTest, RepliesAreExactBytes)
             << "error " << error << " for a request of " << c.request.size() << " units";
         EXPECT_EQ(std::wstring(c.reply), reply) << "request of " << c.request.size() << " units";
     }
+    // A message belongs to its own request only: with no logon server configured the
+    // logon fails with its reason, and the next request's reply carries none of it.
+    EXPECT_EQ(L"NGNo configuration VLAN logon server.", test::CallPipe(L"logon alice secret"));
+    EXPECT_EQ(L"NG", test::CallPipe(L"hello"));
+    EXPECT_EQ(L"NGNo configuration VLAN logoff server.", test::CallPipe(L"LogOff"));
+    EXPECT_EQ(L"NG", test::CallPipe(L""));
+
     // Odd byte counts are refused, not half-read.
     std::wstring reply;
     DWORD error;
