@@ -257,3 +257,10 @@ void VLANDialogueClosed(HWND window, SOCKET *socket, int closeError, PromptHandl
         return;  // an answer in the remaining data ended the dialogue
     VLANDialogueFail(window, socket, closeError != 0 ? closeError : error);
 }
+
+void VLANDialogueTimedOut(HWND window, SOCKET *socket)
+{
+    KillTimer(window, VLAN_TIMEOUT_TIMER_ID);
+    LogPrint("  no answer within %d ms", (int)VLAN_DIALOGUE_TIMEOUT_MS);
+    VLANDialogueFail(window, socket, WSAETIMEDOUT);
+}

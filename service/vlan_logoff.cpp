@@ -98,7 +98,6 @@ static void VLANLogoffReceiveData(HWND window)
     LogPrint("VLANLogoffReceiveData() --- end ---");
 }
 
-
 static void VLANLogoffAnalyzeSuccess(HWND window, const char *text)
 {
     (void)text;
@@ -108,13 +107,6 @@ static void VLANLogoffAnalyzeSuccess(HWND window, const char *text)
     VLANSocketClose(&g_logoffSocket);
     EndDialog(window, OPERATION_SUCCESS);
     LogPrint("VLANLogoffAnalyzeSuccess() --- end ---");
-}
-
-static void VLANLogoffTimeout(HWND window)
-{
-    KillTimer(window, VLAN_TIMEOUT_TIMER_ID);
-    LogPrint("  no answer within %d ms", (int)VLAN_DIALOGUE_TIMEOUT_MS);
-    VLANDialogueFail(window, &g_logoffSocket, WSAETIMEDOUT);
 }
 
 static void VLANLogoffDlgExit()
@@ -152,7 +144,7 @@ INT_PTR CALLBACK VLANLogoffDlgProc(HWND window, UINT message, WPARAM wParam, LPA
         return TRUE;
     case WM_TIMER:
         if (wParam == VLAN_TIMEOUT_TIMER_ID)
-            VLANLogoffTimeout(window);
+            VLANDialogueTimedOut(window, &g_logoffSocket);
         return TRUE;
     case WM_DESTROY:
         VLANLogoffDlgExit();

@@ -225,13 +225,6 @@ static void VLANLogonAnalyzeFail(HWND window, const char *text)
     LogPrint("VLANLogonAnalyzeFail() --- end ---");
 }
 
-static void VLANLogonTimeout(HWND window)
-{
-    KillTimer(window, VLAN_TIMEOUT_TIMER_ID);
-    LogPrint("  no answer within %d ms", (int)VLAN_DIALOGUE_TIMEOUT_MS);
-    VLANDialogueFail(window, &g_logonSocket, WSAETIMEDOUT);
-}
-
 static void VLANLogonDlgExit(HWND window)
 {
     (void)window;
@@ -274,7 +267,7 @@ INT_PTR CALLBACK VLANLogonDlgProc(HWND window, UINT message, WPARAM wParam, LPAR
         return TRUE;
     case WM_TIMER:
         if (wParam == VLAN_TIMEOUT_TIMER_ID)
-            VLANLogonTimeout(window);
+            VLANDialogueTimedOut(window, &g_logonSocket);
         return TRUE;
     case WM_DESTROY:
         VLANLogonDlgExit(window);

@@ -147,3 +147,5 @@ void VLANDialogueFail(HWND window, SOCKET *socket, int error);
 // The server closed the connection: analyses any text still unread, then, unless that
 // ended the dialogue, fails it as VLANDialogueFail does.
 void VLANDialogueClosed(HWND window, SOCKET *socket, int closeError, PromptHandler analyze);
+// The dialogue's time-out timer fired: fails it with WSAETIMEDOUT.
+void VLANDialogueTimedOut(HWND window, SOCKET *socket);
