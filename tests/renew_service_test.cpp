@@ -106,9 +106,7 @@ protected:
     // The service reads the log path when it starts.
     void LogToFile()
     {
-        logDir_ = test::MakeTempDir(L"portgate-renew-service");
-        logPath_ = logDir_ + L"\\wardhost.log";
-        test::SetConfigStringA("LogFile", test::Narrow(logPath_));
+        logPath_ = test::LogToTempFile(L"portgate-renew-service", &logDir_);
     }
     size_t LogCount(const char *line)
     {

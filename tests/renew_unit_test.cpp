@@ -206,9 +206,7 @@ protected:
     // Logs to a fresh file; TraceLines() then returns the messages after the banner.
     void StartLog()
     {
-        logDir_ = test::MakeTempDir(L"portgate-renew");
-        logPath_ = logDir_ + L"\\service.log";
-        test::SetConfigStringA("LogFile", test::Narrow(logPath_));
+        logPath_ = test::LogToTempFile(L"portgate-renew", &logDir_);
         LogOpen();
     }
     std::vector<std::string> TraceLines()

@@ -110,32 +110,31 @@ bool InstallService()
     return IsServiceInstalled();
 }
 
-DWORD ServiceState()
+// The service's current status; false when it can't be queried.
+static bool QueryWardhostStatus(SERVICE_STATUS_PROCESS *status)
 {
     SC_HANDLE manager;
     SC_HANDLE service = OpenWardhost(SERVICE_QUERY_STATUS, &manager);
     if (service == NULL)
-        return 0;
-    SERVICE_STATUS status = {};
-    BOOL ok = QueryServiceStatus(service, &status);
+        return false;
+    DWORD needed;
+    BOOL ok = QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
+                                   reinterpret_cast<BYTE *>(status), sizeof(*status), &needed);
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    return ok ? status.dwCurrentState : 0;
+    return ok != FALSE;
+}
+
+DWORD ServiceState()
+{
+    SERVICE_STATUS_PROCESS status = {};
+    return QueryWardhostStatus(&status) ? status.dwCurrentState : 0;
 }
 
 DWORD ServiceProcessId()
 {
-    SC_HANDLE manager;
-    SC_HANDLE service = OpenWardhost(SERVICE_QUERY_STATUS, &manager);
-    if (service == NULL)
-        return 0;
     SERVICE_STATUS_PROCESS status = {};
-    DWORD needed;
-    BOOL ok = QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
-                                   reinterpret_cast<BYTE *>(&status), sizeof(status), &needed);
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return ok ? status.dwProcessId : 0;
+    return QueryWardhostStatus(&status) ? status.dwProcessId : 0;
 }
 
 bool WaitForServiceState(DWORD state, DWORD timeoutMs)
@@ -252,15 +251,24 @@ void SetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD value)
                     sizeof(value));
 }
 
-void SetConfigStringA(const char *name, const std::string &value)
+void SetLogFile(const std::wstring &path)
 {
     HKEY key;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KORVALE\\Portgate", 0, NULL, 0,
                         KEY_ALL_ACCESS, NULL, &key, NULL) != ERROR_SUCCESS)
         return;
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+    std::string value = Narrow(path);
+    RegSetValueExA(key, "LogFile", 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
                    (DWORD)value.size() + 1);
     RegCloseKey(key);
+}
+
+std::wstring LogToTempFile(const wchar_t *prefix, std::wstring *dir)
+{
+    *dir = MakeTempDir(prefix);
+    std::wstring path = *dir + L"\\wardhost.log";
+    SetLogFile(path);
+    return path;
 }
 
 bool GetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD *value)

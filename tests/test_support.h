@@ -47,7 +47,10 @@ std::wstring CallPipe(const std::wstring &request);
 void ClearProductKey();  // deletes the whole key with its subkeys
 void SetConfigString(const wchar_t *subkey, const wchar_t *name, const std::wstring &value);
 void SetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD value);
-void SetConfigStringA(const char *name, const std::string &value);
+// The service's diagnostic log path, read through the ANSI API when the service starts.
+void SetLogFile(const std::wstring &path);
+// SetLogFile on a file in a fresh folder (*dir, which the caller removes); its path.
+std::wstring LogToTempFile(const wchar_t *prefix, std::wstring *dir);
 bool GetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD *value);
 bool GetConfigString(const wchar_t *subkey, const wchar_t *name, std::wstring *value);
 

@@ -194,10 +194,8 @@ protected:
         WSAStartup(MAKEWORD(2, 2), &data);  // for the probe socket of a closed port
         test::UninstallService();
         test::ClearProductKey();
-        logDir_ = test::MakeTempDir(L"portgate-vlan");
-        logPath_ = logDir_ + L"\\wardhost.log";
         // Read once when the service process starts.
-        test::SetConfigStringA("LogFile", test::Narrow(logPath_));
+        logPath_ = test::LogToTempFile(L"portgate-vlan", &logDir_);
         ASSERT_TRUE(test::InstallService());
     }
     static void TearDownTestSuite()
@@ -210,7 +208,7 @@ protected:
     void SetUp() override
     {
         test::ClearProductKey();
-        test::SetConfigStringA("LogFile", test::Narrow(logPath_));
+        test::SetLogFile(logPath_);
         if (test::ServiceState() != SERVICE_RUNNING) {
             ASSERT_TRUE(test::StartService());
         }

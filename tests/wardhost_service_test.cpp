@@ -251,9 +251,8 @@ TEST_F(ServiceTest, SilentClientIsDroppedAndTheNextIsServed)
 
 TEST_F(ServiceTest, LogBannersAroundARun)
 {
-    std::wstring dir = test::MakeTempDir(L"portgate-service-log");
-    std::wstring path = dir + L"\\wardhost.log";
-    test::SetConfigStringA("LogFile", test::Narrow(path));
+    std::wstring dir;
+    std::wstring path = test::LogToTempFile(L"portgate-service-log", &dir);
     InstallAndStart();
     EXPECT_EQ(L"NGNo configuration VLAN logoff server.", test::CallPipe(L"logoff"));
     ASSERT_TRUE(test::StopService());
@@ -276,7 +275,7 @@ TEST_F(ServiceTest, LogBannersAroundARun)
 TEST_F(ServiceTest, LogInAMissingDirectoryChangesNothing)
 {
     std::wstring dir = test::MakeTempDir(L"portgate-service-log");
-    test::SetConfigStringA("LogFile", test::Narrow(dir + L"\\missing\\wardhost.log"));
+    test::SetLogFile(dir + L"\\missing\\wardhost.log");
     // An operation that writes trace lines, answered at its first tick.
     test::SetConfigDword(NULL, L"NotFindDomain", 1);
     InstallAndStart();

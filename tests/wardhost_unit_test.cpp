@@ -160,7 +160,7 @@ protected:
 
 TEST_F(Log, LinesBannersAndFormat)
 {
-    test::SetConfigStringA("LogFile", test::Narrow(path_));
+    test::SetLogFile(path_);
     LogOpen();
     LogPrint("  VLAN Logon server port no   = %d", 4321);
     LogPrint("%s", "text with 100% in it");
@@ -190,7 +190,7 @@ TEST_F(Log, LinesBannersAndFormat)
 
 TEST_F(Log, TimeStampIsTheLocalTimeToTheMillisecond)
 {
-    test::SetConfigStringA("LogFile", test::Narrow(path_));
+    test::SetLogFile(path_);
     LogOpen();
     SYSTEMTIME before, after;
     GetLocalTime(&before);
@@ -223,7 +223,7 @@ TEST_F(Log, NoValueWritesNothing)
 TEST_F(Log, MissingDirectoryIsSilentlyIgnored)
 {
     std::wstring missing = dir_ + L"\\no\\such\\dir\\service.log";
-    test::SetConfigStringA("LogFile", test::Narrow(missing));
+    test::SetLogFile(missing);
     LogOpen();
     LogPrint("line");
     LogClose();
@@ -232,7 +232,7 @@ TEST_F(Log, MissingDirectoryIsSilentlyIgnored)
 
 TEST_F(Log, DeletedFileIsCreatedAgainByTheNextLine)
 {
-    test::SetConfigStringA("LogFile", test::Narrow(path_));
+    test::SetLogFile(path_);
     LogOpen();
     ASSERT_TRUE(DeleteFileW(path_.c_str()));
     LogPrint("first after delete");
