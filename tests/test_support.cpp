@@ -151,15 +151,25 @@ bool WaitForServiceState(DWORD state, DWORD timeoutMs)
 
 bool StartService()
 {
-    SC_HANDLE manager;
-    SC_HANDLE service = OpenWardhost(SERVICE_START, &manager);
-    if (service == NULL)
-        return false;
-    BOOL ok = StartServiceW(service, 0, NULL);
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    if (!ok && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING)
-        return false;
+    // Right after an earlier instance was stopped and deleted, Wine's service manager
+    // can refuse a start for a moment; a few bounded attempts, each failure reported,
+    // still fail a service that really does not start.
+    for (int attempt = 1;; attempt++) {
+        SC_HANDLE manager;
+        SC_HANDLE service = OpenWardhost(SERVICE_START, &manager);
+        if (service == NULL)
+            return false;
+        BOOL ok = StartServiceW(service, 0, NULL);
+        DWORD error = ok ? 0 : GetLastError();
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        if (ok || error == ERROR_SERVICE_ALREADY_RUNNING)
+            break;
+        fprintf(stderr, "StartService failed - %lu (attempt %d)\n", error, attempt);
+        if (attempt == 3)
+            return false;
+        Sleep(500);
+    }
     if (!WaitForServiceState(SERVICE_RUNNING, 20000))
         return false;
     return WaitNamedPipeW(PIPE_NAME, 10000) != FALSE;
