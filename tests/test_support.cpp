@@ -46,6 +46,7 @@ HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd)
     // Only the child holds the write end now, so reads end when it does.
     CloseHandle(writeEnd);
     if (!started) {
+        fprintf(stderr, "CreateProcess failed - %lu\n", GetLastError());
         CloseHandle(*readEnd);
         *readEnd = NULL;
         return NULL;

@@ -42,6 +42,8 @@ public:
                      20000, &first))
             return false;
         port_ = atoi(first.substr(first.rfind(':') + 1).c_str());
+        if (port_ <= 0)
+            fprintf(stderr, "dezsim reported \"%s\"\n", first.c_str());
         return port_ > 0;
     }
 
