@@ -60,3 +60,28 @@ LONG ReadConfigString(LPCWSTR subkey, LPCWSTR name, LPWSTR buffer, DWORD chars);
 LONG WriteConfigDword(LPCWSTR subkey, LPCWSTR name, DWORD value, BOOL create);
 LONG WriteConfigString(LPCWSTR subkey, LPCWSTR name, LPCWSTR text,
                        BOOL withTerminator, BOOL create);
+
+// Shared readers and rules of the configuration's structured values.
+
+// Readers take at most this many names from DomainList.
+enum { DOMAIN_LIST_MAX = 10 };
+
+// MultiInterfaceMessage stores each line break as backslash + "n". Decoding turns every
+// such pair into lineBreak (L"\n" for the clients, L"\r\n" for the tool's edit field) and
+// copies everything else, a lone backslash included; the result is always terminated and
+// cut to fit. Encoding turns CR LF, and a stray CR or LF, into the pair; it returns FALSE
+// (and an empty result) when the encoded text would not fit in `chars` units.
+void DecodeConfigMessage(LPCWSTR stored, LPCWSTR lineBreak, LPWSTR out, DWORD chars);
+BOOL EncodeConfigMessage(LPCWSTR text, LPWSTR out, DWORD chars);
+
+// The domain names of DomainList, upper-cased, in enumeration order, empty names skipped,
+// at most DOMAIN_LIST_MAX of them. Returns how many were read (0 when the key is missing).
+int ReadDomainList(WCHAR names[DOMAIN_LIST_MAX][CONFIG_TEXT_CHARS]);
+
+// A GroupList subkey name as a VLAN id: an optional sign and the leading decimal digits,
+// kept signed; a name without leading digits is 0.
+LONG ParseVlanId(LPCWSTR name);
+
+// Deletes a subkey of the product key with everything below it; ERROR_SUCCESS also when
+// it did not exist.
+LONG DeleteConfigSubtree(LPCWSTR subkey);
