@@ -1,0 +1,348 @@
+// The clients' service call against the real wardhost and against stand-in pipe servers,
+// the logon request's words, the administrator test and the table-driven message box.
+#include "test_support.h"
+#include "ward_client.h"
+#include "product_key.h"
+#include "../resources/wardhost_res.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+namespace {
+
+// ---- the logon request
+
+TEST(LogonRequest, WordsAreCheckedNeverCut)
+{
+    WCHAR request[WARD_REQUEST_CHARS];
+    EXPECT_EQ(LOGON_WORDS_OK, FormatLogonRequest(L"alice", L"p\tw", L"CORP", request));
+    EXPECT_STREQ(L"logon alice p\tw CORP", request);
+    EXPECT_EQ(LOGON_WORDS_OK, FormatLogonRequest(L"alice", L"secret", NULL, request));
+    EXPECT_STREQ(L"logon alice secret", request);
+    EXPECT_EQ(LOGON_WORDS_OK, FormatLogonRequest(L"alice", L"secret", L"", request));
+    EXPECT_STREQ(L"logon alice secret", request);
+
+    struct {
+        const wchar_t *user, *password, *domain;
+    } blanks[] = {
+        {L"", L"secret", L"CORP"},       {L"alice", L"", L"CORP"},
+        {L"al ice", L"secret", NULL},    {L"alice", L"se cret", L"CORP"},
+        {L"alice", L"secret ", L"CORP"}, {L"alice", L"secret", L" CORP"},
+        {NULL, L"secret", NULL},         {L"alice", NULL, NULL},
+    };
+    for (const auto &b : blanks) {
+        wcscpy(request, L"stale");
+        EXPECT_EQ(LOGON_WORDS_BLANK, FormatLogonRequest(b.user, b.password, b.domain, request));
+        EXPECT_STREQ(L"", request);
+    }
+
+    // "logon" + three blanks + the words: 259 units fit, 260 do not.
+    std::wstring user(100, L'u'), password(100, L'p'), domain(259 - 5 - 3 - 200, L'd');
+    EXPECT_EQ(LOGON_WORDS_OK,
+              FormatLogonRequest(user.c_str(), password.c_str(), domain.c_str(), request));
+    EXPECT_EQ(L"logon " + user + L" " + password + L" " + domain, std::wstring(request));
+    domain += L'd';
+    EXPECT_EQ(LOGON_WORDS_TOO_LONG,
+              FormatLogonRequest(user.c_str(), password.c_str(), domain.c_str(), request));
+    EXPECT_STREQ(L"", request);
+    std::wstring longPassword(259 - 5 - 2 - 100, L'p');
+    EXPECT_EQ(LOGON_WORDS_OK, FormatLogonRequest(user.c_str(), longPassword.c_str(), NULL, request));
+    longPassword += L'p';
+    EXPECT_EQ(LOGON_WORDS_TOO_LONG,
+              FormatLogonRequest(user.c_str(), longPassword.c_str(), NULL, request));
+}
+
+// ---- administrator test
+
+struct Groups {
+    BYTE sids[3][SECURITY_MAX_SID_SIZE];
+    BYTE storage[sizeof(TOKEN_GROUPS) + 3 * sizeof(SID_AND_ATTRIBUTES)];
+    TOKEN_GROUPS *groups = reinterpret_cast<TOKEN_GROUPS *>(storage);
+
+    Groups(std::initializer_list<std::pair<WELL_KNOWN_SID_TYPE, DWORD>> members)
+    {
+        groups->GroupCount = 0;
+        for (const auto &member : members) {
+            DWORD size = SECURITY_MAX_SID_SIZE;
+            BYTE *sid = sids[groups->GroupCount];
+            EXPECT_TRUE(CreateWellKnownSid(member.first, NULL, sid, &size));
+            groups->Groups[groups->GroupCount].Sid = sid;
+            groups->Groups[groups->GroupCount].Attributes = member.second;
+            groups->GroupCount++;
+        }
+    }
+};
+
+TEST(Administrator, MembershipRegardlessOfAttributes)
+{
+    const DWORD enabled = SE_GROUP_ENABLED | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_MANDATORY;
+    EXPECT_TRUE(TokenGroupsHoldAdministrators(
+        Groups({{WinWorldSid, enabled}, {WinBuiltinAdministratorsSid, enabled}}).groups));
+    // A filtered administrator holds the group for deny only, and still counts.
+    EXPECT_TRUE(TokenGroupsHoldAdministrators(
+        Groups({{WinBuiltinUsersSid, enabled}, {WinBuiltinAdministratorsSid,
+                                                SE_GROUP_USE_FOR_DENY_ONLY}}).groups));
+    EXPECT_TRUE(TokenGroupsHoldAdministrators(Groups({{WinBuiltinAdministratorsSid, 0}}).groups));
+    EXPECT_FALSE(TokenGroupsHoldAdministrators(
+        Groups({{WinWorldSid, enabled}, {WinBuiltinUsersSid, enabled},
+                {WinBuiltinPowerUsersSid, enabled}}).groups));
+    EXPECT_FALSE(TokenGroupsHoldAdministrators(Groups({}).groups));
+    // Wine's token always holds the group.
+    EXPECT_TRUE(IsAdministrator());
+}
+
+// ---- message box from the string table
+
+// Finds this process's message box, returns its text and caption and presses `button`.
+bool AnswerMessageBox(int button, std::wstring *text, std::wstring *caption)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(10)) {
+        struct Search {
+            HWND found = NULL;
+        } search;
+        EnumWindows(
+            [](HWND window, LPARAM parameter) -> BOOL {
+                wchar_t className[16];
+                DWORD process = 0;
+                GetWindowThreadProcessId(window, &process);
+                if (process != GetCurrentProcessId() || !IsWindowVisible(window) ||
+                    !GetClassNameW(window, className, ARRAYSIZE(className)) ||
+                    wcscmp(className, L"#32770") != 0)
+                    return TRUE;
+                reinterpret_cast<Search *>(parameter)->found = window;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        if (search.found == NULL)
+            continue;
+        wchar_t buffer[512];
+        GetDlgItemTextW(search.found, 0xFFFF, buffer, ARRAYSIZE(buffer));
+        *text = buffer;
+        GetWindowTextW(search.found, buffer, ARRAYSIZE(buffer));
+        *caption = buffer;
+        PostMessageW(search.found, WM_COMMAND, button, 0);
+        return true;
+    }
+    return false;
+}
+
+std::wstring OwnString(UINT id)
+{
+    wchar_t text[260];
+    int chars = LoadStringW(GetModuleHandleW(NULL), id, text, ARRAYSIZE(text));
+    return std::wstring(text, chars > 0 ? chars : 0);
+}
+
+TEST(TableMessage, LoadsBothStringsFromThisModule)
+{
+    std::wstring text, caption;
+    bool answered = false;
+    std::thread answer([&] { answered = AnswerMessageBox(IDCANCEL, &text, &caption); });
+    int result = ShowTableMessage(NULL, IDS_AUTH_FAILED, IDS_LOGON_CAPTION,
+                                  MB_OKCANCEL | MB_ICONWARNING);
+    answer.join();
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(IDCANCEL, result);
+    ASSERT_FALSE(OwnString(IDS_AUTH_FAILED).empty());
+    EXPECT_EQ(OwnString(IDS_AUTH_FAILED), text);
+    EXPECT_EQ(OwnString(IDS_LOGON_CAPTION), caption);
+}
+
+// ---- the several-interfaces warning's text
+
+class MultiInterface : public ::testing::Test {
+protected:
+    void SetUp() override { test::ClearProductKey(); }
+    void TearDown() override { test::ClearProductKey(); }
+};
+
+TEST_F(MultiInterface, WarningNeedsTheSwitchAndAText)
+{
+    WCHAR message[CONFIG_TEXT_CHARS];
+    EXPECT_FALSE(ReadMultiInterfaceWarning(message, ARRAYSIZE(message)));
+    test::SetConfigString(NULL, VALUE_MULTI_INTERFACE_MESSAGE, L"Two networks.\\nUnplug one.");
+    EXPECT_FALSE(ReadMultiInterfaceWarning(message, ARRAYSIZE(message)));
+    test::SetConfigDword(NULL, VALUE_MULTI_INTERFACE_CHECK, 7);  // any non-zero is on
+    ASSERT_TRUE(ReadMultiInterfaceWarning(message, ARRAYSIZE(message)));
+    EXPECT_STREQ(L"Two networks.\nUnplug one.", message);
+    test::SetConfigString(NULL, VALUE_MULTI_INTERFACE_MESSAGE, L"");
+    EXPECT_FALSE(ReadMultiInterfaceWarning(message, ARRAYSIZE(message)));
+    EXPECT_STREQ(L"", message);
+}
+
+// ---- the service call
+
+// The service's own answer text, as its string table holds it in this language.
+std::wstring WardhostString(UINT id)
+{
+    HMODULE module = LoadLibraryExW(test::BinaryPath(L"wardhost.exe").c_str(), NULL,
+                                    LOAD_LIBRARY_AS_DATAFILE);
+    if (module == NULL)
+        return L"<wardhost.exe not loadable>";
+    wchar_t text[260];
+    int chars = LoadStringW(module, id, text, ARRAYSIZE(text));
+    FreeLibrary(module);
+    return chars > 0 ? std::wstring(text, chars) : L"<no string>";
+}
+
+using ServiceCall = test::ServiceTestBase;
+
+TEST_F(ServiceCall, RealServiceAnswersAndPassesTheServerCheck)
+{
+    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);  // "finddomain" answers at once
+    InstallAndStart();
+    WardReply reply;
+    ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"finddomain", TRUE, WARD_BUSY_RETRY_MS,
+                                                   WARD_REPLY_TIMEOUT_MS, &reply));
+    EXPECT_TRUE(reply.accepted);
+    EXPECT_STREQ(L"", reply.text);
+    ASSERT_EQ((DWORD)ERROR_SUCCESS,
+              CallWardService(L"hello", FALSE, WARD_BUSY_RETRY_MS, WARD_REPLY_TIMEOUT_MS, &reply));
+    EXPECT_FALSE(reply.accepted);
+    EXPECT_STREQ(L"", reply.text);
+    // The message follows "NG" directly; the logon fails for want of a server.
+    ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"logon alice secret", TRUE,
+                                                   WARD_BUSY_RETRY_MS, WARD_REPLY_TIMEOUT_MS,
+                                                   &reply));
+    EXPECT_FALSE(reply.accepted);
+    EXPECT_EQ(WardhostString(IDS_NO_LOGON_SERVER), std::wstring(reply.text));
+
+    // While another client holds the only instance the call is refused before sending.
+    HANDLE holder = CreateFileW(WARD_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                                OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder) << GetLastError();
+    DWORD error = CallWardService(L"hello", FALSE, 100, 5000, &reply);
+    EXPECT_TRUE(IsServiceRefusalBeforeSending(error)) << error;
+    CloseHandle(holder);
+}
+
+// A one-instance pipe under the service's name, served by a thread of the test. It reads
+// one request and then writes `reply` (or, with holdReply, waits until released).
+class FakeServer {
+public:
+    FakeServer(std::string reply, bool holdReply) : reply_(std::move(reply)), hold_(holdReply)
+    {
+        release_ = CreateEventW(NULL, TRUE, FALSE, NULL);
+        pipe_ = CreateNamedPipeW(WARD_PIPE_NAME, PIPE_ACCESS_DUPLEX,
+                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1024,
+                                 1024, 0, NULL);
+        EXPECT_NE(INVALID_HANDLE_VALUE, pipe_) << GetLastError();
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~FakeServer()
+    {
+        SetEvent(release_);
+        if (thread_.joinable())
+            thread_.join();
+        CloseHandle(pipe_);
+        CloseHandle(release_);
+    }
+    // What the server read, once the client has gone (joins the thread).
+    std::string Received()
+    {
+        SetEvent(release_);
+        if (thread_.joinable())
+            thread_.join();
+        return received_;
+    }
+
+private:
+    void Serve()
+    {
+        if (!ConnectNamedPipe(pipe_, NULL) && GetLastError() != ERROR_PIPE_CONNECTED)
+            return;
+        char buffer[1024];
+        DWORD bytes = 0;
+        if (ReadFile(pipe_, buffer, sizeof(buffer), &bytes, NULL)) {
+            received_.assign(buffer, bytes);
+            if (hold_)
+                WaitForSingleObject(release_, 60000);
+            DWORD written;
+            WriteFile(pipe_, reply_.data(), (DWORD)reply_.size(), &written, NULL);
+        }
+        DisconnectNamedPipe(pipe_);
+    }
+
+    std::string reply_;
+    bool hold_;
+    HANDLE release_;
+    HANDLE pipe_;
+    std::string received_;
+    std::thread thread_;
+};
+
+std::string Utf16Bytes(const std::wstring &text)
+{
+    return std::string(reinterpret_cast<const char *>(text.data()), text.size() * 2);
+}
+
+TEST_F(ServiceCall, ServerCheckRefusesAPipeNotServedByTheService)
+{
+    FakeServer server(Utf16Bytes(L"OK"), false);
+    WardReply reply;
+    EXPECT_EQ((DWORD)ERROR_SERVICE_NOT_ACTIVE,
+              CallWardService(L"logon alice secret", TRUE, 0, 5000, &reply));
+    EXPECT_FALSE(reply.accepted);
+    EXPECT_EQ("", server.Received()) << "the password reached a stranger";
+}
+
+TEST_F(ServiceCall, RepliesAreReadWithinTheirBuffer)
+{
+    {
+        // Exactly 520 bytes: all of it, terminated.
+        std::wstring full = L"OK" + std::wstring(258, L'm');
+        FakeServer server(Utf16Bytes(full), false);
+        WardReply reply;
+        wmemset(reply.text, L'#', WARD_REPLY_CHARS);
+        ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"iprenew", FALSE, 0, 5000, &reply));
+        EXPECT_TRUE(reply.accepted);
+        EXPECT_EQ(std::wstring(258, L'm'), std::wstring(reply.text));
+        EXPECT_EQ(Utf16Bytes(L"iprenew"), server.Received());  // no terminator sent
+    }
+    {
+        // Longer than the buffer: answered, its first 520 bytes kept.
+        FakeServer server(Utf16Bytes(L"NG" + std::wstring(258, L'a') + L"zzzz"), false);
+        WardReply reply;
+        ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"logoff", FALSE, 0, 5000, &reply));
+        EXPECT_FALSE(reply.accepted);
+        EXPECT_EQ(std::wstring(258, L'a'), std::wstring(reply.text));
+    }
+    {
+        // Only exactly "OK" accepts; an odd trailing byte is dropped.
+        FakeServer server(Utf16Bytes(L"okay") + "x", false);
+        WardReply reply;
+        ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"logoff", FALSE, 0, 5000, &reply));
+        EXPECT_FALSE(reply.accepted);
+        EXPECT_STREQ(L"ay", reply.text);
+    }
+}
+
+TEST_F(ServiceCall, ASilentServerTimesOut)
+{
+    FakeServer server(Utf16Bytes(L"OK"), true);
+    WardReply reply;
+    EXPECT_EQ((DWORD)ERROR_TIMEOUT, CallWardService(L"finddomain", FALSE, 0, 300, &reply));
+    EXPECT_FALSE(reply.accepted);
+    EXPECT_EQ(Utf16Bytes(L"finddomain"), server.Received());
+}
+
+TEST_F(ServiceCall, AbsentPipeIsRetriedForTheGivenTime)
+{
+    WardReply reply;
+    ULONGLONG start = GetTickCount64();
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, CallWardService(L"logoff", FALSE, 300, 5000, &reply));
+    EXPECT_GE(GetTickCount64() - start, 300u);
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, CallWardService(L"logoff", FALSE, 0, 5000, &reply));
+
+    // A server that appears while the call is retrying is reached.
+    DWORD error = ERROR_GEN_FAILURE;
+    std::thread call([&] { error = CallWardService(L"logoff", FALSE, 60000, 5000, &reply); });
+    FakeServer server(Utf16Bytes(L"OK"), false);
+    call.join();
+    EXPECT_EQ((DWORD)ERROR_SUCCESS, error);
+    EXPECT_TRUE(reply.accepted);
+}
+
+}  // namespace
