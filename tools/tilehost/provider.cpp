@@ -14,8 +14,11 @@ static void Fault(const wchar_t *what, const wchar_t *where, DWORD error)
     if (error != ERROR_SUCCESS)
         FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0,
                        message, 256, NULL);
-    wchar_t flat[300];
-    OneLine(message, flat, 300);
+    // The system's text ends in a line break.
+    size_t length = wcslen(message);
+    while (length > 0 && (message[length - 1] == L'\n' || message[length - 1] == L'\r'))
+        message[--length] = L'\0';
+    const wchar_t *flat = message;
     if (error != ERROR_SUCCESS)
         Out(L"registration fault: %ls: HKLM\\%ls (error %lu %ls)", what, where, error, flat);
     else
@@ -25,10 +28,14 @@ static void Fault(const wchar_t *what, const wchar_t *where, DWORD error)
 // A REG_SZ or REG_EXPAND_SZ value (expanded); the registry result.
 static LONG ReadText(const wchar_t *key, const wchar_t *name, wchar_t *out, DWORD chars)
 {
-    DWORD bytes = chars * sizeof(wchar_t);
+    wchar_t raw[MAX_PATH];
+    DWORD bytes = sizeof(raw);
     out[0] = L'\0';
-    return RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, NULL,
-                        out, &bytes);
+    LONG result = RegGetValueW(HKEY_LOCAL_MACHINE, key, name,
+                               RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, NULL, raw, &bytes);
+    if (result == ERROR_SUCCESS && ExpandEnvironmentStringsW(raw, out, chars) == 0)
+        result = (LONG)GetLastError();
+    return result;
 }
 
 // The provider entry as the logon screen enumerates them.
@@ -183,7 +190,7 @@ BOOL UnloadProvider(LoadedProvider *loaded)
             FreeLibrary(loaded->module);
         loaded->module = NULL;
     }
-    if (!loaded->loadedByUs) {
+    if (!loaded->loadedByUs && loaded->path[0] != L'\0') {
         // What COM does with a server nobody uses: the module leaves only when it agrees.
         CoFreeUnusedLibrariesEx(0, 0);
         Out(L"unloaded: %ls", GetModuleHandleW(loaded->path) == NULL ? L"yes" : L"no");

@@ -27,19 +27,12 @@ static const CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *FieldById(const TileFields *f
     return NULL;
 }
 
-static BOOL IsPasswordField(HWND window, DWORD id)
-{
-    TileWindow *tile = reinterpret_cast<TileWindow *>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    const CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *field =
-        tile != NULL ? FieldById(&tile->fields, id) : NULL;
-    return field != NULL && field->cpft == CPFT_PASSWORD_TEXT;
-}
 
 // ---- events sink
 
 class EventsSink final : public ICredentialProviderCredentialEvents {
 public:
-    explicit EventsSink(HWND *window) : refs_(1), window_(window) {}
+    EventsSink(HWND *window, const TileFields *fields) : refs_(1), window_(window), fields_(fields) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
     {
@@ -87,7 +80,8 @@ public:
             Log(L"event: SetFieldString(%lu, null)", id);
             return E_INVALIDARG;
         }
-        if (*window_ != NULL && IsPasswordField(*window_, id)) {
+        const CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *field = FieldById(fields_, id);
+        if (field == NULL || field->cpft == CPFT_PASSWORD_TEXT) {
             Log(L"event: SetFieldString(%lu, %u characters, masked)", id, (unsigned)wcslen(text));
         } else {
             wchar_t flat[600];
@@ -159,11 +153,12 @@ private:
 
     LONG refs_;
     HWND *window_;
+    const TileFields *fields_;
 };
 
-ICredentialProviderCredentialEvents *CreateEventsSink(HWND *window)
+ICredentialProviderCredentialEvents *CreateEventsSink(HWND *window, const TileFields *fields)
 {
-    return new (std::nothrow) EventsSink(window);
+    return new (std::nothrow) EventsSink(window, fields);
 }
 
 // ---- window

@@ -353,7 +353,7 @@ static int RunTile(ICredentialProvider *provider)
         g_credential = NULL;
         goto cleanup;
     }
-    sink = CreateEventsSink(&g_window);
+    sink = CreateEventsSink(&g_window, &fields);
     hr = sink != NULL ? g_credential->Advise(sink) : E_OUTOFMEMORY;
     Log(L"Advise: hr 0x%08lX", (unsigned long)hr);
     advised = SUCCEEDED(hr);
@@ -495,7 +495,8 @@ int wmain(int argc, wchar_t **argv)
         ULONG left = loaded.provider->Release();
         Out(L"provider released: %lu reference(s) left", left);
     }
-    if (!UnloadProvider(&loaded) && created && (result == EXIT_CREDENTIAL || result == EXIT_NO_CREDENTIAL))
+    if ((created || loaded.module != NULL) && !UnloadProvider(&loaded) && created &&
+        (result == EXIT_CREDENTIAL || result == EXIT_NO_CREDENTIAL))
         result = EXIT_MODULE_HELD;
     CoUninitialize();
     Out(L"exit: %d", result);

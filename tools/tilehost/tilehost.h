@@ -53,8 +53,9 @@ struct TileFields {
     DWORD count;
     CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *descriptors[32];
 };
-// The events sink; it logs every callback and hands out the window for OnCreatingWindow.
-ICredentialProviderCredentialEvents *CreateEventsSink(HWND *window);
+// The events sink; it logs every callback (a password field's text, or an unknown
+// field's, masked) and hands out the window for OnCreatingWindow. fields outlive it.
+ICredentialProviderCredentialEvents *CreateEventsSink(HWND *window, const TileFields *fields);
 // Builds a window with a control per field and keeps it in step with the credential.
 HWND CreateTileWindow(ICredentialProviderCredential *credential, const TileFields *fields,
                       BOOL show, void (*onSubmit)(void));
