@@ -6,6 +6,10 @@
 set -eu
 prefix=$1 program=$2 package=$3
 here=$(cd "$(dirname "$0")" && pwd)
+if ! command -v ip >/dev/null 2>&1; then
+    echo "skipped: no ip command (iproute2) to add addresses"
+    exit 77
+fi
 if ! unshare -n true 2>/dev/null; then
     echo "skipped: unshare -n is refused here (it needs root)"
     exit 77
