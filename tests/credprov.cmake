@@ -15,3 +15,9 @@ set_tests_properties(wardtile_test_japanese PROPERTIES
   ENVIRONMENT "${TEST_WINE_ENV};LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;PORTGATE_EXPECT_LANGUAGE=1041"
   RESOURCE_LOCK wardhost_service
   TIMEOUT 300)
+
+# What the logon screen loads: two exports, Windows' own DLLs only.
+find_program(MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
+add_test(NAME wardtile_image
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-dll-image.sh ${MINGW_OBJDUMP} $<TARGET_FILE:wardtile>
+                 DllCanUnloadNow DllGetClassObject)
