@@ -3,7 +3,7 @@
 portgate_test(wardtile_test
   SOURCES wardtile_test.cpp wardtile_logon_buffer_test.cpp ${PROJECT_SOURCE_DIR}/credprov/logon_buffer.cpp
   LIBS product_key ward_client ole32 secur32 gdi32
-  DEPENDS wardtile
+  DEPENDS wardtile wardhost dezsim dezsim_scripts
   SERVICE)  # it writes the product key and holds the service's pipe name
 target_include_directories(wardtile_test PRIVATE ${PROJECT_SOURCE_DIR}/credprov ${PROJECT_SOURCE_DIR}/resources)
 
