@@ -70,7 +70,7 @@ static HRESULT BuildDomainList(LPWSTR domains[DOMAIN_SLOTS])
         computer[0] = L'\0';
     BOOL computerPending = TRUE;
 
-    static WCHAR names[DOMAIN_LIST_MAX][CONFIG_TEXT_CHARS];  // only ever used on LogonUI's thread
+    WCHAR names[DOMAIN_LIST_MAX][CONFIG_TEXT_CHARS];
     int count = ReadDomainList(names);
     DWORD slot = 0;
     HRESULT hr = S_OK;
@@ -84,7 +84,6 @@ static HRESULT BuildDomainList(LPWSTR domains[DOMAIN_SLOTS])
     }
     if (SUCCEEDED(hr) && computerPending && computer[0] != L'\0')
         hr = SHStrDupW(computer, &domains[slot++]);
-    SecureZeroMemory(names, sizeof(names));
     return hr;
 }
 
