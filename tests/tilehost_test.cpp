@@ -561,6 +561,36 @@ TEST_F(TileTest, PasswordGoesOnlyToTheServiceProcess)
     EXPECT_EQ(0, impostor.bytes) << "a request reached a process that is not the service";
 }
 
+// A service that connected but never answers: the tile gives up after its reply limit
+// (three minutes) and reports the service as not reachable, instead of hanging.
+TEST_F(TileTest, HungServiceIsReportedWithinTheReplyLimit)
+{
+    test::UninstallService();
+    std::wstring dir = test::MakeTempDir(L"portgate-hung");
+    std::wstring report = dir + L"\\request.txt";
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(nullptr, manager);
+    std::wstring binary = L"\"" + test::BinaryPath(L"hung_service.exe") + L"\"";
+    SC_HANDLE service = CreateServiceW(manager, L"wardhost", L"wardhost", SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       binary.c_str(), NULL, NULL, NULL, NULL, NULL);
+    ASSERT_NE(nullptr, service) << GetLastError();
+    const wchar_t *arguments[] = {report.c_str()};
+    EXPECT_TRUE(StartServiceW(service, 1, arguments)) << GetLastError();
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    ASSERT_TRUE(test::WaitForServiceState(SERVICE_RUNNING, 20000));
+    ASSERT_TRUE(WaitNamedPipeW(PIPE_NAME, 10000));
+
+    std::vector<std::string> lines;
+    EXPECT_EQ(1u, Run(Submit(), &lines, 300000)) << Joined(lines);
+    EXPECT_EQ(std::vector<std::string>{TileText(IDS_SERVICE_NOT_RUNNING)}, Boxes(lines));
+    // The request did reach the stand-in: the wait for its reply was what ended.
+    EXPECT_NE("", test::ReadFileBytes(report));
+    test::UninstallService();
+    test::RemoveTree(dir);
+}
+
 // ---- registration faults, as tilehost reports them
 
 TEST(TileRegistration, FaultsAreReportedBeforeAnythingIsLoaded)
