@@ -130,6 +130,7 @@ public:
             readEnd_ = NULL;
         }
     }
+    DWORD ProcessId() const { return process_ != NULL ? GetProcessId(process_) : 0; }
     std::vector<std::string> Lines()
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -365,6 +366,67 @@ TEST_F(TileTest, RefusedLogonShowsTheServicesTextAndKeepsTheTile)
     EXPECT_EQ("no credential", Value(lines, "outcome"));
     EXPECT_EQ("<none>", Value(lines, "package"));
     EXPECT_EQ("0x00000000 (the module may go)", Value(lines, "DllCanUnloadNow"));
+}
+
+// tilehost's own window, driven as a user would: typing sends each change to the tile,
+// choosing a "Log on to" entry selects it, the submit button submits.
+struct WindowSearch {
+    DWORD processId;
+    HWND found;
+};
+
+TEST_F(TileTest, WindowDrivesTheTileAsTheLogonScreenDoes)
+{
+    LineProcess simulator;
+    int port = StartSimulator(&simulator, L"logon-group.txt");
+    ASSERT_NE(0, port);
+    PointLogonAt(port);
+    LineProcess tilehost;
+    ASSERT_TRUE(tilehost.Start(L"\"" + test::BinaryPath(L"tilehost.exe") + L"\""));
+    std::string combo = tilehost.WaitForText("field 4: combo box", 30000);
+    ASSERT_NE("", combo);
+    // "field 4: combo box "LABEL" state 1/0 [CORP], VM": the entry at index 1 is chosen.
+    std::string items = combo.substr(combo.find(' ', combo.find("state ") + 6) + 1);
+    size_t comma = items.find(", ");
+    ASSERT_NE(std::string::npos, comma) << combo;
+    std::string second = items.substr(comma + 2, items.find(", ", comma + 2) - comma - 2);
+    if (second.front() == '[')
+        second = second.substr(1, second.size() - 2);
+
+    WindowSearch search = {tilehost.ProcessId(), NULL};
+    ULONGLONG start = GetTickCount64();
+    while (search.found == NULL && GetTickCount64() - start < 30000) {
+        EnumWindows(
+            [](HWND window, LPARAM context) -> BOOL {
+                WindowSearch *s = reinterpret_cast<WindowSearch *>(context);
+                DWORD process = 0;
+                wchar_t name[32];
+                GetWindowThreadProcessId(window, &process);
+                if (process == s->processId && GetClassNameW(window, name, 32) && wcscmp(name, L"TilehostTile") == 0)
+                    s->found = window;
+                return s->found == NULL;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        if (search.found == NULL)
+            Sleep(20);
+    }
+    ASSERT_NE(nullptr, search.found);
+    HWND window = search.found;
+    // Control ids are 100 + the field id.
+    SendMessageW(GetDlgItem(window, 102), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"alice"));
+    SendMessageW(GetDlgItem(window, 103), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"secret"));
+    HWND list = GetDlgItem(window, 104);
+    SendMessageW(list, CB_SETCURSEL, 1, 0);
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(104, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(105, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, 105)));
+
+    // A returned credential closes the window, as the logon screen goes away.
+    EXPECT_EQ(0u, tilehost.Finish(60000)) << Joined(tilehost.Lines());
+    std::string all = Joined(tilehost.Lines());
+    EXPECT_NE(std::string::npos, all.find("domain:   \"" + second + "\"")) << all;
+    EXPECT_NE(std::string::npos, all.find("user:     \"alice\"")) << all;
+    EXPECT_NE(std::string::npos, all.find("password: \"******\"")) << all;
+    EXPECT_EQ(Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n"}), Joined(Received(simulator.Lines())));
 }
 
 // ---- renewal and search. Wine cannot renew a lease, so the service refuses "iprenew"

@@ -133,7 +133,8 @@ static void Submit(void)
     wchar_t *status = NULL;
     CREDENTIAL_PROVIDER_STATUS_ICON icon = CPSI_NONE;
     HANDLE watchdog = NULL;
-    if (g_options.timeoutSeconds > 0) {
+    // A person at the window decides for themselves how long to wait.
+    if (g_options.scripted && g_options.timeoutSeconds > 0) {
         g_submitDone = CreateEventW(NULL, TRUE, FALSE, NULL);
         watchdog = CreateThread(NULL, 0, SubmitWatchdog, NULL, 0, NULL);
     }
