@@ -9,15 +9,15 @@ add_test(NAME lsa_negotiate_install
 set_tests_properties(lsa_negotiate_install PROPERTIES
   FIXTURES_REQUIRED wine FIXTURES_SETUP lsa_negotiate TIMEOUT 60)
 
-# A stand-in service that takes wardhost's name and pipe and never answers.
-add_executable(hung_service hung_service.cpp)
-target_link_libraries(hung_service PRIVATE advapi32)
+# A stand-in service that takes wardhost's name and pipe and answers as told.
+add_executable(standin_service standin_service.cpp)
+target_link_libraries(standin_service PRIVATE advapi32)
 
 # The tile through tilehost against the real service and simulator.
 portgate_test(tilehost_test
   SOURCES tilehost_test.cpp
   LIBS iphlpapi
-  DEPENDS wardtile tilehost wardhost dezsim dezsim_scripts hung_service
+  DEPENDS wardtile tilehost wardhost dezsim dezsim_scripts standin_service
   SERVICE)
 set_tests_properties(tilehost_test PROPERTIES FIXTURES_REQUIRED "wine;lsa_negotiate")
 

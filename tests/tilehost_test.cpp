@@ -623,34 +623,79 @@ TEST_F(TileTest, PasswordGoesOnlyToTheServiceProcess)
     EXPECT_EQ(0, impostor.bytes) << "a request reached a process that is not the service";
 }
 
-// A service that connected but never answers: the tile gives up after its reply limit
-// (three minutes) and reports the service as not reachable, instead of hanging.
-TEST_F(TileTest, HungServiceIsReportedWithinTheReplyLimit)
-{
-    test::UninstallService();
-    std::wstring dir = test::MakeTempDir(L"portgate-hung");
-    std::wstring report = dir + L"\\request.txt";
-    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    ASSERT_NE(nullptr, manager);
-    std::wstring binary = L"\"" + test::BinaryPath(L"hung_service.exe") + L"\"";
-    SC_HANDLE service = CreateServiceW(manager, L"wardhost", L"wardhost", SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                       binary.c_str(), NULL, NULL, NULL, NULL, NULL);
-    ASSERT_NE(nullptr, service) << GetLastError();
-    const wchar_t *arguments[] = {report.c_str()};
-    EXPECT_TRUE(StartServiceW(service, 1, arguments)) << GetLastError();
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    ASSERT_TRUE(test::WaitForServiceState(SERVICE_RUNNING, 20000));
-    ASSERT_TRUE(WaitNamedPipeW(PIPE_NAME, 10000));
+// ---- answers the real service never gives, from a stand-in under its name
 
+class StandInTest : public TileTest {
+protected:
+    void SetUp() override
+    {
+        TileTest::SetUp();
+        test::UninstallService();
+        dir_ = test::MakeTempDir(L"portgate-standin");
+        report_ = dir_ + L"\\requests.txt";
+    }
+    void TearDown() override
+    {
+        test::UninstallService();
+        test::RemoveTree(dir_);
+    }
+    // Installs standin_service.exe as "wardhost" and starts it with mode's arguments.
+    void StartStandIn(std::vector<std::wstring> mode)
+    {
+        SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+        ASSERT_NE(nullptr, manager);
+        std::wstring binary = L"\"" + test::BinaryPath(L"standin_service.exe") + L"\"";
+        SC_HANDLE service = CreateServiceW(manager, L"wardhost", L"wardhost", SERVICE_ALL_ACCESS,
+                                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                           binary.c_str(), NULL, NULL, NULL, NULL, NULL);
+        ASSERT_NE(nullptr, service) << GetLastError();
+        mode.insert(mode.begin(), report_);
+        std::vector<const wchar_t *> arguments;
+        for (const std::wstring &m : mode)
+            arguments.push_back(m.c_str());
+        EXPECT_TRUE(StartServiceW(service, (DWORD)arguments.size(), arguments.data())) << GetLastError();
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        ASSERT_TRUE(test::WaitForServiceState(SERVICE_RUNNING, 20000));
+        ASSERT_TRUE(WaitNamedPipeW(PIPE_NAME, 10000));
+    }
+    std::string Requests() { return test::ReadFileBytes(report_); }
+
+    std::wstring dir_, report_;
+};
+
+// Connected, never answered: the tile gives up after its reply limit (three minutes)
+// and reports the service as not reachable, instead of hanging; it does not send again.
+TEST_F(StandInTest, HungServiceIsReportedWithinTheReplyLimit)
+{
+    ASSERT_NO_FATAL_FAILURE(StartStandIn({L"hang"}));
     std::vector<std::string> lines;
     EXPECT_EQ(1u, Run(Submit(), &lines, 300000)) << Joined(lines);
     EXPECT_EQ(std::vector<std::string>{TileText(IDS_SERVICE_NOT_RUNNING)}, Boxes(lines));
-    // The request did reach the stand-in: the wait for its reply was what ended.
-    EXPECT_NE("", test::ReadFileBytes(report));
-    test::UninstallService();
-    test::RemoveTree(dir);
+    EXPECT_EQ("requests 1\n", Requests());
+}
+
+// A reply that fills the 520-byte buffer has no terminator; a longer one fails with
+// ERROR_MORE_DATA after the logon already ran: both are read up to what was received,
+// shown, and never sent again.
+TEST_F(StandInTest, FullAndOverlongRepliesAreReadOnceAndShown)
+{
+    struct {
+        const char *name;
+        const wchar_t *units;
+    } cases[] = {
+        {"520 bytes", L"260"},
+        {"600 bytes", L"300"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::UninstallService();
+        ASSERT_NO_FATAL_FAILURE(StartStandIn({L"long", c.units}));
+        std::vector<std::string> lines;
+        EXPECT_EQ(0u, Run(Submit(), &lines)) << Joined(lines);
+        EXPECT_EQ(std::vector<std::string>{std::string(258, 'x')}, Boxes(lines));
+        EXPECT_EQ("requests 1\n", Requests());
+    }
 }
 
 // ---- registration faults, as tilehost reports them
