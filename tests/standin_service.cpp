@@ -3,6 +3,7 @@
 // real service never gives. Service arguments: REPORT_FILE MODE, where MODE is
 //   hang        read the request and never answer
 //   long N      answer "OK" followed by N - 2 letters x (N UTF-16 units in all)
+//   gap MS      answer "OK", then listen again only after MS milliseconds
 // After each request it rewrites REPORT_FILE with "requests N".
 #include <windows.h>
 
@@ -13,7 +14,8 @@ static SERVICE_STATUS_HANDLE g_status;
 static HANDLE g_stop;
 static wchar_t g_report[MAX_PATH];
 static BOOL g_hang;
-static DWORD g_replyUnits;
+static DWORD g_replyUnits = 2;
+static DWORD g_gapMs;
 
 static void Report(DWORD state)
 {
@@ -58,7 +60,11 @@ static void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
     if (argc > 2) {
         lstrcpynW(g_report, argv[1], MAX_PATH);
         g_hang = lstrcmpW(argv[2], L"hang") == 0;
-        g_replyUnits = argc > 3 ? wcstoul(argv[3], NULL, 10) : 2;
+        DWORD number = argc > 3 ? wcstoul(argv[3], NULL, 10) : 0;
+        if (lstrcmpW(argv[2], L"long") == 0 && number >= 2)
+            g_replyUnits = number;
+        if (lstrcmpW(argv[2], L"gap") == 0)
+            g_gapMs = number;
     }
     g_stop = CreateEventW(NULL, TRUE, FALSE, NULL);
     g_status = RegisterServiceCtrlHandlerExW(L"wardhost", Handler, NULL);
@@ -89,6 +95,9 @@ static void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
             FlushFileBuffers(pipe);
         }
         DisconnectNamedPipe(pipe);
+        // Between two connections the pipe exists but listens to nobody.
+        if (g_gapMs > 0 && WaitForSingleObject(g_stop, g_gapMs) == WAIT_OBJECT_0)
+            break;
     }
     WaitForSingleObject(g_stop, INFINITE);
     CancelIo(pipe);

@@ -698,6 +698,34 @@ TEST_F(StandInTest, FullAndOverlongRepliesAreReadOnceAndShown)
     }
 }
 
+// "iprenew" follows the accepted logon at once and can meet the service between two
+// connections: a short gap is bridged by retrying, a long one is the service gone.
+TEST_F(StandInTest, RenewalBridgesAShortGapBetweenConnections)
+{
+    struct {
+        const char *name;
+        const wchar_t *gapMs;
+        DWORD exitCode;
+        std::vector<std::string> boxes;
+        const char *requests;
+    } cases[] = {
+        {"200 ms", L"200", 0, {}, "requests 2\n"},
+        {"5 s", L"5000", 1, {TileText(IDS_SERVICE_NOT_RUNNING)}, "requests 1\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::UninstallService();
+        test::SetConfigDword(NULL, L"EnableDHCP", 1);
+        test::SetConfigDword(NULL, L"NotFindDomain", 1);
+        ASSERT_NO_FATAL_FAILURE(StartStandIn({L"gap", c.gapMs}));
+        std::vector<std::string> lines;
+        EXPECT_EQ(c.exitCode, Run(Submit(), &lines)) << Joined(lines);
+        EXPECT_EQ(Joined({TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS)}), Joined(Steps(lines)));
+        EXPECT_EQ(Joined(c.boxes), Joined(Boxes(lines)));
+        EXPECT_EQ(c.requests, Requests());
+    }
+}
+
 // ---- registration faults, as tilehost reports them
 
 TEST(TileRegistration, FaultsAreReportedBeforeAnythingIsLoaded)
