@@ -78,7 +78,7 @@ static BOOL DecodeString(const BYTE *block, ULONG size, const UNICODE_STRING &fi
             (unsigned long long)offset, field.Length, field.MaximumLength, size);
         return FALSE;
     }
-    wchar_t text[32768 / 2 + 1];
+    static wchar_t text[32768];  // Length is at most 65534 bytes
     ULONG chars = field.Length / 2;
     for (ULONG i = 0; i < chars; i++)
         text[i] = mask ? L'*' : (wchar_t)(block[offset + 2 * i] | block[offset + 2 * i + 1] << 8);

@@ -64,5 +64,5 @@ void UpdateFieldControl(HWND window, DWORD fieldId, const wchar_t *text);
 // ---- watching the tile's dialogs (watcher.cpp)
 enum BoxAnswer { ANSWER_NONE, ANSWER_OK, ANSWER_CANCEL };
 // Logs every message box and step text of this process's dialogs; answers the boxes.
-void StartDialogWatcher(BoxAnswer answer);
+void StartDialogWatcher(BoxAnswer answer);  // on the thread that submits
 void StopDialogWatcher(void);
