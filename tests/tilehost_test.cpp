@@ -431,8 +431,9 @@ TEST_F(TileTest, WindowDrivesTheTileAsTheLogonScreenDoes)
 
 // ---- renewal and search. Wine cannot renew a lease, so the service refuses "iprenew"
 // while EnableDHCP is on; to let a renewal pass, the value is switched off once the tile
-// has read it (its step text shows) and before the service reads it (after its 4 s
-// timer, after WaitIpRenew). The search is switched off the same way.
+// has read it (its step text shows) and before the service reads it (after WaitIpRenew
+// and the service's 4 s timer). The search is switched off the same way, within
+// WaitFindDomain.
 
 TEST_F(TileTest, RenewalAndSearchFollowTheConfiguration)
 {
@@ -461,7 +462,8 @@ TEST_F(TileTest, RenewalAndSearchFollowTheConfiguration)
         test::SetConfigDword(NULL, L"EnableDHCP", 1);
         test::SetConfigDword(NULL, L"WaitIpRenew", 1);
         test::SetConfigDword(NULL, L"NotFindDomain", c.notFindDomain);
-        test::SetConfigDword(NULL, L"WaitFindDomain", 1);
+        // The service reads NotFindDomain at once: this wait is the margin for switching it.
+        test::SetConfigDword(NULL, L"WaitFindDomain", 3);
         LineProcess tilehost;
         ASSERT_TRUE(tilehost.Start(TilehostCommand(Submit())));
         if (c.letRenewalPass) {
