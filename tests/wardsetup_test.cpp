@@ -333,6 +333,73 @@ TEST_F(Setup, ListDialogsAndTheTenNameLimit)
     EXPECT_EQ(later, ConfigText(L"GroupList\\20", L"VLANLogoffServer"));
 }
 
+HWND g_fileDialogOwner;
+
+bool IsFileDialog(HWND dialog)
+{
+    return GetWindow(dialog, GW_OWNER) == g_fileDialogOwner && GetDlgItem(dialog, 0x47c) != NULL;
+}
+
+// Answers the open or save dialog that command opens with path.
+void ChooseFile(HWND window, WPARAM command, const std::wstring &path)
+{
+    g_fileDialogOwner = window;
+    PostMessageW(window, WM_COMMAND, command, 0);
+    HWND dialog = WaitForDialog(IsFileDialog);
+    ASSERT_NE(nullptr, dialog);
+    SetDlgItemTextW(dialog, 0x47c, path.c_str());
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    DWORD start = GetTickCount();
+    while (IsWindow(dialog) && GetTickCount() - start < 20000)
+        Sleep(10);
+    ASSERT_FALSE(IsWindow(dialog));
+}
+
+TEST_F(Setup, FileMenuSavesThePagesAndReadsThemBack)
+{
+    std::wstring dir = test::MakeTempDir(L"wardsetup-menu");
+    test::SetConfigString(NULL, L"VLANLogonServer", L"from-registry");
+    ASSERT_NE(nullptr, OpenWindow());
+    HWND page = SelectTab(1);
+    // An edit not yet given back to the record goes into the file too.
+    SetDlgItemTextW(page, IDC_LOGON_PORT, L"6100");
+    std::wstring saved = dir + L"\\saved.cfg";
+    ChooseFile(run.window, IDM_SAVE_FILE, saved);
+    ConfigRecords fromFile = {};
+    ASSERT_EQ(SETUP_SUCCESS, ReadAllFromFile(&fromFile, saved.c_str()));
+    EXPECT_STREQ(L"from-registry", fromFile.vlan.logonServer);
+    EXPECT_EQ(6100u, fromFile.vlan.logonPort);
+    ReleaseAll(&fromFile);
+
+    // Reading replaces what the page on display shows; the registry waits for OK.
+    std::wstring other = dir + L"\\other.cfg";
+    wtest::WriteUtf16File(other, L"[VLAN]\r\nVLANLogonServer=from-file\r\n[GroupList30]\r\n"
+                                 L"VLANLogoffServer=g\r\nVLANLogoffPort=0\r\n");
+    ChooseFile(run.window, IDM_READ_FILE, other);
+    EXPECT_EQ(L"from-file", ItemText(page, IDC_LOGON_SERVER));
+    EXPECT_EQ(L"6100", ItemText(page, IDC_LOGON_PORT));  // the file has no port: the record's stays
+    EXPECT_EQ((std::vector<std::wstring>{L"30|g|0"}), ListViewRows(GetDlgItem(page, IDC_VLAN_LIST)));
+    EXPECT_EQ(L"from-registry", ConfigText(NULL, L"VLANLogonServer"));
+
+    // A file that cannot be read whole changes no page and says so.
+    std::wstring bad = dir + L"\\bad.cfg";
+    wtest::WriteUtf16File(bad, L"[VLAN]\r\nVLANLogonServer=" + std::wstring(300, L'b') + L"\r\n");
+    g_fileDialogOwner = run.window;
+    PostMessageW(run.window, WM_COMMAND, IDM_READ_FILE, 0);
+    HWND dialog = WaitForDialog(IsFileDialog);
+    ASSERT_NE(nullptr, dialog);
+    SetDlgItemTextW(dialog, 0x47c, bad.c_str());
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    HWND box = WaitForDialog(IsMessageBox);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(LoadText(IDS_FILE_READ_FAILED), ItemText(box, 0xFFFF));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(IDOK, CloseWindow(IDOK));
+    EXPECT_EQ(L"from-file", ConfigText(NULL, L"VLANLogonServer"));
+    EXPECT_EQ((std::set<std::wstring>{L"30"}), wtest::GroupListSubkeys());
+    test::RemoveTree(dir);
+}
+
 // A key made volatile takes no lasting subkeys: the platform's own way to make a write fail.
 void MakeVolatileKey(const wchar_t *path)
 {
