@@ -30,3 +30,5 @@ set_tests_properties(wardsetup_japanese PROPERTIES
   ENVIRONMENT "${TEST_WINE_ENV};LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;PORTGATE_EXPECT_LANGUAGE=1041"
   RESOURCE_LOCK wardhost_service
   TIMEOUT 300)
+target_compile_definitions(wardsetup_file_test PRIVATE
+  "PORTGATE_EXAMPLE_INI=L\"Z:${PROJECT_SOURCE_DIR}/examples/portgate.ini\"")

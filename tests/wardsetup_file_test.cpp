@@ -241,6 +241,23 @@ TEST_F(ConfigFile, ExistingAnsiFileKeepsItsEncodingAndOtherSections)
     EXPECT_NE(std::string::npos, bytes.find("Owner=lab"));
 }
 
+TEST_F(ConfigFile, ShippedExampleImportsWhole)
+{
+    ASSERT_EQ(SETUP_SUCCESS, ImportConfigFile(PORTGATE_EXAMPLE_INI));
+    std::wstring text;
+    EXPECT_TRUE(test::GetConfigString(NULL, L"MultiInterfaceMessage", &text));
+    EXPECT_NE(std::wstring::npos, text.find(L"\\n"));
+    EXPECT_EQ((std::set<std::wstring>{L"120", L"4094"}), wtest::GroupListSubkeys());
+    DWORD value = 0;
+    EXPECT_TRUE(test::GetConfigDword(NULL, L"NotFindDomain", &value));
+    EXPECT_EQ(1u, value);
+    EXPECT_TRUE(test::GetConfigDword(NULL, L"VLANLogonPort", &value));
+    EXPECT_NE(0u, value);
+    wtest::RegistrySnapshot snapshot = wtest::Snapshot();
+    EXPECT_EQ(1u, snapshot.count(PRODUCT_KEY_PATH L"\\DomainList|CORP"));
+    EXPECT_EQ(1u, snapshot.count(PRODUCT_KEY_PATH L"\\DomainList|LAB"));
+}
+
 // ---- fuzzing
 
 // What the platform's profile functions make of a file: the oracle for an import.
