@@ -1,0 +1,30 @@
+# Tests of wardtray.exe, included at the end of tests/CMakeLists.txt.
+add_library(tray_support STATIC tray_support.cpp)
+target_link_libraries(tray_support PUBLIC test_support)
+
+portgate_test(tray_test
+  SOURCES tray_test.cpp
+  LIBS tray_support
+  DEPENDS wardtray wardhost dezsim dezsim_scripts
+  SERVICE)
+set_tests_properties(tray_test PROPERTIES
+  ENVIRONMENT "${TEST_WINE_ENV};GTEST_FILTER=-TraySessionEnd.*")
+
+# wineboot -e ends every program with windows in the prefix: nothing may run beside it.
+add_test(NAME tray_session_end
+         COMMAND tray_test --gtest_color=no --gtest_filter=TraySessionEnd.*)
+set_tests_properties(tray_session_end PROPERTIES
+  FIXTURES_REQUIRED wine
+  ENVIRONMENT "${TEST_WINE_ENV}"
+  RUN_SERIAL TRUE
+  TIMEOUT 300)
+
+# The texts the user sees under a Japanese user interface.
+add_test(NAME tray_test_japanese
+         COMMAND tray_test --gtest_color=no
+                 --gtest_filter=TrayResources.*:TrayWindow.PagesFollowTheStateValues:TrayWorkflow.LogonRefusalsAndFailures)
+set_tests_properties(tray_test_japanese PROPERTIES
+  FIXTURES_REQUIRED wine
+  ENVIRONMENT "${TEST_WINE_ENV};LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;PORTGATE_EXPECT_LANGUAGE=1041"
+  RESOURCE_LOCK wardhost_service
+  TIMEOUT 600)
