@@ -4,11 +4,11 @@ target_link_libraries(tray_support PUBLIC test_support)
 
 portgate_test(tray_test
   SOURCES tray_test.cpp
-  LIBS tray_support
+  LIBS tray_support ward_client
   DEPENDS wardtray wardhost dezsim dezsim_scripts
   SERVICE)
 set_tests_properties(tray_test PROPERTIES
-  ENVIRONMENT "${TEST_WINE_ENV};GTEST_FILTER=-TraySessionEnd.*")
+  ENVIRONMENT "${TEST_WINE_ENV};GTEST_FILTER=-TraySessionEnd.*:TrayInterfaces.*")
 
 # wineboot -e ends every program with windows in the prefix: nothing may run beside it.
 add_test(NAME tray_session_end
@@ -28,3 +28,11 @@ set_tests_properties(tray_test_japanese PROPERTIES
   ENVIRONMENT "${TEST_WINE_ENV};LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;PORTGATE_EXPECT_LANGUAGE=1041"
   RESOURCE_LOCK wardhost_service
   TIMEOUT 600)
+
+# The several-interfaces warning needs a known set of addresses: a network namespace.
+add_test(NAME tray_interfaces
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tray-interfaces.sh
+                 ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${CMAKE_BINARY_DIR}/wineprefix-netns)
+set_tests_properties(tray_interfaces PROPERTIES
+  SKIP_RETURN_CODE 77
+  TIMEOUT 300)

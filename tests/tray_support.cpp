@@ -384,6 +384,16 @@ std::wstring TrayClient::WaitForMessageBox(DWORD timeoutMs, HWND *box)
     return ControlText(found, 0xFFFF);
 }
 
+int TrayClient::CountMessageBoxes()
+{
+    int count = 0;
+    FindTopLevel(processId_, [&](HWND window) {
+        count += IsMessageBox(window);
+        return false;
+    });
+    return count;
+}
+
 HWND TrayClient::FindProgressWindow()
 {
     return FindTopLevel(processId_,

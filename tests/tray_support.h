@@ -95,6 +95,7 @@ public:
     // Waits for a message box of the client; its text, or "<no box>".
     std::wstring WaitForMessageBox(DWORD timeoutMs, HWND *box = NULL);
     HWND FindProgressWindow();
+    int CountMessageBoxes();
     // Answers the message box that is shown now with button id.
     bool AnswerMessageBox(int button = IDOK, DWORD timeoutMs = 20000);
     bool WaitForExit(DWORD timeoutMs, DWORD *exitCode = NULL);

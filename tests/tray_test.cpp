@@ -2,6 +2,7 @@
 // icon, the pages from the state values, logon and logoff against the real service and
 // the DE-Zeruzu simulator, the end of the session and the Config button.
 #include "tray_support.h"
+#include "ward_client.h"
 
 #include <gtest/gtest.h>
 
@@ -348,6 +349,52 @@ TEST_F(TrayWindow, ConfigButtonStartsTheToolBesideTheClient)
     test::RemoveTree(dir);
 }
 
+// ---- the several-interfaces warning (run by tray-interfaces.sh with two extra addresses)
+
+TEST(TrayInterfaces, WarningRepeatsUntilCancelledAndNeverStacks)
+{
+    int addresses = CountExternalIPv4Addresses();
+    if (addresses < 2)
+        GTEST_SKIP() << "only " << addresses << " IPv4 address(es) besides 127.0.0.1; "
+                     << "tests/tray-interfaces.sh runs this with two more";
+    test::ClearProductKey();
+    test::SetConfigDword(NULL, L"MultiInterfaceCheck", 1);
+    test::SetConfigString(NULL, L"MultiInterfaceMessage", L"Two networks\\nUnplug one");
+    tray::FakeTaskbar taskbar;
+    TrayClient client;
+    ASSERT_TRUE(client.Start());
+    HWND main = client.WaitForMainWindow();
+    ASSERT_NE(nullptr, main);
+    // Shown once, shortly after the start.
+    EXPECT_EQ(L"Two networks\nUnplug one", client.WaitForMessageBox(WAIT_MS));
+    // A click on the icon and a second start while it is shown add no second warning.
+    PostMessageW(main, WM_TRAY_NOTIFY, 0, WM_LBUTTONDOWN);
+    TrayClient second;
+    ASSERT_TRUE(second.Start());
+    EXPECT_TRUE(second.WaitForExit(WAIT_MS));
+    // Posted messages are taken in order: once the page has changed, the checks posted
+    // before it have run.
+    PostMessageW(main, WM_USER + 202, 0, 0);
+    PostMessageW(main, WM_COMMAND, 1015, 0);
+    EXPECT_TRUE(tray::WaitUntil([&] { return GetDlgItem(client.Page(), 1004) == NULL; }, WAIT_MS));
+    EXPECT_EQ(1, client.CountMessageBoxes());
+    // OK with nothing changed: the warning again. Cancel: the window hides.
+    ASSERT_TRUE(client.AnswerMessageBox(IDOK));
+    EXPECT_EQ(L"Two networks\nUnplug one", client.WaitForMessageBox(WAIT_MS));
+    EXPECT_EQ(1, client.CountMessageBoxes());
+    ASSERT_TRUE(client.AnswerMessageBox(IDCANCEL));
+    EXPECT_TRUE(tray::WaitUntil([&] { return !IsWindowVisible(main); }, WAIT_MS));
+    // Switched off: a restore checks again and shows nothing (the handler would not
+    // return while a box was open).
+    test::SetConfigDword(NULL, L"MultiInterfaceCheck", 0);
+    DWORD_PTR answer;
+    EXPECT_NE(0, SendMessageTimeoutW(main, WM_TRAY_NOTIFY, 0, WM_LBUTTONDOWN, SMTO_NORMAL,
+                                     WAIT_MS, &answer));
+    EXPECT_NE(0, SendMessageTimeoutW(main, WM_USER + 202, 0, 0, SMTO_NORMAL, WAIT_MS, &answer));
+    EXPECT_EQ(0, client.CountMessageBoxes());
+    test::ClearProductKey();
+}
+
 // ---- logon and logoff through the real service
 
 class TrayWorkflow : public ::testing::Test {
@@ -577,6 +624,30 @@ TEST_F(TrayWorkflow, LogoffFromTheInformationPage)
     EXPECT_TRUE(tray::WaitUntil(
         [&] { return client_.ControlText(main, IDOK) == TrayString(IDS_LOGON_BUTTON); }, WAIT_MS));
     EXPECT_NE(nullptr, GetDlgItem(client_.Page(), 1004));
+}
+
+TEST_F(TrayWorkflow, EscapeDropsTheLogoffOutcome)
+{
+    // The switch answers late and then hangs up: the service refuses the logoff, but by
+    // then nobody is waiting for it.
+    Simulator simulator;
+    StartSwitch(&simulator, Script("sleep 2000\nclose\n"), true);
+    test::SetConfigDword(NULL, L"VLANLogon", 2);
+    HWND main = StartClient();
+    ASSERT_NE(nullptr, main);
+    PostMessageW(main, WM_COMMAND, IDOK, 0);
+    HWND progress = NULL;
+    ASSERT_TRUE(tray::WaitUntil([&] { return (progress = client_.FindProgressWindow()) != NULL; },
+                                WAIT_MS));
+    PostMessageW(progress, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(tray::WaitUntil([&] { return !IsWindow(progress); }, WAIT_MS));
+    EXPECT_TRUE(simulator.WaitForLine("conn: closed", WAIT_MS))
+        << Joined(simulator.Lines());
+    // The service's reply reaches the worker after the window has gone: no box for it.
+    ASSERT_TRUE(tray::WaitUntil([&] { return test::CallPipe(L"hello") == L"NG"; }, WAIT_MS));
+    EXPECT_EQ(L"<no box>", client_.WaitForMessageBox(1000));
+    EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), client_.ControlText(main, IDOK));
+    EXPECT_EQ(2u, Dword(L"VLANLogon"));
 }
 
 // ---- the end of the session
