@@ -36,3 +36,8 @@ add_test(NAME tray_interfaces
 set_tests_properties(tray_interfaces PROPERTIES
   SKIP_RETURN_CODE 77
   TIMEOUT 300)
+
+find_program(MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
+add_test(NAME wardtray_image
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-tray-image.sh ${MINGW_OBJDUMP}
+                 $<TARGET_FILE:wardtray>)
