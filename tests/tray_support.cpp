@@ -137,113 +137,6 @@ std::wstring WriteScript(const std::wstring &dir, const std::string &text)
     return path;
 }
 
-// ---- taskbar
-
-// Wine's shell32 packs NOTIFYICONDATAW into this platform-independent record.
-struct WineNotifyData {
-    LONG hWnd;
-    UINT uID;
-    UINT uFlags;
-    UINT uCallbackMessage;
-    WCHAR szTip[128];
-    DWORD dwState;
-    DWORD dwStateMask;
-    WCHAR szInfo[256];
-    UINT uTimeout;
-    WCHAR szInfoTitle[64];
-    DWORD dwInfoFlags;
-    GUID guidItem;
-    UINT width, height, planes, bpp;
-};
-
-FakeTaskbar::FakeTaskbar() : recordEvent_(CreateEventW(NULL, FALSE, FALSE, NULL))
-{
-    HANDLE ready = CreateEventW(NULL, TRUE, FALSE, NULL);
-    thread_ = std::thread([this, ready] { Run(ready); });
-    WaitForSingleObject(ready, 10000);
-    CloseHandle(ready);
-}
-
-FakeTaskbar::~FakeTaskbar()
-{
-    if (window_ != NULL)
-        PostMessageW(window_, WM_CLOSE, 0, 0);
-    if (thread_.joinable())
-        thread_.join();
-    CloseHandle(recordEvent_);
-}
-
-void FakeTaskbar::Run(HANDLE ready)
-{
-    WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = Proc;
-    windowClass.hInstance = GetModuleHandleW(NULL);
-    windowClass.lpszClassName = L"Shell_TrayWnd";
-    RegisterClassW(&windowClass);
-    window_ = CreateWindowExW(0, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 1, 1, NULL, NULL,
-                              GetModuleHandleW(NULL), this);
-    SetEvent(ready);
-    if (window_ == NULL)
-        return;
-    MSG message;
-    while (GetMessageW(&message, NULL, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-    window_ = NULL;
-}
-
-LRESULT CALLBACK FakeTaskbar::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_NCCREATE) {
-        SetWindowLongPtrW(window, GWLP_USERDATA,
-                          (LONG_PTR)((CREATESTRUCTW *)lParam)->lpCreateParams);
-    } else if (message == WM_COPYDATA) {
-        FakeTaskbar *self = (FakeTaskbar *)GetWindowLongPtrW(window, GWLP_USERDATA);
-        const COPYDATASTRUCT *copy = (const COPYDATASTRUCT *)lParam;
-        if (copy->cbData < sizeof(WineNotifyData))
-            return FALSE;
-        const WineNotifyData *data = (const WineNotifyData *)copy->lpData;
-        IconRecord record = {(DWORD)copy->dwData, (HWND)wParam, data->uID, data->uFlags,
-                             data->uCallbackMessage, data->szTip};
-        // Release the sender before the record shows: once a test sees it, the client has
-        // gone on with its initialisation.
-        ReplyMessage(TRUE);
-        {
-            std::lock_guard<std::mutex> guard(self->lock_);
-            self->records_.push_back(record);
-        }
-        SetEvent(self->recordEvent_);
-        return TRUE;
-    } else if (message == WM_CLOSE) {
-        DestroyWindow(window);
-        return 0;
-    } else if (message == WM_DESTROY) {
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-std::vector<IconRecord> FakeTaskbar::Records()
-{
-    std::lock_guard<std::mutex> guard(lock_);
-    return records_;
-}
-
-bool FakeTaskbar::WaitForRecords(size_t count, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (Records().size() >= count)
-            return true;
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= timeoutMs)
-            return false;
-        WaitForSingleObject(recordEvent_, timeoutMs - elapsed);
-    }
-}
-
 // ---- strings
 
 std::wstring ProgramString(const wchar_t *program, UINT id)
@@ -266,17 +159,6 @@ std::wstring TrayString(UINT id)
 
 // ---- the client
 
-bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
-
 TrayClient::~TrayClient()
 {
     Kill();
@@ -285,73 +167,15 @@ TrayClient::~TrayClient()
 bool TrayClient::Start(const std::wstring &arguments, const std::wstring &program)
 {
     std::wstring path = program.empty() ? test::BinaryPath(L"wardtray.exe") : program;
-    std::wstring command = L"\"" + path + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info)) {
+    process_ = driver::StartProgram(path, arguments, &processId_);
+    if (process_ == NULL)
         fprintf(stderr, "CreateProcess %ls failed - %lu\n", path.c_str(), GetLastError());
-        return false;
-    }
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
-    processId_ = info.dwProcessId;
-    return true;
-}
-
-struct WindowSearch {
-    DWORD processId;
-    std::function<bool(HWND)> wanted;
-    HWND found;
-};
-
-static std::wstring ClassOf(HWND window)
-{
-    wchar_t name[64] = L"";
-    GetClassNameW(window, name, 64);
-    return name;
-}
-
-static HWND FindTopLevel(DWORD processId, const std::function<bool(HWND)> &wanted)
-{
-    WindowSearch search = {processId, wanted, NULL};
-    EnumWindows(
-        [](HWND window, LPARAM lParam) -> BOOL {
-            WindowSearch *s = (WindowSearch *)lParam;
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner != s->processId || ClassOf(window) != L"#32770" || !s->wanted(window))
-                return TRUE;
-            s->found = window;
-            return FALSE;
-        },
-        (LPARAM)&search);
-    return search.found;
-}
-
-static bool IsMainWindow(HWND window)
-{
-    return GetDlgItem(window, 1017) != NULL && GetDlgItem(window, 1015) != NULL;
+    return process_ != NULL;
 }
 
 HWND TrayClient::WaitForMainWindow(DWORD timeoutMs)
 {
-    HWND found = NULL;
-    // Found once its initialisation has put a page in.
-    WaitUntil(
-        [&] {
-            found = FindTopLevel(processId_, IsMainWindow);
-            return found != NULL && FindWindowExW(found, NULL, L"#32770", NULL) != NULL;
-        },
-        timeoutMs);
-    // A sent message is taken only from a running message loop: the dialog box's own, so
-    // the window has been shown by now.
-    DWORD_PTR answer;
-    if (found != NULL && !SendMessageTimeoutW(found, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &answer))
-        found = NULL;
-    return found;
+    return driver::WaitForMainWindow(processId_, timeoutMs);
 }
 
 void TrayClient::WaitUntilIdle()
@@ -363,32 +187,26 @@ void TrayClient::WaitUntilIdle()
 
 HWND TrayClient::Page()
 {
-    HWND main = FindTopLevel(processId_, IsMainWindow);
-    return main == NULL ? NULL : FindWindowExW(main, NULL, L"#32770", NULL);
-}
-
-static bool IsMessageBox(HWND window)
-{
-    return IsWindowVisible(window) && GetDlgItem(window, 0xFFFF) != NULL &&
-           GetDlgItem(window, 1017) == NULL && GetDlgItem(window, 1020) == NULL;
+    HWND main = driver::FindDialog(processId_, driver::IsMainWindow);
+    return main == NULL ? NULL : driver::Page(main);
 }
 
 std::wstring TrayClient::WaitForMessageBox(DWORD timeoutMs, HWND *box)
 {
     HWND found = NULL;
-    if (!WaitUntil([&] { return (found = FindTopLevel(processId_, IsMessageBox)) != NULL; },
-                   timeoutMs))
+    if (!driver::WaitFor([&] { return (found = driver::FindMessageBox(processId_)) != NULL; },
+                         timeoutMs))
         return L"<no box>";
     if (box != NULL)
         *box = found;
-    return ControlText(found, 0xFFFF);
+    return driver::Text(found, 0xFFFF);
 }
 
 int TrayClient::CountMessageBoxes()
 {
     int count = 0;
-    FindTopLevel(processId_, [&](HWND window) {
-        count += IsMessageBox(window);
+    driver::FindDialog(processId_, [&](HWND window) {
+        count += driver::IsMessageBox(window);
         return false;
     });
     return count;
@@ -396,8 +214,7 @@ int TrayClient::CountMessageBoxes()
 
 HWND TrayClient::FindProgressWindow()
 {
-    return FindTopLevel(processId_,
-                        [](HWND window) { return GetDlgItem(window, 1020) != NULL; });
+    return driver::FindProgressWindow(processId_);
 }
 
 bool TrayClient::AnswerMessageBox(int button, DWORD timeoutMs)
@@ -406,7 +223,7 @@ bool TrayClient::AnswerMessageBox(int button, DWORD timeoutMs)
     if (WaitForMessageBox(timeoutMs, &box) == L"<no box>")
         return false;
     PostMessageW(box, WM_COMMAND, button, 0);
-    return WaitUntil([&] { return !IsWindow(box); }, timeoutMs);
+    return driver::WaitFor([&] { return !IsWindow(box); }, timeoutMs);
 }
 
 bool TrayClient::WaitForExit(DWORD timeoutMs, DWORD *exitCode)
@@ -430,17 +247,12 @@ void TrayClient::Kill()
 
 void TrayClient::SubmitLogon(const std::wstring &user, const std::wstring &password)
 {
-    HWND page = Page();
-    SendDlgItemMessageW(page, 1003, WM_SETTEXT, 0, (LPARAM)user.c_str());
-    SendDlgItemMessageW(page, 1004, WM_SETTEXT, 0, (LPARAM)password.c_str());
-    PostMessageW(GetParent(page), WM_COMMAND, IDOK, 0);
+    driver::SubmitLogon(GetParent(Page()), user, password);
 }
 
 std::wstring TrayClient::ControlText(HWND window, int id)
 {
-    wchar_t text[1024] = L"";
-    SendDlgItemMessageW(window, id, WM_GETTEXT, ARRAYSIZE(text), (LPARAM)text);
-    return text;
+    return driver::Text(window, id);
 }
 
 }  // namespace tray

@@ -1,9 +1,9 @@
-// Fixtures of the tray client's tests: the DE-Zeruzu simulator as a child process, a
-// stand-in notification area that records what the shell sends it, and wardtray.exe
-// driven through its windows.
+// Fixtures of the tray client's tests: the DE-Zeruzu simulator as a child process with
+// its output lines, and wardtray.exe driven through its windows (tools/tray_driver.h).
 #pragma once
 
 #include "test_support.h"
+#include "tray_driver.h"
 
 #include <functional>
 #include <mutex>
@@ -44,36 +44,9 @@ std::wstring ShippedScript(const wchar_t *name);
 // A script file in dir.
 std::wstring WriteScript(const std::wstring &dir, const std::string &text);
 
-// One icon message as Wine's shell32 hands it to the taskbar window.
-struct IconRecord {
-    DWORD message;  // NIM_ADD, NIM_DELETE, ...
-    HWND window;
-    UINT id;
-    UINT flags;
-    UINT callback;
-    std::wstring tip;
-};
-
-// A window of class "Shell_TrayWnd" on its own thread. Without a display driver there is
-// no taskbar, and shell32 then sends the icon data to this window.
-class FakeTaskbar {
-public:
-    FakeTaskbar();
-    ~FakeTaskbar();
-    bool Ready() const { return window_ != NULL; }
-    std::vector<IconRecord> Records();
-    // Waits until count records have arrived.
-    bool WaitForRecords(size_t count, DWORD timeoutMs);
-
-private:
-    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    void Run(HANDLE ready);
-    std::thread thread_;
-    HWND window_ = NULL;
-    HANDLE recordEvent_;
-    std::mutex lock_;
-    std::vector<IconRecord> records_;
-};
+// The stand-in taskbar and the window finding are the main job's driver's.
+using FakeTaskbar = driver::Taskbar;
+using IconRecord = driver::IconRecord;
 
 // A string of a program's own string table, in the language Windows picks.
 std::wstring ProgramString(const wchar_t *program, UINT id);
@@ -109,7 +82,9 @@ private:
     DWORD processId_ = 0;
 };
 
-// Waits until condition holds, polling every 20 ms; false after timeoutMs.
-bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs);
+inline bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs)
+{
+    return driver::WaitFor(condition, timeoutMs);
+}
 
 }  // namespace tray

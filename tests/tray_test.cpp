@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using tray::Simulator;
@@ -636,13 +638,16 @@ TEST_F(TrayWorkflow, EscapeDropsTheLogoffOutcome)
     HWND main = StartClient();
     ASSERT_NE(nullptr, main);
     PostMessageW(main, WM_COMMAND, IDOK, 0);
-    HWND progress = NULL;
-    ASSERT_TRUE(tray::WaitUntil([&] { return (progress = client_.FindProgressWindow()) != NULL; },
-                                WAIT_MS));
+    // Escape once the request is with the service: the window closes at once, while the
+    // switch still keeps the service waiting.
+    ASSERT_TRUE(simulator.WaitForLine("conn: open", WAIT_MS));
+    HWND progress = client_.FindProgressWindow();
+    ASSERT_NE(nullptr, progress);
     PostMessageW(progress, WM_COMMAND, IDCANCEL, 0);
     EXPECT_TRUE(tray::WaitUntil([&] { return !IsWindow(progress); }, WAIT_MS));
-    EXPECT_TRUE(simulator.WaitForLine("conn: closed", WAIT_MS))
-        << Joined(simulator.Lines());
+    std::vector<std::string> lines = simulator.Lines();
+    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "conn: closed"));
+    EXPECT_TRUE(simulator.WaitForLine("conn: closed", WAIT_MS));
     // The service's reply reaches the worker after the window has gone: no box for it.
     ASSERT_TRUE(tray::WaitUntil([&] { return test::CallPipe(L"hello") == L"NG"; }, WAIT_MS));
     EXPECT_EQ(L"<no box>", client_.WaitForMessageBox(1000));

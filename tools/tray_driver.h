@@ -81,18 +81,25 @@ inline HWND FindDialog(DWORD pid, const std::function<bool(HWND)> &wanted)
     return search.found;
 }
 
-// The main window once its initialisation has put a page in; NULL after timeoutMs.
+inline bool IsMainWindow(HWND window)
+{
+    return GetDlgItem(window, 1017) != NULL && GetDlgItem(window, 1015) != NULL;
+}
+
+// The main window once its initialisation has put a page in and its message loop takes
+// sent messages; NULL after timeoutMs.
 inline HWND WaitForMainWindow(DWORD pid, DWORD timeoutMs)
 {
     HWND main = NULL;
     WaitFor(
         [&] {
-            main = FindDialog(pid, [](HWND w) {
-                return GetDlgItem(w, 1017) != NULL && GetDlgItem(w, 1015) != NULL;
-            });
+            main = FindDialog(pid, IsMainWindow);
             return main != NULL && FindWindowExW(main, NULL, L"#32770", NULL) != NULL;
         },
         timeoutMs);
+    DWORD_PTR answer;
+    if (main != NULL && !SendMessageTimeoutW(main, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &answer))
+        main = NULL;
     return main;
 }
 
@@ -108,15 +115,27 @@ inline std::wstring Text(HWND window, int id)
     return text;
 }
 
-inline HWND FindMessageBox(DWORD pid)
+// Message boxes: their text is control 0xFFFF; the main and progress windows have none.
+inline bool IsMessageBox(HWND window)
 {
-    return FindDialog(pid, [](HWND w) {
-        return IsWindowVisible(w) && GetDlgItem(w, 0xFFFF) != NULL && GetDlgItem(w, 1017) == NULL;
-    });
+    return IsWindowVisible(window) && GetDlgItem(window, 0xFFFF) != NULL &&
+           GetDlgItem(window, 1017) == NULL && GetDlgItem(window, 1020) == NULL;
 }
 
-// Waits for a message box, returns its text and answers it with OK; "" after timeoutMs.
-inline std::wstring AnswerMessageBox(DWORD pid, DWORD timeoutMs, double *shownAt = NULL)
+inline HWND FindMessageBox(DWORD pid)
+{
+    return FindDialog(pid, IsMessageBox);
+}
+
+inline HWND FindProgressWindow(DWORD pid)
+{
+    return FindDialog(pid, [](HWND w) { return GetDlgItem(w, 1020) != NULL; });
+}
+
+// Waits for a message box, returns its text and answers it with button; "" after
+// timeoutMs.
+inline std::wstring AnswerMessageBox(DWORD pid, DWORD timeoutMs, double *shownAt = NULL,
+                                     int button = IDOK)
 {
     HWND box = NULL;
     if (!WaitFor([&] { return (box = FindMessageBox(pid)) != NULL; }, timeoutMs))
@@ -124,8 +143,9 @@ inline std::wstring AnswerMessageBox(DWORD pid, DWORD timeoutMs, double *shownAt
     if (shownAt != NULL)
         *shownAt = NowMs();
     std::wstring text = Text(box, 0xFFFF);
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
-    WaitFor([&] { return !IsWindow(box); }, timeoutMs);
+    PostMessageW(box, WM_COMMAND, button, 0);
+    if (!WaitFor([&] { return !IsWindow(box); }, timeoutMs))
+        return L"";
     return text;
 }
 
@@ -208,19 +228,46 @@ inline void SubmitLogon(HWND main, const std::wstring &user, const std::wstring 
     PostMessageW(main, WM_COMMAND, IDOK, 0);
 }
 
+// One icon message as Wine's shell32 hands it to the taskbar window.
+struct IconRecord {
+    DWORD message;  // NIM_ADD, NIM_DELETE, ...
+    HWND window;
+    UINT id;
+    UINT flags;
+    UINT callback;
+    std::wstring tip;
+    double at;      // NowMs() when it arrived
+};
+
+// Wine's shell32 packs NOTIFYICONDATAW into this platform-independent record.
+struct WineNotifyData {
+    LONG hWnd;
+    UINT uID;
+    UINT uFlags;
+    UINT uCallbackMessage;
+    WCHAR szTip[128];
+    DWORD dwState;
+    DWORD dwStateMask;
+    WCHAR szInfo[256];
+    UINT uTimeout;
+    WCHAR szInfoTitle[64];
+    DWORD dwInfoFlags;
+    GUID guidItem;
+    UINT width, height, planes, bpp;
+};
+
 // A window of class "Shell_TrayWnd" on its own thread: without a display driver there is
-// no taskbar, and Wine's shell32 then sends the icon data here (WM_COPYDATA, dwData =
-// NIM_ADD or NIM_DELETE). Remembers when each arrived.
+// no taskbar, and Wine's shell32 then sends the icon data here as WM_COPYDATA (dwData:
+// NIM_ADD, NIM_DELETE, ...). The caller must have no other window of that class.
 class Taskbar {
 public:
     Taskbar()
     {
         InitializeCriticalSection(&lock_);
-        HANDLE ready = CreateEventW(NULL, TRUE, FALSE, NULL);
+        readyEvent_ = CreateEventW(NULL, TRUE, FALSE, NULL);
         thread_ = CreateThread(NULL, 0, Run, this, 0, NULL);
-        readyEvent_ = ready;
-        WaitForSingleObject(ready, 10000);
-        CloseHandle(ready);
+        WaitForSingleObject(readyEvent_, 10000);
+        CloseHandle(readyEvent_);
     }
     ~Taskbar()
     {
@@ -230,18 +277,27 @@ public:
         CloseHandle(thread_);
         DeleteCriticalSection(&lock_);
     }
-    // Tick (NowMs) at which the count-th icon message of kind message arrived; 0 if not yet.
+    bool Ready() const { return window_ != NULL; }
+    std::vector<IconRecord> Records()
+    {
+        EnterCriticalSection(&lock_);
+        std::vector<IconRecord> copy = records_;
+        LeaveCriticalSection(&lock_);
+        return copy;
+    }
+    bool WaitForRecords(size_t count, DWORD timeoutMs)
+    {
+        return WaitFor([&] { return Records().size() >= count; }, timeoutMs);
+    }
+    // When the count-th icon message of kind message arrived; 0 if not yet.
     double Arrived(DWORD message, int count)
     {
         int seen = 0;
-        double at = 0;
-        EnterCriticalSection(&lock_);
-        for (size_t i = 0; i < messages_.size() && at == 0; i++) {
-            if (messages_[i] == message && ++seen == count)
-                at = times_[i];
+        for (const IconRecord &record : Records()) {
+            if (record.message == message && ++seen == count)
+                return record.at;
         }
-        LeaveCriticalSection(&lock_);
-        return at;
+        return 0;
     }
 
 private:
@@ -252,12 +308,13 @@ private:
         windowClass.lpfnWndProc = Proc;
         windowClass.hInstance = GetModuleHandleW(NULL);
         windowClass.lpszClassName = L"Shell_TrayWnd";
-        RegisterClassW(&windowClass);
-        taskbar->window_ = CreateWindowExW(0, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 1, 1, NULL,
-                                           NULL, GetModuleHandleW(NULL), taskbar);
+        RegisterClassW(&windowClass);  // fails harmlessly when an earlier taskbar registered it
+        HWND window = CreateWindowExW(0, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 1, 1, NULL, NULL,
+                                      GetModuleHandleW(NULL), taskbar);
+        taskbar->window_ = window;
         SetEvent(taskbar->readyEvent_);
         MSG message;
-        while (taskbar->window_ != NULL && GetMessageW(&message, NULL, 0, 0) > 0)
+        while (window != NULL && GetMessageW(&message, NULL, 0, 0) > 0)
             DispatchMessageW(&message);
         return 0;
     }
@@ -269,12 +326,17 @@ private:
         Taskbar *taskbar = (Taskbar *)GetWindowLongPtrW(window, GWLP_USERDATA);
         switch (message) {
         case WM_COPYDATA: {
-            double now = NowMs();
-            DWORD kind = (DWORD)((COPYDATASTRUCT *)lParam)->dwData;
+            const COPYDATASTRUCT *copy = (const COPYDATASTRUCT *)lParam;
+            if (copy->cbData < sizeof(WineNotifyData))
+                return FALSE;
+            const WineNotifyData *data = (const WineNotifyData *)copy->lpData;
+            IconRecord record = {(DWORD)copy->dwData, (HWND)wParam, data->uID, data->uFlags,
+                                 data->uCallbackMessage, data->szTip, NowMs()};
+            // Release the sender before the record shows: once a caller sees it, the
+            // client has gone on with its initialisation.
             ReplyMessage(TRUE);
             EnterCriticalSection(&taskbar->lock_);
-            taskbar->times_.push_back(now);
-            taskbar->messages_.push_back(kind);
+            taskbar->records_.push_back(record);
             LeaveCriticalSection(&taskbar->lock_);
             return TRUE;
         }
@@ -292,8 +354,7 @@ private:
     HANDLE readyEvent_ = NULL;
     HWND window_ = NULL;
     CRITICAL_SECTION lock_;
-    std::vector<double> times_;
-    std::vector<DWORD> messages_;
+    std::vector<IconRecord> records_;
 };
 
 }  // namespace driver

@@ -72,7 +72,7 @@ struct Client {
         driver::WaitFor(
             [&] {
                 if (progress == NULL)
-                    progress = driver::FindDialog(pid, [](HWND w) { return GetDlgItem(w, 1020) != NULL; });
+                    progress = driver::FindProgressWindow(pid);
                 else if (gone == 0 && !IsWindow(progress))
                     gone = driver::NowMs();
                 return (box = driver::FindMessageBox(pid)) != NULL;
