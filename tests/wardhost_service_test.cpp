@@ -86,6 +86,30 @@ TEST_F(ServiceTest, UninstallWhileRunningStoppedAndAbsent)
     EXPECT_TRUE(std::regex_match(output, expected)) << output;
 }
 
+TEST_F(ServiceTest, ImagePathWithABlankIsQuoted)
+{
+    // Unquoted, "C:\\Program Files\\..." lets the system start C:\\Program.exe as LocalSystem.
+    std::wstring dir = test::MakeTempDir(L"portgate service dir");
+    std::wstring image = dir + L"\\wardhost.exe";
+    ASSERT_TRUE(CopyFileW(test::BinaryPath(L"wardhost.exe").c_str(), image.c_str(), FALSE));
+    test::ProcessResult install = test::RunProcess(L"\"" + image + L"\" -install");
+    install.output.erase(std::remove(install.output.begin(), install.output.end(), '\r'),
+                         install.output.end());
+    EXPECT_EQ("Portgate for Vista Service installed.\n", install.output);
+    wchar_t stored[MAX_PATH + 8] = {};
+    DWORD bytes = sizeof(stored) - sizeof(wchar_t);
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\wardhost",
+                           L"ImagePath", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
+                           NULL, stored, &bytes));
+    EXPECT_EQ(L"\"" + image + L"\"", std::wstring(stored));
+    // The quoted path is one the service control manager starts.
+    EXPECT_TRUE(test::StartService());
+    EXPECT_EQ(L"NG", test::CallPipe(L"hello"));
+    test::UninstallService();
+    test::RemoveTree(dir);
+}
+
 // ---- service control manager
 
 TEST_F(ServiceTest, StatusSequenceInterrogateAndStop)
@@ -299,6 +323,60 @@ SIZE_T PrivateBytes(DWORD processId)
     CloseHandle(process);
     // The commit charge is the process's private memory; Wine fills only this field.
     return ok ? counters.PagefileUsage : 0;
+}
+
+// Whether `text` (UTF-16) lies anywhere in the committed, readable memory of a process.
+bool ProcessMemoryHolds(DWORD processId, const std::wstring &text)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    EXPECT_NE(nullptr, process) << GetLastError();
+    if (process == NULL)
+        return false;
+    const char *wanted = reinterpret_cast<const char *>(text.data());
+    size_t wantedBytes = text.size() * sizeof(wchar_t);
+    bool found = false;
+    std::vector<char> block;
+    MEMORY_BASIC_INFORMATION region;
+    for (BYTE *at = NULL;
+         !found && VirtualQueryEx(process, at, &region, sizeof(region)) == sizeof(region);
+         at = static_cast<BYTE *>(region.BaseAddress) + region.RegionSize) {
+        const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY |
+                               PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+        if (region.State != MEM_COMMIT || !(region.Protect & readable) ||
+            (region.Protect & PAGE_GUARD) || region.Type == MEM_IMAGE)
+            continue;
+        block.resize(region.RegionSize);
+        SIZE_T read = 0;
+        if (!ReadProcessMemory(process, region.BaseAddress, block.data(), block.size(), &read))
+            continue;
+        found = std::search(block.begin(), block.begin() + read, wanted, wanted + wantedBytes) !=
+                block.begin() + read;
+    }
+    CloseHandle(process);
+    return found;
+}
+
+TEST_F(ServiceTest, OverLongRequestLeavesNoPasswordInTheService)
+{
+    InstallAndStart();
+    DWORD processId = test::ServiceProcessId();
+    ASSERT_NE(0u, processId);
+    // The first 260 units fill the request buffer; the password sits in the rest, which
+    // the service reads only to discard it.
+    const std::wstring password = L"pw-7431-xyzzy-";
+    std::wstring request = L"logon alice ";
+    request.resize(260, L' ');
+    while (request.size() + password.size() <= 520)
+        request += password;
+    ASSERT_FALSE(ProcessMemoryHolds(processId, password)) << "found before it was sent";
+    std::wstring reply;
+    DWORD error;
+    ASSERT_TRUE(test::CallPipeRaw(request.data(), (DWORD)(request.size() * sizeof(wchar_t)),
+                                  &reply, &error, 5000))
+        << error;
+    EXPECT_EQ(L"NG", reply);
+    EXPECT_EQ(L"NG", test::CallPipe(L"hello"));
+    EXPECT_FALSE(ProcessMemoryHolds(processId, password));
 }
 
 TEST_F(ServiceTest, RandomRequestsAreAnsweredOrRefusedAndTheServiceLives)
