@@ -67,6 +67,14 @@ HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd)
     line.push_back(L'\0');
     BOOL started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup,
                                   &process);
+    // Wine's process creation, under load, rarely fails with ERROR_INTERNAL_ERROR when
+    // the new process ends before it reports its start; that one failure, reported, is
+    // tried once more, any other fails at once.
+    if (!started && GetLastError() == ERROR_INTERNAL_ERROR) {
+        fprintf(stderr, "CreateProcess failed - %lu, starting once more\n", GetLastError());
+        started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup,
+                                 &process);
+    }
     // Only the child holds the write end now, so reads end when it does.
     CloseHandle(writeEnd);
     if (!started) {
