@@ -2,9 +2,11 @@
 # Builds, then in a throwaway Wine prefix installs and starts wardhost and runs the
 # benchmarks against it: pipe round trips beside a minimal pipe server, "iprenew" and
 # "finddomain" beside their timers, and "logon" against the DE-Zeruzu simulator.
+# "backtoback" counts the refusals of 400 calls made each right after the previous reply,
+# five times over.
 # "tile" measures the logon tile (tilebench): submit beside the service's own logon, load
 # to seven descriptors, create/release cycles, random COM calls, and the stripped size.
-# Usage: tools/bench.sh [pipe|renew|logon|tile ...]   (default: all four)
+# Usage: tools/bench.sh [pipe|renew|logon|backtoback|tray|tile ...]   (default: all of them)
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
@@ -17,12 +19,16 @@ bin="$build/bin"
 wine "$bin/wardhost.exe" -install >/dev/null
 # Wine's sc answers 1 even when the start succeeded; each benchmark waits for the pipe.
 wine sc start wardhost >/dev/null || true
-[ $# -gt 0 ] || set -- pipe renew logon tile
+[ $# -gt 0 ] || set -- pipe renew logon backtoback tray tile
 for bench in "$@"; do
     case $bench in
     pipe)  echo "== pipebench 2000";  wine "$bin/pipebench.exe" 2000 ;;
     renew) echo "== renewbench 10";   wine "$bin/renewbench.exe" 10 ;;
     logon) echo "== logonbench 50";   wine "$bin/logonbench.exe" 50 ;;
+    backtoback)
+        echo "== pipebench --back-to-back 400, five runs"
+        for run in 1 2 3 4 5; do wine "$bin/pipebench.exe" --back-to-back 400; done ;;
+    tray)  echo "== traybench 30 200"; wine "$bin/traybench.exe" 30 200 ;;
     tile)
         # Wine resolves only "Kerberos": the test-only package makes "Negotiate" resolve.
         sh "$top/tests/negotiate_package/install.sh" "$WINEPREFIX" "$bin/portgate_negotiate.dll"
