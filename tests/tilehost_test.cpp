@@ -130,7 +130,6 @@ public:
             readEnd_ = NULL;
         }
     }
-    DWORD ProcessId() const { return process_ != NULL ? GetProcessId(process_) : 0; }
     std::vector<std::string> Lines()
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -370,11 +369,6 @@ TEST_F(TileTest, RefusedLogonShowsTheServicesTextAndKeepsTheTile)
 
 // tilehost's own window, driven as a user would: typing sends each change to the tile,
 // choosing a "Log on to" entry selects it, the submit button submits.
-struct WindowSearch {
-    DWORD processId;
-    HWND found;
-};
-
 TEST_F(TileTest, WindowDrivesTheTileAsTheLogonScreenDoes)
 {
     LineProcess simulator;
@@ -393,25 +387,12 @@ TEST_F(TileTest, WindowDrivesTheTileAsTheLogonScreenDoes)
     if (second.front() == '[')
         second = second.substr(1, second.size() - 2);
 
-    WindowSearch search = {tilehost.ProcessId(), NULL};
-    ULONGLONG start = GetTickCount64();
-    while (search.found == NULL && GetTickCount64() - start < 30000) {
-        EnumWindows(
-            [](HWND window, LPARAM context) -> BOOL {
-                WindowSearch *s = reinterpret_cast<WindowSearch *>(context);
-                DWORD process = 0;
-                wchar_t name[32];
-                GetWindowThreadProcessId(window, &process);
-                if (process == s->processId && GetClassNameW(window, name, 32) && wcscmp(name, L"TilehostTile") == 0)
-                    s->found = window;
-                return s->found == NULL;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        if (search.found == NULL)
-            Sleep(20);
-    }
-    ASSERT_NE(nullptr, search.found);
-    HWND window = search.found;
+    // "[   0.123] window: 00000000000A0042", once every control of it exists.
+    std::string ready = tilehost.WaitForText("] window: ", 30000);
+    ASSERT_NE("", ready);
+    HWND window = reinterpret_cast<HWND>(
+        static_cast<ULONG_PTR>(strtoull(ready.c_str() + ready.find("window: ") + 8, NULL, 16)));
+    ASSERT_TRUE(IsWindow(window)) << ready;
     // Control ids are 100 + the field id.
     SendMessageW(GetDlgItem(window, 102), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"alice"));
     SendMessageW(GetDlgItem(window, 103), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"secret"));

@@ -365,6 +365,8 @@ static int RunTile(ICredentialProvider *provider)
     g_window = CreateTileWindow(g_credential, &fields, !g_options.scripted, Submit);
     if (g_window == NULL)
         Out(L"the tile's window could not be created (error %lu)", GetLastError());
+    else
+        Log(L"window: %p", (void *)g_window);  // every control exists from here on
 
     if (g_options.scripted) {
         if (!FillFields(&fields))
