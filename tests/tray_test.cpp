@@ -602,25 +602,32 @@ TEST_F(TrayWorkflow, InputThatDoesNotFitIsRefusedBeforeSending)
 TEST_F(TrayWorkflow, OneRequestAtATime)
 {
     // The switch takes its time with the answer, so the progress window stays open.
-    Simulator simulator;
+    Simulator simulator, logoffSwitch;
     StartSwitch(&simulator,
                 Script("send \"Connect(1) / Disconnect(2): \"\nexpect \"1\"\n"
                        "send \"Login Name? \"\nexpectany\nsend \"Password? \"\nexpectany\n"
                        "sleep 1500\nsend \"\\r\\nAuthentication Succeeded\\r\\n\"\n"),
                 false, 2);
+    StartSwitch(&logoffSwitch, tray::ShippedScript(L"logoff.txt"), true);
+    // Logged on from before, so that the session's end would log off.
+    test::SetConfigDword(NULL, L"VLANLogon", 2);
     HWND main = StartClient();
     ASSERT_NE(nullptr, main);
+    SendMessageW(main, WM_COMMAND, 1015, 0);
     client_.SubmitLogon(L"alice", L"secret");
-    ASSERT_TRUE(tray::WaitUntil([&] { return client_.FindProgressWindow() != NULL; }, WAIT_MS));
-    // A second OK and a Mode change while the first request runs.
+    ASSERT_TRUE(simulator.WaitForLine("conn: open", WAIT_MS));
+    // A second OK, a Mode change and the session's end while the first request runs.
     PostMessageW(main, WM_COMMAND, IDOK, 0);
     PostMessageW(main, WM_COMMAND, 1015, 0);
+    DWORD_PTR answer;
+    EXPECT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, WAIT_MS, &answer));
     ASSERT_TRUE(simulator.WaitForLine("recv: secret\\r\\n", WAIT_MS));
     EXPECT_EQ(TrayString(IDS_LOGON_DONE), client_.WaitForMessageBox(WAIT_MS));
     ASSERT_TRUE(client_.AnswerMessageBox());
     EXPECT_TRUE(tray::WaitUntil([&] { return client_.FindProgressWindow() == NULL; }, WAIT_MS));
     EXPECT_EQ(L"<no box>", client_.WaitForMessageBox(0));
     EXPECT_EQ(1, tray::Connections(simulator.Kill()));
+    EXPECT_EQ(0, tray::Connections(logoffSwitch.Kill()));
     EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), client_.ControlText(main, IDOK));
 }
 
