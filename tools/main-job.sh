@@ -36,13 +36,14 @@ port_of() {
 logon_port=$(port_of logon)
 logoff_port=$(port_of logoff)
 key='HKLM\SOFTWARE\KORVALE\Portgate'
-wine reg add "$key" /v VLANLogonServer /t REG_SZ /d 127.0.0.1 /f >/dev/null
-wine reg add "$key" /v VLANLogonPort /t REG_DWORD /d "$logon_port" /f >/dev/null
-wine reg add "$key" /v VLANLogoffServer /t REG_SZ /d 127.0.0.1 /f >/dev/null
-wine reg add "$key" /v VLANLogoffPort /t REG_DWORD /d "$logoff_port" /f >/dev/null
-# Wine has no domain controller to find (the search would take its full 120 s) and no
-# DHCP renewal: "finddomain" skips the search, "iprenew" answers after its 4 s timer.
-wine reg add "$key" /v NotFindDomain /t REG_DWORD /d 1 /f >/dev/null
+# The shipped example configuration with the simulators' ports, imported by the
+# configuration tool. It also turns the domain-controller search off: Wine has no domain
+# controller to find (the search would take its full 120 s) and no DHCP renewal
+# ("iprenew" answers after its 4 s timer).
+sed -e "s/^VLANLogonPort=.*/VLANLogonPort=$logon_port/" \
+    -e "s/^VLANLogoffPort=6001\$/VLANLogoffPort=$logoff_port/" \
+    "$top/examples/portgate.ini" >"$sims/portgate.ini"
+wine "$bin/wardsetup.exe" -i "Z:$sims/portgate.ini" || { echo "wardsetup -i failed" >&2; exit 1; }
 echo "DE-Zeruzu simulators: logon on 127.0.0.1:$logon_port, logoff on 127.0.0.1:$logoff_port"
 
 wine "$bin/wardhost.exe" -install
