@@ -505,8 +505,11 @@ TEST_F(TrayWorkflow, LogonAcceptedShowsTheStoredLogon)
     EXPECT_EQ(Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n"}),
               Joined(tray::Received(simulator.Kill())));
     EXPECT_EQ(2u, Dword(L"VLANLogon"));
-    HWND page = client_.Page();
-    EXPECT_TRUE(tray::WaitUntil([&] { return client_.ControlText(page, 1003) == L"alice"; }, WAIT_MS));
+    // The information page replaces the logon page after the box: fetch it afresh.
+    HWND page = NULL;
+    EXPECT_TRUE(tray::WaitUntil(
+        [&] { return GetDlgItem(page = client_.Page(), 1005) != NULL; }, WAIT_MS));
+    EXPECT_EQ(L"alice", client_.ControlText(page, 1003));
     EXPECT_EQ(ExpectedLogonDate(Dword(L"LogonDate")), client_.ControlText(page, 1005));
     EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), client_.ControlText(main, IDOK));
     // With the icon in place, a success hides the window.
