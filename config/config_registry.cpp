@@ -163,12 +163,16 @@ int VlanReadRegistry(ConfigRecords *records)
     return SETUP_SUCCESS;
 }
 
+// Whether a GroupList subkey name is the one an entry writes: its VLAN id in decimal.
 static BOOL IsListedVlan(LPCWSTR name, const VlanLogoffEntry *entries)
 {
+    LONG id = ParseVlanId(name);
+    WCHAR canonical[16];
+    swprintf(canonical, ARRAYSIZE(canonical), L"%ld", id);
+    if (wcscmp(canonical, name) != 0)
+        return FALSE;
     for (; entries != NULL; entries = entries->next) {
-        WCHAR id[16];
-        swprintf(id, ARRAYSIZE(id), L"%ld", entries->vlanId);
-        if (wcscmp(id, name) == 0)
+        if (entries->vlanId == id)
             return TRUE;
     }
     return FALSE;

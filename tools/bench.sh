@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds, then in a throwaway Wine prefix installs and starts wardhost and runs the
 # benchmarks against it: pipe round trips beside a minimal pipe server, "iprenew" and
-# "finddomain" beside their timers, and "logon" against the DE-Zeruzu simulator.
-# Usage: tools/bench.sh [pipe|renew|logon ...]   (default: all three)
+# "finddomain" beside their timers, "logon" against the DE-Zeruzu simulator, and
+# wardsetup's -i import beside "reg import" of the same values.
+# Usage: tools/bench.sh [pipe|renew|logon|setup ...]   (default: all four)
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
@@ -15,12 +16,13 @@ bin="$build/bin"
 wine "$bin/wardhost.exe" -install >/dev/null
 # Wine's sc answers 1 even when the start succeeded; each benchmark waits for the pipe.
 wine sc start wardhost >/dev/null || true
-[ $# -gt 0 ] || set -- pipe renew logon
+[ $# -gt 0 ] || set -- pipe renew logon setup
 for bench in "$@"; do
     case $bench in
     pipe)  echo "== pipebench 2000";  wine "$bin/pipebench.exe" 2000 ;;
     renew) echo "== renewbench 10";   wine "$bin/renewbench.exe" 10 ;;
     logon) echo "== logonbench 50";   wine "$bin/logonbench.exe" 50 ;;
+    setup) echo "== setupbench 10";   wine "$bin/setupbench.exe" 10 ;;
     *) echo "unknown benchmark: $bench" >&2; exit 2 ;;
     esac
 done
