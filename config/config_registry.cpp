@@ -178,6 +178,19 @@ static BOOL IsListedVlan(LPCWSTR name, const VlanLogoffEntry *entries)
     return FALSE;
 }
 
+static DWORD CountDistinctVlanIds(const VlanLogoffEntry *entries)
+{
+    DWORD count = 0;
+    for (const VlanLogoffEntry *entry = entries; entry != NULL; entry = entry->next) {
+        const VlanLogoffEntry *earlier = entries;
+        while (earlier != entry && earlier->vlanId != entry->vlanId)
+            earlier = earlier->next;
+        if (earlier == entry)
+            count++;
+    }
+    return count;
+}
+
 static BOOL WriteGroupList(const VlanSettings *vlan)
 {
     HKEY groups;
@@ -202,8 +215,14 @@ static BOOL WriteGroupList(const VlanSettings *vlan)
                             (const BYTE *)&entry->port, sizeof(entry->port)) == ERROR_SUCCESS;
         RegCloseKey(group);
     }
+    // Every id just written has its subkey: when there are no more subkeys than distinct
+    // ids, none is stale and the walk over them is saved.
+    DWORD subkeys = 0;
+    BOOL mayHaveStale = !ok || RegQueryInfoKeyW(groups, NULL, NULL, NULL, &subkeys, NULL, NULL, NULL,
+                                                NULL, NULL, NULL, NULL) != ERROR_SUCCESS ||
+                        subkeys > CountDistinctVlanIds(vlan->entries);
     DWORD index = 0;
-    while (ok) {
+    while (ok && mayHaveStale) {
         WCHAR name[KEY_NAME_CHARS];
         DWORD chars = ARRAYSIZE(name);
         LONG rc = RegEnumKeyExW(groups, index, name, &chars, NULL, NULL, NULL, NULL);

@@ -22,7 +22,7 @@ for bench in "$@"; do
     pipe)  echo "== pipebench 2000";  wine "$bin/pipebench.exe" 2000 ;;
     renew) echo "== renewbench 10";   wine "$bin/renewbench.exe" 10 ;;
     logon) echo "== logonbench 50";   wine "$bin/logonbench.exe" 50 ;;
-    setup) echo "== setupbench 10";   wine "$bin/setupbench.exe" 10 ;;
+    setup) echo "== setupbench 20";   wine "$bin/setupbench.exe" 20 ;;
     *) echo "unknown benchmark: $bench" >&2; exit 2 ;;
     esac
 done
