@@ -32,3 +32,9 @@ set_tests_properties(wardsetup_japanese PROPERTIES
   TIMEOUT 300)
 target_compile_definitions(wardsetup_file_test PRIVATE
   "PORTGATE_EXAMPLE_INI=L\"Z:${PROJECT_SOURCE_DIR}/examples/portgate.ini\"")
+
+# wardsetup.exe needs nothing but Windows' own DLLs (the window's are delay-loaded).
+find_program(MINGW_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump)
+add_test(NAME wardsetup_imports
+         COMMAND sh -c "${MINGW_OBJDUMP} -p \"$0\" | grep 'DLL Name:' | grep -viE 'KERNEL32|USER32|ADVAPI32|GDI32|msvcrt|IPHLPAPI|COMCTL32|COMDLG32|VERSION' && exit 1; exit 0"
+                 $<TARGET_FILE:wardsetup>)
