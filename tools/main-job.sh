@@ -62,3 +62,21 @@ done
 echo "What the simulators received:"
 grep -h '^recv: ' "$sims/logon.out" "$sims/logoff.out" | sed 's/^/  /'
 wine "$bin/wardhost.exe" -uninstall
+
+# The same logon and logoff through wardtray.exe, driven by messages to its windows
+# (traydrive.exe), against two fresh simulators.
+echo "Through wardtray.exe, driven by messages:"
+wine "$bin/wardhost.exe" -install >/dev/null
+wine sc start wardhost >/dev/null || true
+for side in tray-logon tray-logoff; do
+    script=logoff.txt
+    [ $side = tray-logon ] && script=logon-group.txt
+    wine "$bin/dezsim.exe" --script "Z:$bin/dezsim-scripts/$script" --port 0 --connections 1 \
+        >"$sims/$side.out" 2>&1 </dev/null &
+done
+wine reg add "$key" /v VLANLogonPort /t REG_DWORD /d "$(port_of tray-logon)" /f >/dev/null
+wine reg add "$key" /v VLANLogoffPort /t REG_DWORD /d "$(port_of tray-logoff)" /f >/dev/null
+wine "$bin/traydrive.exe" alice secret
+echo "What the simulators received from the client's requests:"
+grep -h '^recv: ' "$sims/tray-logon.out" "$sims/tray-logoff.out" | sed 's/^/  /'
+wine "$bin/wardhost.exe" -uninstall
