@@ -33,8 +33,8 @@ set_tests_properties(wardsetup_japanese PROPERTIES
 target_compile_definitions(wardsetup_file_test PRIVATE
   "PORTGATE_EXAMPLE_INI=L\"Z:${PROJECT_SOURCE_DIR}/examples/portgate.ini\"")
 
-# wardsetup.exe needs nothing but Windows' own DLLs (the window's are delay-loaded).
-find_program(MINGW_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump)
-add_test(NAME wardsetup_imports
-         COMMAND sh -c "${MINGW_OBJDUMP} -p \"$0\" | grep 'DLL Name:' | grep -viE 'KERNEL32|USER32|ADVAPI32|GDI32|msvcrt|IPHLPAPI|COMCTL32|COMDLG32|VERSION' && exit 1; exit 0"
+# wardsetup.exe: GUI, Windows DLLs only, elevated, common controls 6.
+find_program(MINGW_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump REQUIRED)
+add_test(NAME wardsetup_image
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-setup-image.sh ${MINGW_OBJDUMP}
                  $<TARGET_FILE:wardsetup>)
