@@ -141,7 +141,7 @@ TEST_F(ConfigFile, ValuesReadBackAsWrittenAndInjectNothing)
     wcscpy(records.general.domainNames[1], L"\"HALF");
     records.vlan.logonPort = 6000;
     ASSERT_TRUE(AppendVlanEntry(&records.vlan, -5, L"10.0.0.5 ", 65535));
-    ASSERT_TRUE(AppendVlanEntry(&records.vlan, 4094, L"a;b=c", 1));
+    ASSERT_TRUE(AppendVlanEntry(&records.vlan, 4094, L"\"a;b=c\"", 1));
     std::wstring file = dir + L"\\values.cfg";
     ASSERT_EQ(SETUP_SUCCESS, WriteAllToFile(&records, file.c_str()));
 
@@ -161,7 +161,7 @@ TEST_F(ConfigFile, ValuesReadBackAsWrittenAndInjectNothing)
     for (const VlanLogoffEntry *e = back.vlan.entries; e != NULL; e = e->next)
         entries.push_back(std::to_wstring(e->vlanId) + L"|" + e->address + L"|" +
                           std::to_wstring(e->port));
-    EXPECT_EQ((std::vector<std::wstring>{L"-5|10.0.0.5 |65535", L"4094|a;b=c|1"}), entries);
+    EXPECT_EQ((std::vector<std::wstring>{L"-5|10.0.0.5 |65535", L"4094|\"a;b=c\"|1"}), entries);
     ReleaseAll(&records);
     ReleaseAll(&back);
 }
