@@ -3,10 +3,10 @@
 # benchmarks against it: pipe round trips beside a minimal pipe server, "iprenew" and
 # "finddomain" beside their timers, and "logon" against the DE-Zeruzu simulator.
 # "backtoback" counts the refusals of 400 calls made each right after the previous reply,
-# five times over.
+# five times over. "setup" times wardsetup's -i import beside "reg import" of the same values.
 # "tile" measures the logon tile (tilebench): submit beside the service's own logon, load
 # to seven descriptors, create/release cycles, random COM calls, and the stripped size.
-# Usage: tools/bench.sh [pipe|renew|logon|backtoback|tray|tile ...]   (default: all of them)
+# Usage: tools/bench.sh [pipe|renew|logon|backtoback|tray|setup|tile ...]   (default: all of them)
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
@@ -19,7 +19,7 @@ bin="$build/bin"
 wine "$bin/wardhost.exe" -install >/dev/null
 # Wine's sc answers 1 even when the start succeeded; each benchmark waits for the pipe.
 wine sc start wardhost >/dev/null || true
-[ $# -gt 0 ] || set -- pipe renew logon backtoback tray tile
+[ $# -gt 0 ] || set -- pipe renew logon backtoback tray setup tile
 for bench in "$@"; do
     case $bench in
     pipe)  echo "== pipebench 2000";  wine "$bin/pipebench.exe" 2000 ;;
@@ -29,6 +29,7 @@ for bench in "$@"; do
         echo "== pipebench --back-to-back 400, five runs"
         for run in 1 2 3 4 5; do wine "$bin/pipebench.exe" --back-to-back 400; done ;;
     tray)  echo "== traybench 30 200"; wine "$bin/traybench.exe" 30 200 ;;
+    setup) echo "== setupbench 20";   wine "$bin/setupbench.exe" 20 ;;
     tile)
         # Wine resolves only "Kerberos": the test-only package makes "Negotiate" resolve.
         sh "$top/tests/negotiate_package/install.sh" "$WINEPREFIX" "$bin/portgate_negotiate.dll"
