@@ -393,7 +393,11 @@ std::wstring CallPipe(const std::wstring &request)
 {
     std::wstring reply;
     DWORD error;
-    if (!CallPipeRaw(request.data(), (DWORD)(request.size() * sizeof(wchar_t)), &reply, &error))
+    // The service has one pipe instance: right after a reply to another client it may not
+    // be listening yet. Like the clients, which retry such a refusal, this waits for the
+    // instance (bounded) instead of failing.
+    if (!CallPipeRaw(request.data(), (DWORD)(request.size() * sizeof(wchar_t)), &reply, &error,
+                     5000))
         return L"<error " + std::to_wstring(error) + L">";
     return reply;
 }

@@ -80,7 +80,8 @@ bool WaitForServiceState(DWORD state, DWORD timeoutMs);
 // One CallNamedPipeW transaction with raw request bytes; false with *error set on failure.
 bool CallPipeRaw(const void *request, DWORD bytes, std::wstring *reply, DWORD *error,
                  DWORD timeout = NMPWAIT_NOWAIT);
-// The usual client call; returns the reply, or "<error N>" when the call fails.
+// The usual client call, waiting at most 5 s for the pipe instance to be free; returns
+// the reply, or "<error N>" when the call fails.
 std::wstring CallPipe(const std::wstring &request);
 
 // The product key of the test prefix.
