@@ -89,6 +89,11 @@ for file in wardhost.exe wardsetup.exe wardtray.exe wardtile.dll; do
 done
 if [ -f "$stage/wardsetup.exe" ]; then
     patch "UPDATE ${q}CustomAction$q SET ${q}Type$q = 3410 WHERE ${q}Action$q = 'ImportConfigRollback'"
+    # SITECONFIGFILE: the full path of portgate.ini when it lies beside the package.
+    patch "CREATE TABLE ${q}DrLocator$q (${q}Signature_$q CHAR(72) NOT NULL, ${q}Parent$q CHAR(72), ${q}Path$q CHAR(255), ${q}Depth$q SHORT PRIMARY KEY ${q}Signature_$q, ${q}Parent$q, ${q}Path$q)"
+    patch "INSERT INTO ${q}DrLocator$q (${q}Signature_$q, ${q}Path$q, ${q}Depth$q) VALUES ('SiteConfigFile', '[SourceDir]', 0)"
+    patch "INSERT INTO ${q}Signature$q (${q}Signature$q, ${q}FileName$q) VALUES ('SiteConfigFile', 'portgate.ini')"
+    patch "INSERT INTO ${q}AppSearch$q (${q}Property$q, ${q}Signature_$q) VALUES ('SITECONFIGFILE', 'SiteConfigFile')"
 fi
 
 sh "$top/packaging/check-msi.sh" "$msi" || { rm -f "$msi"; exit 1; }
