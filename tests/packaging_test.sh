@@ -138,13 +138,16 @@ check_installed() {  # VERSION LOGON_PORT
         [ "$(file_version "$system/wardtile.dll")" = "$1.0" ] || fail "wardtile.dll not in system32 in version $1.0"
     fi
     if have wardsetup.exe; then
-        [ "$(reg_value "$product_key" VLANLogonServer)" = 127.0.0.1 ] || fail "configuration not imported"
+        [ "$(reg_value "$product_key" VLANLogonServer)" = 127.0.0.1 ] || fail "the configuration is not in the product key"
         [ "$(reg_value "$product_key" VLANLogonPort)" = "$(printf '0x%x' "$2")" ] ||
             fail "VLANLogonPort is '$(reg_value "$product_key" VLANLogonPort)', expected port $2"
         [ "$(reg_default "$provider_key")" = WdCredentialProvider ] || fail "credential provider not registered"
         [ "$(reg_value "$class_key\\InprocServer32" ThreadingModel)" = Apartment ] || fail "provider class not registered"
-        [ "$(reg_value "$run_key" WardTray)" = 'C:\Program Files\Portgate\wardtray.exe -t' ] ||
-            fail "Run entry is '$(reg_value "$run_key" WardTray)'"
+        # The tool may quote the path (it holds a blank); Windows runs either form.
+        case $(reg_value "$run_key" WardTray) in
+        '"C:\Program Files\Portgate\wardtray.exe" -t'|'C:\Program Files\Portgate\wardtray.exe -t') ;;
+        *) fail "Run entry is '$(reg_value "$run_key" WardTray)'" ;;
+        esac
     fi
 }
 check_clean() {  # WHEN
@@ -238,7 +241,8 @@ check_clean "after uninstall"
 if have wardsetup.exe; then
     step "a failed import fails the install and rolls back"
     msiexec /i 'C:\pkg\v1\portgate.msi' /qn 'CONFIGFILE=C:\pkg\missing.cfg'
-    [ $rc -eq 1603 ] || fail "install with a missing configuration file: exit code $rc, expected 1603"
+    # Windows answers a failed custom action with 1603, Wine with 1627.
+    case $rc in 1603|1627) ;; *) fail "install with a missing configuration file: exit code $rc, expected 1603" ;; esac
     check_clean "after the failed install"
 
     step "Group Policy: portgate.ini beside the package, no properties"
