@@ -37,8 +37,10 @@ static HANDLE OpenWardPipe(DWORD busyRetryMs, DWORD *error)
     }
 }
 
-// TRUE when the process serving the pipe is the running wardhost service, so that a
+// TRUE when the process serving the pipe is the wardhost service's own process, so that a
 // password never goes to a program that took the pipe's name while the service was down.
+// The process id alone decides: the service opens its pipe before it reports RUNNING, and
+// a logon at boot may arrive in between.
 static BOOL IsServedByWardService(HANDLE pipe)
 {
     ULONG serverProcess = 0;
@@ -54,8 +56,7 @@ static BOOL IsServedByWardService(HANDLE pipe)
         DWORD needed = 0;
         if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
                                  reinterpret_cast<BYTE *>(&status), sizeof(status), &needed))
-            served = status.dwCurrentState == SERVICE_RUNNING && status.dwProcessId != 0 &&
-                     status.dwProcessId == serverProcess;
+            served = status.dwProcessId != 0 && status.dwProcessId == serverProcess;
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);

@@ -1,0 +1,872 @@
+// wardtile.dll loaded in-process as the logon screen loads it: the COM contract, the
+// tile's state from the registry, and submits that must stop before anything reaches
+// the service. Expected texts come from the DLL's own string tables.
+#include "test_support.h"
+#include "credential_provider.h"
+#include "registration.h"
+#include "product_key.h"
+#include "wardtile_res.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+HMODULE g_dll;
+HRESULT(STDAPICALLTYPE *g_getClassObject)(REFCLSID, REFIID, void **);
+HRESULT(STDAPICALLTYPE *g_canUnloadNow)(void);
+
+class WardtileEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+        g_dll = LoadLibraryW(test::BinaryPath(L"wardtile.dll").c_str());
+        ASSERT_NE(nullptr, g_dll) << GetLastError();
+        g_getClassObject = reinterpret_cast<decltype(g_getClassObject)>(GetProcAddress(g_dll, "DllGetClassObject"));
+        g_canUnloadNow = reinterpret_cast<decltype(g_canUnloadNow)>(GetProcAddress(g_dll, "DllCanUnloadNow"));
+        ASSERT_NE(nullptr, g_getClassObject);
+        ASSERT_NE(nullptr, g_canUnloadNow);
+    }
+};
+const auto *g_environment = ::testing::AddGlobalTestEnvironment(new WardtileEnvironment);
+
+std::wstring DllString(UINT id)
+{
+    WCHAR text[260] = L"";
+    LoadStringW(g_dll, id, text, ARRAYSIZE(text));
+    return text;
+}
+
+// One string of a given language table, read from the resource itself.
+std::wstring DllStringIn(UINT id, LANGID language)
+{
+    HRSRC resource = FindResourceExW(g_dll, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
+    if (resource == NULL)
+        return L"<missing>";
+    const WCHAR *p = static_cast<const WCHAR *>(LockResource(LoadResource(g_dll, resource)));
+    for (UINT i = 0; i < id % 16; i++)
+        p += 1 + *p;
+    return std::wstring(p + 1, *p);
+}
+
+ULONG RefCount(IUnknown *object)
+{
+    object->AddRef();
+    return object->Release();
+}
+
+IClassFactory *GetFactory()
+{
+    IClassFactory *factory = nullptr;
+    EXPECT_EQ(S_OK, g_getClassObject(CLSID_WdCredentialProvider, IID_IClassFactory, (void **)&factory));
+    return factory;
+}
+
+ICredentialProvider *CreateProvider()
+{
+    IClassFactory *factory = GetFactory();
+    ICredentialProvider *provider = nullptr;
+    if (factory != nullptr) {
+        EXPECT_EQ(S_OK, factory->CreateInstance(NULL, IID_ICredentialProvider, (void **)&provider));
+        factory->Release();
+    }
+    return provider;
+}
+
+// QueryInterface answers exactly the listed interfaces, with the object itself.
+void ExpectInterfaces(IUnknown *object, std::vector<IID> answered, std::vector<IID> refused)
+{
+    for (const IID &iid : answered) {
+        void *got = nullptr;
+        EXPECT_EQ(S_OK, object->QueryInterface(iid, &got));
+        EXPECT_EQ(static_cast<void *>(object), got);
+        object->Release();
+    }
+    for (const IID &iid : refused) {
+        void *got = &got;
+        EXPECT_EQ(E_NOINTERFACE, object->QueryInterface(iid, &got));
+        EXPECT_EQ(nullptr, got);
+    }
+    EXPECT_EQ(E_INVALIDARG, object->QueryInterface(IID_IUnknown, nullptr));
+}
+
+// ---- the COM contract
+
+TEST(ComContract, ExportsAndClassFactory)
+{
+    ASSERT_EQ(S_OK, g_canUnloadNow());
+    void *got = reinterpret_cast<void *>(1);
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, g_getClassObject(IID_IDispatch, IID_IClassFactory, &got));
+    EXPECT_EQ(nullptr, got);
+    EXPECT_EQ(E_INVALIDARG, g_getClassObject(CLSID_WdCredentialProvider, IID_IClassFactory, nullptr));
+    EXPECT_EQ(E_NOINTERFACE, g_getClassObject(CLSID_WdCredentialProvider, IID_ICredentialProvider, &got));
+
+    IClassFactory *factory = GetFactory();
+    ASSERT_NE(nullptr, factory);
+    ExpectInterfaces(factory, {IID_IUnknown, IID_IClassFactory}, {IID_ICredentialProvider, IID_IDispatch});
+    EXPECT_EQ(2u, factory->AddRef());
+    EXPECT_EQ(1u, factory->Release());
+    // Factories hold no module lock; LockServer does.
+    EXPECT_EQ(S_OK, g_canUnloadNow());
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(S_FALSE, g_canUnloadNow());
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(S_OK, g_canUnloadNow());
+
+    int outer = 0;  // never called: aggregation is refused first
+    got = reinterpret_cast<void *>(1);
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(reinterpret_cast<IUnknown *>(&outer),
+                                                             IID_ICredentialProvider, &got));
+    EXPECT_EQ(nullptr, got);
+    EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(NULL, IID_IClassFactory, &got));
+    EXPECT_EQ(E_INVALIDARG, factory->CreateInstance(NULL, IID_ICredentialProvider, nullptr));
+    // A refused interface leaves no provider behind.
+    EXPECT_EQ(S_OK, g_canUnloadNow());
+    EXPECT_EQ(0u, factory->Release());
+}
+
+TEST(ComContract, ProviderTables)
+{
+    ICredentialProvider *provider = CreateProvider();
+    ASSERT_NE(nullptr, provider);
+    ExpectInterfaces(provider, {IID_IUnknown, IID_ICredentialProvider},
+                     {IID_IClassFactory, IID_ICredentialProviderCredential});
+    EXPECT_EQ(1u, RefCount(provider));
+
+    struct {
+        int scenario;
+        HRESULT expected;
+    } scenarios[] = {{CPUS_INVALID, E_INVALIDARG}, {CPUS_UNLOCK_WORKSTATION, E_NOTIMPL},
+                     {CPUS_CHANGE_PASSWORD, E_NOTIMPL}, {CPUS_CREDUI, E_NOTIMPL},
+                     {CPUS_PLAP, E_INVALIDARG}, {6, E_INVALIDARG}, {-1, E_INVALIDARG}};
+    for (const auto &row : scenarios) {
+        EXPECT_EQ(row.expected, provider->SetUsageScenario((CREDENTIAL_PROVIDER_USAGE_SCENARIO)row.scenario, 0))
+            << row.scenario;
+    }
+    // None of them made a credential.
+    ICredentialProviderCredential *credential = reinterpret_cast<ICredentialProviderCredential *>(1);
+    EXPECT_EQ(E_UNEXPECTED, provider->GetCredentialAt(0, &credential));
+    EXPECT_EQ(nullptr, credential);
+
+    EXPECT_EQ(E_NOTIMPL, provider->SetSerialization(nullptr));
+    EXPECT_EQ(E_NOTIMPL, provider->Advise(nullptr, 0));
+    EXPECT_EQ(E_NOTIMPL, provider->UnAdvise());
+    DWORD count = 0, defaultIndex = 99;
+    BOOL autoLogon = TRUE;
+    EXPECT_EQ(S_OK, provider->GetCredentialCount(&count, &defaultIndex, &autoLogon));
+    EXPECT_EQ(1u, count);
+    EXPECT_EQ(0u, defaultIndex);
+    EXPECT_FALSE(autoLogon);
+    EXPECT_EQ(E_INVALIDARG, provider->GetCredentialCount(nullptr, &defaultIndex, &autoLogon));
+    EXPECT_EQ(E_INVALIDARG, provider->GetFieldDescriptorCount(nullptr));
+
+    // The field table as published, labels from the string table.
+    struct {
+        CREDENTIAL_PROVIDER_FIELD_TYPE type;
+        UINT label;
+    } fields[] = {{CPFT_TILE_IMAGE, 0},  {CPFT_LARGE_TEXT, IDS_TILE_TITLE}, {CPFT_EDIT_TEXT, IDS_USER_NAME},
+                  {CPFT_PASSWORD_TEXT, IDS_PASSWORD}, {CPFT_COMBOBOX, IDS_LOG_ON_TO},
+                  {CPFT_SUBMIT_BUTTON, 0}, {CPFT_SMALL_TEXT, 0}};
+    ASSERT_EQ(S_OK, provider->GetFieldDescriptorCount(&count));
+    ASSERT_EQ(ARRAYSIZE(fields), count);
+    for (DWORD i = 0; i < count; i++) {
+        CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *descriptor = nullptr;
+        ASSERT_EQ(S_OK, provider->GetFieldDescriptorAt(i, &descriptor));
+        EXPECT_EQ(i, descriptor->dwFieldID);
+        EXPECT_EQ(fields[i].type, descriptor->cpft);
+        EXPECT_TRUE(IsEqualGUID(GUID_NULL, descriptor->guidFieldType));
+        ASSERT_NE(nullptr, descriptor->pszLabel);
+        EXPECT_EQ(fields[i].label != 0 ? DllString(fields[i].label) : L"", descriptor->pszLabel) << i;
+        CoTaskMemFree(descriptor->pszLabel);
+        CoTaskMemFree(descriptor);
+    }
+    CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *descriptor = reinterpret_cast<CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *>(1);
+    EXPECT_EQ(E_INVALIDARG, provider->GetFieldDescriptorAt(7, &descriptor));
+    EXPECT_EQ(nullptr, descriptor);
+    EXPECT_EQ(E_INVALIDARG, provider->GetFieldDescriptorAt(0, nullptr));
+    EXPECT_EQ(0u, provider->Release());
+    EXPECT_EQ(S_OK, g_canUnloadNow());
+}
+
+TEST(ComContract, LogonScenarioCredentialsAndLifetimes)
+{
+    ICredentialProvider *provider = CreateProvider();
+    ASSERT_NE(nullptr, provider);
+    ASSERT_EQ(S_OK, provider->SetUsageScenario(CPUS_LOGON, 0));
+    ICredentialProviderCredential *first = nullptr;
+    ASSERT_EQ(S_OK, provider->GetCredentialAt(0, &first));
+    ExpectInterfaces(first, {IID_IUnknown, IID_ICredentialProviderCredential},
+                     {IID_ICredentialProvider, IID_ICredentialProviderCredentialEvents});
+    EXPECT_EQ(2u, RefCount(first));  // the provider's and ours
+    EXPECT_EQ(E_INVALIDARG, provider->GetCredentialAt(1, &first));
+    EXPECT_EQ(nullptr, first);
+    ASSERT_EQ(S_OK, provider->GetCredentialAt(0, &first));
+    first->Release();
+
+    // A second logon scenario gives a fresh tile and lets the first one go.
+    ASSERT_EQ(S_OK, provider->SetUsageScenario(CPUS_LOGON, 0));
+    EXPECT_EQ(1u, RefCount(first));
+    ICredentialProviderCredential *second = nullptr;
+    ASSERT_EQ(S_OK, provider->GetCredentialAt(0, &second));
+    EXPECT_NE(first, second);
+
+    // Two providers in one process do not share their tiles.
+    ICredentialProvider *other = CreateProvider();
+    ASSERT_NE(nullptr, other);
+    ASSERT_EQ(S_OK, other->SetUsageScenario(CPUS_LOGON, 0));
+    ICredentialProviderCredential *third = nullptr;
+    ASSERT_EQ(S_OK, other->GetCredentialAt(0, &third));
+    EXPECT_NE(second, third);
+    EXPECT_EQ(0u, other->Release());
+    EXPECT_EQ(0u, third->Release());
+
+    // Whatever is released last keeps the module loaded until it goes.
+    EXPECT_EQ(0u, provider->Release());
+    EXPECT_EQ(S_FALSE, g_canUnloadNow());
+    EXPECT_EQ(0u, first->Release());
+    EXPECT_EQ(S_FALSE, g_canUnloadNow());
+    EXPECT_EQ(0u, second->Release());
+    EXPECT_EQ(S_OK, g_canUnloadNow());
+}
+
+TEST(ComContract, RegisteredClassLoadsInAnApartment)
+{
+    std::wstring key = std::wstring(MACHINE_CLSID_KEY L"\\") + PROVIDER_CLSID_TEXT;
+    std::wstring server = key + L"\\InprocServer32";
+    std::wstring path = test::BinaryPath(L"wardtile.dll");
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, server.c_str(), NULL, REG_SZ, path.c_str(),
+                                             (DWORD)(path.size() + 1) * sizeof(WCHAR)));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, server.c_str(), L"ThreadingModel", REG_SZ,
+                                             L"Apartment", sizeof(L"Apartment")));
+    ICredentialProvider *provider = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_WdCredentialProvider, NULL, CLSCTX_INPROC_SERVER,
+                                  IID_ICredentialProvider, (void **)&provider);
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+    ASSERT_EQ(S_OK, hr);
+    DWORD count = 0;
+    EXPECT_EQ(S_OK, provider->GetFieldDescriptorCount(&count));
+    EXPECT_EQ(7u, count);
+    EXPECT_EQ(0u, provider->Release());
+}
+
+TEST(Resources, EnglishAndJapaneseTablesMatch)
+{
+    const LANGID english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    const LANGID japanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
+    for (UINT id : {IDS_TILE_TITLE, IDS_USER_NAME, IDS_PASSWORD, IDS_LOG_ON_TO, IDS_PROVIDER_CAPTION,
+                    IDS_AUTH_FAILED, IDS_CREDENTIALS_TOO_LONG, IDS_LOGON_CAPTION, IDS_SENDING_REQUEST,
+                    IDS_DHCP_ERROR, IDS_DC_NOT_FOUND, IDS_CREDENTIALS_BLANK, IDS_SERVICE_NOT_RUNNING,
+                    IDS_REQUESTING_ADDRESS, IDS_SEARCHING_DC}) {
+        EXPECT_FALSE(DllStringIn(id, english).empty()) << id;
+        EXPECT_FALSE(DllStringIn(id, japanese).empty()) << id;
+        EXPECT_NE(DllStringIn(id, english), DllStringIn(id, japanese)) << id;
+    }
+    // The user-interface language picks the table (CI runs this under ja_JP too).
+    const char *expect = getenv("PORTGATE_EXPECT_LANGUAGE");
+    LANGID language = expect != nullptr && atoi(expect) == 1041 ? japanese : english;
+    EXPECT_EQ(DllStringIn(IDS_CREDENTIALS_BLANK, language), DllString(IDS_CREDENTIALS_BLANK));
+    EXPECT_NE(nullptr, FindResourceW(g_dll, MAKEINTRESOURCEW(IDD_PROGRESS), RT_DIALOG));
+}
+
+// ---- the tile's state from the registry
+
+class Tile : public ::testing::Test {
+protected:
+    void SetUp() override { test::ClearProductKey(); }
+    void TearDown() override
+    {
+        if (credential_ != nullptr) {
+            EXPECT_EQ(0u, credential_->Release());
+        }
+        if (provider_ != nullptr)
+            provider_->Release();
+        test::ClearProductKey();
+    }
+
+    ICredentialProviderCredential *Open()
+    {
+        provider_ = CreateProvider();
+        if (provider_ == nullptr || provider_->SetUsageScenario(CPUS_LOGON, 0) != S_OK ||
+            provider_->GetCredentialAt(0, &credential_) != S_OK)
+            return nullptr;
+        // LogonUI keeps the tile and may drop the provider.
+        provider_->Release();
+        provider_ = nullptr;
+        return credential_;
+    }
+
+    std::wstring String(DWORD field)
+    {
+        LPWSTR text = nullptr;
+        EXPECT_EQ(S_OK, credential_->GetStringValue(field, &text));
+        std::wstring result = text != nullptr ? text : L"<none>";
+        CoTaskMemFree(text);
+        return result;
+    }
+
+    std::vector<std::wstring> Domains(DWORD *selected)
+    {
+        DWORD count = 0;
+        EXPECT_EQ(S_OK, credential_->GetComboBoxValueCount(4, &count, selected));
+        std::vector<std::wstring> domains;
+        for (DWORD i = 0; i < count; i++) {
+            LPWSTR item = nullptr;
+            EXPECT_EQ(S_OK, credential_->GetComboBoxValueAt(4, i, &item));
+            domains.push_back(item != nullptr ? item : L"<none>");
+            CoTaskMemFree(item);
+        }
+        LPWSTR item = reinterpret_cast<LPWSTR>(1);
+        EXPECT_EQ(E_INVALIDARG, credential_->GetComboBoxValueAt(4, count, &item));
+        EXPECT_EQ(nullptr, item);
+        return domains;
+    }
+
+    SIZE BitmapSize()
+    {
+        HBITMAP bitmap = nullptr;
+        SIZE size = {0, 0};
+        EXPECT_EQ(S_OK, credential_->GetBitmapValue(0, &bitmap));
+        BITMAP info;
+        if (bitmap != nullptr && GetObjectW(bitmap, sizeof(info), &info) == sizeof(info))
+            size = {info.bmWidth, info.bmHeight};
+        DeleteObject(bitmap);
+        return size;
+    }
+
+    static std::wstring ComputerName()
+    {
+        WCHAR name[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+        DWORD chars = ARRAYSIZE(name);
+        GetComputerNameW(name, &chars);
+        return name;
+    }
+
+    ICredentialProvider *provider_ = nullptr;
+    ICredentialProviderCredential *credential_ = nullptr;
+};
+
+TEST_F(Tile, NoProductKeyFieldOperations)
+{
+    ASSERT_NE(nullptr, Open());
+    const CREDENTIAL_PROVIDER_FIELD_STATE states[] = {
+        CPFS_DISPLAY_IN_BOTH, CPFS_DISPLAY_IN_BOTH, CPFS_DISPLAY_IN_SELECTED_TILE, CPFS_DISPLAY_IN_SELECTED_TILE,
+        CPFS_DISPLAY_IN_SELECTED_TILE, CPFS_DISPLAY_IN_SELECTED_TILE, CPFS_DISPLAY_IN_BOTH};
+    const CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE interactive[] = {
+        CPFIS_NONE, CPFIS_NONE, CPFIS_FOCUSED, CPFIS_FOCUSED, CPFIS_NONE, CPFIS_NONE, CPFIS_NONE};
+    for (DWORD i = 0; i < 7; i++) {
+        CREDENTIAL_PROVIDER_FIELD_STATE state;
+        CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE istate;
+        ASSERT_EQ(S_OK, credential_->GetFieldState(i, &state, &istate));
+        EXPECT_EQ(states[i], state) << i;
+        EXPECT_EQ(interactive[i], istate) << i;
+    }
+    CREDENTIAL_PROVIDER_FIELD_STATE state;
+    CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE istate;
+    EXPECT_EQ(E_INVALIDARG, credential_->GetFieldState(7, &state, &istate));
+    EXPECT_EQ(E_INVALIDARG, credential_->GetFieldState(0, nullptr, &istate));
+    EXPECT_EQ(E_INVALIDARG, credential_->GetFieldState(0, &state, nullptr));
+
+    LPWSTR text = reinterpret_cast<LPWSTR>(1);
+    EXPECT_TRUE(FAILED(credential_->GetStringValue(0, &text)));
+    EXPECT_EQ(nullptr, text);
+    EXPECT_EQ(E_INVALIDARG, credential_->GetStringValue(7, &text));
+    EXPECT_EQ(E_INVALIDARG, credential_->GetStringValue(1, nullptr));
+    EXPECT_EQ(DllString(IDS_TILE_TITLE), String(1));
+    for (DWORD i = 2; i < 7; i++)
+        EXPECT_EQ(L"", String(i)) << i;
+
+    DWORD adjacent = 99;
+    EXPECT_EQ(S_OK, credential_->GetSubmitButtonValue(5, &adjacent));
+    EXPECT_EQ(4u, adjacent);
+    EXPECT_EQ(E_INVALIDARG, credential_->GetSubmitButtonValue(4, &adjacent));
+    EXPECT_EQ(E_INVALIDARG, credential_->GetSubmitButtonValue(5, nullptr));
+    BOOL flag = TRUE;
+    EXPECT_EQ(E_NOTIMPL, credential_->GetCheckboxValue(0, &flag, &text));
+    EXPECT_EQ(E_NOTIMPL, credential_->SetCheckboxValue(0, TRUE));
+    EXPECT_EQ(E_NOTIMPL, credential_->CommandLinkClicked(0));
+    EXPECT_EQ(S_OK, credential_->SetSelected(&flag));
+    EXPECT_FALSE(flag);
+    EXPECT_EQ(E_INVALIDARG, credential_->SetSelected(nullptr));
+
+    // Only the user name and the password are editable.
+    EXPECT_EQ(E_INVALIDARG, credential_->SetStringValue(4, L"X"));
+    EXPECT_EQ(E_INVALIDARG, credential_->SetStringValue(1, L"X"));
+    EXPECT_EQ(E_INVALIDARG, credential_->SetStringValue(3, nullptr));
+    EXPECT_EQ(S_OK, credential_->SetStringValue(3, L"secret"));
+    EXPECT_EQ(L"secret", String(3));
+    EXPECT_EQ(S_OK, credential_->SetStringValue(2, L"alice"));
+    EXPECT_EQ(L"alice", String(2));
+
+    // Only the computer name to log on to, selected.
+    DWORD selected = 99;
+    std::vector<std::wstring> domains = Domains(&selected);
+    ASSERT_EQ(1u, domains.size());
+    EXPECT_EQ(ComputerName(), domains[0]);
+    EXPECT_EQ(0u, selected);
+    EXPECT_EQ(E_INVALIDARG, credential_->SetComboBoxSelectedValue(4, 1));
+    EXPECT_EQ(E_INVALIDARG, credential_->SetComboBoxSelectedValue(2, 0));
+    EXPECT_EQ(E_INVALIDARG, credential_->GetComboBoxValueCount(3, &adjacent, &selected));
+    EXPECT_EQ(E_INVALIDARG, credential_->GetComboBoxValueCount(4, nullptr, &selected));
+
+    // The built-in picture, and only field 0 has one.
+    SIZE size = BitmapSize();
+    EXPECT_EQ(128, size.cx);
+    EXPECT_EQ(128, size.cy);
+    HBITMAP bitmap = reinterpret_cast<HBITMAP>(1);
+    EXPECT_EQ(E_INVALIDARG, credential_->GetBitmapValue(1, &bitmap));
+    EXPECT_EQ(nullptr, bitmap);
+    EXPECT_EQ(E_INVALIDARG, credential_->GetBitmapValue(0, nullptr));
+
+    LPWSTR status = reinterpret_cast<LPWSTR>(1);
+    CREDENTIAL_PROVIDER_STATUS_ICON icon = CPSI_ERROR;
+    EXPECT_EQ(S_OK, credential_->ReportResult(0, 0, &status, &icon));
+    EXPECT_EQ(nullptr, status);
+    EXPECT_EQ(CPSI_NONE, icon);
+    CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response;
+    CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization;
+    EXPECT_EQ(E_INVALIDARG, credential_->GetSerialization(nullptr, &serialization, nullptr, nullptr));
+    EXPECT_EQ(E_INVALIDARG, credential_->GetSerialization(&response, nullptr, nullptr, nullptr));
+    EXPECT_EQ(E_INVALIDARG, credential_->Advise(nullptr));
+}
+
+TEST_F(Tile, DefaultUserAndDomainPreselected)
+{
+    test::SetConfigString(NULL, L"DefaultUserName", L"alice");
+    test::SetConfigString(NULL, L"DefaultDomainName", L"corp");
+    test::SetConfigString(L"DomainList", L"0ALPHA", L"");
+    test::SetConfigString(L"DomainList", L"CORP", L"");
+    ASSERT_NE(nullptr, Open());
+    EXPECT_EQ(L"alice", String(2));
+    CREDENTIAL_PROVIDER_FIELD_STATE state;
+    CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE istate;
+    ASSERT_EQ(S_OK, credential_->GetFieldState(2, &state, &istate));
+    EXPECT_EQ(CPFIS_NONE, istate);
+    ASSERT_EQ(S_OK, credential_->GetFieldState(3, &state, &istate));
+    EXPECT_EQ(CPFIS_FOCUSED, istate);
+    DWORD selected = 99;
+    std::vector<std::wstring> domains = Domains(&selected);
+    ASSERT_LT(selected, domains.size());
+    EXPECT_EQ(L"CORP", domains[selected]);
+    EXPECT_NE(0u, selected);
+
+    // The last domain belongs to the last user: without one it is not preselected.
+    EXPECT_EQ(0u, credential_->Release());
+    credential_ = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH, L"DefaultUserName"));
+    ASSERT_NE(nullptr, Open());
+    EXPECT_EQ(L"", String(2));
+    Domains(&selected);
+    EXPECT_EQ(0u, selected);
+}
+
+TEST_F(Tile, DomainListOrderCapAndComputerName)
+{
+    // Names sorting before and after any computer name; a lower-case one is shown upper-cased.
+    const wchar_t *names[] = {L"0ALPHA", L"0beta",  L"0GAMMA",  L"0DELTA",  L"0EPSILON",  L"0ZETA",
+                              L"ZZZZZZZZZZZZZZZ1", L"ZZZZZZZZZZZZZZZ2", L"ZZZZZZZZZZZZZZZ3",
+                              L"ZZZZZZZZZZZZZZZ4", L"ZZZZZZZZZZZZZZZ5", L"ZZZZZZZZZZZZZZZ6"};
+    for (const wchar_t *name : names)
+        test::SetConfigString(L"DomainList", name, L"");
+    // What the registry enumerates first (Wine sorts, Windows keeps insertion order).
+    std::vector<std::wstring> enumerated;
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\DomainList", 0, KEY_READ, &key));
+    for (DWORD i = 0; i < 10; i++) {
+        WCHAR name[260];
+        DWORD chars = ARRAYSIZE(name);
+        ASSERT_EQ(ERROR_SUCCESS, RegEnumValueW(key, i, name, &chars, NULL, NULL, NULL, NULL));
+        CharUpperW(name);
+        enumerated.push_back(name);
+    }
+    RegCloseKey(key);
+
+    ASSERT_NE(nullptr, Open());
+    DWORD selected = 99;
+    std::vector<std::wstring> domains = Domains(&selected);
+    ASSERT_EQ(11u, domains.size());
+    std::wstring computer = ComputerName();
+    ASSERT_FALSE(computer.empty());
+    size_t at = 0;
+    while (at < domains.size() && domains[at] != computer)
+        at++;
+    ASSERT_LT(at, domains.size());
+    // The computer name sits before the first name that sorts after it.
+    for (size_t i = 0; i < at; i++)
+        EXPECT_LE(lstrcmpW(domains[i].c_str(), computer.c_str()), 0) << i;
+    if (at + 1 < domains.size()) {
+        EXPECT_GT(lstrcmpW(domains[at + 1].c_str(), computer.c_str()), 0);
+    }
+    domains.erase(domains.begin() + at);
+    EXPECT_EQ(enumerated, domains);
+    EXPECT_EQ(0u, selected);
+    EXPECT_EQ(S_OK, credential_->SetComboBoxSelectedValue(4, 10));
+    EXPECT_EQ(E_INVALIDARG, credential_->SetComboBoxSelectedValue(4, 11));
+    Domains(&selected);
+    EXPECT_EQ(10u, selected);
+}
+
+TEST_F(Tile, LogonImageOrBuiltInPicture)
+{
+    std::wstring dir = test::MakeTempDir(L"tileimage");
+    // A 40 x 20 24-bit bitmap file.
+    std::string file(54 + 40 * 3 * 20, '\0');
+    BITMAPFILEHEADER *header = reinterpret_cast<BITMAPFILEHEADER *>(&file[0]);
+    header->bfType = 0x4D42;
+    header->bfSize = (DWORD)file.size();
+    header->bfOffBits = 54;
+    BITMAPINFOHEADER *info = reinterpret_cast<BITMAPINFOHEADER *>(&file[14]);
+    info->biSize = sizeof(*info);
+    info->biWidth = 40;
+    info->biHeight = 20;
+    info->biPlanes = 1;
+    info->biBitCount = 24;
+    struct {
+        std::wstring name;
+        std::string bytes;
+        LONG width, height;
+    } cases[] = {{L"picture.bmp", file, 40, 20},
+                 {L"notes.bmp", "not a bitmap", 128, 128},
+                 {L"missing.bmp", "", 128, 128}};
+    for (const auto &c : cases) {
+        std::wstring path = dir + L"\\" + c.name;
+        if (!c.bytes.empty()) {
+            HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+            DWORD written = 0;
+            WriteFile(out, c.bytes.data(), (DWORD)c.bytes.size(), &written, NULL);
+            CloseHandle(out);
+        }
+        test::SetConfigString(NULL, L"LogonImage", path);
+        if (credential_ == nullptr) {
+            ASSERT_NE(nullptr, Open());
+        }
+        // Read at each call: a changed value shows without a new tile.
+        SIZE size = BitmapSize();
+        EXPECT_EQ(c.width, size.cx) << test::Narrow(c.name);
+        EXPECT_EQ(c.height, size.cy) << test::Narrow(c.name);
+    }
+    test::RemoveTree(dir);
+}
+
+// ---- submits that stop before anything reaches the service
+
+// Answers the DLL's message boxes with OK from a thread of its own and notes what the
+// user would have seen: each box's text and owner, and whether the progress dialog showed.
+class BoxAnswerer {
+public:
+    BoxAnswerer() : thread_([this] { Run(); }) {}
+    ~BoxAnswerer() { Stop(); }
+    void Stop()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    std::vector<std::wstring> texts;
+    std::vector<HWND> owners;
+    std::vector<std::wstring> captions;
+    HWND dialogOwner = nullptr;
+    bool dialogSeen = false;
+
+private:
+    void Run()
+    {
+        while (!stop_) {
+            EnumWindows(
+                [](HWND hwnd, LPARAM self) -> BOOL {
+                    static_cast<BoxAnswerer *>(reinterpret_cast<void *>(self))->Look(hwnd);
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(this));
+            Sleep(20);
+        }
+    }
+    void Look(HWND hwnd)
+    {
+        WCHAR className[32];
+        DWORD process = 0;
+        GetWindowThreadProcessId(hwnd, &process);
+        if (process != GetCurrentProcessId() || !GetClassNameW(hwnd, className, 32) ||
+            lstrcmpW(className, L"#32770") != 0 || !IsWindowVisible(hwnd))
+            return;
+        if (GetDlgItem(hwnd, IDC_PROGRESS_BAR) != NULL) {
+            dialogSeen = true;
+            dialogOwner = GetWindow(hwnd, GW_OWNER);
+            return;
+        }
+        HWND text = GetDlgItem(hwnd, 0xFFFF);
+        if (text == NULL || answered_ == hwnd)
+            return;
+        WCHAR buffer[512] = L"";
+        GetWindowTextW(text, buffer, ARRAYSIZE(buffer));
+        texts.push_back(buffer);
+        GetWindowTextW(hwnd, buffer, ARRAYSIZE(buffer));
+        captions.push_back(buffer);
+        HWND owner = GetWindow(hwnd, GW_OWNER);
+        owners.push_back(owner);
+        // A box of the workflow belongs to the progress dialog, which is up until it is answered.
+        if (owner != NULL && GetDlgItem(owner, IDC_PROGRESS_BAR) != NULL) {
+            dialogSeen = true;
+            dialogOwner = GetWindow(owner, GW_OWNER);
+        }
+        answered_ = hwnd;
+        PostMessageW(hwnd, WM_COMMAND, IDOK, 0);
+    }
+    std::atomic<bool> stop_{false};
+    HWND answered_ = nullptr;
+    std::thread thread_;
+};
+
+// LogonUI's side: a window for OnCreatingWindow, and field strings pushed back.
+#define IGNORED_EVENT(name, ...) \
+    IFACEMETHODIMP name(ICredentialProviderCredential *, DWORD, __VA_ARGS__) override { return S_OK; }
+class EventsSink : public ICredentialProviderCredentialEvents {
+public:
+    HWND window = nullptr;
+    std::vector<std::pair<DWORD, std::wstring>> strings;
+    LONG refs = 1;
+    IFACEMETHODIMP QueryInterface(REFIID, void **ppv) override { return *ppv = nullptr, E_NOINTERFACE; }
+    IFACEMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    IFACEMETHODIMP_(ULONG) Release() override { return --refs; }
+    IGNORED_EVENT(SetFieldState, CREDENTIAL_PROVIDER_FIELD_STATE)
+    IGNORED_EVENT(SetFieldInteractiveState, CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE)
+    IGNORED_EVENT(SetFieldCheckbox, BOOL, LPCWSTR)
+    IGNORED_EVENT(SetFieldBitmap, HBITMAP)
+    IGNORED_EVENT(SetFieldComboBoxSelectedItem, DWORD)
+    IGNORED_EVENT(DeleteFieldComboBoxItem, DWORD)
+    IGNORED_EVENT(AppendFieldComboBoxItem, LPCWSTR)
+    IGNORED_EVENT(SetFieldSubmitButton, DWORD)
+    IFACEMETHODIMP SetFieldString(ICredentialProviderCredential *, DWORD field, LPCWSTR psz) override
+    {
+        strings.emplace_back(field, psz != nullptr ? psz : L"<null>");
+        return S_OK;
+    }
+    IFACEMETHODIMP OnCreatingWindow(HWND *phwndOwner) override { return *phwndOwner = window, S_OK; }
+};
+
+// A second submit arriving through the workflow's message loop, as a keystroke would.
+ICredentialProviderCredential *g_reentered;
+HRESULT g_reentrantResult;
+const UINT WM_SUBMIT_AGAIN = WM_APP + 1;
+
+LRESULT CALLBACK LogonWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_SUBMIT_AGAIN && g_reentered != nullptr) {
+        CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_RETURN_CREDENTIAL_FINISHED;
+        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization = {};
+        g_reentrantResult = g_reentered->GetSerialization(&response, &serialization, nullptr, nullptr);
+        // Typing during the workflow changes the tile, never what was submitted.
+        g_reentered->SetStringValue(3, L"changed");
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+class Submit : public Tile {
+protected:
+    void SetUp() override
+    {
+        Tile::SetUp();
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = LogonWindowProc;
+        windowClass.hInstance = GetModuleHandleW(NULL);
+        windowClass.lpszClassName = L"WardtileTestLogon";
+        RegisterClassW(&windowClass);
+        sink_.window = CreateWindowW(L"WardtileTestLogon", L"logon", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, NULL,
+                                     NULL, GetModuleHandleW(NULL), NULL);
+        ASSERT_NE(nullptr, sink_.window);
+        ASSERT_NE(nullptr, Open());
+        ASSERT_EQ(S_OK, credential_->Advise(&sink_));
+        EXPECT_EQ(2, sink_.refs);
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(S_OK, credential_->UnAdvise());
+        EXPECT_EQ(1, sink_.refs);
+        DestroyWindow(sink_.window);
+        Tile::TearDown();
+    }
+
+    HRESULT Run(const wchar_t *user, const wchar_t *password, CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE *response)
+    {
+        EXPECT_EQ(S_OK, credential_->SetStringValue(2, user));
+        EXPECT_EQ(S_OK, credential_->SetStringValue(3, password));
+        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization = {};
+        *response = CPGSR_RETURN_CREDENTIAL_FINISHED;
+        HRESULT hr = credential_->GetSerialization(response, &serialization, nullptr, nullptr);
+        EXPECT_EQ(nullptr, serialization.rgbSerialization);
+        return hr;
+    }
+
+    EventsSink sink_;
+};
+
+TEST_F(Submit, BlankOrOverlongWordsAreRefusedBeforeTheService)
+{
+    std::wstring longPassword(260, L'p');
+    struct {
+        const wchar_t *user;
+        const wchar_t *password;
+        UINT message;
+    } cases[] = {{L"", L"secret", IDS_CREDENTIALS_BLANK},
+                 {L"alice", L"", IDS_CREDENTIALS_BLANK},
+                 {L"alice", L"pa ss", IDS_CREDENTIALS_BLANK},
+                 {L"al ice", L"secret", IDS_CREDENTIALS_BLANK},
+                 {L"alice", longPassword.c_str(), IDS_CREDENTIALS_TOO_LONG}};
+    for (const auto &c : cases) {
+        BoxAnswerer boxes;
+        CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response;
+        EXPECT_EQ(S_FALSE, Run(c.user, c.password, &response));
+        boxes.Stop();
+        EXPECT_EQ(CPGSR_NO_CREDENTIAL_NOT_FINISHED, response);
+        EXPECT_FALSE(boxes.dialogSeen);
+        ASSERT_EQ(1u, boxes.texts.size()) << test::Narrow(c.user);
+        EXPECT_EQ(DllString(c.message), boxes.texts[0]);
+        EXPECT_EQ(DllString(IDS_PROVIDER_CAPTION), boxes.captions[0]);
+        EXPECT_EQ(sink_.window, boxes.owners[0]);
+    }
+}
+
+TEST_F(Submit, PasswordNeverGoesToAPipeTheServiceDoesNotServe)
+{
+    // Another program holds the service's pipe name while the service is absent.
+    HANDLE pipe = CreateNamedPipeW(L"\\\\.\\pipe\\wardhost", PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1024, 1024, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, pipe) << "is a wardhost service running? " << GetLastError();
+    std::atomic<DWORD> received{0};
+    std::atomic<bool> connected{false};
+    std::thread server([&] {
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+        DWORD bytes = 0;
+        if (!ConnectNamedPipe(pipe, &overlapped) && GetLastError() == ERROR_IO_PENDING)
+            WaitForSingleObject(overlapped.hEvent, 30000);
+        connected = HasOverlappedIoCompleted(&overlapped) || GetLastError() == ERROR_PIPE_CONNECTED;
+        CancelIo(pipe);
+        char buffer[1024];
+        ResetEvent(overlapped.hEvent);
+        if (connected && !ReadFile(pipe, buffer, sizeof(buffer), NULL, &overlapped) &&
+            GetLastError() == ERROR_IO_PENDING && WaitForSingleObject(overlapped.hEvent, 5000) != WAIT_OBJECT_0)
+            CancelIo(pipe);
+        if (GetOverlappedResult(pipe, &overlapped, &bytes, TRUE) || GetLastError() == ERROR_MORE_DATA)
+            received = bytes;
+        CloseHandle(overlapped.hEvent);
+    });
+
+    BoxAnswerer boxes;
+    g_reentered = credential_;
+    g_reentrantResult = S_OK;
+    PostMessageW(sink_.window, WM_SUBMIT_AGAIN, 0, 0);
+    CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response;
+    HRESULT hr = Run(L"alice", L"secret", &response);
+    g_reentered = nullptr;
+    boxes.Stop();
+    server.join();
+    CloseHandle(pipe);
+
+    EXPECT_EQ(S_FALSE, hr);
+    EXPECT_EQ(CPGSR_NO_CREDENTIAL_NOT_FINISHED, response);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BUSY), g_reentrantResult);
+    EXPECT_TRUE(connected);
+    EXPECT_EQ(0u, received.load());
+    EXPECT_TRUE(boxes.dialogSeen);
+    EXPECT_EQ(sink_.window, boxes.dialogOwner);
+    ASSERT_EQ(1u, boxes.texts.size());
+    EXPECT_EQ(DllString(IDS_SERVICE_NOT_RUNNING), boxes.texts[0]);
+}
+
+TEST_F(Submit, DeselectingWipesThePasswordOnScreen)
+{
+    ASSERT_EQ(S_OK, credential_->SetStringValue(3, L"secret"));
+    ASSERT_EQ(S_OK, credential_->SetDeselected());
+    EXPECT_EQ(L"", String(3));
+    ASSERT_EQ(1u, sink_.strings.size());
+    EXPECT_EQ(3u, sink_.strings[0].first);
+    EXPECT_EQ(L"", sink_.strings[0].second);
+}
+
+}  // namespace
+
+namespace {
+
+// dezsim on one connection; its transcript holds every line it received.
+HANDLE StartSimulator(const std::wstring &transcript, HANDLE *output, int *port)
+{
+    std::wstring command = L"\"" + test::BinaryPath(L"dezsim.exe") + L"\" --script \"" +
+                           test::BinaryPath(L"dezsim-scripts\\logon-group.txt") +
+                           L"\" --port 0 --connections 1 --transcript \"" + transcript + L"\"";
+    HANDLE process = test::StartCapturedProcess(command, output);
+    std::string line;
+    char c;
+    DWORD bytes;
+    // It prints "listening on ADDRESS:PORT" first, or ends.
+    while (process != NULL && ReadFile(*output, &c, 1, &bytes, NULL) && bytes == 1 && c != '\n')
+        line += c;
+    *port = line.rfind("listening on ", 0) == 0 ? atoi(line.substr(line.rfind(':') + 1).c_str()) : 0;
+    return process;
+}
+
+TEST_F(Submit, TypingDuringTheWorkflowChangesNothingSubmitted)
+{
+    ASSERT_TRUE(test::InstallService());
+    ASSERT_TRUE(test::StartService());
+    std::wstring dir = test::MakeTempDir(L"tilesubmit");
+    std::wstring transcript = dir + L"\\dezsim.txt";
+    HANDLE output = NULL;
+    int port = 0;
+    HANDLE simulator = StartSimulator(transcript, &output, &port);
+    ASSERT_NE(nullptr, simulator);
+    ASSERT_GT(port, 0);
+    test::SetConfigString(NULL, L"VLANLogonServer", L"127.0.0.1");
+    test::SetConfigDword(NULL, L"VLANLogonPort", (DWORD)port);
+
+    ASSERT_EQ(S_OK, credential_->SetStringValue(2, L"alice"));
+    ASSERT_EQ(S_OK, credential_->SetStringValue(3, L"secret"));
+    BoxAnswerer boxes;
+    g_reentered = credential_;
+    PostMessageW(sink_.window, WM_SUBMIT_AGAIN, 0, 0);  // runs before the logon worker starts
+    CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_NO_CREDENTIAL_FINISHED;
+    CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization = {};
+    HRESULT hr = credential_->GetSerialization(&response, &serialization, nullptr, nullptr);
+    g_reentered = nullptr;
+    boxes.Stop();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(simulator, 15000));
+    TerminateProcess(simulator, 1);
+    CloseHandle(simulator);
+    CloseHandle(output);
+    std::string received = test::ReadFileBytes(transcript);
+    test::RemoveTree(dir);
+    test::UninstallService();
+
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BUSY), g_reentrantResult);
+    EXPECT_EQ(L"changed", String(3));
+    // The switch saw what was submitted, not what was typed afterwards.
+    EXPECT_NE(std::string::npos, received.find("recv: secret")) << received;
+    EXPECT_EQ(std::string::npos, received.find("changed")) << received;
+    for (const std::wstring &text : boxes.texts)
+        EXPECT_NE(DllString(IDS_SERVICE_NOT_RUNNING), text);
+    if (SUCCEEDED(hr)) {
+        // Where "Negotiate" resolves, the packed password is the submitted one too.
+        EXPECT_EQ(CPGSR_RETURN_CREDENTIAL_FINISHED, response);
+        EXPECT_TRUE(IsEqualCLSID(CLSID_WdCredentialProvider, serialization.clsidCredentialProvider));
+        const BYTE *block = serialization.rgbSerialization;
+        USHORT length = 0;
+        ULONGLONG offset = 0;
+        memcpy(&length, block + 40, sizeof(length));
+        memcpy(&offset, block + 48, sizeof(offset));
+        ASSERT_LE(offset + length, serialization.cbSerialization);
+        EXPECT_EQ(L"secret", std::wstring(reinterpret_cast<const wchar_t *>(block + offset), length / 2));
+        CoTaskMemFree(serialization.rgbSerialization);
+    } else {
+        // Wine knows no "Negotiate" package: the lookup's failure is returned as such.
+        EXPECT_EQ(FACILITY_NT_BIT, hr & FACILITY_NT_BIT);
+        EXPECT_EQ(CPGSR_NO_CREDENTIAL_FINISHED, response);
+        EXPECT_EQ(nullptr, serialization.rgbSerialization);
+    }
+}
+
+}  // namespace
