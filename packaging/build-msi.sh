@@ -34,7 +34,7 @@ missing=""
 for file in wardhost.exe wardsetup.exe wardtray.exe wardtile.dll; do
     if [ -f "$build/bin/$file" ]; then
         # A program left from a build of another version must not slip into the package.
-        found=$(strings -el "$build/bin/$file" | sed -n '/^FileVersion$/{n;p;q}')
+        found=$(x86_64-w64-mingw32-strings -el "$build/bin/$file" | sed -n '/^FileVersion$/{n;p;q}')
         if [ "$found" != "$version.0" ]; then
             echo "build-msi.sh: $file has file version '$found', not $version.0" >&2
             exit 1

@@ -116,7 +116,7 @@ wait_running() {
         sleep 0.5
     done
 }
-file_version() { strings -el "$1" | sed -n '/^FileVersion$/{n;p;q}'; }
+file_version() { x86_64-w64-mingw32-strings -el "$1" | sed -n '/^FileVersion$/{n;p;q}'; }
 
 product_key='HKLM\SOFTWARE\KORVALE\Portgate'
 provider_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Authentication\Credential Providers\{5E1C2A94-3B07-4D6F-9A18-C2E4B7D05F31}'
@@ -261,6 +261,7 @@ for f in wardhost.exe wardsetup.exe wardtray.exe wardtile.dll; do
 done
 [ $failures -eq 0 ] || { echo "$failures failure(s)"; exit 1; }
 if [ -n "$skips" ]; then
-    echo "skipped:$(echo "$skips" | tr '|' '\n' | sed 's/^/ /')"
+    echo "skipped:"
+    printf '%s\n' "$skips" | tr '|' '\n' | sed '/^$/d; s/^/  /'
     exit 77
 fi
