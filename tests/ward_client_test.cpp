@@ -210,8 +210,15 @@ TEST_F(ServiceCall, RealServiceAnswersAndPassesTheServerCheck)
     EXPECT_EQ(WardhostString(IDS_NO_LOGON_SERVER), std::wstring(reply.text));
 
     // While another client holds the only instance the call is refused before sending.
-    HANDLE holder = CreateFileW(WARD_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL,
-                                OPEN_EXISTING, 0, NULL);
+    // The service may still be between the last reply and its next listen: wait for the
+    // instance to be free (bounded) before taking it.
+    HANDLE holder = INVALID_HANDLE_VALUE;
+    for (ULONGLONG start = GetTickCount64();
+         holder == INVALID_HANDLE_VALUE && GetTickCount64() - start < 10000;) {
+        WaitNamedPipeW(WARD_PIPE_NAME, 1000);
+        holder = CreateFileW(WARD_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                             OPEN_EXISTING, 0, NULL);
+    }
     ASSERT_NE(INVALID_HANDLE_VALUE, holder) << GetLastError();
     DWORD error = CallWardService(L"hello", FALSE, 100, 5000, &reply);
     EXPECT_TRUE(IsServiceRefusalBeforeSending(error)) << error;

@@ -2,7 +2,7 @@
 # Builds, then in a throwaway Wine prefix installs and starts wardhost and runs the
 # benchmarks against it: pipe round trips beside a minimal pipe server, "iprenew" and
 # "finddomain" beside their timers, and "logon" against the DE-Zeruzu simulator.
-# Usage: tools/bench.sh [pipe|renew|logon ...]   (default: all three)
+# Usage: tools/bench.sh [pipe|renew|logon|tray ...]   (default: all four)
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
@@ -15,12 +15,13 @@ bin="$build/bin"
 wine "$bin/wardhost.exe" -install >/dev/null
 # Wine's sc answers 1 even when the start succeeded; each benchmark waits for the pipe.
 wine sc start wardhost >/dev/null || true
-[ $# -gt 0 ] || set -- pipe renew logon
+[ $# -gt 0 ] || set -- pipe renew logon tray
 for bench in "$@"; do
     case $bench in
     pipe)  echo "== pipebench 2000";  wine "$bin/pipebench.exe" 2000 ;;
     renew) echo "== renewbench 10";   wine "$bin/renewbench.exe" 10 ;;
     logon) echo "== logonbench 50";   wine "$bin/logonbench.exe" 50 ;;
+    tray)  echo "== traybench 30 200"; wine "$bin/traybench.exe" 30 200 ;;
     *) echo "unknown benchmark: $bench" >&2; exit 2 ;;
     esac
 done

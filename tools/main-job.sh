@@ -36,13 +36,14 @@ port_of() {
 logon_port=$(port_of logon)
 logoff_port=$(port_of logoff)
 key='HKLM\SOFTWARE\KORVALE\Portgate'
-wine reg add "$key" /v VLANLogonServer /t REG_SZ /d 127.0.0.1 /f >/dev/null
-wine reg add "$key" /v VLANLogonPort /t REG_DWORD /d "$logon_port" /f >/dev/null
-wine reg add "$key" /v VLANLogoffServer /t REG_SZ /d 127.0.0.1 /f >/dev/null
-wine reg add "$key" /v VLANLogoffPort /t REG_DWORD /d "$logoff_port" /f >/dev/null
-# Wine has no domain controller to find (the search would take its full 120 s) and no
-# DHCP renewal: "finddomain" skips the search, "iprenew" answers after its 4 s timer.
-wine reg add "$key" /v NotFindDomain /t REG_DWORD /d 1 /f >/dev/null
+# The shipped example configuration with the simulators' ports, imported by the
+# configuration tool. It also turns the domain-controller search off: Wine has no domain
+# controller to find (the search would take its full 120 s) and no DHCP renewal
+# ("iprenew" answers after its 4 s timer).
+sed -e "s/^VLANLogonPort=.*/VLANLogonPort=$logon_port/" \
+    -e "s/^VLANLogoffPort=6001\$/VLANLogoffPort=$logoff_port/" \
+    "$top/examples/portgate.ini" >"$sims/portgate.ini"
+wine "$bin/wardsetup.exe" -i "Z:$sims/portgate.ini" || { echo "wardsetup -i failed" >&2; exit 1; }
 echo "DE-Zeruzu simulators: logon on 127.0.0.1:$logon_port, logoff on 127.0.0.1:$logoff_port"
 
 wine "$bin/wardhost.exe" -install
@@ -60,4 +61,22 @@ for request in "logon alice secret CORP" "logoff" "iprenew" "finddomain" "hello"
 done
 echo "What the simulators received:"
 grep -h '^recv: ' "$sims/logon.out" "$sims/logoff.out" | sed 's/^/  /'
+wine "$bin/wardhost.exe" -uninstall
+
+# The same logon and logoff through wardtray.exe, driven by messages to its windows
+# (traydrive.exe), against two fresh simulators.
+echo "Through wardtray.exe, driven by messages:"
+wine "$bin/wardhost.exe" -install >/dev/null
+wine sc start wardhost >/dev/null || true
+for side in tray-logon tray-logoff; do
+    script=logoff.txt
+    [ $side = tray-logon ] && script=logon-group.txt
+    wine "$bin/dezsim.exe" --script "Z:$bin/dezsim-scripts/$script" --port 0 --connections 1 \
+        >"$sims/$side.out" 2>&1 </dev/null &
+done
+wine reg add "$key" /v VLANLogonPort /t REG_DWORD /d "$(port_of tray-logon)" /f >/dev/null
+wine reg add "$key" /v VLANLogoffPort /t REG_DWORD /d "$(port_of tray-logoff)" /f >/dev/null
+wine "$bin/traydrive.exe" alice secret
+echo "What the simulators received from the client's requests:"
+grep -h '^recv: ' "$sims/tray-logon.out" "$sims/tray-logoff.out" | sed 's/^/  /'
 wine "$bin/wardhost.exe" -uninstall

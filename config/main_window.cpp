@@ -1,0 +1,324 @@
+// The main window: tabs that show one page at a time, OK and Cancel, the File menu, the
+// About box; and the program's start-up (import switch, single instance, administrator).
+#include "wardsetup.h"
+#include "wardsetup_res.h"
+#include "registration.h"
+#include "ward_client.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+enum { FILE_PATH_CHARS = 1024 };
+
+typedef struct MainWindow {
+    ConfigRecords *records;
+    HWND tab;
+    HWND page;        // the page on display, or NULL
+    RECT pageRect;    // in the main window's client coordinates
+} MainWindow;
+
+INT_PTR PageColor(UINT message, WPARAM wParam)
+{
+    if (message != WM_CTLCOLORDLG && message != WM_CTLCOLORSTATIC)
+        return FALSE;
+    SetBkColor((HDC)wParam, RGB(255, 255, 255));
+    return (INT_PTR)GetStockObject(WHITE_BRUSH);
+}
+
+void LoadFileFilter(UINT id, LPWSTR filter, DWORD chars)
+{
+    ZeroMemory(filter, chars * sizeof(WCHAR));
+    // One unit is kept back so that the filter always ends in two NULs.
+    LoadStringW(GetModuleHandleW(NULL), id, filter, chars - 1);
+    for (LPWSTR at = filter; *at != L'\0'; at++) {
+        if (*at == L'/')
+            *at = L'\0';
+    }
+}
+
+static void ShowSetupMessage(HWND owner, UINT textId)
+{
+    ShowTableMessage(owner, textId, IDS_APP_TITLE, MB_OK | MB_ICONERROR);
+}
+
+// ---- About box
+
+static void ShowProviderVersion(HWND dialog)
+{
+    SetDlgItemTextW(dialog, IDC_PROVIDER_VERSION, L"");
+    SetDlgItemTextW(dialog, IDC_PROVIDER_COPYRIGHT, L"");
+    UINT chars = GetSystemDirectoryW(NULL, 0);
+    if (chars == 0)
+        return;
+    LPWSTR path = (LPWSTR)calloc(chars + 1 + wcslen(PROVIDER_DLL_NAME) + 1, sizeof(WCHAR));
+    if (path == NULL)
+        return;
+    UINT got = GetSystemDirectoryW(path, chars);
+    DWORD size = 0;
+    if (got > 0 && got < chars) {
+        wcscat(path, L"\\" PROVIDER_DLL_NAME);
+        DWORD handle;
+        size = GetFileVersionInfoSizeW(path, &handle);
+    }
+    HINSTANCE instance = GetModuleHandleW(NULL);
+    WCHAR text[CONFIG_TEXT_CHARS] = L"";
+    if (size == 0) {
+        LoadStringW(instance, IDS_NOT_INSTALLED, text, ARRAYSIZE(text));
+        SetDlgItemTextW(dialog, IDC_PROVIDER_VERSION, text);
+        ShowWindow(GetDlgItem(dialog, IDC_PROVIDER_COPYRIGHT), SW_HIDE);
+        free(path);
+        return;
+    }
+    // The block at the size the platform asks for: a fixed buffer cut off later strings.
+    void *block = malloc(size);
+    if (block != NULL && GetFileVersionInfoW(path, 0, size, block)) {
+        VS_FIXEDFILEINFO *fixed = NULL;
+        UINT length = 0;
+        if (VerQueryValueW(block, L"\\", (void **)&fixed, &length) && fixed != NULL &&
+            length >= sizeof(*fixed)) {
+            WCHAR format[CONFIG_TEXT_CHARS] = L"";
+            LoadStringW(instance, IDS_VERSION_FORMAT, format, ARRAYSIZE(format));
+            swprintf(text, ARRAYSIZE(text), format, (int)HIWORD(fixed->dwFileVersionMS),
+                     (int)LOWORD(fixed->dwFileVersionMS), (int)HIWORD(fixed->dwFileVersionLS));
+            SetDlgItemTextW(dialog, IDC_PROVIDER_VERSION, text);
+        }
+        LPWSTR copyright = NULL;
+        if (VerQueryValueW(block, L"\\StringFileInfo\\040904b0\\LegalCopyright",
+                           (void **)&copyright, &length) &&
+            copyright != NULL && length > 0)
+            SetDlgItemTextW(dialog, IDC_PROVIDER_COPYRIGHT, copyright);
+    }
+    free(block);
+    free(path);
+}
+
+static INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        ShowProviderVersion(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, IDOK);
+            return TRUE;
+        }
+        break;
+    }
+    return FALSE;
+}
+
+// ---- pages
+
+static void ShowPage(HWND window, MainWindow *state)
+{
+    if (state->page != NULL) {
+        // The page gives its values back before it goes, so a tab switch keeps edits.
+        SendMessageW(state->page, WM_PAGE_SAVE, 0, 0);
+        DestroyWindow(state->page);
+        state->page = NULL;
+    }
+    int index = (int)SendMessageW(state->tab, TCM_GETCURSEL, 0, 0);
+    if (index < 0 || index >= SETTINGS_PAGE_COUNT)
+        return;
+    const SettingsPage *row = &g_settingsPages[index];
+    state->page = CreateDialogParamW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(row->templateId),
+                                     window, row->dialogProc, (LPARAM)state->records);
+    if (state->page == NULL)
+        return;
+    SetWindowPos(state->page, HWND_TOP, state->pageRect.left, state->pageRect.top,
+                 state->pageRect.right - state->pageRect.left,
+                 state->pageRect.bottom - state->pageRect.top, SWP_SHOWWINDOW);
+    HWND first = GetNextDlgTabItem(state->page, NULL, FALSE);
+    if (first != NULL)
+        SetFocus(first);
+}
+
+static void InitMainWindow(HWND window, MainWindow *state)
+{
+    HINSTANCE instance = GetModuleHandleW(NULL);
+    WCHAR text[CONFIG_TEXT_CHARS] = L"";
+    LoadStringW(instance, IDS_APP_TITLE, text, ARRAYSIZE(text));
+    SetWindowTextW(window, text);
+    HICON icon = (HICON)LoadImageW(instance, MAKEINTRESOURCEW(IDI_WARDSETUP), IMAGE_ICON, 0, 0,
+                                   LR_DEFAULTSIZE | LR_SHARED);
+    SendMessageW(window, WM_SETICON, ICON_BIG, (LPARAM)icon);
+    state->records->providerInstalled = IsProviderInstalled();
+
+    state->tab = GetDlgItem(window, IDC_TAB);
+    for (int i = 0; i < SETTINGS_PAGE_COUNT; i++) {
+        LoadStringW(instance, g_settingsPages[i].captionId, text, ARRAYSIZE(text));
+        TCITEMW item = {};
+        item.mask = TCIF_TEXT;
+        item.pszText = text;
+        SendMessageW(state->tab, TCM_INSERTITEMW, i, (LPARAM)&item);
+    }
+    // The tab control's display area in the main window's client coordinates.
+    GetWindowRect(state->tab, &state->pageRect);
+    MapWindowPoints(HWND_DESKTOP, window, (POINT *)&state->pageRect, 2);
+    SendMessageW(state->tab, TCM_ADJUSTRECT, FALSE, (LPARAM)&state->pageRect);
+
+    ReadAllFromRegistry(state->records);
+    ShowPage(window, state);
+}
+
+// ---- File menu
+
+static BOOL AskForFile(HWND window, BOOL save, LPWSTR path)
+{
+    WCHAR filter[CONFIG_TEXT_CHARS];
+    LoadFileFilter(IDS_CONFIG_FILTER, filter, ARRAYSIZE(filter));
+    path[0] = L'\0';
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = window;
+    dialog.lpstrFilter = filter;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = FILE_PATH_CHARS;
+    if (save) {
+        dialog.lpstrDefExt = L"cfg";
+        dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST;
+        return GetSaveFileNameW(&dialog);
+    }
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    return GetOpenFileNameW(&dialog);
+}
+
+static void SaveConfigFile(HWND window, MainWindow *state)
+{
+    WCHAR path[FILE_PATH_CHARS];
+    if (!AskForFile(window, TRUE, path))
+        return;
+    if (state->page != NULL)
+        SendMessageW(state->page, WM_PAGE_SAVE, 0, 0);
+    if (WriteAllToFile(state->records, path) != SETUP_SUCCESS)
+        ShowSetupMessage(window, IDS_FILE_WRITE_FAILED);
+}
+
+// The file is read into a copy, so a file that cannot be used leaves every page as it was.
+static void ReadConfigFile(HWND window, MainWindow *state)
+{
+    WCHAR path[FILE_PATH_CHARS];
+    if (!AskForFile(window, FALSE, path))
+        return;
+    ConfigRecords *copy = (ConfigRecords *)calloc(1, sizeof(ConfigRecords));
+    if (copy == NULL || !CopyRecords(copy, state->records) ||
+        ReadAllFromFile(copy, path) != SETUP_SUCCESS) {
+        if (copy != NULL)
+            ReleaseAll(copy);
+        free(copy);
+        ShowSetupMessage(window, IDS_FILE_READ_FAILED);
+        return;
+    }
+    ReleaseAll(state->records);
+    *state->records = *copy;
+    free(copy);
+    if (state->page != NULL)
+        SendMessageW(state->page, WM_PAGE_LOAD, 0, 0);
+}
+
+static INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    MainWindow *state = (MainWindow *)GetWindowLongPtrW(window, GWLP_USERDATA);
+    switch (message) {
+    case WM_INITDIALOG:
+        SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
+        InitMainWindow(window, (MainWindow *)lParam);
+        return FALSE;  // the page took the focus
+    case WM_NOTIFY: {
+        const NMHDR *header = (const NMHDR *)lParam;
+        if (header->idFrom == IDC_TAB && header->code == TCN_SELCHANGE) {
+            ShowPage(window, state);
+            return TRUE;
+        }
+        break;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            if (state->page != NULL)
+                SendMessageW(state->page, WM_PAGE_SAVE, 0, 0);
+            // A save that failed keeps the window, and the edits, open.
+            if (WriteAllToRegistry(state->records) != SETUP_SUCCESS) {
+                ShowSetupMessage(window, state->records->failureText);
+                return TRUE;
+            }
+            EndDialog(window, IDOK);
+            return TRUE;
+        case IDCANCEL:
+            EndDialog(window, IDCANCEL);
+            return TRUE;
+        case IDM_EXIT:
+            EndDialog(window, IDM_EXIT);
+            return TRUE;
+        case IDM_READ_FILE:
+            ReadConfigFile(window, state);
+            return TRUE;
+        case IDM_SAVE_FILE:
+            SaveConfigFile(window, state);
+            return TRUE;
+        case IDM_ABOUT:
+            DialogBoxParamW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDD_ABOUT), window, AboutProc, 0);
+            return TRUE;
+        }
+        break;
+    case WM_DESTROY:
+        if (state != NULL)
+            ReleaseAll(state->records);
+        break;
+    }
+    return FALSE;
+}
+
+INT_PTR RunMainWindow(HINSTANCE instance, ConfigRecords *records)
+{
+    MainWindow state = {};
+    state.records = records;
+    return DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), NULL, MainWindowProc,
+                           (LPARAM)&state);
+}
+
+// ---- start-up
+
+int RunWardsetup(HINSTANCE instance, LPCWSTR commandLine, BOOL isAdministrator)
+{
+    int argc = 0;
+    LPWSTR *argv = CommandLineToArgvW(commandLine, &argc);
+    BOOL import = argv != NULL && argc >= 2 &&
+                  (wcscmp(argv[1], L"-i") == 0 || wcscmp(argv[1], L"/i") == 0);
+    if (import) {
+        // Never a window on this path: a script waits for the exit code.
+        int exitCode = SETUP_EXIT_FAILURE;
+        if (isAdministrator && argc == 3 && ImportConfigFile(argv[2]) == SETUP_SUCCESS)
+            exitCode = 0;
+        LocalFree(argv);
+        return exitCode;
+    }
+    if (argv != NULL)
+        LocalFree(argv);
+
+    WCHAR title[CONFIG_TEXT_CHARS] = L"";
+    LoadStringW(instance, IDS_APP_TITLE, title, ARRAYSIZE(title));
+    HWND running = FindWindowW(L"#32770", title);
+    if (running != NULL) {
+        ShowWindow(running, SW_RESTORE);
+        SetForegroundWindow(running);
+        return 0;
+    }
+    if (!isAdministrator) {
+        ShowTableMessage(NULL, IDS_NOT_ADMINISTRATOR, IDS_APP_TITLE, MB_OK | MB_ICONERROR);
+        return 0;
+    }
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
+    InitCommonControlsEx(&controls);
+    ConfigRecords *records = (ConfigRecords *)calloc(1, sizeof(ConfigRecords));
+    if (records == NULL)
+        return SETUP_EXIT_FAILURE;
+    INT_PTR result = RunMainWindow(instance, records);
+    free(records);
+    return result > 0 ? (int)result : SETUP_EXIT_FAILURE;
+}

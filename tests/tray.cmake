@@ -1,0 +1,44 @@
+# Tests of wardtray.exe, included at the end of tests/CMakeLists.txt.
+add_library(tray_support STATIC tray_support.cpp)
+target_link_libraries(tray_support PUBLIC test_support)
+target_include_directories(tray_support PUBLIC ${PROJECT_SOURCE_DIR}/tools)
+
+portgate_test(tray_test
+  SOURCES tray_test.cpp
+  LIBS tray_support ward_client
+  DEPENDS wardtray wardhost dezsim dezsim_scripts
+  SERVICE)
+set_tests_properties(tray_test PROPERTIES
+  ENVIRONMENT "${TEST_WINE_ENV};GTEST_FILTER=-TraySessionEnd.*:TrayInterfaces.*")
+
+# wineboot -e ends every program with windows in the prefix: nothing may run beside it.
+add_test(NAME tray_session_end
+         COMMAND tray_test --gtest_color=no --gtest_filter=TraySessionEnd.*)
+set_tests_properties(tray_session_end PROPERTIES
+  FIXTURES_REQUIRED wine
+  ENVIRONMENT "${TEST_WINE_ENV}"
+  RUN_SERIAL TRUE
+  TIMEOUT 300)
+
+# The texts the user sees under a Japanese user interface.
+add_test(NAME tray_test_japanese
+         COMMAND tray_test --gtest_color=no
+                 --gtest_filter=TrayResources.*:TrayWindow.PagesFollowTheStateValues:TrayWorkflow.LogonRefusalsAndFailures)
+set_tests_properties(tray_test_japanese PROPERTIES
+  FIXTURES_REQUIRED wine
+  ENVIRONMENT "${TEST_WINE_ENV};LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;PORTGATE_EXPECT_LANGUAGE=1041"
+  RESOURCE_LOCK wardhost_service
+  TIMEOUT 600)
+
+# The several-interfaces warning needs a known set of addresses: a network namespace.
+add_test(NAME tray_interfaces
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tray-interfaces.sh
+                 ${CMAKE_RUNTIME_OUTPUT_DIRECTORY} ${CMAKE_BINARY_DIR}/wineprefix-netns)
+set_tests_properties(tray_interfaces PROPERTIES
+  SKIP_RETURN_CODE 77
+  TIMEOUT 300)
+
+find_program(MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
+add_test(NAME wardtray_image
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-tray-image.sh ${MINGW_OBJDUMP}
+                 $<TARGET_FILE:wardtray>)

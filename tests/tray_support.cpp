@@ -1,0 +1,258 @@
+// Fixtures of the tray client's tests; see tray_support.h.
+#include "tray_support.h"
+
+#include <shellapi.h>
+
+namespace tray {
+
+// ---- simulator
+
+Simulator::Simulator() : lineEvent_(CreateEventW(NULL, FALSE, FALSE, NULL)) {}
+
+Simulator::~Simulator()
+{
+    Kill();
+    CloseHandle(lineEvent_);
+}
+
+bool Simulator::Start(const std::wstring &script, int connections)
+{
+    Kill();
+    lines_.clear();
+    port_ = 0;
+    std::wstring command = L"\"" + test::BinaryPath(L"dezsim.exe") + L"\" --script \"" + script +
+                           L"\" --port 0 --connections " + std::to_wstring(connections);
+    process_ = test::StartCapturedProcess(command, &readEnd_);
+    if (process_ == NULL)
+        return false;
+    reader_ = std::thread([this] { ReadLines(); });
+    DWORD start = GetTickCount();
+    for (;;) {
+        for (const std::string &l : Lines()) {
+            if (l.rfind("listening on ", 0) == 0) {
+                port_ = atoi(l.substr(l.rfind(':') + 1).c_str());
+                if (port_ <= 0)
+                    fprintf(stderr, "dezsim reported \"%s\"\n", l.c_str());
+                return port_ > 0;
+            }
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= 20000) {
+            fprintf(stderr, "dezsim did not report its port\n");
+            return false;
+        }
+        WaitForSingleObject(lineEvent_, 20000 - elapsed);
+    }
+}
+
+std::vector<std::string> Simulator::Lines()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return lines_;
+}
+
+bool Simulator::WaitForLine(const std::string &wanted, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        for (const std::string &l : Lines()) {
+            if (l == wanted)
+                return true;
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs)
+            return false;
+        WaitForSingleObject(lineEvent_, timeoutMs - elapsed);
+    }
+}
+
+std::vector<std::string> Simulator::Kill()
+{
+    if (process_ != NULL) {
+        TerminateProcess(process_, 1);
+        WaitForSingleObject(process_, 10000);
+        CloseHandle(process_);
+        process_ = NULL;
+    }
+    if (reader_.joinable())
+        reader_.join();
+    if (readEnd_ != NULL) {
+        CloseHandle(readEnd_);
+        readEnd_ = NULL;
+    }
+    return Lines();
+}
+
+void Simulator::ReadLines()
+{
+    std::string pending;
+    char buffer[4096];
+    DWORD bytes;
+    while (ReadFile(readEnd_, buffer, sizeof(buffer), &bytes, NULL) && bytes > 0) {
+        pending.append(buffer, bytes);
+        size_t end;
+        while ((end = pending.find('\n')) != std::string::npos) {
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                lines_.push_back(pending.substr(0, end));
+            }
+            pending.erase(0, end + 1);
+            SetEvent(lineEvent_);
+        }
+    }
+    SetEvent(lineEvent_);
+}
+
+std::vector<std::string> Received(const std::vector<std::string> &lines)
+{
+    std::vector<std::string> received;
+    for (const std::string &l : lines) {
+        if (l.rfind("recv: ", 0) == 0)
+            received.push_back(l.substr(6));
+    }
+    return received;
+}
+
+int Connections(const std::vector<std::string> &lines)
+{
+    int count = 0;
+    for (const std::string &l : lines)
+        count += l == "conn: open";
+    return count;
+}
+
+std::wstring ShippedScript(const wchar_t *name)
+{
+    return test::BinaryPath(L"dezsim-scripts\\") + name;
+}
+
+std::wstring WriteScript(const std::wstring &dir, const std::string &text)
+{
+    static int count = 0;
+    std::wstring path = dir + L"\\script" + std::to_wstring(count++) + L".txt";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD written = 0;
+    WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
+    CloseHandle(file);
+    return path;
+}
+
+// ---- strings
+
+std::wstring ProgramString(const wchar_t *program, UINT id)
+{
+    HMODULE module = LoadLibraryExW(test::BinaryPath(program).c_str(), NULL,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (module == NULL)
+        return L"<no module>";
+    const wchar_t *text = NULL;
+    int length = LoadStringW(module, id, (LPWSTR)&text, 0);
+    std::wstring result = length > 0 ? std::wstring(text, length) : L"<no string>";
+    FreeLibrary(module);
+    return result;
+}
+
+std::wstring TrayString(UINT id)
+{
+    return ProgramString(L"wardtray.exe", id);
+}
+
+// ---- the client
+
+TrayClient::~TrayClient()
+{
+    Kill();
+}
+
+bool TrayClient::Start(const std::wstring &arguments, const std::wstring &program)
+{
+    std::wstring path = program.empty() ? test::BinaryPath(L"wardtray.exe") : program;
+    process_ = driver::StartProgram(path, arguments, &processId_);
+    if (process_ == NULL)
+        fprintf(stderr, "CreateProcess %ls failed - %lu\n", path.c_str(), GetLastError());
+    return process_ != NULL;
+}
+
+HWND TrayClient::WaitForMainWindow(DWORD timeoutMs)
+{
+    return driver::WaitForMainWindow(processId_, timeoutMs);
+}
+
+void TrayClient::WaitUntilIdle()
+{
+    // The dialog box shows its window only once its queue is empty, and the first paint
+    // follows at once: a client waiting for input with nothing pending has done both.
+    WaitForInputIdle(process_, 10000);
+}
+
+HWND TrayClient::Page()
+{
+    HWND main = driver::FindDialog(processId_, driver::IsMainWindow);
+    return main == NULL ? NULL : driver::Page(main);
+}
+
+std::wstring TrayClient::WaitForMessageBox(DWORD timeoutMs, HWND *box)
+{
+    HWND found = NULL;
+    if (!driver::WaitFor([&] { return (found = driver::FindMessageBox(processId_)) != NULL; },
+                         timeoutMs))
+        return L"<no box>";
+    if (box != NULL)
+        *box = found;
+    return driver::Text(found, 0xFFFF);
+}
+
+int TrayClient::CountMessageBoxes()
+{
+    int count = 0;
+    driver::FindDialog(processId_, [&](HWND window) {
+        count += driver::IsMessageBox(window);
+        return false;
+    });
+    return count;
+}
+
+HWND TrayClient::FindProgressWindow()
+{
+    return driver::FindProgressWindow(processId_);
+}
+
+bool TrayClient::AnswerMessageBox(int button, DWORD timeoutMs)
+{
+    HWND box = NULL;
+    if (WaitForMessageBox(timeoutMs, &box) == L"<no box>")
+        return false;
+    PostMessageW(box, WM_COMMAND, button, 0);
+    return driver::WaitFor([&] { return !IsWindow(box); }, timeoutMs);
+}
+
+bool TrayClient::WaitForExit(DWORD timeoutMs, DWORD *exitCode)
+{
+    if (process_ == NULL || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
+        return false;
+    if (exitCode != NULL)
+        GetExitCodeProcess(process_, exitCode);
+    return true;
+}
+
+void TrayClient::Kill()
+{
+    if (process_ == NULL)
+        return;
+    TerminateProcess(process_, 1);
+    WaitForSingleObject(process_, 10000);
+    CloseHandle(process_);
+    process_ = NULL;
+}
+
+void TrayClient::SubmitLogon(const std::wstring &user, const std::wstring &password)
+{
+    driver::SubmitLogon(GetParent(Page()), user, password);
+}
+
+std::wstring TrayClient::ControlText(HWND window, int id)
+{
+    return driver::Text(window, id);
+}
+
+}  // namespace tray

@@ -1,0 +1,90 @@
+// Fixtures of the tray client's tests: the DE-Zeruzu simulator as a child process with
+// its output lines, and wardtray.exe driven through its windows (tools/tray_driver.h).
+#pragma once
+
+#include "test_support.h"
+#include "tray_driver.h"
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tray {
+
+// dezsim as a child process; a thread collects its output lines as they come.
+class Simulator {
+public:
+    Simulator();
+    ~Simulator();
+    // Starts dezsim on script; false when it did not report its port in time.
+    bool Start(const std::wstring &script, int connections = 1);
+    int Port() const { return port_; }
+    // Lines seen so far.
+    std::vector<std::string> Lines();
+    bool WaitForLine(const std::string &wanted, DWORD timeoutMs);
+    // Ends it now; every line it printed.
+    std::vector<std::string> Kill();
+
+private:
+    void ReadLines();
+    HANDLE process_ = NULL;
+    HANDLE readEnd_ = NULL;
+    HANDLE lineEvent_;
+    std::thread reader_;
+    std::mutex lock_;
+    std::vector<std::string> lines_;
+    int port_ = 0;
+};
+// What the client sent ("alice\\r\\n", as dezsim escapes it) and how many connections.
+std::vector<std::string> Received(const std::vector<std::string> &lines);
+int Connections(const std::vector<std::string> &lines);
+std::wstring ShippedScript(const wchar_t *name);
+// A script file in dir.
+std::wstring WriteScript(const std::wstring &dir, const std::string &text);
+
+// The stand-in taskbar and the window finding are the main job's driver's.
+using FakeTaskbar = driver::Taskbar;
+using IconRecord = driver::IconRecord;
+
+// A string of a program's own string table, in the language Windows picks.
+std::wstring ProgramString(const wchar_t *program, UINT id);
+std::wstring TrayString(UINT id);
+
+// wardtray.exe as a child process and its windows.
+class TrayClient {
+public:
+    ~TrayClient();
+    bool Start(const std::wstring &arguments = L"", const std::wstring &program = L"");
+    DWORD ProcessId() const { return processId_; }
+    HANDLE Process() const { return process_; }
+    // The main window, found by its controls; NULL when it did not appear in time.
+    HWND WaitForMainWindow(DWORD timeoutMs = 20000);
+    HWND Page();
+    // Waits until the client has shown its window and painted it (the "-t" switch hides
+    // it at that first paint).
+    void WaitUntilIdle();
+    // Waits for a message box of the client; its text, or "<no box>".
+    std::wstring WaitForMessageBox(DWORD timeoutMs, HWND *box = NULL);
+    HWND FindProgressWindow();
+    int CountMessageBoxes();
+    // Answers the message box that is shown now with button id.
+    bool AnswerMessageBox(int button = IDOK, DWORD timeoutMs = 20000);
+    bool WaitForExit(DWORD timeoutMs, DWORD *exitCode = NULL);
+    void Kill();
+    // Types into the logon page and presses OK.
+    void SubmitLogon(const std::wstring &user, const std::wstring &password);
+    std::wstring ControlText(HWND window, int id);
+
+private:
+    HANDLE process_ = NULL;
+    DWORD processId_ = 0;
+};
+
+inline bool WaitUntil(const std::function<bool()> &condition, DWORD timeoutMs)
+{
+    return driver::WaitFor(condition, timeoutMs);
+}
+
+}  // namespace tray

@@ -1,0 +1,731 @@
+// wardtray.exe driven through its windows, as a user sees it: starting hidden behind its
+// icon, the pages from the state values, logon and logoff against the real service and
+// the DE-Zeruzu simulator, the end of the session and the Config button.
+#include "tray_support.h"
+#include "ward_client.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+using tray::Simulator;
+using tray::TrayClient;
+using tray::TrayString;
+
+// Resource ids of wardtray.exe and of wardhost.exe that the tests compare with.
+enum {
+    IDS_TITLE = 10000, IDS_LOGON_BUTTON = 10002, IDS_LOGOFF_BUTTON = 10003,
+    IDS_AUTH_FAILED = 10005, IDS_DHCP_ERROR = 10013, IDS_BLANK_IN_CREDENTIALS = 10015,
+    IDS_LOGON_DONE = 11002, IDS_LOGOFF_DONE = 11003, IDS_SERVICE_NOT_RUNNING = 11004,
+    IDS_CONFIG_NOT_STARTED = 11008,
+    WARDHOST_AUTH_FAILED = 10005, WARDHOST_DHCP_ERROR = 10013,
+    WM_TRAY_NOTIFY = WM_USER + 201,
+};
+const DWORD WAIT_MS = 30000;
+
+// The test program copied as wardsetup.exe stands in for the configuration tool: started
+// under that name, it leaves a marker file beside itself and ends.
+struct ConfigToolStandIn {
+    ConfigToolStandIn()
+    {
+        wchar_t path[MAX_PATH];
+        DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+        std::wstring self(path, length);
+        size_t slash = self.find_last_of(L'\\');
+        if (lstrcmpiW(self.c_str() + slash + 1, L"wardsetup.exe") != 0)
+            return;
+        HANDLE marker = CreateFileW((self.substr(0, slash) + L"\\started.txt").c_str(),
+                                    GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        CloseHandle(marker);
+        ExitProcess(0);
+    }
+} standIn;
+
+DWORD Dword(const wchar_t *name)
+{
+    DWORD value;
+    return test::GetConfigDword(NULL, name, &value) ? value : 0xFFFFFFFF;
+}
+
+// The date as the information page must show it, worked out through the file-time route.
+std::wstring ExpectedLogonDate(DWORD unixSeconds)
+{
+    ULONGLONG ticks = (ULONGLONG)unixSeconds * 10000000ULL + 116444736000000000ULL;
+    FILETIME utc = {(DWORD)ticks, (DWORD)(ticks >> 32)};
+    FILETIME local;
+    SYSTEMTIME time;
+    FileTimeToLocalFileTime(&utc, &local);
+    FileTimeToSystemTime(&local, &time);
+    wchar_t date[128], clock[128];
+    GetDateFormatW(LOCALE_USER_DEFAULT, 0, &time, NULL, date, 128);
+    GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &time, NULL, clock, 128);
+    return std::wstring(date) + L" " + clock;
+}
+
+// ---- resources
+
+// The string-table entries of one block in one language; empty when the block is missing.
+std::vector<std::wstring> StringBlock(HMODULE module, WORD block, WORD language)
+{
+    std::vector<std::wstring> strings;
+    HRSRC found = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(block), language);
+    if (found == NULL)
+        return strings;
+    const WCHAR *data = (const WCHAR *)LockResource(LoadResource(module, found));
+    for (int i = 0; i < 16; i++) {
+        strings.emplace_back(data + 1, *data);
+        data += 1 + *data;
+    }
+    return strings;
+}
+
+TEST(TrayResources, EnglishAndJapaneseHoldTheSameIds)
+{
+    HMODULE module = LoadLibraryExW(test::BinaryPath(L"wardtray.exe").c_str(), NULL,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(nullptr, module);
+    const WORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    const WORD japanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
+    int strings = 0;
+    for (WORD block = 1; block <= 4096; block++) {
+        std::vector<std::wstring> en = StringBlock(module, block, english);
+        std::vector<std::wstring> ja = StringBlock(module, block, japanese);
+        ASSERT_EQ(en.size(), ja.size()) << "block " << block;
+        for (size_t i = 0; i < en.size(); i++) {
+            EXPECT_EQ(en[i].empty(), ja[i].empty()) << "string " << (block - 1) * 16 + i;
+            strings += !en[i].empty();
+        }
+    }
+    EXPECT_EQ(16, strings);
+    for (WORD dialog : {103, 104, 105}) {
+        EXPECT_NE(nullptr, FindResourceExW(module, RT_DIALOG, MAKEINTRESOURCEW(dialog), english));
+        EXPECT_NE(nullptr, FindResourceExW(module, RT_DIALOG, MAKEINTRESOURCEW(dialog), japanese));
+    }
+    // The user interface's language picks the set the tests compare with; under a Japanese
+    // one this must really be the Japanese set, or the run would prove nothing.
+    char expected[16] = "";
+    if (GetEnvironmentVariableA("PORTGATE_EXPECT_LANGUAGE", expected, sizeof(expected)) > 0) {
+        WORD language = (WORD)atoi(expected);
+        EXPECT_EQ(StringBlock(module, IDS_TITLE / 16 + 1, language)[IDS_TITLE % 16],
+                  TrayString(IDS_TITLE));
+        EXPECT_NE(StringBlock(module, IDS_TITLE / 16 + 1, english)[IDS_TITLE % 16],
+                  TrayString(IDS_TITLE));
+    }
+    FreeLibrary(module);
+}
+
+// A message of the service's string table as the service may send it: the service runs
+// in its own process, whose user-interface language need not be the client's.
+std::vector<std::wstring> ServiceTexts(UINT id)
+{
+    std::vector<std::wstring> texts;
+    HMODULE module = LoadLibraryExW(test::BinaryPath(L"wardhost.exe").c_str(), NULL,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (module == NULL)
+        return texts;
+    for (WORD language : {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                          MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)}) {
+        std::vector<std::wstring> block = StringBlock(module, id / 16 + 1, language);
+        if (!block.empty())
+            texts.push_back(block[id % 16]);
+    }
+    FreeLibrary(module);
+    return texts;
+}
+
+bool IsOneOf(const std::wstring &text, const std::vector<std::wstring> &choices)
+{
+    for (const std::wstring &choice : choices) {
+        if (text == choice)
+            return true;
+    }
+    return false;
+}
+
+// ---- window, icon, single instance (no service needed)
+
+class TrayWindow : public ::testing::Test {
+protected:
+    void SetUp() override { test::ClearProductKey(); }
+    void TearDown() override { test::ClearProductKey(); }
+};
+
+TEST_F(TrayWindow, StartsHiddenBehindItsIconAndRestoresOnClick)
+{
+    tray::FakeTaskbar taskbar;
+    ASSERT_TRUE(taskbar.Ready());
+    TrayClient client;
+    ASSERT_TRUE(client.Start(L"-t"));
+    HWND main = client.WaitForMainWindow();
+    ASSERT_NE(nullptr, main);
+    ASSERT_TRUE(taskbar.WaitForRecords(1, WAIT_MS));
+    tray::IconRecord added = taskbar.Records()[0];
+    EXPECT_EQ((DWORD)NIM_ADD, added.message);
+    EXPECT_EQ(main, added.window);
+    EXPECT_EQ((UINT)(NIF_MESSAGE | NIF_ICON | NIF_TIP), added.flags & (NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ((UINT)WM_TRAY_NOTIFY, added.callback);
+    EXPECT_EQ(TrayString(IDS_TITLE), added.tip);
+    client.WaitUntilIdle();
+    EXPECT_FALSE(IsWindowVisible(main));
+    wchar_t title[260] = L"";
+    GetWindowTextW(main, title, 260);
+    EXPECT_EQ(TrayString(IDS_TITLE), title);
+
+    // Only a left click restores; nothing else answers the icon.
+    SendMessageW(main, WM_TRAY_NOTIFY, 0, WM_RBUTTONDOWN);
+    SendMessageW(main, WM_TRAY_NOTIFY, 0, WM_LBUTTONDBLCLK);
+    EXPECT_FALSE(IsWindowVisible(main));
+    SendMessageW(main, WM_TRAY_NOTIFY, 0, WM_LBUTTONDOWN);
+    EXPECT_TRUE(IsWindowVisible(main));
+
+    // Cancel, Escape and the close button only hide: the process and its icon stay.
+    PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_TRUE(tray::WaitUntil([&] { return !IsWindowVisible(main); }, WAIT_MS));
+    EXPECT_FALSE(client.WaitForExit(0));
+    EXPECT_EQ(1u, taskbar.Records().size());
+}
+
+TEST_F(TrayWindow, SecondStartRestoresTheFirstWindow)
+{
+    tray::FakeTaskbar taskbar;
+    TrayClient first;
+    ASSERT_TRUE(first.Start(L"/t"));
+    HWND main = first.WaitForMainWindow();
+    ASSERT_NE(nullptr, main);
+    ASSERT_TRUE(taskbar.WaitForRecords(1, WAIT_MS));
+    first.WaitUntilIdle();
+    ASSERT_FALSE(IsWindowVisible(main));
+
+    TrayClient second;
+    ASSERT_TRUE(second.Start());
+    DWORD exitCode = 99;
+    ASSERT_TRUE(second.WaitForExit(WAIT_MS, &exitCode));
+    EXPECT_EQ(0u, exitCode);
+    EXPECT_TRUE(tray::WaitUntil([&] { return IsWindowVisible(main) != FALSE; }, WAIT_MS));
+    EXPECT_EQ(1u, taskbar.Records().size());
+}
+
+TEST_F(TrayWindow, SwitchVariants)
+{
+    struct {
+        const wchar_t *arguments;
+        bool hidden;
+    } cases[] = {{L"-T", true}, {L"/t", true}, {L"-tx", false}, {L"t", false},
+                 {L"", false}, {L"x -t", false}};
+    tray::FakeTaskbar taskbar;
+    size_t started = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(test::Narrow(c.arguments));
+        started++;
+        TrayClient client;
+        ASSERT_TRUE(client.Start(c.arguments));
+        HWND main = client.WaitForMainWindow();
+        ASSERT_NE(nullptr, main);
+        // The icon is added at the end of the initialisation, after the first show.
+        ASSERT_TRUE(taskbar.WaitForRecords(started, WAIT_MS));
+        client.WaitUntilIdle();
+        EXPECT_EQ(!c.hidden, IsWindowVisible(main) != FALSE);
+        client.Kill();
+    }
+}
+
+// ---- the pages from the state values
+
+TEST_F(TrayWindow, PagesFollowTheStateValues)
+{
+    const DWORD logonDate = 1700000000;
+    struct {
+        const char *name;
+        DWORD vlanLogon;        // 0: missing
+        const wchar_t *user;    // NULL: missing
+        DWORD date;
+        bool infoPage;
+        std::wstring shownUser, shownDate;
+    } cases[] = {
+        {"missing state: logon page", 0, NULL, 0, false, L"", L""},
+        {"logged off: logon page", 1, L"alice", logonDate, false, L"", L""},
+        {"logged on: name and date", 2, L"alice", logonDate, true, L"alice",
+         ExpectedLogonDate(logonDate)},
+        {"date 0 is the epoch in local time", 2, L"bob", 0, true, L"bob", ExpectedLogonDate(0)},
+        {"above 2^31 stays unsigned", 2, L"carol", 0xF0000000u, true, L"carol",
+         ExpectedLogonDate(0xF0000000u)},
+        {"no user name: no date either", 2, NULL, logonDate, true, L"", L""},
+    };
+    tray::FakeTaskbar taskbar;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ClearProductKey();
+        if (c.vlanLogon != 0)
+            test::SetConfigDword(NULL, L"VLANLogon", c.vlanLogon);
+        if (c.user != NULL)
+            test::SetConfigString(NULL, L"DefaultUserName", c.user);
+        test::SetConfigDword(NULL, L"LogonDate", c.date);
+        TrayClient client;
+        ASSERT_TRUE(client.Start());
+        HWND main = client.WaitForMainWindow();
+        ASSERT_NE(nullptr, main);
+        HWND page = client.Page();
+        ASSERT_NE(nullptr, page);
+        EXPECT_EQ(TrayString(c.infoPage ? IDS_LOGOFF_BUTTON : IDS_LOGON_BUTTON),
+                  client.ControlText(main, IDOK));
+        // The logon page has a password edit; the information page a date.
+        EXPECT_EQ(!c.infoPage, GetDlgItem(page, 1004) != NULL);
+        if (c.infoPage) {
+            EXPECT_EQ(c.shownUser, client.ControlText(page, 1003));
+            EXPECT_EQ(c.shownDate, client.ControlText(page, 1005));
+        }
+
+        // Mode change alternates the pages without asking the service (none is running).
+        SendMessageW(main, WM_COMMAND, 1015, 0);
+        page = client.Page();
+        EXPECT_EQ(c.infoPage, GetDlgItem(page, 1004) != NULL);
+        EXPECT_EQ(TrayString(c.infoPage ? IDS_LOGON_BUTTON : IDS_LOGOFF_BUTTON),
+                  client.ControlText(main, IDOK));
+        EXPECT_EQ(L"<no box>", client.WaitForMessageBox(0));
+        client.Kill();
+    }
+}
+
+// ---- the Config button
+
+TEST_F(TrayWindow, ConfigButtonStartsTheToolBesideTheClient)
+{
+    std::wstring dir = test::MakeTempDir(L"portgate-tray-config");
+    std::wstring client = dir + L"\\wardtray.exe";
+    ASSERT_TRUE(CopyFileW(test::BinaryPath(L"wardtray.exe").c_str(), client.c_str(), FALSE));
+    tray::FakeTaskbar taskbar;
+    {
+        SCOPED_TRACE("no tool beside the client");
+        TrayClient tray;
+        ASSERT_TRUE(tray.Start(L"", client));
+        HWND main = tray.WaitForMainWindow();
+        ASSERT_NE(nullptr, main);
+        // Wine's token always holds Administrators, so the button is enabled.
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(main, 1002)));
+        PostMessageW(main, WM_COMMAND, 1002, 0);
+        EXPECT_EQ(TrayString(IDS_CONFIG_NOT_STARTED), tray.WaitForMessageBox(WAIT_MS));
+        EXPECT_TRUE(tray.AnswerMessageBox());
+    }
+    {
+        SCOPED_TRACE("a stand-in tool beside the client");
+        wchar_t self[MAX_PATH];
+        GetModuleFileNameW(NULL, self, MAX_PATH);
+        ASSERT_TRUE(CopyFileW(self, (dir + L"\\wardsetup.exe").c_str(), FALSE));
+        TrayClient tray;
+        ASSERT_TRUE(tray.Start(L"", client));
+        HWND main = tray.WaitForMainWindow();
+        ASSERT_NE(nullptr, main);
+        PostMessageW(main, WM_COMMAND, 1002, 0);
+        EXPECT_TRUE(tray::WaitUntil([&] { return test::FileExists(dir + L"\\started.txt"); },
+                                    WAIT_MS));
+        EXPECT_EQ(L"<no box>", tray.WaitForMessageBox(0));
+    }
+    {
+        // The folder leaves no room for "\wardsetup.exe" within 260 characters (the
+        // client's own path still fits).
+        SCOPED_TRACE("a folder too long for the tool's path");
+        std::wstring deep = dir;
+        while (deep.size() < 246)
+            deep += std::wstring(L"\\") + std::wstring(std::min<size_t>(40, 245 - deep.size()), L'd');
+        deep.resize(246);
+        std::wstring built;
+        for (size_t at = dir.size() + 1; at <= deep.size(); at++) {
+            if (at == deep.size() || deep[at] == L'\\')
+                CreateDirectoryW(deep.substr(0, at).c_str(), NULL);
+        }
+        std::wstring deepClient = deep + L"\\wardtray.exe";
+        ASSERT_EQ(259u, deepClient.size());
+        ASSERT_TRUE(CopyFileW(test::BinaryPath(L"wardtray.exe").c_str(), deepClient.c_str(), FALSE));
+        wchar_t self[MAX_PATH];
+        GetModuleFileNameW(NULL, self, MAX_PATH);
+        TrayClient tray;
+        ASSERT_TRUE(tray.Start(L"", deepClient));
+        HWND main = tray.WaitForMainWindow();
+        ASSERT_NE(nullptr, main);
+        PostMessageW(main, WM_COMMAND, 1002, 0);
+        EXPECT_EQ(TrayString(IDS_CONFIG_NOT_STARTED), tray.WaitForMessageBox(WAIT_MS));
+        tray.Kill();
+    }
+    test::RemoveTree(dir);
+}
+
+// ---- the several-interfaces warning (run by tray-interfaces.sh with two extra addresses)
+
+TEST(TrayInterfaces, WarningRepeatsUntilCancelledAndNeverStacks)
+{
+    int addresses = CountExternalIPv4Addresses();
+    if (addresses < 2)
+        GTEST_SKIP() << "only " << addresses << " IPv4 address(es) besides 127.0.0.1; "
+                     << "tests/tray-interfaces.sh runs this with two more";
+    test::ClearProductKey();
+    test::SetConfigDword(NULL, L"MultiInterfaceCheck", 1);
+    test::SetConfigString(NULL, L"MultiInterfaceMessage", L"Two networks\\nUnplug one");
+    tray::FakeTaskbar taskbar;
+    TrayClient client;
+    ASSERT_TRUE(client.Start());
+    HWND main = client.WaitForMainWindow();
+    ASSERT_NE(nullptr, main);
+    // Shown once, shortly after the start.
+    EXPECT_EQ(L"Two networks\nUnplug one", client.WaitForMessageBox(WAIT_MS));
+    // A click on the icon and a second start while it is shown add no second warning.
+    PostMessageW(main, WM_TRAY_NOTIFY, 0, WM_LBUTTONDOWN);
+    TrayClient second;
+    ASSERT_TRUE(second.Start());
+    EXPECT_TRUE(second.WaitForExit(WAIT_MS));
+    // Posted messages are taken in order: once the page has changed, the checks posted
+    // before it have run.
+    PostMessageW(main, WM_USER + 202, 0, 0);
+    PostMessageW(main, WM_COMMAND, 1015, 0);
+    EXPECT_TRUE(tray::WaitUntil([&] { return GetDlgItem(client.Page(), 1004) == NULL; }, WAIT_MS));
+    EXPECT_EQ(1, client.CountMessageBoxes());
+    // OK with nothing changed: the warning again. Cancel: the window hides.
+    ASSERT_TRUE(client.AnswerMessageBox(IDOK));
+    EXPECT_EQ(L"Two networks\nUnplug one", client.WaitForMessageBox(WAIT_MS));
+    EXPECT_EQ(1, client.CountMessageBoxes());
+    ASSERT_TRUE(client.AnswerMessageBox(IDCANCEL));
+    EXPECT_TRUE(tray::WaitUntil([&] { return !IsWindowVisible(main); }, WAIT_MS));
+    // Switched off: a restore checks again and shows nothing (the handler would not
+    // return while a box was open).
+    test::SetConfigDword(NULL, L"MultiInterfaceCheck", 0);
+    DWORD_PTR answer;
+    EXPECT_NE(0, SendMessageTimeoutW(main, WM_TRAY_NOTIFY, 0, WM_LBUTTONDOWN, SMTO_NORMAL,
+                                     WAIT_MS, &answer));
+    EXPECT_NE(0, SendMessageTimeoutW(main, WM_USER + 202, 0, 0, SMTO_NORMAL, WAIT_MS, &answer));
+    EXPECT_EQ(0, client.CountMessageBoxes());
+    test::ClearProductKey();
+}
+
+// ---- logon and logoff through the real service
+
+class TrayWorkflow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        test::UninstallService();
+        test::ClearProductKey();
+        ASSERT_TRUE(test::InstallService());
+    }
+    static void TearDownTestSuite()
+    {
+        test::UninstallService();
+        test::ClearProductKey();
+    }
+    void SetUp() override
+    {
+        test::ClearProductKey();
+        if (!test::IsServiceInstalled()) {
+            ASSERT_TRUE(test::InstallService());
+        }
+        if (test::ServiceState() != SERVICE_RUNNING) {
+            ASSERT_TRUE(test::StartService());
+        }
+        scriptDir_ = test::MakeTempDir(L"portgate-tray-scripts");
+    }
+    void TearDown() override
+    {
+        client_.Kill();
+        test::RemoveTree(scriptDir_);
+    }
+
+    // Starts the simulator for the logon (or logoff) server and points the key at it.
+    void StartSwitch(Simulator *simulator, const std::wstring &script, bool logoff = false,
+                     int connections = 1)
+    {
+        ASSERT_TRUE(simulator->Start(script, connections));
+        test::SetConfigString(NULL, logoff ? L"VLANLogoffServer" : L"VLANLogonServer", L"127.0.0.1");
+        test::SetConfigDword(NULL, logoff ? L"VLANLogoffPort" : L"VLANLogonPort",
+                             simulator->Port());
+    }
+
+    HWND StartClient()
+    {
+        EXPECT_TRUE(client_.Start());
+        HWND main = client_.WaitForMainWindow();
+        EXPECT_NE(nullptr, main);
+        return main;
+    }
+
+    std::wstring Script(const std::string &text) { return tray::WriteScript(scriptDir_, text); }
+
+    tray::FakeTaskbar taskbar_;
+    TrayClient client_;
+    std::wstring scriptDir_;
+};
+
+std::string Joined(const std::vector<std::string> &items)
+{
+    std::string text;
+    for (const std::string &item : items)
+        text += "[" + item + "]";
+    return text;
+}
+
+TEST_F(TrayWorkflow, LogonAcceptedShowsTheStoredLogon)
+{
+    Simulator simulator;
+    StartSwitch(&simulator, tray::ShippedScript(L"logon-group.txt"));
+    HWND main = StartClient();
+    ASSERT_NE(nullptr, main);
+    ASSERT_TRUE(taskbar_.WaitForRecords(1, WAIT_MS));
+    client_.SubmitLogon(L"alice", L"secret");
+    EXPECT_EQ(TrayString(IDS_LOGON_DONE), client_.WaitForMessageBox(WAIT_MS));
+    // The password edit is wiped before the box.
+    EXPECT_EQ(L"", client_.ControlText(client_.Page(), 1004));
+    ASSERT_TRUE(client_.AnswerMessageBox());
+    EXPECT_EQ(Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n"}),
+              Joined(tray::Received(simulator.Kill())));
+    EXPECT_EQ(2u, Dword(L"VLANLogon"));
+    HWND page = client_.Page();
+    EXPECT_TRUE(tray::WaitUntil([&] { return client_.ControlText(page, 1003) == L"alice"; }, WAIT_MS));
+    EXPECT_EQ(ExpectedLogonDate(Dword(L"LogonDate")), client_.ControlText(page, 1005));
+    EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), client_.ControlText(main, IDOK));
+    // With the icon in place, a success hides the window.
+    EXPECT_TRUE(tray::WaitUntil([&] { return !IsWindowVisible(main); }, WAIT_MS));
+}
+
+TEST_F(TrayWorkflow, LogonRefusalsAndFailures)
+{
+    struct {
+        const char *name;
+        const wchar_t *script;   // NULL: the service is not installed
+        bool dhcp;
+        std::vector<std::wstring> box;
+        DWORD vlanLogonAfter;    // 0xFFFFFFFF: missing
+    } cases[] = {
+        {"switch refuses: the service's own message", L"logon-failed.txt", false,
+         ServiceTexts(WARDHOST_AUTH_FAILED), 0xFFFFFFFF},
+        // Wine renews no address: "iprenew" is refused although the logon itself went through.
+        {"renewal refused after an accepted logon", L"logon-group.txt", true,
+         ServiceTexts(WARDHOST_DHCP_ERROR), 2},
+        {"service absent", NULL, false, {TrayString(IDS_SERVICE_NOT_RUNNING)}, 0xFFFFFFFF},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ClearProductKey();
+        Simulator simulator;
+        if (c.script != NULL) {
+            if (!test::IsServiceInstalled()) {
+                ASSERT_TRUE(test::InstallService());
+            }
+            if (test::ServiceState() != SERVICE_RUNNING) {
+                ASSERT_TRUE(test::StartService());
+            }
+            StartSwitch(&simulator, tray::ShippedScript(c.script));
+        } else {
+            test::UninstallService();
+        }
+        if (c.dhcp)
+            test::SetConfigDword(NULL, L"EnableDHCP", 1);
+        HWND main = StartClient();
+        ASSERT_NE(nullptr, main);
+        client_.SubmitLogon(L"alice", L"secret");
+        std::wstring box = client_.WaitForMessageBox(WAIT_MS);
+        EXPECT_TRUE(IsOneOf(box, c.box)) << test::Narrow(box);
+        ASSERT_TRUE(client_.AnswerMessageBox());
+        // A failed sequence empties both edits and stays on the logon page.
+        HWND page = client_.Page();
+        EXPECT_TRUE(tray::WaitUntil([&] { return client_.ControlText(page, 1003).empty(); }, WAIT_MS));
+        EXPECT_EQ(L"", client_.ControlText(page, 1004));
+        EXPECT_EQ(TrayString(IDS_LOGON_BUTTON), client_.ControlText(main, IDOK));
+        EXPECT_EQ(c.vlanLogonAfter, Dword(L"VLANLogon"));
+        EXPECT_TRUE(IsWindowVisible(main));
+        client_.Kill();
+    }
+}
+
+TEST_F(TrayWorkflow, InputThatDoesNotFitIsRefusedBeforeSending)
+{
+    Simulator simulator;
+    StartSwitch(&simulator, tray::ShippedScript(L"logon-group.txt"));
+    HWND main = StartClient();
+    ASSERT_NE(nullptr, main);
+    struct {
+        const char *name;
+        std::wstring user, password;
+        UINT box;
+    } cases[] = {
+        {"blank in the user name", L"al ice", L"secret", IDS_BLANK_IN_CREDENTIALS},
+        {"blank in the password", L"alice", L"sec ret", IDS_BLANK_IN_CREDENTIALS},
+        {"empty password", L"alice", L"", IDS_BLANK_IN_CREDENTIALS},
+        {"empty user name", L"", L"secret", IDS_BLANK_IN_CREDENTIALS},
+        // "logon " + 200 + " " + 53 = 260 characters: one more than a request holds.
+        {"too long together", std::wstring(200, L'u'), std::wstring(53, L'p'), IDS_AUTH_FAILED},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        client_.SubmitLogon(c.user, c.password);
+        EXPECT_EQ(TrayString(c.box), client_.WaitForMessageBox(WAIT_MS));
+        EXPECT_EQ(L"", client_.ControlText(client_.Page(), 1004));
+        ASSERT_TRUE(client_.AnswerMessageBox());
+    }
+    // The switch has seen nothing yet: its one connection goes to the logon that fits.
+    EXPECT_EQ(0, tray::Connections(simulator.Lines()));
+    client_.SubmitLogon(std::wstring(200, L'u'), std::wstring(52, L'p'));
+    EXPECT_EQ(TrayString(IDS_LOGON_DONE), client_.WaitForMessageBox(WAIT_MS));
+    ASSERT_TRUE(client_.AnswerMessageBox());
+    std::vector<std::string> received = tray::Received(simulator.Kill());
+    ASSERT_EQ(3u, received.size());
+    EXPECT_EQ(std::string(200, 'u') + "\\r\\n", received[1]);
+    EXPECT_EQ(std::string(52, 'p') + "\\r\\n", received[2]);
+}
+
+TEST_F(TrayWorkflow, OneRequestAtATime)
+{
+    // The switch takes its time with the answer, so the progress window stays open.
+    Simulator simulator;
+    StartSwitch(&simulator,
+                Script("send \"Connect(1) / Disconnect(2): \"\nexpect \"1\"\n"
+                       "send \"Login Name? \"\nexpectany\nsend \"Password? \"\nexpectany\n"
+                       "sleep 1500\nsend \"\\r\\nAuthentication Succeeded\\r\\n\"\n"),
+                false, 2);
+    HWND main = StartClient();
+    ASSERT_NE(nullptr, main);
+    client_.SubmitLogon(L"alice", L"secret");
+    ASSERT_TRUE(tray::WaitUntil([&] { return client_.FindProgressWindow() != NULL; }, WAIT_MS));
+    // A second OK and a Mode change while the first request runs.
+    PostMessageW(main, WM_COMMAND, IDOK, 0);
+    PostMessageW(main, WM_COMMAND, 1015, 0);
+    ASSERT_TRUE(simulator.WaitForLine("recv: secret\\r\\n", WAIT_MS));
+    EXPECT_EQ(TrayString(IDS_LOGON_DONE), client_.WaitForMessageBox(WAIT_MS));
+    ASSERT_TRUE(client_.AnswerMessageBox());
+    EXPECT_TRUE(tray::WaitUntil([&] { return client_.FindProgressWindow() == NULL; }, WAIT_MS));
+    EXPECT_EQ(L"<no box>", client_.WaitForMessageBox(0));
+    EXPECT_EQ(1, tray::Connections(simulator.Kill()));
+    EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), client_.ControlText(main, IDOK));
+}
+
+TEST_F(TrayWorkflow, BusyServiceIsReportedAtOnce)
+{
+    // Another client holds the service's only pipe instance.
+    HANDLE other = CreateFileW(L"\\\\.\\pipe\\wardhost", GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                               OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, other);
+    HWND main = StartClient();
+    ASSERT_NE(nullptr, main);
+    client_.SubmitLogon(L"alice", L"secret");
+    EXPECT_EQ(TrayString(IDS_SERVICE_NOT_RUNNING), client_.WaitForMessageBox(WAIT_MS));
+    ASSERT_TRUE(client_.AnswerMessageBox());
+    CloseHandle(other);
+}
+
+TEST_F(TrayWorkflow, LogoffFromTheInformationPage)
+{
+    Simulator simulator;
+    StartSwitch(&simulator, tray::ShippedScript(L"logoff.txt"), true);
+    test::SetConfigDword(NULL, L"VLANLogon", 2);
+    test::SetConfigString(NULL, L"DefaultUserName", L"alice");
+    HWND main = StartClient();
+    ASSERT_NE(nullptr, main);
+    PostMessageW(main, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(TrayString(IDS_LOGOFF_DONE), client_.WaitForMessageBox(WAIT_MS));
+    ASSERT_TRUE(client_.AnswerMessageBox());
+    EXPECT_EQ(Joined({"2\\r\\n"}), Joined(tray::Received(simulator.Kill())));
+    EXPECT_EQ(1u, Dword(L"VLANLogon"));
+    EXPECT_TRUE(tray::WaitUntil(
+        [&] { return client_.ControlText(main, IDOK) == TrayString(IDS_LOGON_BUTTON); }, WAIT_MS));
+    EXPECT_NE(nullptr, GetDlgItem(client_.Page(), 1004));
+}
+
+TEST_F(TrayWorkflow, EscapeDropsTheLogoffOutcome)
+{
+    // The switch answers late and then hangs up: the service refuses the logoff, but by
+    // then nobody is waiting for it.
+    Simulator simulator;
+    StartSwitch(&simulator, Script("sleep 2000\nclose\n"), true);
+    test::SetConfigDword(NULL, L"VLANLogon", 2);
+    HWND main = StartClient();
+    ASSERT_NE(nullptr, main);
+    PostMessageW(main, WM_COMMAND, IDOK, 0);
+    // Escape once the request is with the service: the window closes at once, while the
+    // switch still keeps the service waiting.
+    ASSERT_TRUE(simulator.WaitForLine("conn: open", WAIT_MS));
+    HWND progress = client_.FindProgressWindow();
+    ASSERT_NE(nullptr, progress);
+    PostMessageW(progress, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(tray::WaitUntil([&] { return !IsWindow(progress); }, WAIT_MS));
+    std::vector<std::string> lines = simulator.Lines();
+    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "conn: closed"));
+    EXPECT_TRUE(simulator.WaitForLine("conn: closed", WAIT_MS));
+    // The service's reply reaches the worker after the window has gone: no box for it.
+    ASSERT_TRUE(tray::WaitUntil([&] { return test::CallPipe(L"hello") == L"NG"; }, WAIT_MS));
+    EXPECT_EQ(L"<no box>", client_.WaitForMessageBox(1000));
+    EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), client_.ControlText(main, IDOK));
+    EXPECT_EQ(2u, Dword(L"VLANLogon"));
+}
+
+// ---- the end of the session
+
+TEST_F(TrayWorkflow, SessionEndLogsOffOnceWithoutBoxes)
+{
+    Simulator simulator;
+    StartSwitch(&simulator, tray::ShippedScript(L"logoff.txt"), true, 2);
+    test::SetConfigDword(NULL, L"VLANLogon", 2);
+    HWND main = StartClient();
+    ASSERT_NE(nullptr, main);
+    ASSERT_TRUE(taskbar_.WaitForRecords(1, WAIT_MS));
+
+    // As Windows (and wineboot -e) ends a session: ask, then tell.
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(main, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, WAIT_MS, &answer));
+    EXPECT_NE(0u, answer);
+    // The end was cancelled: the session goes on, still logged on.
+    ASSERT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, FALSE, 0, SMTO_NORMAL, WAIT_MS, &answer));
+    EXPECT_EQ(0, tray::Connections(simulator.Lines()));
+    EXPECT_EQ(1u, taskbar_.Records().size());
+
+    // A message box would hold the handler until this time-out.
+    ASSERT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 45000, &answer));
+    EXPECT_EQ(1u, Dword(L"VLANLogon"));
+    ASSERT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, WAIT_MS, &answer));
+    std::vector<std::string> lines = simulator.Kill();
+    EXPECT_EQ(1, tray::Connections(lines));
+    EXPECT_EQ(Joined({"2\\r\\n"}), Joined(tray::Received(lines)));
+    std::vector<tray::IconRecord> records = taskbar_.Records();
+    ASSERT_EQ(2u, records.size());
+    EXPECT_EQ((DWORD)NIM_DELETE, records[1].message);
+    EXPECT_EQ(L"<no box>", client_.WaitForMessageBox(0));
+}
+
+TEST_F(TrayWorkflow, SessionEndWithASilentSwitchIsBounded)
+{
+    Simulator simulator;
+    StartSwitch(&simulator, tray::ShippedScript(L"silent.txt"), true);
+    test::SetConfigDword(NULL, L"VLANLogon", 2);
+    HWND main = StartClient();
+    ASSERT_NE(nullptr, main);
+    ASSERT_TRUE(taskbar_.WaitForRecords(1, WAIT_MS));
+    DWORD_PTR answer = 0;
+    // The service gives up after 30 s; the client must not wait much beyond that.
+    EXPECT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 40000, &answer));
+    EXPECT_TRUE(taskbar_.WaitForRecords(2, 0));
+    EXPECT_EQ(L"<no box>", client_.WaitForMessageBox(0));
+}
+
+// The real end of a session under Wine: wineboot sends the messages to every program with
+// windows and ends them. The test itself has none here, so no taskbar stand-in.
+TEST(TraySessionEnd, WinebootEndsTheSessionAfterTheLogoff)
+{
+    test::UninstallService();
+    test::ClearProductKey();
+    ASSERT_TRUE(test::InstallService());
+    ASSERT_TRUE(test::StartService());
+    Simulator simulator;
+    ASSERT_TRUE(simulator.Start(tray::ShippedScript(L"logoff.txt")));
+    test::SetConfigString(NULL, L"VLANLogoffServer", L"127.0.0.1");
+    test::SetConfigDword(NULL, L"VLANLogoffPort", simulator.Port());
+    test::SetConfigDword(NULL, L"VLANLogon", 2);
+    TrayClient client;
+    ASSERT_TRUE(client.Start(L"-t"));
+    ASSERT_NE(nullptr, client.WaitForMainWindow());
+    test::ProcessResult wineboot = test::RunProcess(L"wineboot.exe -e", 60000);
+    EXPECT_TRUE(wineboot.finished) << wineboot.output;
+    EXPECT_TRUE(client.WaitForExit(WAIT_MS));
+    EXPECT_EQ(Joined({"2\\r\\n"}), Joined(tray::Received(simulator.Kill())));
+    EXPECT_EQ(1u, Dword(L"VLANLogon"));
+    test::UninstallService();
+    test::ClearProductKey();
+}
+
+}  // namespace

@@ -1,0 +1,389 @@
+// wardsetup's configuration files and the -i import: registry -> file -> registry round
+// trip, imports that must change nothing, values that must read back as written, and a
+// fuzzed file reader.
+#include "wardsetup_test_support.h"
+
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+
+namespace {
+
+using wtest::RegistrySnapshot;
+
+class ConfigFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        wtest::ClearConfiguration();
+        dir = test::MakeTempDir(L"wardsetup-file");
+    }
+    void TearDown() override
+    {
+        wtest::ClearConfiguration();
+        test::RemoveTree(dir);
+    }
+    std::wstring dir;
+};
+
+// Every value of the configuration, 40 logoff servers among them, and a Japanese message.
+void FillRegistry()
+{
+    test::SetConfigString(NULL, L"VLANLogonServer", L"10.1.*.*");
+    test::SetConfigDword(NULL, L"VLANLogonPort", 6001);
+    test::SetConfigString(NULL, L"VLANLogoffServer", L"logoff.example");
+    test::SetConfigDword(NULL, L"VLANLogoffPort", 6002);
+    test::SetConfigDword(NULL, L"EnableDHCP", 1);
+    test::SetConfigDword(NULL, L"NotFindDomain", 1);
+    test::SetConfigDword(NULL, L"WaitIpRenew", 3);
+    test::SetConfigDword(NULL, L"WaitFindDomain", 7);
+    test::SetConfigString(NULL, L"LogonImage", L"C:\\Program Files\\Portgate\\ロゴ.bmp");
+    test::SetConfigDword(NULL, L"MultiInterfaceCheck", 1);
+    test::SetConfigString(NULL, L"MultiInterfaceMessage",
+                          L"複数のネットワークが有効です。\\n無線 LAN を切ってください。\\n");
+    test::SetConfigString(L"DomainList", L"CORP", L"");
+    test::SetConfigString(L"DomainList", L"研究所", L"");
+    for (int i = 0; i < 40; i++) {
+        std::wstring id = std::to_wstring(i == 0 ? -5 : i * 100 + 7);
+        test::SetConfigString((L"GroupList\\" + id).c_str(), L"VLANLogoffServer",
+                              L"10.0." + std::to_wstring(i) + L".1");
+        test::SetConfigDword((L"GroupList\\" + id).c_str(), L"VLANLogoffPort", 7000 + i);
+    }
+}
+
+TEST_F(ConfigFile, RegistryToFileToRegistryIsIdentical)
+{
+    FillRegistry();
+    ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
+    RegistrySnapshot before = wtest::Snapshot();
+
+    ConfigRecords records = {};
+    records.providerInstalled = TRUE;  // no stale-removal here
+    ASSERT_EQ(SETUP_SUCCESS, ReadAllFromRegistry(&records));
+    EXPECT_EQ(1, records.general.enabled);
+    std::wstring file = dir + L"\\exported.cfg";
+    ASSERT_EQ(SETUP_SUCCESS, WriteAllToFile(&records, file.c_str()));
+    ReleaseAll(&records);
+    // A new file is UTF-16LE with a byte-order mark, so the Japanese texts survive.
+    std::string bytes = test::ReadFileBytes(file);
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ("\xFF\xFE", bytes.substr(0, 2));
+
+    wtest::ClearConfiguration();
+    ASSERT_EQ(0, QueryRegistration());
+    EXPECT_EQ(SETUP_SUCCESS, ImportConfigFile(file.c_str()));
+    EXPECT_EQ(before, wtest::Snapshot());
+    EXPECT_EQ(1, QueryRegistration());
+}
+
+TEST_F(ConfigFile, RelativePathIsTheCurrentFolderNotTheWindowsFolder)
+{
+    wtest::WriteUtf16File(dir + L"\\relative.cfg", L"[VLAN]\r\nVLANLogonServer=from-current\r\n");
+    wchar_t windows[MAX_PATH];
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    std::wstring decoy = std::wstring(windows) + L"\\relative.cfg";
+    wtest::WriteUtf16File(decoy, L"[VLAN]\r\nVLANLogonServer=from-windows\r\n");
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(dir.c_str()));
+    int rc = ImportConfigFile(L"relative.cfg");
+    SetCurrentDirectoryW(previous);
+    DeleteFileW(decoy.c_str());
+    EXPECT_EQ(SETUP_SUCCESS, rc);
+    std::wstring server;
+    EXPECT_TRUE(test::GetConfigString(NULL, L"VLANLogonServer", &server));
+    EXPECT_EQ(L"from-current", server);
+}
+
+TEST_F(ConfigFile, ImportThatCannotUseTheFileChangesNothing)
+{
+    FillRegistry();
+    ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
+    RegistrySnapshot before = wtest::Snapshot();
+    std::wstring tooLong = dir + L"\\too-long.cfg";
+    wtest::WriteUtf16File(tooLong, L"[VLAN]\r\nVLANLogonServer=" + std::wstring(256, L'a') + L"\r\n");
+    std::wstring longName = dir + L"\\long-domain.cfg";
+    wtest::WriteUtf16File(longName, L"[DomainList]\r\n0=" + std::wstring(260, L'D') + L"\r\n");
+    std::wstring wildcard = dir + L"\\*.cfg";
+    wtest::WriteUtf16File(dir + L"\\a.cfg", L"[DHCP]\r\nEnableDHCP=0\r\n");
+    HANDLE locked = CreateFileW((dir + L"\\locked.cfg").c_str(), GENERIC_WRITE, 0, NULL,
+                                CREATE_ALWAYS, 0, NULL);
+    const struct {
+        const wchar_t *what;
+        std::wstring path;
+    } cases[] = {
+        {L"missing file", dir + L"\\missing.cfg"},
+        {L"missing relative name", L"no-such-portgate.cfg"},
+        {L"folder", dir},
+        {L"wildcard", wildcard},
+        {L"empty path", L""},
+        {L"server longer than 255", tooLong},
+        {L"domain name longer than 259", longName},
+        {L"file open elsewhere without sharing", dir + L"\\locked.cfg"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(test::Narrow(c.what));
+        EXPECT_EQ(SETUP_FAILURE, ImportConfigFile(c.path.c_str()));
+        EXPECT_EQ(before, wtest::Snapshot());
+    }
+    CloseHandle(locked);
+}
+
+TEST_F(ConfigFile, ValuesReadBackAsWrittenAndInjectNothing)
+{
+    ConfigRecords records = {};
+    const wchar_t *injected = L"x\r\n[GroupList7]\r\nVLANLogoffPort=9\r\n[VLAN]\r\nVLANLogonPort=1";
+    wcscpy(records.vlan.logonServer, injected);
+    wcscpy(records.vlan.logoffServer, L"\"quoted\"");
+    wcscpy(records.general.logonImage, L" C:\\lead and trail ");
+    wcscpy(records.general.domainNames[0], L"'SINGLE'");
+    wcscpy(records.general.domainNames[1], L"\"HALF");
+    records.vlan.logonPort = 6000;
+    ASSERT_TRUE(AppendVlanEntry(&records.vlan, -5, L"10.0.0.5 ", 65535));
+    ASSERT_TRUE(AppendVlanEntry(&records.vlan, 4094, L"a;b=c", 1));
+    std::wstring file = dir + L"\\values.cfg";
+    ASSERT_EQ(SETUP_SUCCESS, WriteAllToFile(&records, file.c_str()));
+
+    ConfigRecords back = {};
+    ASSERT_EQ(SETUP_SUCCESS, ReadAllFromFile(&back, file.c_str()));
+    std::wstring flattened = injected;
+    for (auto &c : flattened)
+        if (c == L'\r' || c == L'\n')
+            c = L' ';
+    EXPECT_EQ(flattened, back.vlan.logonServer);
+    EXPECT_EQ(6000u, back.vlan.logonPort);
+    EXPECT_STREQ(L"\"quoted\"", back.vlan.logoffServer);
+    EXPECT_STREQ(L" C:\\lead and trail ", back.general.logonImage);
+    EXPECT_STREQ(L"'SINGLE'", back.general.domainNames[0]);
+    EXPECT_STREQ(L"\"HALF", back.general.domainNames[1]);
+    std::vector<std::wstring> entries;
+    for (const VlanLogoffEntry *e = back.vlan.entries; e != NULL; e = e->next)
+        entries.push_back(std::to_wstring(e->vlanId) + L"|" + e->address + L"|" +
+                          std::to_wstring(e->port));
+    EXPECT_EQ((std::vector<std::wstring>{L"-5|10.0.0.5 |65535", L"4094|a;b=c|1"}), entries);
+    ReleaseAll(&records);
+    ReleaseAll(&back);
+}
+
+TEST_F(ConfigFile, NumbersFollowOneRule)
+{
+    std::wstring file = dir + L"\\numbers.cfg";
+    wtest::WriteUtf16File(file,
+                          L"[VLAN]\r\nVLANLogonPort=0x10\r\nVLANLogoffPort=12abc\r\n"
+                          L"[DHCP]\r\nWaitIpRenew=  42  \r\nWaitFindDomain=+7\r\nEnableDHCP=-3\r\n"
+                          L"[GroupList-5]\r\nVLANLogoffPort=99999999999\r\n");
+    ASSERT_EQ(SETUP_SUCCESS, ImportConfigFile(file.c_str()));
+    DWORD value = 77;
+    const struct {
+        const wchar_t *subkey, *name;
+        DWORD expected;
+    } cases[] = {
+        {NULL, L"VLANLogonPort", 0},  {NULL, L"VLANLogoffPort", 0}, {NULL, L"WaitIpRenew", 42},
+        {NULL, L"WaitFindDomain", 7}, {NULL, L"EnableDHCP", 1},     {NULL, L"NotFindDomain", 0},
+        {L"GroupList\\-5", L"VLANLogoffPort", 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(test::Narrow(c.name));
+        EXPECT_TRUE(test::GetConfigDword(c.subkey, c.name, &value));
+        EXPECT_EQ(c.expected, value);
+    }
+}
+
+TEST_F(ConfigFile, SectionListLongerThanAnyFixedBufferIsReadWhole)
+{
+    // 300 sections: the names alone are about 4,000 characters.
+    std::wstring text;
+    for (int id = 1; id <= 300; id++)
+        text += L"[GroupList" + std::to_wstring(id) + L"]\r\nVLANLogoffServer=s" +
+                std::to_wstring(id) + L"\r\nVLANLogoffPort=" + std::to_wstring(id) + L"\r\n";
+    std::wstring file = dir + L"\\many.cfg";
+    wtest::WriteUtf16File(file, text);
+    ASSERT_EQ(SETUP_SUCCESS, ImportConfigFile(file.c_str()));
+    std::set<std::wstring> subkeys = wtest::GroupListSubkeys();
+    EXPECT_EQ(300u, subkeys.size());
+    for (int id = 1; id <= 300; id++) {
+        std::wstring server;
+        DWORD port = 0;
+        std::wstring subkey = L"GroupList\\" + std::to_wstring(id);
+        ASSERT_TRUE(test::GetConfigString(subkey.c_str(), L"VLANLogoffServer", &server)) << id;
+        EXPECT_EQ(L"s" + std::to_wstring(id), server);
+        EXPECT_TRUE(test::GetConfigDword(subkey.c_str(), L"VLANLogoffPort", &port));
+        EXPECT_EQ((DWORD)id, port);
+    }
+    // Saving over the same file deletes all its old GroupList sections, the last included.
+    ConfigRecords records = {};
+    ASSERT_TRUE(AppendVlanEntry(&records.vlan, 20, L"only", 1));
+    ASSERT_EQ(SETUP_SUCCESS, WriteAllToFile(&records, file.c_str()));
+    ReleaseAll(&records);
+    ConfigRecords back = {};
+    ASSERT_EQ(SETUP_SUCCESS, ReadAllFromFile(&back, file.c_str()));
+    ASSERT_NE(nullptr, back.vlan.entries);
+    EXPECT_EQ(20, back.vlan.entries->vlanId);
+    EXPECT_EQ(nullptr, back.vlan.entries->next);
+    ReleaseAll(&back);
+}
+
+TEST_F(ConfigFile, ExistingAnsiFileKeepsItsEncodingAndOtherSections)
+{
+    std::wstring file = dir + L"\\ansi.cfg";
+    const std::string original = "[Site]\r\nOwner=lab\r\n[VLAN]\r\nVLANLogonServer=old\r\n";
+    HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD written;
+    WriteFile(handle, original.data(), (DWORD)original.size(), &written, NULL);
+    CloseHandle(handle);
+    ConfigRecords records = {};
+    wcscpy(records.vlan.logonServer, L"new");
+    ASSERT_EQ(SETUP_SUCCESS, WriteAllToFile(&records, file.c_str()));
+    std::string bytes = test::ReadFileBytes(file);
+    EXPECT_NE("\xFF\xFE", bytes.substr(0, 2));
+    EXPECT_NE(std::string::npos, bytes.find("VLANLogonServer=new"));
+    EXPECT_NE(std::string::npos, bytes.find("Owner=lab"));
+}
+
+TEST_F(ConfigFile, ShippedExampleImportsWhole)
+{
+    ASSERT_EQ(SETUP_SUCCESS, ImportConfigFile(PORTGATE_EXAMPLE_INI));
+    std::wstring text;
+    EXPECT_TRUE(test::GetConfigString(NULL, L"MultiInterfaceMessage", &text));
+    EXPECT_NE(std::wstring::npos, text.find(L"\\n"));
+    EXPECT_EQ((std::set<std::wstring>{L"120", L"4094"}), wtest::GroupListSubkeys());
+    DWORD value = 0;
+    EXPECT_TRUE(test::GetConfigDword(NULL, L"NotFindDomain", &value));
+    EXPECT_EQ(1u, value);
+    EXPECT_TRUE(test::GetConfigDword(NULL, L"VLANLogonPort", &value));
+    EXPECT_NE(0u, value);
+    wtest::RegistrySnapshot snapshot = wtest::Snapshot();
+    EXPECT_EQ(1u, snapshot.count(PRODUCT_KEY_PATH L"\\DomainList|CORP"));
+    EXPECT_EQ(1u, snapshot.count(PRODUCT_KEY_PATH L"\\DomainList|LAB"));
+}
+
+// ---- fuzzing
+
+// What the platform's profile functions make of a file: the oracle for an import.
+struct FileView {
+    std::set<std::wstring> groupSubkeys;   // GroupList sections, named as subkeys
+    std::wstring logonServer;
+};
+
+FileView ViewOf(const std::wstring &file)
+{
+    FileView view;
+    std::vector<wchar_t> names(1 << 20);
+    GetPrivateProfileSectionNamesW(names.data(), (DWORD)names.size(), file.c_str());
+    for (const wchar_t *name = names.data(); *name; name += wcslen(name) + 1) {
+        if (wcsncmp(name, L"GroupList", 9) == 0)
+            view.groupSubkeys.insert(std::to_wstring(ParseVlanId(name + 9)));
+    }
+    wchar_t server[512];
+    GetPrivateProfileStringW(L"VLAN", L"VLANLogonServer", L"", server, 512, file.c_str());
+    view.logonServer = server;
+    return view;
+}
+
+std::wstring BaseFile()
+{
+    std::wstring text =
+        L"[General]\r\nEnable=0\r\nLogonImage=C:\\logo.bmp\r\nMultiInterfaceCheck=1\r\n"
+        L"MultiInterfaceMessage=一行目\\n二行目\r\n[DomainList]\r\n0=CORP\r\n1=LAB\r\n"
+        L"[VLAN]\r\nVLANLogonServer=10.0.0.1\r\nVLANLogonPort=6000\r\n"
+        L"VLANLogoffServer=10.0.0.2\r\nVLANLogoffPort=6001\r\n";
+    for (int id : {10, 9, 100, -5, 4094})
+        text += L"[GroupList" + std::to_wstring(id) + L"]\r\nVLANLogoffServer=10.9.9." +
+                std::to_wstring(id & 0xff) + L"\r\nVLANLogoffPort=70" + std::to_wstring(id & 7) +
+                L"\r\n";
+    text += L"[DHCP]\r\nEnableDHCP=1\r\nNotFindDomain=1\r\nWaitIpRenew=2\r\nWaitFindDomain=3\r\n";
+    return text;
+}
+
+std::wstring Mutate(std::wstring text, std::mt19937 &random)
+{
+    static const wchar_t *pieces[] = {L"\r\n", L"[", L"]", L"=", L"\"", L"'", L" ", L"\\n",
+                                      L"GroupList", L"[GroupList", L"-", L"0", L"\t", L";",
+                                      L"\x3042", L"\xFEFF", L"\r", L"\n"};
+    int edits = 1 + random() % 6;
+    for (int e = 0; e < edits && !text.empty(); e++) {
+        size_t at = random() % text.size();
+        switch (random() % 6) {
+        case 0: text.insert(at, pieces[random() % ARRAYSIZE(pieces)]); break;
+        case 1: text.erase(at, 1 + random() % 12); break;
+        case 2: text[at] = (wchar_t)(1 + random() % 0x7f); break;
+        case 3: text.insert(at, std::wstring(random() % 300, L'x')); break;  // past a limit
+        case 4: {  // a line copied elsewhere
+            size_t start = text.rfind(L'\n', at);
+            start = start == std::wstring::npos ? 0 : start + 1;
+            size_t end = text.find(L'\n', at);
+            std::wstring line = text.substr(start, end == std::wstring::npos ? end : end - start + 1);
+            text.insert(random() % text.size(), line);
+            break;
+        }
+        default: text[at] = (wchar_t)(random() % 0xD7FF + 1); break;
+        }
+    }
+    return text;
+}
+
+TEST_F(ConfigFile, FuzzedFilesImportWholeOrNotAtAll)
+{
+    std::mt19937 random(20261209);
+    std::wstring base = BaseFile();
+    int imported = 0, refused = 0;
+    for (int round = 0; round < 1000; round++) {
+        std::wstring file = dir + L"\\fuzz" + std::to_wstring(round % 8) + L".cfg";
+        std::wstring text = Mutate(base, random);
+        if (round % 3 == 0)
+            wtest::WriteAnsiFile(file, text);
+        else
+            wtest::WriteUtf16File(file, text);
+        RegistrySnapshot before = wtest::Snapshot();
+        int rc = ImportConfigFile(file.c_str());
+        ASSERT_TRUE(rc == SETUP_SUCCESS || rc == SETUP_FAILURE) << round;
+        if (rc == SETUP_FAILURE) {
+            refused++;
+            ASSERT_EQ(before, wtest::Snapshot()) << "round " << round;
+            continue;
+        }
+        imported++;
+        FileView view = ViewOf(file);
+        // Every GroupList subkey comes from a section of the file, and every section is there.
+        ASSERT_EQ(view.groupSubkeys, wtest::GroupListSubkeys()) << "round " << round;
+        std::wstring server;
+        test::GetConfigString(NULL, L"VLANLogonServer", &server);
+        ASSERT_EQ(view.logonServer, server) << "round " << round;
+    }
+    printf("fuzz: %d imported, %d refused\n", imported, refused);
+    EXPECT_GT(imported, 100);
+    EXPECT_GT(refused, 10);
+}
+
+TEST_F(ConfigFile, ProgramExitCodeMatchesTheImport)
+{
+    std::mt19937 random(7);
+    std::wstring base = BaseFile();
+    int seen[2] = {0, 0};
+    for (int round = 0; round < 30 && (seen[0] < 3 || seen[1] < 3); round++) {
+        std::wstring file = dir + L"\\exe" + std::to_wstring(round) + L".cfg";
+        std::wstring text = Mutate(base, random);
+        if (round % 2 == 1)  // a server too long to import whole
+            text.insert(text.find(L"VLANLogonServer=") + 16, std::wstring(300, L'x'));
+        wtest::WriteUtf16File(file, text);
+        // The same file in-process first decides what the program must answer and leave.
+        wtest::ClearConfiguration();
+        RegistrySnapshot empty = wtest::Snapshot();
+        bool ok = ImportConfigFile(file.c_str()) == SETUP_SUCCESS;
+        if (seen[!ok] >= 3)
+            continue;
+        seen[!ok]++;
+        RegistrySnapshot expected = ok ? wtest::Snapshot() : empty;
+        wtest::ClearConfiguration();
+        test::ProcessResult run = test::RunProcess(
+            L"\"" + test::BinaryPath(L"wardsetup.exe") + L"\" -i \"" + file + L"\"", 60000);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(ok ? 0u : 2u, run.exitCode) << "round " << round;
+        EXPECT_EQ(expected, wtest::Snapshot()) << "round " << round;
+    }
+    EXPECT_EQ(3, seen[0]);
+    EXPECT_EQ(3, seen[1]);
+}
+
+}  // namespace

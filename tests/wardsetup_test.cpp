@@ -1,0 +1,719 @@
+// wardsetup as the administrator sees it: the pages round-trip every value, list dialogs
+// and limits, failed saves, the on/off registration (with the Run entry started by Wine's
+// logon), stale-registration removal, the About box, start-up and exit codes, languages.
+#include "wardsetup_test_support.h"
+#include "standins/wardtile_standin.h"
+#include "ward_client.h"
+
+#include <commctrl.h>
+#include <stdio.h>
+#include <map>
+#include <vector>
+
+namespace {
+
+using wtest::LoadText;
+using wtest::WaitForDialog;
+
+// ---- the provider file in the system folder
+
+std::wstring ProviderPath()
+{
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    return std::wstring(system) + L"\\" PROVIDER_DLL_NAME;
+}
+
+void InstallStandInProvider()
+{
+    ASSERT_TRUE(CopyFileW(test::BinaryPath(L"wardtile_standin.dll").c_str(), ProviderPath().c_str(),
+                          FALSE));
+}
+
+// ---- the main window, run on a thread of its own as the program runs it
+
+struct WindowRun {
+    ConfigRecords records;
+    INT_PTR result;
+    HANDLE thread;
+    HWND window;
+};
+
+DWORD WINAPI WindowThread(void *parameter)
+{
+    WindowRun *run = (WindowRun *)parameter;
+    run->result = RunMainWindow(GetModuleHandleW(NULL), &run->records);
+    return 0;
+}
+
+bool IsMainWindow(HWND dialog)
+{
+    return GetDlgItem(dialog, IDC_TAB) != NULL;
+}
+
+bool IsLogonToDialog(HWND dialog)
+{
+    return GetDlgItem(dialog, IDC_DOMAIN_NAME) != NULL;
+}
+
+bool IsVlanEntryDialog(HWND dialog)
+{
+    return GetDlgItem(dialog, IDC_VLAN_ID) != NULL;
+}
+
+bool IsAboutBox(HWND dialog)
+{
+    return GetDlgItem(dialog, IDC_PROVIDER_VERSION) != NULL;
+}
+
+bool IsMessageBox(HWND dialog)
+{
+    return GetDlgItem(dialog, 0xFFFF) != NULL;
+}
+
+class Setup : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
+        InitCommonControlsEx(&controls);
+        wtest::ClearConfiguration();
+        backup = ProviderPath() + L".wardsetup-test";
+        hadProvider = MoveFileExW(ProviderPath().c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+    void TearDown() override
+    {
+        if (run.thread != NULL) {
+            PostMessageW(run.window, WM_COMMAND, IDCANCEL, 0);
+            WaitForSingleObject(run.thread, 20000);
+            CloseHandle(run.thread);
+        }
+        DeleteFileW(ProviderPath().c_str());
+        if (hadProvider)
+            MoveFileExW(backup.c_str(), ProviderPath().c_str(), MOVEFILE_REPLACE_EXISTING);
+        wtest::ClearConfiguration();
+    }
+
+    HWND OpenWindow()
+    {
+        run.thread = CreateThread(NULL, 0, WindowThread, &run, 0, NULL);
+        run.window = WaitForDialog(IsMainWindow);
+        EXPECT_NE(nullptr, run.window);
+        return run.window;
+    }
+    // Sends command and waits for the window to end; its result, or -1 when it stayed.
+    INT_PTR CloseWindow(WPARAM command)
+    {
+        PostMessageW(run.window, WM_COMMAND, command, 0);
+        if (WaitForSingleObject(run.thread, 20000) != WAIT_OBJECT_0)
+            return -1;
+        CloseHandle(run.thread);
+        run.thread = NULL;
+        return run.result;
+    }
+    HWND Page()
+    {
+        return FindWindowExW(run.window, NULL, L"#32770", NULL);
+    }
+    HWND SelectTab(int index)
+    {
+        HWND tab = GetDlgItem(run.window, IDC_TAB);
+        SendMessageW(tab, TCM_SETCURSEL, index, 0);
+        NMHDR header = {tab, IDC_TAB, TCN_SELCHANGE};
+        SendMessageW(run.window, WM_NOTIFY, IDC_TAB, (LPARAM)&header);
+        return Page();
+    }
+    // Answers a modal dialog that command opens with the fields given, then OK.
+    void FillDialog(HWND owner, WPARAM command, bool (*match)(HWND),
+                    std::vector<std::pair<int, std::wstring>> fields)
+    {
+        PostMessageW(owner, WM_COMMAND, command, 0);
+        HWND dialog = WaitForDialog(match);
+        ASSERT_NE(nullptr, dialog);
+        for (const auto &field : fields)
+            SetDlgItemTextW(dialog, field.first, field.second.c_str());
+        PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        DWORD start = GetTickCount();
+        while (IsWindow(dialog) && GetTickCount() - start < 20000)
+            Sleep(10);
+        ASSERT_FALSE(IsWindow(dialog));
+    }
+
+    WindowRun run = {};
+    std::wstring backup;
+    bool hadProvider = false;
+};
+
+std::wstring ItemText(HWND dialog, int id)
+{
+    return wtest::WindowText(GetDlgItem(dialog, id));
+}
+
+bool Checked(HWND dialog, int id)
+{
+    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
+}
+
+std::vector<std::wstring> ListBoxItems(HWND list)
+{
+    std::vector<std::wstring> items;
+    int count = (int)SendMessageW(list, LB_GETCOUNT, 0, 0);
+    for (int i = 0; i < count; i++) {
+        wchar_t text[300] = L"";
+        SendMessageW(list, LB_GETTEXT, i, (LPARAM)text);
+        items.push_back(text);
+    }
+    return items;
+}
+
+std::vector<std::wstring> ListViewRows(HWND list)
+{
+    std::vector<std::wstring> rows;
+    int count = ListView_GetItemCount(list);
+    for (int i = 0; i < count; i++) {
+        std::wstring row;
+        for (int column = 0; column < 3; column++) {
+            wchar_t text[300] = L"";
+            ListView_GetItemText(list, i, column, text, 300);
+            row += (column ? L"|" : L"") + std::wstring(text);
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::wstring ConfigText(const wchar_t *subkey, const wchar_t *name)
+{
+    std::wstring text = L"<missing>";
+    test::GetConfigString(subkey, name, &text);
+    return text;
+}
+
+DWORD ConfigNumber(const wchar_t *subkey, const wchar_t *name)
+{
+    DWORD value = 0xDEADBEEF;
+    test::GetConfigDword(subkey, name, &value);
+    return value;
+}
+
+TEST_F(Setup, PagesShowTheRegistryKeepEditsAcrossTabsAndOkWritesThem)
+{
+    InstallStandInProvider();
+    ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
+    test::SetConfigString(NULL, L"LogonImage", L"C:\\logo.bmp");
+    test::SetConfigDword(NULL, L"MultiInterfaceCheck", 1);
+    test::SetConfigString(NULL, L"MultiInterfaceMessage", L"one\\ntwo");
+    test::SetConfigString(L"DomainList", L"lab", L"12/9/2026 01:00:00");  // as the service writes
+    test::SetConfigString(L"DomainList", L"CORP", L"");
+    test::SetConfigString(NULL, L"VLANLogonServer", L"10.0.0.1");
+    test::SetConfigDword(NULL, L"VLANLogonPort", 6000);
+    test::SetConfigString(NULL, L"VLANLogoffServer", L"10.0.0.2");
+    test::SetConfigDword(NULL, L"VLANLogoffPort", 6001);
+    const wchar_t *ids[] = {L"10", L"9", L"100", L"-5"};
+    for (int i = 0; i < 4; i++) {
+        std::wstring subkey = std::wstring(L"GroupList\\") + ids[i];
+        test::SetConfigString(subkey.c_str(), L"VLANLogoffServer", L"s" + std::wstring(ids[i]));
+        test::SetConfigDword(subkey.c_str(), L"VLANLogoffPort", i == 0 ? 65535 : 7000 + i);
+    }
+    test::SetConfigDword(NULL, L"EnableDHCP", 1);
+    test::SetConfigDword(NULL, L"WaitIpRenew", 3);
+    test::SetConfigDword(NULL, L"WaitFindDomain", 0);
+
+    ASSERT_NE(nullptr, OpenWindow());
+    HWND page = Page();
+    ASSERT_NE(nullptr, page);
+    EXPECT_TRUE(Checked(page, IDC_ENABLE));
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, IDC_ENABLE)));
+    EXPECT_EQ(L"C:\\logo.bmp", ItemText(page, IDC_LOGON_IMAGE));
+    EXPECT_EQ((std::vector<std::wstring>{L"CORP", L"LAB"}),
+              ListBoxItems(GetDlgItem(page, IDC_DOMAIN_LIST)));
+    EXPECT_TRUE(Checked(page, IDC_MULTI_CHECK));
+    EXPECT_EQ(L"one\r\ntwo", ItemText(page, IDC_MULTI_MESSAGE));
+
+    page = SelectTab(1);
+    EXPECT_EQ(L"10.0.0.1", ItemText(page, IDC_LOGON_SERVER));
+    EXPECT_EQ(L"6000", ItemText(page, IDC_LOGON_PORT));
+    EXPECT_EQ(L"10.0.0.2", ItemText(page, IDC_LOGOFF_SERVER));
+    EXPECT_EQ(L"6001", ItemText(page, IDC_LOGOFF_PORT));
+    // Sorted as text (the platform's word sort passes over the minus sign), signs kept.
+    EXPECT_EQ((std::vector<std::wstring>{L"10|s10|65535", L"100|s100|7002", L"-5|s-5|7003",
+                                         L"9|s9|7001"}),
+              ListViewRows(GetDlgItem(page, IDC_VLAN_LIST)));
+
+    page = SelectTab(2);
+    EXPECT_TRUE(Checked(page, IDC_ENABLE_DHCP));
+    EXPECT_FALSE(Checked(page, IDC_NOT_FIND_DOMAIN));
+    EXPECT_EQ(L"3", ItemText(page, IDC_WAIT_IP_RENEW));
+    EXPECT_EQ(L"", ItemText(page, IDC_WAIT_FIND_DOMAIN));
+
+    // Edits on every page, then a walk over the tabs before OK.
+    SendDlgItemMessageW(page, IDC_ENABLE_DHCP, BM_SETCHECK, BST_UNCHECKED, 0);
+    SendDlgItemMessageW(page, IDC_NOT_FIND_DOMAIN, BM_SETCHECK, BST_CHECKED, 0);
+    SetDlgItemTextW(page, IDC_WAIT_IP_RENEW, L"");
+    SetDlgItemTextW(page, IDC_WAIT_FIND_DOMAIN, L"15");
+    page = SelectTab(1);
+    SetDlgItemTextW(page, IDC_LOGON_SERVER, L"new.example");
+    SetDlgItemTextW(page, IDC_LOGON_PORT, L"");
+    page = SelectTab(0);
+    SendDlgItemMessageW(page, IDC_ENABLE, BM_SETCHECK, BST_UNCHECKED, 0);
+    SetDlgItemTextW(page, IDC_LOGON_IMAGE, L"D:\\画像.bmp");
+    SendDlgItemMessageW(page, IDC_MULTI_CHECK, BM_SETCHECK, BST_UNCHECKED, 0);
+    SetDlgItemTextW(page, IDC_MULTI_MESSAGE, L"ネットワーク\r\nが二つ");
+    SendDlgItemMessageW(page, IDC_DOMAIN_LIST, LB_SETCURSEL, 0, 0);
+    SendMessageW(page, WM_COMMAND, IDC_DELETE, 0);
+    page = SelectTab(2);
+    page = SelectTab(0);
+    EXPECT_EQ(L"ネットワーク\r\nが二つ", ItemText(page, IDC_MULTI_MESSAGE));
+    EXPECT_EQ((std::vector<std::wstring>{L"LAB"}), ListBoxItems(GetDlgItem(page, IDC_DOMAIN_LIST)));
+    EXPECT_EQ(IDOK, CloseWindow(IDOK));
+
+    EXPECT_EQ(0, QueryRegistration());
+    EXPECT_EQ(wtest::Snapshot().count(L"Run|" RUN_VALUE_NAME), 0u);
+    EXPECT_EQ(L"D:\\画像.bmp", ConfigText(NULL, L"LogonImage"));
+    EXPECT_EQ(0u, ConfigNumber(NULL, L"MultiInterfaceCheck"));
+    EXPECT_EQ(L"ネットワーク\\nが二つ", ConfigText(NULL, L"MultiInterfaceMessage"));
+    // The service's lower-case name with its timestamp is gone; the kept name is upper
+    // case with empty data.
+    std::map<std::wstring, std::wstring> domains;
+    for (const auto &entry : wtest::Snapshot())
+        if (entry.first.find(L"\\DomainList|") != std::wstring::npos)
+            domains[entry.first.substr(entry.first.find(L'|') + 1)] = entry.second;
+    EXPECT_EQ((std::map<std::wstring, std::wstring>{{L"LAB", L"1:"}}), domains);
+    EXPECT_EQ(L"new.example", ConfigText(NULL, L"VLANLogonServer"));
+    EXPECT_EQ(0u, ConfigNumber(NULL, L"VLANLogonPort"));
+    EXPECT_EQ(L"10.0.0.2", ConfigText(NULL, L"VLANLogoffServer"));
+    EXPECT_EQ(6001u, ConfigNumber(NULL, L"VLANLogoffPort"));
+    EXPECT_EQ((std::set<std::wstring>{L"-5", L"10", L"100", L"9"}), wtest::GroupListSubkeys());
+    EXPECT_EQ(65535u, ConfigNumber(L"GroupList\\10", L"VLANLogoffPort"));
+    EXPECT_EQ(L"s-5", ConfigText(L"GroupList\\-5", L"VLANLogoffServer"));
+    EXPECT_EQ(0u, ConfigNumber(NULL, L"EnableDHCP"));
+    EXPECT_EQ(1u, ConfigNumber(NULL, L"NotFindDomain"));
+    EXPECT_EQ(0u, ConfigNumber(NULL, L"WaitIpRenew"));
+    EXPECT_EQ(15u, ConfigNumber(NULL, L"WaitFindDomain"));
+}
+
+TEST_F(Setup, ListDialogsAndTheTenNameLimit)
+{
+    for (int i = 0; i < 9; i++)
+        test::SetConfigString(L"DomainList", (L"D" + std::to_wstring(i)).c_str(), L"");
+    ASSERT_NE(nullptr, OpenWindow());
+    HWND page = Page();
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, IDC_ADD)));
+    FillDialog(page, IDC_ADD, IsLogonToDialog, {{IDC_DOMAIN_NAME, L"new"}});
+    EXPECT_EQ(10u, ListBoxItems(GetDlgItem(page, IDC_DOMAIN_LIST)).size());
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, IDC_ADD)));
+    // "&Upd..." replaces the selected name.
+    SendDlgItemMessageW(page, IDC_DOMAIN_LIST, LB_SETCURSEL, 0, 0);
+    FillDialog(page, IDC_UPDATE, IsLogonToDialog, {{IDC_DOMAIN_NAME, L"ZED"}});
+    std::vector<std::wstring> names = ListBoxItems(GetDlgItem(page, IDC_DOMAIN_LIST));
+    EXPECT_EQ(10u, names.size());
+    EXPECT_EQ(L"ZED", names.back());
+
+    page = SelectTab(1);
+    FillDialog(page, IDC_ADD, IsVlanEntryDialog,
+               {{IDC_VLAN_ID, L"20"}, {IDC_LOGOFF_SERVER, L"first"}, {IDC_LOGOFF_PORT, L"1"}});
+    FillDialog(page, IDC_ADD, IsVlanEntryDialog,
+               {{IDC_VLAN_ID, L"20"}, {IDC_LOGOFF_SERVER, L"second"}, {IDC_LOGOFF_PORT, L"2"}});
+    std::vector<std::wstring> rows = ListViewRows(GetDlgItem(page, IDC_VLAN_LIST));
+    ASSERT_EQ(2u, rows.size());
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, IDC_DELETE)));
+    EXPECT_EQ(IDOK, CloseWindow(IDOK));
+
+    std::set<std::wstring> expectedNames;
+    for (const auto &name : names)
+        expectedNames.insert(name == L"new" ? L"NEW" : name);
+    std::set<std::wstring> stored;
+    for (const auto &entry : wtest::Snapshot())
+        if (entry.first.find(L"\\DomainList|") != std::wstring::npos)
+            stored.insert(entry.first.substr(entry.first.find(L'|') + 1));
+    EXPECT_EQ(expectedNames, stored);
+    // Two rows of one VLAN id: one subkey, holding the row shown later.
+    EXPECT_EQ((std::set<std::wstring>{L"20"}), wtest::GroupListSubkeys());
+    std::wstring later = rows[1].substr(3, rows[1].rfind(L'|') - 3);
+    EXPECT_EQ(later, ConfigText(L"GroupList\\20", L"VLANLogoffServer"));
+}
+
+HWND g_fileDialogOwner;
+
+bool IsFileDialog(HWND dialog)
+{
+    return GetWindow(dialog, GW_OWNER) == g_fileDialogOwner && GetDlgItem(dialog, 0x47c) != NULL;
+}
+
+// Answers the open or save dialog that command opens with path.
+void ChooseFile(HWND window, WPARAM command, const std::wstring &path)
+{
+    g_fileDialogOwner = window;
+    PostMessageW(window, WM_COMMAND, command, 0);
+    HWND dialog = WaitForDialog(IsFileDialog);
+    ASSERT_NE(nullptr, dialog);
+    SetDlgItemTextW(dialog, 0x47c, path.c_str());
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    DWORD start = GetTickCount();
+    while (IsWindow(dialog) && GetTickCount() - start < 20000)
+        Sleep(10);
+    ASSERT_FALSE(IsWindow(dialog));
+}
+
+TEST_F(Setup, FileMenuSavesThePagesAndReadsThemBack)
+{
+    std::wstring dir = test::MakeTempDir(L"wardsetup-menu");
+    test::SetConfigString(NULL, L"VLANLogonServer", L"from-registry");
+    ASSERT_NE(nullptr, OpenWindow());
+    HWND page = SelectTab(1);
+    // An edit not yet given back to the record goes into the file too.
+    SetDlgItemTextW(page, IDC_LOGON_PORT, L"6100");
+    std::wstring saved = dir + L"\\saved.cfg";
+    ChooseFile(run.window, IDM_SAVE_FILE, saved);
+    ConfigRecords fromFile = {};
+    ASSERT_EQ(SETUP_SUCCESS, ReadAllFromFile(&fromFile, saved.c_str()));
+    EXPECT_STREQ(L"from-registry", fromFile.vlan.logonServer);
+    EXPECT_EQ(6100u, fromFile.vlan.logonPort);
+    ReleaseAll(&fromFile);
+
+    // Reading replaces what the page on display shows; the registry waits for OK.
+    std::wstring other = dir + L"\\other.cfg";
+    wtest::WriteUtf16File(other, L"[VLAN]\r\nVLANLogonServer=from-file\r\n[GroupList30]\r\n"
+                                 L"VLANLogoffServer=g\r\nVLANLogoffPort=0\r\n");
+    ChooseFile(run.window, IDM_READ_FILE, other);
+    EXPECT_EQ(L"from-file", ItemText(page, IDC_LOGON_SERVER));
+    EXPECT_EQ(L"6100", ItemText(page, IDC_LOGON_PORT));  // the file has no port: the record's stays
+    EXPECT_EQ((std::vector<std::wstring>{L"30|g|0"}), ListViewRows(GetDlgItem(page, IDC_VLAN_LIST)));
+    EXPECT_EQ(L"from-registry", ConfigText(NULL, L"VLANLogonServer"));
+
+    // A file that cannot be read whole changes no page and says so.
+    std::wstring bad = dir + L"\\bad.cfg";
+    wtest::WriteUtf16File(bad, L"[VLAN]\r\nVLANLogonServer=" + std::wstring(300, L'b') + L"\r\n");
+    g_fileDialogOwner = run.window;
+    PostMessageW(run.window, WM_COMMAND, IDM_READ_FILE, 0);
+    HWND dialog = WaitForDialog(IsFileDialog);
+    ASSERT_NE(nullptr, dialog);
+    SetDlgItemTextW(dialog, 0x47c, bad.c_str());
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    HWND box = WaitForDialog(IsMessageBox);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(LoadText(IDS_FILE_READ_FAILED), ItemText(box, 0xFFFF));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(IDOK, CloseWindow(IDOK));
+    EXPECT_EQ(L"from-file", ConfigText(NULL, L"VLANLogonServer"));
+    EXPECT_EQ((std::set<std::wstring>{L"30"}), wtest::GroupListSubkeys());
+    test::RemoveTree(dir);
+}
+
+// A key made volatile takes no lasting subkeys: the platform's own way to make a write fail.
+void MakeVolatileKey(const wchar_t *path)
+{
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, path, 0, NULL,
+                                             REG_OPTION_VOLATILE, KEY_ALL_ACCESS, NULL, &key, NULL));
+    RegCloseKey(key);
+}
+
+TEST_F(Setup, FailedSaveShowsWhyAndKeepsTheWindow)
+{
+    const struct {
+        const wchar_t *volatileKey;
+        bool enable;
+        UINT message;
+    } cases[] = {
+        {PRODUCT_KEY_PATH, false, IDS_SAVE_FAILED},   // DomainList cannot be made under it
+        {MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT, true, IDS_REGISTRATION_FAILED},
+    };
+    InstallStandInProvider();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.message);
+        wtest::ClearConfiguration();
+        MakeVolatileKey(c.volatileKey);
+        ASSERT_NE(nullptr, OpenWindow());
+        SendDlgItemMessageW(Page(), IDC_ENABLE, BM_SETCHECK, c.enable ? BST_CHECKED : BST_UNCHECKED, 0);
+        PostMessageW(run.window, WM_COMMAND, IDOK, 0);
+        HWND box = WaitForDialog(IsMessageBox);
+        ASSERT_NE(nullptr, box);
+        EXPECT_EQ(LoadText(c.message), ItemText(box, 0xFFFF));
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        DWORD start = GetTickCount();
+        while (IsWindow(box) && GetTickCount() - start < 20000)
+            Sleep(10);
+        // Answered only by a window that is still running its dialog loop.
+        DWORD_PTR answer;
+        EXPECT_TRUE(SendMessageTimeoutW(run.window, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &answer));
+        EXPECT_TRUE(IsWindow(run.window));
+        EXPECT_EQ(IDCANCEL, CloseWindow(IDCANCEL));
+        // Registration is all or nothing.
+        EXPECT_EQ(0, QueryRegistration());
+        EXPECT_EQ(0u, wtest::Snapshot().count(L"Run|" RUN_VALUE_NAME));
+        EXPECT_EQ(0u, wtest::Snapshot().count(MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT L"\\"));
+    }
+}
+
+TEST_F(Setup, StaleRegistrationIsRemovedWhenTheWindowOpens)
+{
+    ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
+    ASSERT_EQ(1, QueryRegistration());
+    ASSERT_NE(nullptr, OpenWindow());
+    HWND page = Page();
+    EXPECT_FALSE(Checked(page, IDC_ENABLE));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, IDC_ENABLE)));
+    EXPECT_EQ(IDCANCEL, CloseWindow(IDCANCEL));
+    wtest::RegistrySnapshot left = wtest::Snapshot();
+    for (const auto &entry : left)
+        EXPECT_EQ(std::wstring::npos, entry.first.find(PROVIDER_CLSID_TEXT)) << test::Narrow(entry.first);
+    EXPECT_EQ(0u, left.count(L"Run|" RUN_VALUE_NAME));
+}
+
+TEST_F(Setup, RegistrationIsWholeAndCaseBlindOnReading)
+{
+    ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
+    wtest::RegistrySnapshot on = wtest::Snapshot();
+    const std::wstring cp = CREDENTIAL_PROVIDERS_KEY L"\\" PROVIDER_CLSID_TEXT L"|";
+    const std::wstring cls = MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT;
+    EXPECT_EQ(L"1:" PROVIDER_CLASS_NAME, on[cp]);
+    EXPECT_EQ(L"1:" PROVIDER_CLASS_NAME, on[cls + L"|"]);
+    EXPECT_EQ(L"1:" PROVIDER_DLL_NAME, on[cls + L"\\InprocServer32|"]);
+    EXPECT_EQ(L"1:Apartment", on[cls + L"\\InprocServer32|ThreadingModel"]);
+    EXPECT_EQ(L"\"" + test::BinaryDir() + L"\\" TRAY_EXE_NAME L"\" -t", on[L"Run|" RUN_VALUE_NAME]);
+    // Never through HKEY_CLASSES_ROOT's per-user side.
+    HKEY user;
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID\\" PROVIDER_CLSID_TEXT,
+                                           0, KEY_READ, &user));
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, CREDENTIAL_PROVIDERS_KEY L"\\" PROVIDER_CLSID_TEXT, NULL,
+                    REG_SZ, L"wdcredentialPROVIDER", 42);
+    EXPECT_EQ(1, QueryRegistration());
+    ASSERT_EQ(SETUP_SUCCESS, UnregisterComponents());
+    EXPECT_TRUE(wtest::Snapshot().empty());
+    EXPECT_EQ(SETUP_SUCCESS, UnregisterComponents());  // nothing there is no failure
+}
+
+TEST_F(Setup, RunEntryStartsTheTrayClientFromAFolderWithBlanks)
+{
+    std::wstring top = test::MakeTempDir(L"wardsetup-run");
+    std::wstring folder = top + L"\\Program Files x";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), NULL));
+    ASSERT_TRUE(CopyFileW(test::BinaryPath(L"wardsetup.exe").c_str(),
+                          (folder + L"\\wardsetup.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(test::BinaryPath(L"wardtray_standin.exe").c_str(),
+                          (folder + L"\\" TRAY_EXE_NAME).c_str(), FALSE));
+    std::wstring on = top + L"\\on.cfg", off = top + L"\\off.cfg";
+    wtest::WriteUtf16File(on, L"[General]\r\nEnable=1\r\n");
+    wtest::WriteUtf16File(off, L"[General]\r\nEnable=0\r\n");
+    std::wstring tool = L"\"" + folder + L"\\wardsetup.exe\" -i ";
+    test::ProcessResult result = test::RunProcess(tool + L"\"" + on + L"\"");
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(0u, result.exitCode);
+    // Enabled by the import although no provider file is installed.
+    EXPECT_EQ(1, QueryRegistration());
+
+    // Wine's logon start-up runs the machine's Run entries.
+    std::wstring marker = folder + L"\\started.txt";
+    result = test::RunProcess(L"wineboot.exe", 120000);
+    DWORD start = GetTickCount();
+    while (!test::FileExists(marker) && GetTickCount() - start < 60000)
+        Sleep(50);
+    ASSERT_TRUE(test::FileExists(marker)) << "the Run entry did not start the tray client";
+    std::string line = test::ReadFileBytes(marker);
+    std::wstring started((const wchar_t *)line.data(), line.size() / 2);
+    EXPECT_EQ(L"\"" + folder + L"\\" TRAY_EXE_NAME L"\" -t", started);
+
+    result = test::RunProcess(tool + L"\"" + off + L"\"");
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_TRUE(wtest::Snapshot().count(L"Run|" RUN_VALUE_NAME) == 0);
+    EXPECT_EQ(0, QueryRegistration());
+    test::RemoveTree(top);
+}
+
+TEST_F(Setup, AboutBoxReadsTheProviderVersion)
+{
+    for (int installed = 0; installed < 2; installed++) {
+        SCOPED_TRACE(installed);
+        if (installed)
+            InstallStandInProvider();
+        ASSERT_NE(nullptr, OpenWindow());
+        PostMessageW(run.window, WM_COMMAND, IDM_ABOUT, 0);
+        HWND about = WaitForDialog(IsAboutBox);
+        ASSERT_NE(nullptr, about);
+        if (!installed) {
+            EXPECT_EQ(LoadText(IDS_NOT_INSTALLED), ItemText(about, IDC_PROVIDER_VERSION));
+            EXPECT_FALSE(IsWindowVisible(GetDlgItem(about, IDC_PROVIDER_COPYRIGHT)));
+        } else {
+            wchar_t expected[100];
+            swprintf(expected, 100, LoadText(IDS_VERSION_FORMAT).c_str(), 2, 0, 0);
+            EXPECT_EQ(expected, ItemText(about, IDC_PROVIDER_VERSION));
+            EXPECT_EQ(L"" STANDIN_COPYRIGHT, ItemText(about, IDC_PROVIDER_COPYRIGHT));
+        }
+        PostMessageW(about, WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(IDCANCEL, CloseWindow(IDCANCEL));
+    }
+}
+
+// ---- start-up and exit codes
+
+TEST_F(Setup, RefusedWithoutAdministrators)
+{
+    // A token whose groups lack BUILTIN\Administrators.
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID users = NULL;
+    ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS,
+                                         0, 0, 0, 0, 0, 0, &users));
+    TOKEN_GROUPS groups = {1, {{users, SE_GROUP_ENABLED}}};
+    BOOL administrator = TokenGroupsHoldAdministrators(&groups);
+    FreeSid(users);
+    ASSERT_FALSE(administrator);
+
+    std::wstring dir = test::MakeTempDir(L"wardsetup-admin");
+    std::wstring file = dir + L"\\ok.cfg";
+    wtest::WriteUtf16File(file, L"[VLAN]\r\nVLANLogonServer=x\r\n");
+    EXPECT_EQ(2, RunWardsetup(GetModuleHandleW(NULL), (L"wardsetup.exe -i \"" + file + L"\"").c_str(),
+                              administrator));
+    EXPECT_TRUE(wtest::Snapshot().empty());
+    test::RemoveTree(dir);
+
+    struct Refusal {
+        BOOL administrator;
+        int exitCode;
+    } refusal = {administrator, -1};
+    HANDLE thread = CreateThread(NULL, 0, [](void *p) -> DWORD {
+        Refusal *r = (Refusal *)p;
+        r->exitCode = RunWardsetup(GetModuleHandleW(NULL), L"wardsetup.exe", r->administrator);
+        return 0;
+    }, &refusal, 0, NULL);
+    HWND box = WaitForDialog(IsMessageBox);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(LoadText(IDS_NOT_ADMINISTRATOR), ItemText(box, 0xFFFF));
+    EXPECT_EQ(LoadText(IDS_APP_TITLE), wtest::WindowText(box));
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 20000));
+    CloseHandle(thread);
+    EXPECT_EQ(0, refusal.exitCode);
+}
+
+HWND WaitForProgramWindow(HANDLE process)
+{
+    std::wstring title = LoadText(IDS_APP_TITLE);
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < 30000) {
+        HWND window = FindWindowW(L"#32770", title.c_str());
+        if (window != NULL)
+            return window;
+        if (WaitForSingleObject(process, 20) == WAIT_OBJECT_0)
+            return NULL;
+    }
+    return NULL;
+}
+
+TEST_F(Setup, ExitCodesAndOneWindowAtATime)
+{
+    std::wstring program = L"\"" + test::BinaryPath(L"wardsetup.exe") + L"\"";
+    const struct {
+        WPARAM command;
+        DWORD exitCode;
+    } closings[] = {{IDCANCEL, 2}, {IDM_EXIT, IDM_EXIT}, {IDOK, 1}};
+    for (const auto &closing : closings) {
+        SCOPED_TRACE(closing.exitCode);
+        HANDLE output;
+        HANDLE first = test::StartCapturedProcess(program, &output);
+        ASSERT_NE(nullptr, first);
+        HWND window = WaitForProgramWindow(first);
+        ASSERT_NE(nullptr, window);
+        if (closing.command == IDCANCEL) {
+            test::ProcessResult second = test::RunProcess(program);
+            EXPECT_TRUE(second.finished);
+            EXPECT_EQ(0u, second.exitCode);
+            EXPECT_EQ((DWORD)WAIT_TIMEOUT, WaitForSingleObject(first, 0));
+        }
+        PostMessageW(window, WM_COMMAND, closing.command, 0);
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(first, 30000));
+        DWORD exitCode = 0;
+        GetExitCodeProcess(first, &exitCode);
+        EXPECT_EQ(closing.exitCode, exitCode);
+        CloseHandle(first);
+        CloseHandle(output);
+    }
+    // A malformed import never opens a window: the script gets a failure.
+    for (const wchar_t *arguments : {L" -i", L" /i a.cfg b.cfg", L" -i nowhere.cfg"}) {
+        test::ProcessResult result = test::RunProcess(program + arguments);
+        EXPECT_TRUE(result.finished) << test::Narrow(arguments);
+        EXPECT_EQ(2u, result.exitCode) << test::Narrow(arguments);
+    }
+}
+
+// ---- resources
+
+std::set<std::pair<UINT_PTR, LANGID>> ResourceIds(LPCWSTR type)
+{
+    std::set<std::pair<UINT_PTR, LANGID>> ids;
+    struct Walk {
+        static BOOL CALLBACK Language(HMODULE, LPCWSTR, LPCWSTR name, WORD language, LONG_PTR p)
+        {
+            ((std::set<std::pair<UINT_PTR, LANGID>> *)p)->insert({(UINT_PTR)name, language});
+            return TRUE;
+        }
+        static BOOL CALLBACK Name(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR p)
+        {
+            EnumResourceLanguagesW(module, type, name, Language, p);
+            return TRUE;
+        }
+    };
+    EnumResourceNamesW(GetModuleHandleW(NULL), type, Walk::Name, (LONG_PTR)&ids);
+    return ids;
+}
+
+// A string of one language's table, read from the resource itself.
+std::wstring StringOfLanguage(UINT id, LANGID language)
+{
+    HRSRC found = FindResourceExW(NULL, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
+    if (found == NULL)
+        return L"";
+    const WCHAR *at = (const WCHAR *)LockResource(LoadResource(NULL, found));
+    for (UINT i = 0; i < id % 16; i++)
+        at += 1 + *at;
+    return std::wstring(at + 1, *at);
+}
+
+TEST(Resources, EnglishAndJapaneseCarryTheSameIds)
+{
+    const LANGID english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    const LANGID japanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
+    for (LPCWSTR type : {RT_STRING, RT_DIALOG, RT_MENU}) {
+        std::set<UINT_PTR> inEnglish, inJapanese;
+        for (const auto &id : ResourceIds(type)) {
+            if (id.second == english)
+                inEnglish.insert(id.first);
+            else if (id.second == japanese)
+                inJapanese.insert(id.first);
+        }
+        EXPECT_FALSE(inEnglish.empty());
+        EXPECT_EQ(inEnglish, inJapanese);
+    }
+    for (UINT id = 1; id <= IDS_FILE_READ_FAILED; id++) {
+        bool inEnglish = !StringOfLanguage(id, english).empty();
+        EXPECT_EQ(inEnglish, !StringOfLanguage(id, japanese).empty()) << id;
+    }
+}
+
+TEST_F(Setup, WindowSpeaksTheUserInterfaceLanguage)
+{
+    const char *expect = getenv("PORTGATE_EXPECT_LANGUAGE");
+    LANGID language = expect != NULL && atoi(expect) == 1041
+                          ? MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)
+                          : MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    ASSERT_NE(nullptr, OpenWindow());
+    EXPECT_EQ(StringOfLanguage(IDS_APP_TITLE, language), wtest::WindowText(run.window));
+    wchar_t tab[100] = L"";
+    TCITEMW item = {};
+    item.mask = TCIF_TEXT;
+    item.pszText = tab;
+    item.cchTextMax = 100;
+    SendDlgItemMessageW(run.window, IDC_TAB, TCM_GETITEMW, 0, (LPARAM)&item);
+    EXPECT_EQ(StringOfLanguage(IDS_TAB_GENERAL, language), tab);
+    HWND page = SelectTab(1);
+    HWND header = ListView_GetHeader(GetDlgItem(page, IDC_VLAN_LIST));
+    HDITEMW column = {};
+    column.mask = HDI_TEXT;
+    column.pszText = tab;
+    column.cchTextMax = 100;
+    SendMessageW(header, HDM_GETITEMW, 1, (LPARAM)&column);
+    EXPECT_EQ(StringOfLanguage(IDS_COLUMN_ADDRESS, language), tab);
+    EXPECT_EQ(IDCANCEL, CloseWindow(IDCANCEL));
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+// Helpers of the wardsetup tests; see wardsetup_test_support.h.
+#include "wardsetup_test_support.h"
+
+#include <stdio.h>
+#include <vector>
+
+namespace wtest {
+
+static const wchar_t *const SNAPSHOT_ROOTS[] = {
+    PRODUCT_KEY_PATH,
+    CREDENTIAL_PROVIDERS_KEY L"\\" PROVIDER_CLSID_TEXT,
+    MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT,
+};
+
+static void SnapshotKey(const std::wstring &path, RegistrySnapshot *snapshot)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    (*snapshot)[path + L"\\"] = L"";
+    std::vector<wchar_t> name(16384);
+    std::vector<BYTE> data(65536);
+    for (DWORD i = 0;; i++) {
+        DWORD chars = (DWORD)name.size(), bytes = (DWORD)data.size(), type = 0;
+        if (RegEnumValueW(key, i, name.data(), &chars, NULL, &type, data.data(), &bytes) !=
+            ERROR_SUCCESS)
+            break;
+        std::wstring text = std::to_wstring(type) + L":";
+        // Strings compare by their text: a stored terminator is no difference to a reader.
+        if (type == REG_SZ) {
+            text.append((const wchar_t *)data.data(), bytes / 2);
+            while (!text.empty() && text.back() == L'\0')
+                text.pop_back();
+        } else {
+            for (DWORD b = 0; b < bytes; b++) {
+                wchar_t hex[4];
+                swprintf(hex, 4, L"%02x", data[b]);
+                text += hex;
+            }
+        }
+        (*snapshot)[path + L"|" + std::wstring(name.data(), chars)] = text;
+    }
+    std::vector<std::wstring> subkeys;
+    for (DWORD i = 0;; i++) {
+        DWORD chars = (DWORD)name.size();
+        if (RegEnumKeyExW(key, i, name.data(), &chars, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+            break;
+        subkeys.push_back(std::wstring(name.data(), chars));
+    }
+    RegCloseKey(key);
+    for (const auto &subkey : subkeys)
+        SnapshotKey(path + L"\\" + subkey, snapshot);
+}
+
+RegistrySnapshot Snapshot()
+{
+    RegistrySnapshot snapshot;
+    for (const wchar_t *root : SNAPSHOT_ROOTS)
+        SnapshotKey(root, &snapshot);
+    wchar_t run[4096] = L"";
+    DWORD bytes = sizeof(run) - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, RUN_KEY, RUN_VALUE_NAME, RRF_RT_REG_SZ, NULL, run,
+                     &bytes) == ERROR_SUCCESS)
+        snapshot[L"Run|" RUN_VALUE_NAME] = run;
+    return snapshot;
+}
+
+void ClearConfiguration()
+{
+    test::ClearProductKey();
+    for (const wchar_t *root : SNAPSHOT_ROOTS)
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, root);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RUN_KEY, RUN_VALUE_NAME);
+}
+
+std::set<std::wstring> GroupListSubkeys()
+{
+    std::set<std::wstring> names;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\GroupList", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return names;
+    wchar_t name[256];
+    for (DWORD i = 0;; i++) {
+        DWORD chars = 256;
+        if (RegEnumKeyExW(key, i, name, &chars, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+            break;
+        names.insert(name);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+static void WriteBytes(const std::wstring &path, const void *data, DWORD bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD written = 0;
+    WriteFile(file, data, bytes, &written, NULL);
+    CloseHandle(file);
+}
+
+void WriteUtf16File(const std::wstring &path, const std::wstring &text)
+{
+    std::wstring content = L"\xFEFF" + text;
+    WriteBytes(path, content.data(), (DWORD)(content.size() * sizeof(wchar_t)));
+}
+
+void WriteAnsiFile(const std::wstring &path, const std::wstring &text)
+{
+    int bytes = WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), NULL, 0, NULL, NULL);
+    std::string content(bytes, '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), &content[0], bytes, NULL, NULL);
+    WriteBytes(path, content.data(), (DWORD)content.size());
+}
+
+std::wstring LoadText(UINT id)
+{
+    const wchar_t *text = NULL;
+    int chars = LoadStringW(GetModuleHandleW(NULL), id, (LPWSTR)&text, 0);
+    EXPECT_GT(chars, 0) << "string " << id;
+    return chars > 0 ? std::wstring(text, chars) : std::wstring();
+}
+
+struct DialogSearch {
+    bool (*match)(HWND);
+    HWND found;
+};
+
+static BOOL CALLBACK FindDialog(HWND window, LPARAM parameter)
+{
+    DialogSearch *search = (DialogSearch *)parameter;
+    wchar_t className[16];
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && IsWindowVisible(window) &&
+        GetClassNameW(window, className, 16) && wcscmp(className, L"#32770") == 0 &&
+        search->match(window)) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND WaitForDialog(bool (*match)(HWND dialog), DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+    do {
+        DialogSearch search = {match, NULL};
+        EnumWindows(FindDialog, (LPARAM)&search);
+        if (search.found != NULL)
+            return search.found;
+        Sleep(10);
+    } while (GetTickCount() - start < timeoutMs);
+    return NULL;
+}
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[1024] = L"";
+    GetWindowTextW(window, text, 1024);
+    return text;
+}
+
+}  // namespace wtest

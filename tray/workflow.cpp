@@ -1,0 +1,304 @@
+// Logon and logoff through the service: a topmost progress window with a marquee runs the
+// steps ("logon"/"logoff", then "iprenew" when EnableDHCP is on), each step's pipe call on
+// a worker thread of its own. Workers own a copy of what they need, report with at most
+// one message box, and post their outcome to the window, which ends itself.
+#include <windows.h>
+#include <commctrl.h>
+#include <process.h>
+
+#include "product_key.h"
+#include "tray.h"
+#include "ward_client.h"
+
+// Private messages of the progress window.
+#define WM_PROGRESS_START       (WM_USER + 101)  // from WM_INITDIALOG: start the first step
+#define WM_PROGRESS_RENEW       (WM_USER + 102)  // "logon"/"logoff" accepted: renewal step
+#define WM_PROGRESS_FINDDOMAIN  (WM_USER + 103)  // "iprenew" after logon accepted
+#define WM_PROGRESS_DONE        (WM_USER + 104)  // wParam: the window's result, 1 or 2
+
+enum {
+    RESULT_SUCCESS = 1,
+    RESULT_FAILURE = 2,
+    DEADLINE_TIMER = 1,
+    MARQUEE_STEP_MS = 20,
+};
+
+typedef enum WorkerStep {
+    STEP_LOGON,
+    STEP_LOGOFF,
+    STEP_RENEW_AFTER_LOGON,
+    STEP_RENEW_AFTER_LOGOFF,
+} WorkerStep;
+
+// The progress window's user data; lives on the stack of RunLogon or RunLogoff until the
+// window has ended. Workers never read it.
+typedef struct ProgressRecord {
+    BOOL logon;          // the logon sequence, else the logoff sequence
+    BOOL quiet;          // the session is ending: no message boxes
+    DWORD deadline;      // tick count at which the window gives up; 0: none
+    LPCWSTR request;     // the "logon" request text (logon sequence only)
+} ProgressRecord;
+
+// Owned by one worker, which wipes and frees it.
+typedef struct WorkerTask {
+    HWND progress;
+    WorkerStep step;
+    BOOL quiet;
+    DWORD waitSeconds;
+    DWORD replyTimeoutMs;
+    WCHAR request[WARD_REQUEST_CHARS];
+} WorkerTask;
+
+static void FreeTask(WorkerTask *task)
+{
+    SecureZeroMemory(task, sizeof(*task));
+    HeapFree(GetProcessHeap(), 0, task);
+}
+
+// A box for a window that has already ended, or during the session's end, is dropped.
+static void WorkerMessage(const WorkerTask *task, LPCWSTR text, UINT textId, UINT style)
+{
+    if (task->quiet || !IsWindow(task->progress))
+        return;
+    if (text != NULL && text[0] != L'\0') {
+        WCHAR caption[CONFIG_TEXT_CHARS] = L"";
+        LoadStringW(g_tray.instance, IDS_TITLE, caption, ARRAYSIZE(caption));
+        MessageBoxW(task->progress, text, caption, style);
+    } else {
+        ShowTableMessage(task->progress, textId, IDS_TITLE, style);
+    }
+}
+
+static unsigned __stdcall WorkerMain(void *argument)
+{
+    WorkerTask *task = (WorkerTask *)argument;
+    for (DWORD second = 0; second < task->waitSeconds && IsWindow(task->progress); second++)
+        Sleep(1000);
+    BOOL renew = task->step == STEP_RENEW_AFTER_LOGON || task->step == STEP_RENEW_AFTER_LOGOFF;
+    WardReply reply = {};
+    DWORD error = CallWardService(task->request, task->step == STEP_LOGON,
+                                  renew ? WARD_BUSY_RETRY_MS : 0, task->replyTimeoutMs, &reply);
+    SecureZeroMemory(task->request, sizeof(task->request));
+    UINT message = WM_PROGRESS_DONE;
+    WPARAM result = RESULT_FAILURE;
+    if (error != ERROR_SUCCESS) {
+        WorkerMessage(task, NULL, IDS_SERVICE_NOT_RUNNING, MB_ICONWARNING);
+    } else if (!reply.accepted) {
+        WorkerMessage(task, reply.text, renew ? IDS_DHCP_ERROR : IDS_AUTH_FAILED, MB_ICONWARNING);
+    } else {
+        switch (task->step) {
+        case STEP_LOGON:
+            if (reply.text[0] != L'\0')
+                WorkerMessage(task, reply.text, 0, MB_ICONINFORMATION);
+            message = WM_PROGRESS_RENEW;
+            break;
+        case STEP_LOGOFF:  // a message after "OK" is not shown
+            message = WM_PROGRESS_RENEW;
+            break;
+        case STEP_RENEW_AFTER_LOGON:
+            if (reply.text[0] != L'\0')
+                WorkerMessage(task, reply.text, 0, MB_ICONINFORMATION);
+            message = WM_PROGRESS_FINDDOMAIN;
+            break;
+        case STEP_RENEW_AFTER_LOGOFF:
+            result = RESULT_SUCCESS;
+            break;
+        }
+    }
+    SecureZeroMemory(&reply, sizeof(reply));
+    // Fails harmlessly when the window has already ended (Escape, deadline).
+    PostMessageW(task->progress, message, result, 0);
+    FreeTask(task);
+    return 0;
+}
+
+// Starts one step; the window ends with failure when no worker can run it.
+static void StartWorker(HWND progress, const ProgressRecord *record, WorkerStep step,
+                        LPCWSTR request, DWORD waitSeconds)
+{
+    WorkerTask *task = (WorkerTask *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(*task));
+    if (task == NULL) {
+        EndDialog(progress, RESULT_FAILURE);
+        return;
+    }
+    task->progress = progress;
+    task->step = step;
+    task->quiet = record->quiet;
+    task->waitSeconds = waitSeconds;
+    task->replyTimeoutMs = WARD_REPLY_TIMEOUT_MS;
+    if (record->deadline != 0) {
+        LONG left = (LONG)(record->deadline - GetTickCount());
+        task->replyTimeoutMs = left > 0 ? (DWORD)left : 1;
+    }
+    lstrcpynW(task->request, request, ARRAYSIZE(task->request));
+    HANDLE thread = (HANDLE)_beginthreadex(NULL, 0, WorkerMain, task, 0, NULL);
+    if (thread == NULL) {
+        FreeTask(task);
+        EndDialog(progress, RESULT_FAILURE);
+        return;
+    }
+    CloseHandle(thread);  // workers are not waited for
+}
+
+static void SetProgressText(HWND progress, UINT textId)
+{
+    WCHAR text[CONFIG_TEXT_CHARS] = L"";
+    LoadStringW(g_tray.instance, textId, text, ARRAYSIZE(text));
+    SetDlgItemTextW(progress, IDC_PROGRESS_TEXT, text);
+}
+
+static void InitProgress(HWND progress, ProgressRecord *record)
+{
+    SetWindowLongPtrW(progress, DWLP_USER, (LONG_PTR)record);
+    WCHAR caption[CONFIG_TEXT_CHARS] = L"";
+    LoadStringW(g_tray.instance, record->logon ? IDS_LOGON_CAPTION : IDS_LOGOFF_CAPTION, caption,
+                ARRAYSIZE(caption));
+    SetWindowTextW(progress, caption);
+    SetProgressText(progress, record->logon ? IDS_LOGON_SENDING : IDS_LOGOFF_SENDING);
+    HWND bar = GetDlgItem(progress, IDC_PROGRESS_BAR);
+    SetWindowLongPtrW(bar, GWL_STYLE, GetWindowLongPtrW(bar, GWL_STYLE) | PBS_MARQUEE);
+    SendMessageW(bar, PBM_SETMARQUEE, TRUE, MARQUEE_STEP_MS);
+    if (record->deadline != 0) {
+        LONG left = (LONG)(record->deadline - GetTickCount());
+        SetTimer(progress, DEADLINE_TIMER, left > 0 ? (UINT)left : 1, NULL);
+    }
+    SetForegroundWindow(progress);
+    SetWindowPos(progress, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+    ShowWindow(progress, SW_SHOW);
+    UpdateWindow(progress);
+    PostMessageW(progress, WM_PROGRESS_START, 0, 0);
+}
+
+static void StartRenewal(HWND progress, const ProgressRecord *record)
+{
+    DWORD enabled = 0;
+    ReadConfigDword(NULL, VALUE_ENABLE_DHCP, &enabled);
+    if (enabled == 0) {
+        EndDialog(progress, RESULT_SUCCESS);
+        return;
+    }
+    DWORD waitSeconds = 0;
+    ReadConfigDword(NULL, VALUE_WAIT_IP_RENEW, &waitSeconds);
+    SetProgressText(progress, record->logon ? IDS_REQUESTING_ADDRESS : IDS_GOOD_BYE);
+    StartWorker(progress, record, record->logon ? STEP_RENEW_AFTER_LOGON : STEP_RENEW_AFTER_LOGOFF,
+                L"iprenew", waitSeconds);
+}
+
+static INT_PTR CALLBACK ProgressProc(HWND progress, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    ProgressRecord *record = (ProgressRecord *)GetWindowLongPtrW(progress, DWLP_USER);
+    switch (message) {
+    case WM_INITDIALOG:
+        InitProgress(progress, (ProgressRecord *)lParam);
+        return FALSE;
+    case WM_PROGRESS_START:
+        if (record->logon)
+            StartWorker(progress, record, STEP_LOGON, record->request, 0);
+        else
+            StartWorker(progress, record, STEP_LOGOFF, L"logoff", 0);
+        return TRUE;
+    case WM_PROGRESS_RENEW:
+        StartRenewal(progress, record);
+        return TRUE;
+    case WM_PROGRESS_FINDDOMAIN:
+        // The client sends no domain, so there is no domain controller to look for.
+        EndDialog(progress, RESULT_SUCCESS);
+        return TRUE;
+    case WM_PROGRESS_DONE:
+        EndDialog(progress, wParam == RESULT_SUCCESS ? RESULT_SUCCESS : RESULT_FAILURE);
+        return TRUE;
+    case WM_TIMER:
+        if (wParam == DEADLINE_TIMER) {
+            KillTimer(progress, DEADLINE_TIMER);
+            EndDialog(progress, RESULT_FAILURE);
+        }
+        return TRUE;
+    case WM_COMMAND:
+        // A logon cannot be cancelled; Escape drops a logoff's outcome (the service still
+        // carries out what it was sent).
+        if (!record->logon && LOWORD(wParam) == IDCANCEL)
+            EndDialog(progress, RESULT_FAILURE);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+static int RunProgress(ProgressRecord *record)
+{
+    g_tray.requestRunning = TRUE;
+    INT_PTR result = DialogBoxParamW(g_tray.instance, MAKEINTRESOURCEW(IDD_PROGRESS), NULL,
+                                     ProgressProc, (LPARAM)record);
+    g_tray.requestRunning = FALSE;
+    return result == RESULT_SUCCESS ? RESULT_SUCCESS : RESULT_FAILURE;
+}
+
+static void ClearLogonEdits(BOOL userToo)
+{
+    SetDlgItemTextW(g_tray.page, IDC_PASSWORD, L"");
+    if (userToo)
+        SetDlgItemTextW(g_tray.page, IDC_USER_NAME, L"");
+}
+
+int RunLogon(HWND mainWindow)
+{
+    WCHAR user[CONFIG_TEXT_CHARS] = L"";
+    WCHAR password[CONFIG_TEXT_CHARS] = L"";
+    WCHAR request[WARD_REQUEST_CHARS] = L"";
+    GetDlgItemTextW(g_tray.page, IDC_USER_NAME, user, ARRAYSIZE(user));
+    GetDlgItemTextW(g_tray.page, IDC_PASSWORD, password, ARRAYSIZE(password));
+    LogonWordsResult words = FormatLogonRequest(user, password, NULL, request);
+    SecureZeroMemory(password, sizeof(password));
+    SecureZeroMemory(user, sizeof(user));
+    // The password leaves the edit after every attempt, refused ones included.
+    ClearLogonEdits(FALSE);
+    if (words != LOGON_WORDS_OK) {
+        // Nothing was sent: the user corrects the input.
+        ShowTableMessage(mainWindow, words == LOGON_WORDS_BLANK ? IDS_BLANK_IN_CREDENTIALS
+                                                                : IDS_AUTH_FAILED,
+                         IDS_TITLE, MB_ICONWARNING);
+        SetFocus(GetDlgItem(g_tray.page, words == LOGON_WORDS_BLANK ? IDC_USER_NAME : IDC_PASSWORD));
+        return RESULT_FAILURE;
+    }
+    ProgressRecord record = {};
+    record.logon = TRUE;
+    record.request = request;
+    int result = RunProgress(&record);
+    SecureZeroMemory(request, sizeof(request));
+    SecureZeroMemory(&record, sizeof(record));
+    if (result == RESULT_SUCCESS) {
+        ShowTableMessage(mainWindow, IDS_LOGON_DONE, IDS_TITLE, MB_ICONINFORMATION);
+        ShowLogonInfoPage(mainWindow);
+        PostMessageW(mainWindow, WM_SIZE, SIZE_MINIMIZED, 0);
+    } else {
+        ClearLogonEdits(TRUE);
+        SetFocus(GetDlgItem(g_tray.page, IDC_USER_NAME));
+    }
+    return result;
+}
+
+static int RunLogoffSequence(HWND mainWindow, BOOL showCompletion, BOOL quiet, DWORD budgetMs)
+{
+    ProgressRecord record = {};
+    record.logon = FALSE;
+    record.quiet = quiet;
+    if (budgetMs != 0)
+        record.deadline = (GetTickCount() + budgetMs) | 1;  // 0 means "none"
+    int result = RunProgress(&record);
+    if (result == RESULT_SUCCESS) {
+        if (showCompletion)
+            ShowTableMessage(mainWindow, IDS_LOGOFF_DONE, IDS_TITLE, MB_ICONINFORMATION);
+        ShowLogonPage(mainWindow);
+        PostMessageW(mainWindow, WM_SIZE, SIZE_MINIMIZED, 0);
+    }
+    return result;
+}
+
+int RunLogoff(HWND mainWindow, BOOL showCompletion)
+{
+    return RunLogoffSequence(mainWindow, showCompletion, FALSE, 0);
+}
+
+int RunSessionEndLogoff(HWND mainWindow, DWORD budgetMs)
+{
+    return RunLogoffSequence(mainWindow, FALSE, TRUE, budgetMs);
+}
