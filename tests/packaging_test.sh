@@ -128,6 +128,13 @@ system=$WINEPREFIX/drive_c/windows/system32
 check_installed() {  # VERSION LOGON_PORT
     [ "$(products)" = "$1" ] || fail "product entries after install: '$(products)', expected one $1"
     wait_running || fail "service not running: $(service_state)"
+    service_key='HKLM\System\CurrentControlSet\Services\wardhost'
+    case $(reg_value "$service_key" ImagePath) in
+    '"C:\Program Files\Portgate\wardhost.exe"'|'C:\Program Files\Portgate\wardhost.exe') ;;
+    *) fail "service runs '$(reg_value "$service_key" ImagePath)'" ;;
+    esac
+    [ "$(reg_value "$service_key" Start)/$(reg_value "$service_key" ObjectName)" = 0x2/LocalSystem ] ||
+        fail "service not automatic under LocalSystem"
     reply=$(wine "$bin/pipecall.exe" hello </dev/null 2>&1 | tr -d '\r')
     case $reply in OK*|NG*) ;; *) fail "pipe did not answer: '$reply'" ;; esac
     for f in wardhost.exe wardsetup.exe wardtray.exe; do
