@@ -11,6 +11,7 @@ static __time64_t RealCurrentTime()
 static const NetPlatform REAL_NET_PLATFORM = {
     GetInterfaceInfo, IpReleaseAddress, IpRenewAddress,
     NetServerEnum,    NetApiBufferFree, RealCurrentTime,
+    getaddrinfo,      freeaddrinfo,
 };
 
 static const NetPlatform *g_netPlatform = &REAL_NET_PLATFORM;

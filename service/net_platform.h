@@ -1,9 +1,11 @@
-// The few platform calls of address renewal and domain-controller search, and the
-// calendar clock they are timed by, reached through one table so that tests can script
-// adapters, domain controllers and the passing of time.
+// The few platform calls of address renewal, domain-controller search and the DE-Zeruzu
+// server's name resolution, and the calendar clock they are timed by, reached through one
+// table so that tests can script adapters, domain controllers, resolvers and the passing
+// of time.
 #pragma once
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <iphlpapi.h>
 #include <lm.h>
@@ -19,6 +21,11 @@ struct NetPlatform {
     NET_API_STATUS(WINAPI *netApiBufferFree)(LPVOID buffer);
     // Whole seconds of the calendar clock.
     __time64_t (*currentTime)();
+    // Resolution of a server name; called on a thread of its own, which the dialogue
+    // stops waiting for when its time runs out.
+    INT(WSAAPI *getAddrInfo)(PCSTR nodeName, PCSTR serviceName, const ADDRINFOA *hints,
+                             PADDRINFOA *result);
+    VOID(WSAAPI *freeAddrInfo)(PADDRINFOA addresses);
 };
 
 // The table in use: the real platform unless a test has installed another.

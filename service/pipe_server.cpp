@@ -190,19 +190,24 @@ static WaitOutcome ReadRequest(HANDLE pipe, HANDLE ioEvent, LPWSTR request, BOOL
         ZeroMemory(request, PIPE_BUFFER_BYTES + sizeof(WCHAR));
         return IO_COMPLETED;
     }
+    // The rest of an over-long request may hold a password: wiped like the request.
+    BYTE discard[PIPE_BUFFER_BYTES];
     while (!done && error == ERROR_MORE_DATA) {
         *valid = FALSE;
-        BYTE discard[PIPE_BUFFER_BYTES];
         StartOverlapped(&overlapped, ioEvent);
         if (!ReadFile(pipe, discard, sizeof(discard), NULL, &overlapped) &&
             GetLastError() == ERROR_IO_PENDING) {
             WaitOutcome outcome = WaitForPipeIo(pipe, &overlapped, PIPE_IO_TIMEOUT_MS);
-            if (outcome != IO_COMPLETED)
+            if (outcome != IO_COMPLETED) {
+                SecureZeroMemory(discard, sizeof(discard));
+                SecureZeroMemory(request, PIPE_BUFFER_BYTES + sizeof(WCHAR));
                 return outcome;
+            }
         }
         done = GetOverlappedResult(pipe, &overlapped, &bytes, FALSE);
         error = done ? ERROR_SUCCESS : GetLastError();
     }
+    SecureZeroMemory(discard, sizeof(discard));
     // A full buffer is a request only when its last unit is a terminator.
     if (bytes % sizeof(WCHAR) != 0 ||
         (bytes == PIPE_BUFFER_BYTES && request[REQUEST_MAX_CHARS] != L'\0'))
@@ -224,23 +229,29 @@ static WaitOutcome WriteReply(HANDLE pipe, HANDLE ioEvent, LPCWSTR reply, int ch
     return IO_COMPLETED;
 }
 
-// Serves one client from connect to disconnect; FALSE when the server must stop.
-static BOOL ServeOneClient(HANDLE pipe, HANDLE ioEvent)
+// Puts the instance back to listening; TRUE while the connection is pending. A client
+// that connected before this call makes it fail with ERROR_PIPE_CONNECTED, which goes
+// straight on to the read like any other immediate outcome.
+static BOOL StartListening(HANDLE pipe, HANDLE ioEvent, OVERLAPPED *connect)
 {
-    OVERLAPPED overlapped;
-    StartOverlapped(&overlapped, ioEvent);
-    // A client that connected before this call makes it fail with ERROR_PIPE_CONNECTED,
-    // which goes straight on to the read like any other immediate outcome.
-    if (!ConnectNamedPipe(pipe, &overlapped) && GetLastError() == ERROR_IO_PENDING) {
-        if (WaitForPipeIo(pipe, &overlapped, INFINITE) != IO_COMPLETED)
+    StartOverlapped(connect, ioEvent);
+    return !ConnectNamedPipe(pipe, connect) && GetLastError() == ERROR_IO_PENDING;
+}
+
+// Serves one client from its connection (started by StartListening, *listening TRUE while
+// pending) to the disconnect, and starts listening for the next; FALSE when the server
+// must stop.
+static BOOL ServeOneClient(HANDLE pipe, HANDLE ioEvent, OVERLAPPED *connect, BOOL *listening)
+{
+    if (*listening) {
+        *listening = FALSE;  // cancelled and waited for unless it completed
+        if (WaitForPipeIo(pipe, connect, INFINITE) != IO_COMPLETED)
             return FALSE;
     }
 
     WCHAR request[PIPE_BUFFER_BYTES / sizeof(WCHAR) + 1];
     BOOL valid;
     WaitOutcome outcome = ReadRequest(pipe, ioEvent, request, &valid);
-    if (outcome == IO_STOPPED)
-        return FALSE;
     if (outcome == IO_COMPLETED) {
         INT_PTR result = OPERATION_FAILURE;
         if (valid) {
@@ -253,8 +264,14 @@ static BOOL ServeOneClient(HANDLE pipe, HANDLE ioEvent)
         int chars = FormatReply(result, reply, ARRAYSIZE(reply));
         WriteReply(pipe, ioEvent, reply, chars);
     }
+    SecureZeroMemory(request, sizeof(request));
+    if (outcome == IO_STOPPED)
+        return FALSE;
     DisconnectNamedPipe(pipe);
-    // A stop requested while the operation ran is noticed here, after its reply.
+    // With one instance, a client that calls without waiting is refused until the next
+    // connect is issued: issue it first, and only then look for a stop requested while
+    // the operation ran.
+    *listening = StartListening(pipe, ioEvent, connect);
     return WaitForSingleObject(g_stopEvent, 0) != WAIT_OBJECT_0;
 }
 
@@ -291,7 +308,16 @@ void PipeServerRun(DWORD argc, LPWSTR *argv)
     if (!ReportServiceStatus(SERVICE_RUNNING, 0, 0))
         goto cleanup;
 
-    while (ServeOneClient(pipe, ioEvent)) {
+    {
+        OVERLAPPED connect;
+        BOOL listening = StartListening(pipe, ioEvent, &connect);
+        while (ServeOneClient(pipe, ioEvent, &connect, &listening)) {
+        }
+        if (listening) {
+            CancelIo(pipe);
+            DWORD ignored;
+            GetOverlappedResult(pipe, &connect, &ignored, TRUE);
+        }
     }
 
 cleanup:

@@ -58,14 +58,19 @@ static void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
 
 static void InstallService()
 {
-    WCHAR path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(NULL, path, ARRAYSIZE(path));
+    // Quoted: unquoted, a path with a blank ("C:\\Program Files\\...") lets the system
+    // start "C:\\Program.exe" as LocalSystem.
+    WCHAR path[MAX_PATH + 2];
+    path[0] = L'"';
+    DWORD length = GetModuleFileNameW(NULL, path + 1, MAX_PATH);
     // A full buffer means the path was cut; installing it would name another file.
-    if (length == 0 || length >= ARRAYSIZE(path)) {
+    if (length == 0 || length >= MAX_PATH) {
         DWORD error = length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
         wprintf(L"Unable to install %ls - %d\n", SERVICE_DISPLAY_NAME_W, (int)error);
         return;
     }
+    path[length + 1] = L'"';
+    path[length + 2] = L'\0';
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (manager == NULL) {
         wprintf(L"OpenSCManager failed - %d\n", (int)GetLastError());

@@ -2,6 +2,7 @@
 // prompt-table walker and reply line, the connection set-up with its overall time-out,
 // the single receive and the socket close.
 #include "wardhost.h"
+#include "net_platform.h"
 #include "../resources/wardhost_res.h"
 
 #include <ws2tcpip.h>
@@ -158,28 +159,146 @@ static int ConnectWithin(SOCKET socket, const sockaddr_in *to, ULONGLONG deadlin
     return socketError;
 }
 
+// ---- bounded name resolution
+
+// One resolution, shared by the dialogue and the thread that resolves: whichever lets go
+// of it last frees it, so a dialogue that stops waiting leaves the thread a block it may
+// still write into. The calls are taken when it starts, so a platform swapped later is
+// not mixed with the one that answered.
+struct Resolution {
+    LONG references;
+    HANDLE done;
+    INT(WSAAPI *getAddrInfo)(PCSTR, PCSTR, const ADDRINFOA *, PADDRINFOA *);
+    VOID(WSAAPI *freeAddrInfo)(PADDRINFOA);
+    char name[VLAN_TEXT_BYTES];
+    IN_ADDR address;
+    int error;
+};
+
+static void ReleaseResolution(Resolution *resolution)
+{
+    if (InterlockedDecrement(&resolution->references) != 0)
+        return;
+    CloseHandle(resolution->done);
+    free(resolution);
+}
+
+static DWORD WINAPI ResolveThread(LPVOID parameter)
+{
+    Resolution *resolution = static_cast<Resolution *>(parameter);
+    ADDRINFOA hints = {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    ADDRINFOA *found = NULL;
+    int error = resolution->getAddrInfo(resolution->name, /*service*/ NULL, &hints, &found);
+    if (error == 0) {
+        error = WSAHOST_NOT_FOUND;
+        for (ADDRINFOA *entry = found; entry != NULL; entry = entry->ai_next) {
+            if (entry->ai_family == AF_INET && entry->ai_addr != NULL &&
+                entry->ai_addrlen >= sizeof(sockaddr_in)) {
+                resolution->address = reinterpret_cast<sockaddr_in *>(entry->ai_addr)->sin_addr;
+                error = 0;
+                break;
+            }
+        }
+        resolution->freeAddrInfo(found);
+    }
+    resolution->error = error;
+    SetEvent(resolution->done);
+    ReleaseResolution(resolution);
+    return 0;
+}
+
+// The resolver answers in its own time, which may be far beyond the dialogue's: it runs
+// on a short-lived thread that the dialogue waits for only until the deadline. 0 with
+// *address set, else the resolver's error, WSAETIMEDOUT when it did not answer in time.
+static int ResolveWithin(const char *name, IN_ADDR *address, ULONGLONG deadline)
+{
+    Resolution *resolution = static_cast<Resolution *>(calloc(1, sizeof(Resolution)));
+    if (resolution == NULL)
+        return WSA_NOT_ENOUGH_MEMORY;
+    resolution->done = CreateEventW(NULL, /*manualReset*/ TRUE, /*initialState*/ FALSE, NULL);
+    if (resolution->done == NULL) {
+        free(resolution);
+        return WSA_NOT_ENOUGH_MEMORY;
+    }
+    resolution->references = 2;
+    resolution->getAddrInfo = NetCalls().getAddrInfo;
+    resolution->freeAddrInfo = NetCalls().freeAddrInfo;
+    lstrcpynA(resolution->name, name, sizeof(resolution->name));
+    HANDLE thread = CreateThread(NULL, 0, ResolveThread, resolution, 0, NULL);
+    if (thread == NULL) {
+        resolution->references = 1;
+        ReleaseResolution(resolution);
+        return WSA_NOT_ENOUGH_MEMORY;
+    }
+    CloseHandle(thread);
+    ULONGLONG now = GetTickCount64();
+    DWORD left = now < deadline ? (DWORD)(deadline - now) : 0;
+    int error = WSAETIMEDOUT;
+    if (WaitForSingleObject(resolution->done, left) == WAIT_OBJECT_0) {
+        error = resolution->error;
+        if (error == 0)
+            *address = resolution->address;
+    }
+    ReleaseResolution(resolution);
+    return error;
+}
+
+// ---- connection
+
+// The end of the running dialogue, from its connection attempt.
+static ULONGLONG g_dialogueDeadline;
+
+// The configured text in the ANSI code page, only when it converts exactly: a text cut to
+// nothing would name the workstation itself, and a best-fit or "?" character another host.
+static BOOL ServerAddressText(LPCWSTR server, char *address, int addressBytes)
+{
+    address[0] = '\0';
+    if (server[0] == L'\0' ||
+        WideCharToMultiByte(CP_ACP, 0, server, -1, address, addressBytes, NULL, NULL) == 0) {
+        address[0] = '\0';
+        return FALSE;
+    }
+    WCHAR back[VLAN_SERVER_CHARS];
+    if (MultiByteToWideChar(CP_ACP, 0, address, -1, back, ARRAYSIZE(back)) == 0 ||
+        lstrcmpW(back, server) != 0) {
+        address[0] = '\0';
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL VLANSocketConnect(HWND window, LPWSTR server, DWORD port, SOCKET *socketHandle,
                        const VLANServerTexts *texts)
 {
     ULONGLONG deadline = GetTickCount64() + VLAN_DIALOGUE_TIMEOUT_MS;
+    g_dialogueDeadline = deadline;
     SetTimer(window, VLAN_TIMEOUT_TIMER_ID, VLAN_DIALOGUE_TIMEOUT_MS, /*callback*/ NULL);
 
     ExpandServerTemplate(server, VLAN_SERVER_CHARS * sizeof(WCHAR));
     char address[VLAN_TEXT_BYTES];
-    if (WideCharToMultiByte(CP_ACP, 0, server, -1, address, sizeof(address), NULL, NULL) == 0)
-        address[0] = '\0';
+    BOOL converted = ServerAddressText(server, address, sizeof(address));
     LogPrint(texts->addressLine, address);
     LogPrint(texts->portLine, (int)port);
+    if (!converted) {
+        LogPrint("  server address does not convert to code page %u", GetACP());
+        LoadResultMessage(texts->cannotConnectId, server);
+        return FALSE;
+    }
 
     IN_ADDR in;
     if (inet_pton(AF_INET, address, &in) != 1) {
-        hostent *host = gethostbyname(address);
-        if (host == NULL || host->h_addrtype != AF_INET || host->h_addr_list[0] == NULL) {
-            LogPrint("  gethostbyname() error = %d", WSAGetLastError());
+        int error = ResolveWithin(address, &in, deadline);
+        if (error == WSAETIMEDOUT) {
+            LogPrint("  getaddrinfo() gave no answer within %d ms", (int)VLAN_DIALOGUE_TIMEOUT_MS);
+        } else if (error != 0) {
+            LogPrint("  getaddrinfo() error = %d", error);
+        }
+        if (error != 0) {
             LoadResultMessage(texts->cannotConnectId, server);
             return FALSE;
         }
-        memcpy(&in, host->h_addr_list[0], sizeof(in));
     }
 
     *socketHandle = socket(AF_INET, SOCK_STREAM, /*protocol*/ 0);
@@ -263,4 +382,14 @@ void VLANDialogueTimedOut(HWND window, SOCKET *socket)
     KillTimer(window, VLAN_TIMEOUT_TIMER_ID);
     LogPrint("  no answer within %d ms", (int)VLAN_DIALOGUE_TIMEOUT_MS);
     VLANDialogueFail(window, socket, WSAETIMEDOUT);
+}
+
+// WM_TIMER is made only while no posted message waits, so a server that keeps sending
+// keeps FD_READ queued and could hold the time-out off for ever.
+BOOL VLANDialogueOutOfTime(HWND window, SOCKET *socket)
+{
+    if (GetTickCount64() < g_dialogueDeadline)
+        return FALSE;
+    VLANDialogueTimedOut(window, socket);
+    return TRUE;
 }

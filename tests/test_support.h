@@ -7,13 +7,23 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace test {
 
 // Folder of the running test program; every built program lies beside it.
 std::wstring BinaryDir();
 std::wstring BinaryPath(const wchar_t *fileName);
+
+// String `id` of wardhost.exe's string table, in the language this process loads it in
+// (the service's own, as long as both run under the same user interface language).
+std::wstring WardhostString(UINT id);
+// The same, formatted with wsprintf arguments as the service formats its messages.
+std::wstring WardhostText(UINT id, ...);
 
 struct ProcessResult {
     bool started = false;
@@ -26,6 +36,36 @@ struct ProcessResult {
 HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd);
 // Runs commandLine with standard output captured, waiting at most timeoutMs.
 ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs = 30000);
+
+// dezsim as a child process; a thread collects its output lines as they come.
+class Simulator {
+public:
+    Simulator();
+    ~Simulator();
+    // Starts dezsim on script for `connections` connections; false when it did not
+    // print its "listening on" line (it binds port 0) within 20 s.
+    bool Start(const std::wstring &script, int connections = 1);
+    int Port() const { return port_; }
+    // Waits at most timeoutMs for an output line equal to `wanted`.
+    bool WaitForLine(const std::string &wanted, DWORD timeoutMs);
+    // Waits for dezsim to end after its connections; every line it printed.
+    std::vector<std::string> Finish(DWORD timeoutMs = 15000);
+    // Ends it now; every line it printed.
+    std::vector<std::string> Kill();
+
+private:
+    void ReadLines();
+    bool WaitFor(const std::function<bool(const std::string &)> &wanted, DWORD timeoutMs,
+                 std::string *found);
+
+    HANDLE process_ = NULL;
+    HANDLE readEnd_ = NULL;
+    HANDLE lineEvent_;
+    std::thread reader_;
+    std::mutex lock_;
+    std::vector<std::string> lines_;
+    int port_ = 0;
+};
 
 // wardhost under the service control manager of the test prefix.
 bool InstallService();       // "wardhost.exe -install"; true when installed afterwards

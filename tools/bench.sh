@@ -2,7 +2,9 @@
 # Builds, then in a throwaway Wine prefix installs and starts wardhost and runs the
 # benchmarks against it: pipe round trips beside a minimal pipe server, "iprenew" and
 # "finddomain" beside their timers, and "logon" against the DE-Zeruzu simulator.
-# Usage: tools/bench.sh [pipe|renew|logon|tray ...]   (default: all four)
+# "backtoback" counts the refusals of 400 calls made each right after the previous reply,
+# five times over.
+# Usage: tools/bench.sh [pipe|renew|logon|backtoback|tray ...]   (default: all of them)
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
@@ -15,12 +17,15 @@ bin="$build/bin"
 wine "$bin/wardhost.exe" -install >/dev/null
 # Wine's sc answers 1 even when the start succeeded; each benchmark waits for the pipe.
 wine sc start wardhost >/dev/null || true
-[ $# -gt 0 ] || set -- pipe renew logon tray
+[ $# -gt 0 ] || set -- pipe renew logon backtoback tray
 for bench in "$@"; do
     case $bench in
     pipe)  echo "== pipebench 2000";  wine "$bin/pipebench.exe" 2000 ;;
     renew) echo "== renewbench 10";   wine "$bin/renewbench.exe" 10 ;;
     logon) echo "== logonbench 50";   wine "$bin/logonbench.exe" 50 ;;
+    backtoback)
+        echo "== pipebench --back-to-back 400, five runs"
+        for run in 1 2 3 4 5; do wine "$bin/pipebench.exe" --back-to-back 400; done ;;
     tray)  echo "== traybench 30 200"; wine "$bin/traybench.exe" 30 200 ;;
     *) echo "unknown benchmark: $bench" >&2; exit 2 ;;
     esac

@@ -1,7 +1,12 @@
 // pipebench: round-trip times of sequential requests to the wardhost pipe, measured in
-// the same run against a minimal single-instance message-mode pipe server (the floor).
-//   pipebench.exe [COUNT]          wardhost must be installed and running
-//   pipebench.exe --floor-server   (internal) the floor server, started by the above
+// the same run against a minimal single-instance message-mode pipe server (the floor);
+// and how often a client that calls again right after a reply is refused.
+//   pipebench.exe [COUNT]                wardhost must be installed and running
+//   pipebench.exe --back-to-back COUNT   alternating "logon"/"hello", no wait (no logon
+//                                        server configured, so "logon" answers at once)
+//   pipebench.exe --gap COUNT            after each "hello", how long until the pipe
+//                                        accepts a connection again
+//   pipebench.exe --floor-server         (internal) the floor server, started by the above
 #include <windows.h>
 
 #include <algorithm>
@@ -73,10 +78,92 @@ static void Report(const char *name, std::vector<double> times, double floorMedi
     printf("\n");
 }
 
+// The service has one pipe instance: between its disconnect from one client and its
+// next connect, a client that does not wait is refused (ERROR_SEM_TIMEOUT under Wine,
+// ERROR_PIPE_BUSY on Windows). Counts those refusals over `count` calls.
+static int RunBackToBack(int count)
+{
+    if (!WaitForPipe(WARDHOST_PIPE)) {
+        fprintf(stderr, "the wardhost pipe is missing (is wardhost running?)\n");
+        return 1;
+    }
+    int refused = 0, otherFailures = 0;
+    DWORD lastError = 0;
+    for (int i = 0; i < count; i++) {
+        const wchar_t *request = i % 2 == 0 ? L"logon" : L"hello";
+        wchar_t reply[261];
+        DWORD bytes;
+        if (CallNamedPipeW(WARDHOST_PIPE, (LPVOID)request, (DWORD)(wcslen(request) * 2), reply,
+                           520, &bytes, NMPWAIT_NOWAIT))
+            continue;
+        lastError = GetLastError();
+        if (lastError == ERROR_SEM_TIMEOUT || lastError == ERROR_PIPE_BUSY)
+            refused++;
+        else
+            otherFailures++;
+    }
+    printf("%d back-to-back calls: %d refused between two connections, %d other failures",
+           count, refused, otherFailures);
+    if (otherFailures > 0)
+        printf(" (last error %lu)", lastError);
+    printf("\n");
+    return otherFailures == 0 ? 0 : 1;
+}
+
+// The refusals above happen in the time from a reply to the service's next connect; this
+// measures it by connecting again at once, and again, until the pipe accepts.
+static int RunGap(int count)
+{
+    if (!WaitForPipe(WARDHOST_PIPE)) {
+        fprintf(stderr, "the wardhost pipe is missing (is wardhost running?)\n");
+        return 1;
+    }
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    std::vector<double> gaps;
+    int failures = 0;
+    for (int i = 0; i < count; i++) {
+        if (!Call(WARDHOST_PIPE, L"hello")) {
+            failures++;
+            continue;
+        }
+        double start = Now(frequency);
+        HANDLE pipe;
+        while ((pipe = CreateFileW(WARDHOST_PIPE, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                                   OPEN_EXISTING, 0, NULL)) == INVALID_HANDLE_VALUE) {
+            if (GetLastError() != ERROR_PIPE_BUSY || Now(frequency) - start > 5000)
+                break;
+        }
+        gaps.push_back(Now(frequency) - start);
+        if (pipe == INVALID_HANDLE_VALUE) {
+            failures++;
+            continue;
+        }
+        // Ask for a reply so that the next call finds the service between requests.
+        DWORD mode = PIPE_READMODE_MESSAGE, bytes;
+        wchar_t reply[261];
+        SetNamedPipeHandleState(pipe, &mode, NULL, NULL);
+        TransactNamedPipe(pipe, (LPVOID)L"hello", 10, reply, 520, &bytes, NULL);
+        CloseHandle(pipe);
+    }
+    std::sort(gaps.begin(), gaps.end());
+    if (gaps.empty())
+        return 1;
+    printf("%d replies: reply to next accepted connection median %.3f ms, p90 %.3f ms, "
+           "p99 %.3f ms, max %.3f ms; %d failures\n",
+           (int)gaps.size(), gaps[gaps.size() / 2], gaps[(gaps.size() * 9) / 10],
+           gaps[(gaps.size() * 99) / 100], gaps.back(), failures);
+    return failures == 0 ? 0 : 1;
+}
+
 int wmain(int argc, wchar_t **argv)
 {
+    if (argc > 2 && wcscmp(argv[1], L"--gap") == 0)
+        return RunGap(_wtoi(argv[2]));
     if (argc > 1 && wcscmp(argv[1], L"--floor-server") == 0)
         return RunFloorServer();
+    if (argc > 2 && wcscmp(argv[1], L"--back-to-back") == 0)
+        return RunBackToBack(_wtoi(argv[2]));
     int count = argc > 1 ? _wtoi(argv[1]) : 2000;
     if (count < 10)
         count = 10;
