@@ -66,8 +66,6 @@ fi
 # What wixl 0.101 cannot say:
 # - file versions (without them Windows Installer treats the programs as unversioned and
 #   a major upgrade may keep the old files);
-# - a rollback action (Execute="rollback" compiles as immediate): 18 run an installed
-#   program + 0x100 rollback + 0x400 in script + 0x800 no impersonation + 0x40 ignore exit;
 # - Secure="yes" (CONFIGFILE must reach the elevated part of a managed install);
 # - the same version rebuilt replaces the installed one (IncludeMaximum) instead of
 #   sitting beside it as a second product entry;
@@ -88,7 +86,6 @@ for file in wardhost.exe wardsetup.exe wardtray.exe wardtile.dll; do
     patch "UPDATE ${q}File$q SET ${q}Version$q = '$version.0' WHERE ${q}File$q = '$file'"
 done
 if [ -f "$stage/wardsetup.exe" ]; then
-    patch "UPDATE ${q}CustomAction$q SET ${q}Type$q = 3410 WHERE ${q}Action$q = 'ImportConfigRollback'"
     # SITECONFIGFILE: the full path of portgate.ini when it lies beside the package.
     patch "CREATE TABLE ${q}DrLocator$q (${q}Signature_$q CHAR(72) NOT NULL, ${q}Parent$q CHAR(72), ${q}Path$q CHAR(255), ${q}Depth$q SHORT PRIMARY KEY ${q}Signature_$q, ${q}Parent$q, ${q}Path$q)"
     patch "INSERT INTO ${q}DrLocator$q (${q}Signature_$q, ${q}Path$q, ${q}Depth$q) VALUES ('SiteConfigFile', '[SourceDir]', 0)"

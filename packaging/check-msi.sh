@@ -37,22 +37,25 @@ while IFS="$(printf '\t')" read -r action type source target rest; do
         fault "deferred custom action $action at $s is before InstallInitialize ($init)"
     fi
     case $action in
-    ImportConfig|Unregister|ImportConfigRollback)
+    ImportConfig|Unregister)
         # Deferred and run as LocalSystem: the configuration lives under HKLM.
         [ $((type & 3072)) -eq 3072 ] || fault "$action (type $type) is not deferred without impersonation"
         ;;
     esac
     case $action in
-    ImportConfigRollback) [ $((type & 256)) -ne 0 ] || fault "$action (type $type) is not a rollback action" ;;
     ImportConfig) [ $((type & 64)) -eq 0 ] || fault "ImportConfig ignores the tool's exit code" ;;
     esac
 done <"$tmp/CustomAction"
 
-# Import after the files are installed; unregistration before they are removed.
-for a in ImportConfig ImportConfigRollback; do
-    s=$(seq_of $a)
-    [ -z "$s" ] || [ "$s" -gt "$(seq_of InstallFiles)" ] || fault "$a at $s precedes InstallFiles"
-done
+# The import last of the install's own steps (after the service has started): no step
+# after it may fail and leave its registration behind, since it has no rollback.
+s=$(seq_of ImportConfig)
+if [ -n "$s" ]; then
+    [ "$s" -gt "$(seq_of PublishProduct)" ] || fault "ImportConfig at $s precedes PublishProduct"
+    awk -F'\t' -v s="$s" -v f="$final" '$3 > s && $3 < f && $1 != "RemoveExistingProducts" { print $1 }' \
+        "$tmp/InstallExecuteSequence" >"$tmp/after_import"
+    for a in $(cat "$tmp/after_import"); do fault "$a runs after ImportConfig"; done
+fi
 s=$(seq_of Unregister)
 [ -z "$s" ] || [ "$s" -lt "$(seq_of RemoveFiles)" ] || fault "Unregister at $s follows RemoveFiles"
 if grep -q '^ImportConfig	' "$tmp/CustomAction"; then

@@ -252,6 +252,17 @@ if have wardsetup.exe; then
     case $rc in 1603|1627) ;; *) fail "install with a missing configuration file: exit code $rc, expected 1603" ;; esac
     check_clean "after the failed install"
 
+    step "an install failing at its last step before the import leaves nothing"
+    # The package with one more deferred action just before the import, failing as a
+    # missing file's import does: the service, the files and the keys go again.
+    mkdir -p "$pkg/late"
+    cp "$msi1" "$pkg/late/portgate.msi"
+    msibuild "$pkg/late/portgate.msi" -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('FailLate', 3090, 'wardsetup.exe', '-i \"C:\\pkg\\missing.cfg\"')"
+    msibuild "$pkg/late/portgate.msi" -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('FailLate', 6505)"
+    msiexec /i 'C:\pkg\late\portgate.msi' /qn 'CONFIGFILE=C:\pkg\site.cfg'
+    case $rc in 1603|1627) ;; *) fail "install failing late: exit code $rc, expected 1603" ;; esac
+    check_clean "after the install that failed late"
+
     step "Group Policy: portgate.ini beside the package, no properties"
     site_config "$pkg/gpo/portgate.ini" 2345
     msiexec /i 'C:\pkg\gpo\portgate.msi' /qn
