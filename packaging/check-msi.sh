@@ -103,6 +103,12 @@ for a in StopServices DeleteServices InstallServices StartServices; do
     [ -n "$(seq_of $a)" ] || fault "$a not sequenced"
 done
 
+# A row that only deletes a key on removal writes nothing: as a key path the component
+# would always look missing.
+awk -F'\t' 'NR == FNR { if ($4 == "-") minus[$1] = 1; next } ($6 in minus) { print $1 }' \
+    "$tmp/Registry" "$tmp/Component" >"$tmp/badkey"
+for c in $(cat "$tmp/badkey"); do fault "component $c has a delete-only registry row as key path"; done
+
 # Registry: machine root only, never a per-user hive of whoever installs.
 awk -F'\t' '$2 != 2 { print $1 }' "$tmp/Registry" >"$tmp/badroot"
 for r in $(cat "$tmp/badroot"); do fault "registry row $r is not under HKLM"; done
