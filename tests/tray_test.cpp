@@ -20,7 +20,7 @@ enum {
     IDS_AUTH_FAILED = 10005, IDS_DHCP_ERROR = 10013, IDS_BLANK_IN_CREDENTIALS = 10015,
     IDS_LOGON_DONE = 11002, IDS_LOGOFF_DONE = 11003, IDS_SERVICE_NOT_RUNNING = 11004,
     IDS_CONFIG_NOT_STARTED = 11008,
-    WARDHOST_AUTH_FAILED = 10005, WARDHOST_DHCP_ERROR = 10013,
+    WARDHOST_AUTH_FAILED = 10005, WARDHOST_DHCP_ERROR = 10013, WARDHOST_CANNOT_CONNECT = 10010,
     WM_TRAY_NOTIFY = WM_USER + 201,
 };
 const DWORD WAIT_MS = 30000;
@@ -198,6 +198,14 @@ TEST_F(TrayWindow, SecondStartRestoresTheFirstWindow)
     first.WaitUntilIdle();
     ASSERT_FALSE(IsWindowVisible(main));
 
+    // A message box of another program with the same caption, on top of the first window,
+    // must not be taken for it.
+    std::thread decoy([] { MessageBoxW(NULL, L"decoy", TrayString(IDS_TITLE).c_str(), MB_OK); });
+    HWND decoyBox = NULL;
+    ASSERT_TRUE(tray::WaitUntil([&] {
+        return (decoyBox = FindWindowW(L"#32770", TrayString(IDS_TITLE).c_str())) != NULL &&
+               decoyBox != main;
+    }, WAIT_MS));
     TrayClient second;
     ASSERT_TRUE(second.Start());
     DWORD exitCode = 99;
@@ -205,6 +213,8 @@ TEST_F(TrayWindow, SecondStartRestoresTheFirstWindow)
     EXPECT_EQ(0u, exitCode);
     EXPECT_TRUE(tray::WaitUntil([&] { return IsWindowVisible(main) != FALSE; }, WAIT_MS));
     EXPECT_EQ(1u, taskbar.Records().size());
+    PostMessageW(decoyBox, WM_COMMAND, IDOK, 0);
+    decoy.join();
 }
 
 TEST_F(TrayWindow, SwitchVariants)
@@ -229,6 +239,24 @@ TEST_F(TrayWindow, SwitchVariants)
         EXPECT_EQ(!c.hidden, IsWindowVisible(main) != FALSE);
         client.Kill();
     }
+}
+
+TEST_F(TrayWindow, SessionEndRemovesNoIconThatWasNotAdded)
+{
+    // No taskbar while the client starts: its attempts to add the icon all fail.
+    TrayClient client;
+    ASSERT_TRUE(client.Start(L"-t"));
+    HWND main = client.WaitForMainWindow();
+    ASSERT_NE(nullptr, main);
+    tray::FakeTaskbar taskbar;
+    DWORD_PTR answer;
+    // Minimizing leaves the window on the taskbar when there is no icon to restore it from.
+    SendMessageW(main, WM_SYSCOMMAND, SC_RESTORE, 0);
+    ShowWindow(main, SW_SHOWMINIMIZED);
+    EXPECT_TRUE(IsWindowVisible(main));
+    // The icon would be removed inside the handler, before it returns.
+    ASSERT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, WAIT_MS, &answer));
+    EXPECT_EQ(0u, taskbar.Records().size());
 }
 
 // ---- the pages from the state values
@@ -477,8 +505,11 @@ TEST_F(TrayWorkflow, LogonAcceptedShowsTheStoredLogon)
     EXPECT_EQ(Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n"}),
               Joined(tray::Received(simulator.Kill())));
     EXPECT_EQ(2u, Dword(L"VLANLogon"));
-    HWND page = client_.Page();
-    EXPECT_TRUE(tray::WaitUntil([&] { return client_.ControlText(page, 1003) == L"alice"; }, WAIT_MS));
+    // The information page replaces the logon page after the box: fetch it afresh.
+    HWND page = NULL;
+    EXPECT_TRUE(tray::WaitUntil(
+        [&] { return GetDlgItem(page = client_.Page(), 1005) != NULL; }, WAIT_MS));
+    EXPECT_EQ(L"alice", client_.ControlText(page, 1003));
     EXPECT_EQ(ExpectedLogonDate(Dword(L"LogonDate")), client_.ControlText(page, 1005));
     EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), client_.ControlText(main, IDOK));
     // With the icon in place, a success hides the window.
@@ -574,25 +605,32 @@ TEST_F(TrayWorkflow, InputThatDoesNotFitIsRefusedBeforeSending)
 TEST_F(TrayWorkflow, OneRequestAtATime)
 {
     // The switch takes its time with the answer, so the progress window stays open.
-    Simulator simulator;
+    Simulator simulator, logoffSwitch;
     StartSwitch(&simulator,
                 Script("send \"Connect(1) / Disconnect(2): \"\nexpect \"1\"\n"
                        "send \"Login Name? \"\nexpectany\nsend \"Password? \"\nexpectany\n"
                        "sleep 1500\nsend \"\\r\\nAuthentication Succeeded\\r\\n\"\n"),
                 false, 2);
+    StartSwitch(&logoffSwitch, tray::ShippedScript(L"logoff.txt"), true);
+    // Logged on from before, so that the session's end would log off.
+    test::SetConfigDword(NULL, L"VLANLogon", 2);
     HWND main = StartClient();
     ASSERT_NE(nullptr, main);
+    SendMessageW(main, WM_COMMAND, 1015, 0);
     client_.SubmitLogon(L"alice", L"secret");
-    ASSERT_TRUE(tray::WaitUntil([&] { return client_.FindProgressWindow() != NULL; }, WAIT_MS));
-    // A second OK and a Mode change while the first request runs.
+    ASSERT_TRUE(simulator.WaitForLine("conn: open", WAIT_MS));
+    // A second OK, a Mode change and the session's end while the first request runs.
     PostMessageW(main, WM_COMMAND, IDOK, 0);
     PostMessageW(main, WM_COMMAND, 1015, 0);
+    DWORD_PTR answer;
+    EXPECT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, WAIT_MS, &answer));
     ASSERT_TRUE(simulator.WaitForLine("recv: secret\\r\\n", WAIT_MS));
     EXPECT_EQ(TrayString(IDS_LOGON_DONE), client_.WaitForMessageBox(WAIT_MS));
     ASSERT_TRUE(client_.AnswerMessageBox());
     EXPECT_TRUE(tray::WaitUntil([&] { return client_.FindProgressWindow() == NULL; }, WAIT_MS));
     EXPECT_EQ(L"<no box>", client_.WaitForMessageBox(0));
     EXPECT_EQ(1, tray::Connections(simulator.Kill()));
+    EXPECT_EQ(0, tray::Connections(logoffSwitch.Kill()));
     EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), client_.ControlText(main, IDOK));
 }
 
@@ -655,7 +693,58 @@ TEST_F(TrayWorkflow, EscapeDropsTheLogoffOutcome)
     EXPECT_EQ(2u, Dword(L"VLANLogon"));
 }
 
+TEST_F(TrayWorkflow, ReplyLongerThanTheBufferIsTheServicesAnswer)
+{
+    // The service quotes the unreachable server's 251-character name: its reply does not
+    // fit 520 bytes, yet it is a refusal, not a stopped service.
+    std::wstring name;
+    for (int label = 0; label < 4; label++)
+        name += std::wstring(60, L'h') + L".";
+    name += L"invalid";
+    test::SetConfigString(NULL, L"VLANLogonServer", name);
+    test::SetConfigDword(NULL, L"VLANLogonPort", 5);
+    ASSERT_NE(nullptr, StartClient());
+    client_.SubmitLogon(L"alice", L"secret");
+    std::wstring box = client_.WaitForMessageBox(WAIT_MS);
+    ASSERT_TRUE(client_.AnswerMessageBox());
+    bool prefix = false;
+    for (std::wstring text : ServiceTexts(WARDHOST_CANNOT_CONNECT)) {
+        text.replace(text.find(L"%s"), 2, name);
+        prefix = prefix || (box.size() >= 250 && text.compare(0, box.size(), box) == 0);
+    }
+    EXPECT_TRUE(prefix) << test::Narrow(box);
+}
+
+TEST_F(TrayWorkflow, PasswordGoesOnlyToTheService)
+{
+    // With the service gone, another program serves a pipe of the service's name.
+    test::UninstallService();
+    HANDLE impostor = CreateNamedPipeW(L"\\\\.\\pipe\\wardhost", PIPE_ACCESS_DUPLEX,
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
+                                       520, 520, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, impostor);
+    std::string received;
+    std::thread server([&] {
+        if (!ConnectNamedPipe(impostor, NULL) && GetLastError() != ERROR_PIPE_CONNECTED)
+            return;
+        char buffer[1024];
+        DWORD bytes = 0;
+        while (ReadFile(impostor, buffer, sizeof(buffer), &bytes, NULL) && bytes > 0)
+            received.append(buffer, bytes);
+    });
+    ASSERT_NE(nullptr, StartClient());
+    client_.SubmitLogon(L"alice", L"secret");
+    EXPECT_EQ(TrayString(IDS_SERVICE_NOT_RUNNING), client_.WaitForMessageBox(WAIT_MS));
+    ASSERT_TRUE(client_.AnswerMessageBox());
+    client_.Kill();  // its end of the pipe, if it still held one, goes with it
+    DisconnectNamedPipe(impostor);
+    server.join();
+    CloseHandle(impostor);
+    EXPECT_EQ("", received);
+}
+
 // ---- the end of the session
+
 
 TEST_F(TrayWorkflow, SessionEndLogsOffOnceWithoutBoxes)
 {

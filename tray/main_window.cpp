@@ -62,7 +62,9 @@ void ShowLogonPage(HWND mainWindow)
     SetOkButtonText(mainWindow, IDS_LOGON_BUTTON);
 }
 
-void FormatLogonDate(DWORD unixSeconds, LPWSTR text, int chars)
+// A logon time as the information page shows it: local date and time in the user's
+// formats; empty when it cannot be formed.
+static void FormatLogonDate(DWORD unixSeconds, LPWSTR text, int chars)
 {
     text[0] = L'\0';
     __time64_t seconds = (__time64_t)unixSeconds;  // unsigned: no sign extension
@@ -121,7 +123,8 @@ static void CheckMultipleInterfaces(HWND mainWindow)
     g_tray.warningShown = FALSE;
 }
 
-BOOL BuildConfigToolPath(LPCWSTR programPath, LPWSTR path, DWORD chars)
+// The path of wardsetup.exe beside programPath; FALSE when it does not fit in chars.
+static BOOL BuildConfigToolPath(LPCWSTR programPath, LPWSTR path, DWORD chars)
 {
     LPCWSTR slash = wcsrchr(programPath, L'\\');
     if (slash == NULL)

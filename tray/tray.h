@@ -29,10 +29,6 @@ extern TrayState g_tray;
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void ShowLogonPage(HWND mainWindow);
 void ShowLogonInfoPage(HWND mainWindow);
-// Formats a logon time as the information page shows it; empty when it cannot.
-void FormatLogonDate(DWORD unixSeconds, LPWSTR text, int chars);
-// The path of wardsetup.exe beside programPath; FALSE when it does not fit in chars.
-BOOL BuildConfigToolPath(LPCWSTR programPath, LPWSTR path, DWORD chars);
 
 // Notification-area icon (tray_icon.cpp). attempts: 5 at start, 1 at shutdown.
 BOOL UpdateTrayIcon(HWND mainWindow, DWORD message, int attempts);

@@ -187,10 +187,13 @@ static void StartRenewal(HWND progress, const ProgressRecord *record)
 static INT_PTR CALLBACK ProgressProc(HWND progress, UINT message, WPARAM wParam, LPARAM lParam)
 {
     ProgressRecord *record = (ProgressRecord *)GetWindowLongPtrW(progress, DWLP_USER);
-    switch (message) {
-    case WM_INITDIALOG:
+    if (message == WM_INITDIALOG) {
         InitProgress(progress, (ProgressRecord *)lParam);
         return FALSE;
+    }
+    if (record == NULL)
+        return FALSE;
+    switch (message) {
     case WM_PROGRESS_START:
         if (record->logon)
             StartWorker(progress, record, STEP_LOGON, record->request, 0);
