@@ -88,20 +88,57 @@ static BOOL WriteProfileNumber(LPCWSTR section, LPCWSTR key, LONG value, LPCWSTR
     return WritePrivateProfileStringW(section, key, text, path);
 }
 
-// All section names of the file as a double-terminated list (free it), read into a
-// buffer grown until the whole list fits; NULL when memory ran out.
-static LPWSTR ReadSectionNames(LPCWSTR path)
+// A double-terminated list the profile functions fill (section names, or the key=value
+// lines of one section), read into a buffer grown until the whole list fits; free it.
+// NULL when memory ran out.
+static LPWSTR ReadProfileList(LPCWSTR section, LPCWSTR path)
 {
     for (DWORD chars = 4096; chars <= (1u << 26); chars *= 2) {
-        LPWSTR names = (LPWSTR)calloc(chars, sizeof(WCHAR));
-        if (names == NULL)
+        LPWSTR list = (LPWSTR)calloc(chars, sizeof(WCHAR));
+        if (list == NULL)
             return NULL;
         // A list that did not fit comes back cut, with chars - 2 as its length.
-        if (GetPrivateProfileSectionNamesW(names, chars, path) < chars - 2)
-            return names;
-        free(names);
+        DWORD got = section == NULL ? GetPrivateProfileSectionNamesW(list, chars, path)
+                                    : GetPrivateProfileSectionW(section, list, chars, path);
+        if (got < chars - 2)
+            return list;
+        free(list);
     }
     return NULL;
+}
+
+static LPWSTR ReadSectionNames(LPCWSTR path)
+{
+    return ReadProfileList(NULL, path);
+}
+
+// The value of key among the key=value lines of one section, as a profile read gives it:
+// the first line with that name (letter case ignored), one pair of enclosing quotes
+// removed. One read per section instead of one per key keeps a file of many GroupList
+// sections quick.
+static ReadResult FindSectionValue(LPCWSTR lines, LPCWSTR key, LPWSTR out, DWORD chars)
+{
+    size_t keyLength = wcslen(key);
+    for (LPCWSTR line = lines; *line != L'\0'; line += wcslen(line) + 1) {
+        LPCWSTR equals = wcschr(line, L'=');
+        size_t nameLength = equals != NULL ? (size_t)(equals - line) : wcslen(line);
+        if (nameLength != keyLength || _wcsnicmp(line, key, keyLength) != 0)
+            continue;
+        if (equals == NULL)
+            return VALUE_IS_MISSING;  // a key without "=" reads as missing
+        LPCWSTR value = equals + 1;
+        size_t length = wcslen(value);
+        if (length >= 2 && (value[0] == L'"' || value[0] == L'\'') && value[length - 1] == value[0]) {
+            value++;
+            length -= 2;
+        }
+        if (length >= chars)
+            return VALUE_TOO_LONG;
+        wmemcpy(out, value, length);
+        out[length] = L'\0';
+        return VALUE_WAS_READ;
+    }
+    return VALUE_IS_MISSING;
 }
 
 static BOOL IsGroupListSection(LPCWSTR name)
@@ -219,13 +256,20 @@ int VlanReadFile(ConfigRecords *records, LPCWSTR path)
         if (!IsGroupListSection(name))
             continue;
         WCHAR address[CONFIG_SERVER_CHARS] = L"";
-        DWORD port = 0;
-        if (ReadProfileText(name, VALUE_VLAN_LOGOFF_SERVER, path, address, CONFIG_SERVER_CHARS) ==
-            VALUE_TOO_LONG)
+        WCHAR portText[32] = L"";
+        LONG port = 0;
+        LPWSTR lines = ReadProfileList(name, path);
+        if (lines == NULL ||
+            FindSectionValue(lines, VALUE_VLAN_LOGOFF_SERVER, address, CONFIG_SERVER_CHARS) ==
+                VALUE_TOO_LONG)
             rc = SETUP_FAILURE;
-        ReadProfileNumber(name, VALUE_VLAN_LOGOFF_PORT, path, &port);
+        else if (FindSectionValue(lines, VALUE_VLAN_LOGOFF_PORT, portText, ARRAYSIZE(portText)) ==
+                 VALUE_WAS_READ)
+            ParseConfigNumber(portText, &port);
+        free(lines);
         if (rc == SETUP_SUCCESS &&
-            !AppendVlanEntry(vlan, ParseVlanId(name + GROUP_LIST_PREFIX_CHARS), address, port))
+            !AppendVlanEntry(vlan, ParseVlanId(name + GROUP_LIST_PREFIX_CHARS), address,
+                             (DWORD)port))
             rc = SETUP_FAILURE;
     }
     free(sections);

@@ -163,15 +163,32 @@ int VlanReadRegistry(ConfigRecords *records)
     return SETUP_SUCCESS;
 }
 
+// Whether a GroupList subkey name is the one an entry writes: its VLAN id in decimal.
 static BOOL IsListedVlan(LPCWSTR name, const VlanLogoffEntry *entries)
 {
+    LONG id = ParseVlanId(name);
+    WCHAR canonical[16];
+    swprintf(canonical, ARRAYSIZE(canonical), L"%ld", id);
+    if (wcscmp(canonical, name) != 0)
+        return FALSE;
     for (; entries != NULL; entries = entries->next) {
-        WCHAR id[16];
-        swprintf(id, ARRAYSIZE(id), L"%ld", entries->vlanId);
-        if (wcscmp(id, name) == 0)
+        if (entries->vlanId == id)
             return TRUE;
     }
     return FALSE;
+}
+
+static DWORD CountDistinctVlanIds(const VlanLogoffEntry *entries)
+{
+    DWORD count = 0;
+    for (const VlanLogoffEntry *entry = entries; entry != NULL; entry = entry->next) {
+        const VlanLogoffEntry *earlier = entries;
+        while (earlier != entry && earlier->vlanId != entry->vlanId)
+            earlier = earlier->next;
+        if (earlier == entry)
+            count++;
+    }
+    return count;
 }
 
 static BOOL WriteGroupList(const VlanSettings *vlan)
@@ -198,8 +215,14 @@ static BOOL WriteGroupList(const VlanSettings *vlan)
                             (const BYTE *)&entry->port, sizeof(entry->port)) == ERROR_SUCCESS;
         RegCloseKey(group);
     }
+    // Every id just written has its subkey: when there are no more subkeys than distinct
+    // ids, none is stale and the walk over them is saved.
+    DWORD subkeys = 0;
+    BOOL mayHaveStale = !ok || RegQueryInfoKeyW(groups, NULL, NULL, NULL, &subkeys, NULL, NULL, NULL,
+                                                NULL, NULL, NULL, NULL) != ERROR_SUCCESS ||
+                        subkeys > CountDistinctVlanIds(vlan->entries);
     DWORD index = 0;
-    while (ok) {
+    while (ok && mayHaveStale) {
         WCHAR name[KEY_NAME_CHARS];
         DWORD chars = ARRAYSIZE(name);
         LONG rc = RegEnumKeyExW(groups, index, name, &chars, NULL, NULL, NULL, NULL);

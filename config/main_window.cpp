@@ -7,7 +7,6 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
-#include <shellapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
@@ -284,22 +283,14 @@ INT_PTR RunMainWindow(HINSTANCE instance, ConfigRecords *records)
 
 // ---- start-up
 
-int RunWardsetup(HINSTANCE instance, LPCWSTR commandLine, BOOL isAdministrator)
+int RunWardsetup(HINSTANCE instance, int argc, LPWSTR *argv, BOOL isAdministrator)
 {
-    int argc = 0;
-    LPWSTR *argv = CommandLineToArgvW(commandLine, &argc);
-    BOOL import = argv != NULL && argc >= 2 &&
-                  (wcscmp(argv[1], L"-i") == 0 || wcscmp(argv[1], L"/i") == 0);
-    if (import) {
+    if (argc >= 2 && (wcscmp(argv[1], L"-i") == 0 || wcscmp(argv[1], L"/i") == 0)) {
         // Never a window on this path: a script waits for the exit code.
-        int exitCode = SETUP_EXIT_FAILURE;
         if (isAdministrator && argc == 3 && ImportConfigFile(argv[2]) == SETUP_SUCCESS)
-            exitCode = 0;
-        LocalFree(argv);
-        return exitCode;
+            return 0;
+        return SETUP_EXIT_FAILURE;
     }
-    if (argv != NULL)
-        LocalFree(argv);
 
     WCHAR title[CONFIG_TEXT_CHARS] = L"";
     LoadStringW(instance, IDS_APP_TITLE, title, ARRAYSIZE(title));

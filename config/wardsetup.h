@@ -152,6 +152,7 @@ LONG GetDlgItemNumber(HWND dialog, int id);
 // Runs the main window as a modal dialog on records; returns 1 (OK), 2 (Cancel) or
 // IDM_EXIT.
 INT_PTR RunMainWindow(HINSTANCE instance, ConfigRecords *records);
-// The whole program after the administrator test: command line, single instance, window.
-// Returns the process exit code.
-int RunWardsetup(HINSTANCE instance, LPCWSTR commandLine, BOOL isAdministrator);
+// The whole program: the words of its command line (split by the C runtime, Windows'
+// rules), import switch, single instance, administrator test, window. Returns the process
+// exit code.
+int RunWardsetup(HINSTANCE instance, int argc, LPWSTR *argv, BOOL isAdministrator);

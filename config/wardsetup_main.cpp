@@ -2,7 +2,9 @@
 #include "wardsetup.h"
 #include "ward_client.h"
 
+#include <stdlib.h>
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 {
-    return RunWardsetup(instance, GetCommandLineW(), IsAdministrator());
+    return RunWardsetup(instance, __argc, __wargv, IsAdministrator());
 }

@@ -32,3 +32,9 @@ set_tests_properties(wardsetup_japanese PROPERTIES
   TIMEOUT 300)
 target_compile_definitions(wardsetup_file_test PRIVATE
   "PORTGATE_EXAMPLE_INI=L\"Z:${PROJECT_SOURCE_DIR}/examples/portgate.ini\"")
+
+# wardsetup.exe: GUI, Windows DLLs only, elevated, common controls 6.
+find_program(MINGW_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump REQUIRED)
+add_test(NAME wardsetup_image
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-setup-image.sh ${MINGW_OBJDUMP}
+                 $<TARGET_FILE:wardsetup>)

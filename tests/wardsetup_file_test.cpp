@@ -141,7 +141,7 @@ TEST_F(ConfigFile, ValuesReadBackAsWrittenAndInjectNothing)
     wcscpy(records.general.domainNames[1], L"\"HALF");
     records.vlan.logonPort = 6000;
     ASSERT_TRUE(AppendVlanEntry(&records.vlan, -5, L"10.0.0.5 ", 65535));
-    ASSERT_TRUE(AppendVlanEntry(&records.vlan, 4094, L"a;b=c", 1));
+    ASSERT_TRUE(AppendVlanEntry(&records.vlan, 4094, L"\"a;b=c\"", 1));
     std::wstring file = dir + L"\\values.cfg";
     ASSERT_EQ(SETUP_SUCCESS, WriteAllToFile(&records, file.c_str()));
 
@@ -161,7 +161,7 @@ TEST_F(ConfigFile, ValuesReadBackAsWrittenAndInjectNothing)
     for (const VlanLogoffEntry *e = back.vlan.entries; e != NULL; e = e->next)
         entries.push_back(std::to_wstring(e->vlanId) + L"|" + e->address + L"|" +
                           std::to_wstring(e->port));
-    EXPECT_EQ((std::vector<std::wstring>{L"-5|10.0.0.5 |65535", L"4094|a;b=c|1"}), entries);
+    EXPECT_EQ((std::vector<std::wstring>{L"-5|10.0.0.5 |65535", L"4094|\"a;b=c\"|1"}), entries);
     ReleaseAll(&records);
     ReleaseAll(&back);
 }
@@ -260,9 +260,10 @@ TEST_F(ConfigFile, ShippedExampleImportsWhole)
 
 // ---- fuzzing
 
-// What the platform's profile functions make of a file: the oracle for an import.
+// What the platform's profile functions, key by key, make of a file: the oracle for an
+// import.
 struct FileView {
-    std::set<std::wstring> groupSubkeys;   // GroupList sections, named as subkeys
+    std::map<std::wstring, std::wstring> groups;   // subkey -> "server|port"; a later section wins
     std::wstring logonServer;
 };
 
@@ -272,13 +273,33 @@ FileView ViewOf(const std::wstring &file)
     std::vector<wchar_t> names(1 << 20);
     GetPrivateProfileSectionNamesW(names.data(), (DWORD)names.size(), file.c_str());
     for (const wchar_t *name = names.data(); *name; name += wcslen(name) + 1) {
-        if (wcsncmp(name, L"GroupList", 9) == 0)
-            view.groupSubkeys.insert(std::to_wstring(ParseVlanId(name + 9)));
+        if (wcsncmp(name, L"GroupList", 9) != 0)
+            continue;
+        wchar_t server[512], port[512];
+        GetPrivateProfileStringW(name, L"VLANLogoffServer", L"", server, 512, file.c_str());
+        GetPrivateProfileStringW(name, L"VLANLogoffPort", L"", port, 512, file.c_str());
+        LONG number = 0;
+        ParseConfigNumber(port, &number);
+        view.groups[std::to_wstring(ParseVlanId(name + 9))] =
+            std::wstring(server) + L"|" + std::to_wstring((DWORD)number);
     }
     wchar_t server[512];
     GetPrivateProfileStringW(L"VLAN", L"VLANLogonServer", L"", server, 512, file.c_str());
     view.logonServer = server;
     return view;
+}
+
+std::map<std::wstring, std::wstring> StoredGroups()
+{
+    std::map<std::wstring, std::wstring> groups;
+    for (const auto &id : wtest::GroupListSubkeys()) {
+        std::wstring subkey = L"GroupList\\" + id, server;
+        DWORD port = 0;
+        test::GetConfigString(subkey.c_str(), L"VLANLogoffServer", &server);
+        test::GetConfigDword(subkey.c_str(), L"VLANLogoffPort", &port);
+        groups[id] = server + L"|" + std::to_wstring(port);
+    }
+    return groups;
 }
 
 std::wstring BaseFile()
@@ -345,8 +366,9 @@ TEST_F(ConfigFile, FuzzedFilesImportWholeOrNotAtAll)
         }
         imported++;
         FileView view = ViewOf(file);
-        // Every GroupList subkey comes from a section of the file, and every section is there.
-        ASSERT_EQ(view.groupSubkeys, wtest::GroupListSubkeys()) << "round " << round;
+        // Every GroupList subkey comes from a section of the file, with its values, and every
+        // section is there.
+        ASSERT_EQ(view.groups, StoredGroups()) << "round " << round;
         std::wstring server;
         test::GetConfigString(NULL, L"VLANLogonServer", &server);
         ASSERT_EQ(view.logonServer, server) << "round " << round;

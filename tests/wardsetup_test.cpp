@@ -137,6 +137,9 @@ protected:
         while (IsWindow(dialog) && GetTickCount() - start < 20000)
             Sleep(10);
         ASSERT_FALSE(IsWindow(dialog));
+        // The page takes the result after the dialog has gone; answered once it has.
+        DWORD_PTR answer;
+        ASSERT_TRUE(SendMessageTimeoutW(owner, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &answer));
     }
 
     WindowRun run = {};
@@ -353,6 +356,10 @@ void ChooseFile(HWND window, WPARAM command, const std::wstring &path)
     while (IsWindow(dialog) && GetTickCount() - start < 20000)
         Sleep(10);
     ASSERT_FALSE(IsWindow(dialog));
+    // The file is written or read after the dialog has gone; a message sent now is answered
+    // once the command is done.
+    DWORD_PTR answer;
+    ASSERT_TRUE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &answer));
 }
 
 TEST_F(Setup, FileMenuSavesThePagesAndReadsThemBack)
@@ -562,8 +569,8 @@ TEST_F(Setup, RefusedWithoutAdministrators)
     std::wstring dir = test::MakeTempDir(L"wardsetup-admin");
     std::wstring file = dir + L"\\ok.cfg";
     wtest::WriteUtf16File(file, L"[VLAN]\r\nVLANLogonServer=x\r\n");
-    EXPECT_EQ(2, RunWardsetup(GetModuleHandleW(NULL), (L"wardsetup.exe -i \"" + file + L"\"").c_str(),
-                              administrator));
+    wchar_t *importing[] = {(wchar_t *)L"wardsetup.exe", (wchar_t *)L"-i", &file[0]};
+    EXPECT_EQ(2, RunWardsetup(GetModuleHandleW(NULL), 3, importing, administrator));
     EXPECT_TRUE(wtest::Snapshot().empty());
     test::RemoveTree(dir);
 
@@ -573,7 +580,8 @@ TEST_F(Setup, RefusedWithoutAdministrators)
     } refusal = {administrator, -1};
     HANDLE thread = CreateThread(NULL, 0, [](void *p) -> DWORD {
         Refusal *r = (Refusal *)p;
-        r->exitCode = RunWardsetup(GetModuleHandleW(NULL), L"wardsetup.exe", r->administrator);
+        wchar_t *plain[] = {(wchar_t *)L"wardsetup.exe"};
+        r->exitCode = RunWardsetup(GetModuleHandleW(NULL), 1, plain, r->administrator);
         return 0;
     }, &refusal, 0, NULL);
     HWND box = WaitForDialog(IsMessageBox);

@@ -3,8 +3,8 @@
 # benchmarks against it: pipe round trips beside a minimal pipe server, "iprenew" and
 # "finddomain" beside their timers, and "logon" against the DE-Zeruzu simulator.
 # "backtoback" counts the refusals of 400 calls made each right after the previous reply,
-# five times over.
-# Usage: tools/bench.sh [pipe|renew|logon|backtoback|tray ...]   (default: all of them)
+# five times over. "setup" times wardsetup's -i import beside "reg import" of the same values.
+# Usage: tools/bench.sh [pipe|renew|logon|backtoback|tray|setup ...]   (default: all of them)
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
@@ -17,7 +17,7 @@ bin="$build/bin"
 wine "$bin/wardhost.exe" -install >/dev/null
 # Wine's sc answers 1 even when the start succeeded; each benchmark waits for the pipe.
 wine sc start wardhost >/dev/null || true
-[ $# -gt 0 ] || set -- pipe renew logon backtoback tray
+[ $# -gt 0 ] || set -- pipe renew logon backtoback tray setup
 for bench in "$@"; do
     case $bench in
     pipe)  echo "== pipebench 2000";  wine "$bin/pipebench.exe" 2000 ;;
@@ -27,6 +27,7 @@ for bench in "$@"; do
         echo "== pipebench --back-to-back 400, five runs"
         for run in 1 2 3 4 5; do wine "$bin/pipebench.exe" --back-to-back 400; done ;;
     tray)  echo "== traybench 30 200"; wine "$bin/traybench.exe" 30 200 ;;
+    setup) echo "== setupbench 20";   wine "$bin/setupbench.exe" 20 ;;
     *) echo "unknown benchmark: $bench" >&2; exit 2 ;;
     esac
 done

@@ -1,0 +1,202 @@
+// setupbench: wardsetup.exe's command-line import of a configuration with 500 GroupList
+// sections, against the platform's "reg import" of the same values in the same run (both
+// timed as whole processes), and the time from starting wardsetup.exe to its main window
+// showing its first page.
+// Usage: setupbench [ROUNDS]   (default 10; run beside wardsetup.exe)
+#include <windows.h>
+
+#include <algorithm>
+#include <stdio.h>
+#include <string>
+#include <vector>
+
+static const wchar_t PRODUCT_KEY[] = L"SOFTWARE\\KORVALE\\Portgate";
+enum { GROUPS = 500 };
+
+static std::wstring Folder()
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\'));
+}
+
+static bool WriteUtf16(const std::wstring &path, const std::wstring &text)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    std::wstring content = L"\xFEFF" + text;
+    DWORD written = 0;
+    bool ok = WriteFile(file, content.data(), (DWORD)(content.size() * 2), &written, NULL) != 0;
+    CloseHandle(file);
+    return ok;
+}
+
+// The same configuration as an INI file for wardsetup and as a .reg file for reg.exe.
+static bool WriteInputs(const std::wstring &ini, const std::wstring &reg)
+{
+    std::wstring i = L"[General]\r\nEnable=0\r\nLogonImage=C:\\logo.bmp\r\nMultiInterfaceCheck=1\r\n"
+                     L"MultiInterfaceMessage=one\\ntwo\r\n[DomainList]\r\n0=CORP\r\n1=LAB\r\n"
+                     L"[VLAN]\r\nVLANLogonServer=10.0.0.1\r\nVLANLogonPort=6000\r\n"
+                     L"VLANLogoffServer=10.0.0.2\r\nVLANLogoffPort=6001\r\n";
+    std::wstring base = L"[HKEY_LOCAL_MACHINE\\" + std::wstring(PRODUCT_KEY);
+    std::wstring r = L"Windows Registry Editor Version 5.00\r\n\r\n" + base + L"]\r\n"
+                     L"\"LogonImage\"=\"C:\\\\logo.bmp\"\r\n\"MultiInterfaceCheck\"=dword:00000001\r\n"
+                     L"\"MultiInterfaceMessage\"=\"one\\\\ntwo\"\r\n"
+                     L"\"VLANLogonServer\"=\"10.0.0.1\"\r\n\"VLANLogonPort\"=dword:00001770\r\n"
+                     L"\"VLANLogoffServer\"=\"10.0.0.2\"\r\n\"VLANLogoffPort\"=dword:00001771\r\n"
+                     L"\"EnableDHCP\"=dword:00000001\r\n\"NotFindDomain\"=dword:00000001\r\n"
+                     L"\"WaitIpRenew\"=dword:00000002\r\n\"WaitFindDomain\"=dword:00000003\r\n\r\n" +
+                     base + L"\\DomainList]\r\n\"CORP\"=\"\"\r\n\"LAB\"=\"\"\r\n\r\n";
+    for (int id = 1; id <= GROUPS; id++) {
+        wchar_t line[200];
+        swprintf(line, 200, L"[GroupList%d]\r\nVLANLogoffServer=10.%d.%d.1\r\nVLANLogoffPort=%d\r\n",
+                 id, id / 256, id % 256, 7000 + id);
+        i += line;
+        swprintf(line, 200,
+                 L"%ls\\GroupList\\%d]\r\n\"VLANLogoffServer\"=\"10.%d.%d.1\"\r\n"
+                 L"\"VLANLogoffPort\"=dword:%08x\r\n\r\n",
+                 base.c_str(), id, id / 256, id % 256, 7000 + id);
+        r += line;
+    }
+    i += L"[DHCP]\r\nEnableDHCP=1\r\nNotFindDomain=1\r\nWaitIpRenew=2\r\nWaitFindDomain=3\r\n";
+    return WriteUtf16(ini, i) && WriteUtf16(reg, r);
+}
+
+static HANDLE Start(const std::wstring &commandLine)
+{
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+        return NULL;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+static double Now()
+{
+    static LARGE_INTEGER frequency;
+    if (frequency.QuadPart == 0)
+        QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart * 1000.0 / frequency.QuadPart;
+}
+
+// Milliseconds from start to exit, or -1 when it failed or took over a minute.
+static double TimeProcess(const std::wstring &commandLine)
+{
+    double start = Now();
+    HANDLE process = Start(commandLine);
+    if (process == NULL)
+        return -1;
+    DWORD exitCode = 1;
+    bool done = WaitForSingleObject(process, 60000) == WAIT_OBJECT_0 &&
+                GetExitCodeProcess(process, &exitCode) && exitCode == 0;
+    double elapsed = Now() - start;
+    CloseHandle(process);
+    return done ? elapsed : -1;
+}
+
+static DWORD CountGroups()
+{
+    HKEY key;
+    DWORD count = 0;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(PRODUCT_KEY) + L"\\GroupList").c_str(), 0,
+                      KEY_READ, &key) == ERROR_SUCCESS) {
+        RegQueryInfoKeyW(key, NULL, NULL, NULL, &count, NULL, NULL, NULL, NULL, NULL, NULL, NULL);
+        RegCloseKey(key);
+    }
+    return count;
+}
+
+static double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// The main window with its first page: a top-level dialog of the process holding a tab
+// control (1000) and a child page.
+static HWND FindReadyWindow(DWORD processId)
+{
+    HWND window = NULL;
+    while ((window = FindWindowExW(NULL, window, L"#32770", NULL)) != NULL) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId && IsWindowVisible(window) && GetDlgItem(window, 1000) != NULL &&
+            FindWindowExW(window, NULL, L"#32770", NULL) != NULL)
+            return window;
+    }
+    return NULL;
+}
+
+int wmain(int argc, wchar_t **argv)
+{
+    int rounds = argc > 1 ? _wtoi(argv[1]) : 10;
+    if (rounds < 1)
+        rounds = 10;
+    std::wstring folder = Folder();
+    std::wstring ini = folder + L"\\setupbench.cfg", reg = folder + L"\\setupbench.reg";
+    if (!WriteInputs(ini, reg)) {
+        fprintf(stderr, "cannot write the inputs beside setupbench.exe\n");
+        return 2;
+    }
+    std::wstring setup = L"\"" + folder + L"\\wardsetup.exe\"";
+    std::vector<double> imports, regImports, opens;
+    for (int round = 0; round < rounds; round++) {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
+        double a = TimeProcess(setup + L" -i \"" + ini + L"\"");
+        DWORD groupsA = CountGroups();
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
+        double b = TimeProcess(L"reg.exe import \"" + reg + L"\"");
+        DWORD groupsB = CountGroups();
+        if (a < 0 || b < 0 || groupsA != GROUPS || groupsB != GROUPS) {
+            fprintf(stderr, "round %d failed: wardsetup %.1f ms (%lu groups), reg %.1f ms (%lu groups)\n",
+                    round, a, groupsA, b, groupsB);
+            return 1;
+        }
+        imports.push_back(a);
+        regImports.push_back(b);
+    }
+    for (int round = 0; round < rounds; round++) {
+        double start = Now();
+        HANDLE process = Start(setup);
+        DWORD processId = process != NULL ? GetProcessId(process) : 0;
+        HWND window = NULL;
+        while (process != NULL && window == NULL && Now() - start < 30000 &&
+               WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
+            window = FindReadyWindow(processId);
+        double ready = Now() - start;
+        if (window == NULL) {
+            fprintf(stderr, "round %d: no window\n", round);
+            return 1;
+        }
+        PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        WaitForSingleObject(process, 30000);
+        CloseHandle(process);
+        opens.push_back(ready);
+    }
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
+    DeleteFileW(ini.c_str());
+    DeleteFileW(reg.c_str());
+    double a = Median(imports), b = Median(regImports);
+    printf("wardsetup -i, %d GroupList sections: median %.1f ms (min %.1f, max %.1f)\n", GROUPS, a,
+           *std::min_element(imports.begin(), imports.end()),
+           *std::max_element(imports.begin(), imports.end()));
+    printf("reg import of the same values:      median %.1f ms (min %.1f, max %.1f)\n", b,
+           *std::min_element(regImports.begin(), regImports.end()),
+           *std::max_element(regImports.begin(), regImports.end()));
+    // The machine is shared: the fastest rounds show the cost without other load.
+    printf("ratio: %.2f of the medians, %.2f of the fastest rounds\n", a / b,
+           *std::min_element(imports.begin(), imports.end()) /
+               *std::min_element(regImports.begin(), regImports.end()));
+    printf("start -> window with its first page: median %.1f ms (min %.1f, max %.1f)\n",
+           Median(opens), *std::min_element(opens.begin(), opens.end()),
+           *std::max_element(opens.begin(), opens.end()));
+    return 0;
+}
