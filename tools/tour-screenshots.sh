@@ -1,5 +1,5 @@
 #!/bin/sh
-# Takes the README's and the administrator's guide's screenshots of the configuration tool,
+# Takes the README tour's screenshots of the configuration tool,
 # the tray client and the logon tile (through tilehost), in English and in Japanese, under
 # Wine on a virtual X display. Writes docs/images/<program>-<en|ja>.png.
 # Needs: xvfb x11-utils imagemagick fonts-ipafont-gothic (apt-get install them), a build.
