@@ -2,7 +2,9 @@
 # The main job: sets up a fresh Debian machine, builds, then in a throwaway Wine prefix
 # starts the DE-Zeruzu simulator, points the configuration at it, installs and starts
 # wardhost, sends each command word through its pipe (a real logon and logoff among them),
-# prints the replies and the state values the service recorded, and stops and uninstalls.
+# prints the replies and the state values the service recorded; then registers the logon
+# tile and logs a user on through it with tilehost, as the logon screen would; and stops
+# and uninstalls.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
@@ -14,14 +16,14 @@ sh "$top/tests/wine-prefix.sh" start "$WINEPREFIX"
 trap 'sh "$top/tests/wine-prefix.sh" stop "$WINEPREFIX"' EXIT
 bin="$build/bin"
 
-# Two DE-Zeruzu simulators on 127.0.0.1, one for the logon and one for the logoff, each
-# playing one connection; the configuration points the service at them.
+# Two DE-Zeruzu simulators on 127.0.0.1, one for the logon (two connections: the pipe's
+# and the tile's) and one for the logoff; the configuration points the service at them.
 sims="$build/mainjob-dezsim"
 rm -rf "$sims" && mkdir -p "$sims"
 for side in logon logoff; do
-    script=logoff.txt
-    [ $side = logon ] && script=logon-group.txt
-    wine "$bin/dezsim.exe" --script "Z:$bin/dezsim-scripts/$script" --port 0 --connections 1 \
+    script=logoff.txt connections=1
+    [ $side = logon ] && script=logon-group.txt connections=2
+    wine "$bin/dezsim.exe" --script "Z:$bin/dezsim-scripts/$script" --port 0 --connections $connections \
         >"$sims/$side.out" 2>&1 </dev/null &
 done
 port_of() {
@@ -59,6 +61,22 @@ for request in "logon alice secret CORP" "logoff" "iprenew" "finddomain" "hello"
         ;;
     esac
 done
+
+# The logon tile as the logon screen drives it: registered like the configuration tool
+# does, loaded through that registration, fields filled, submitted; tilehost prints the
+# steps, the outcome and the packed logon (password masked) and never logs on to Windows.
+# Wine resolves only the "Kerberos" package: the test-only package makes "Negotiate" resolve.
+sh "$top/tests/negotiate_package/install.sh" "$WINEPREFIX" "$bin/portgate_negotiate.dll"
+wine "$bin/tilehost.exe" --register "Z:$bin/wardtile.dll"
+wine reg add "$key" /v EnableDHCP /t REG_DWORD /d 0 /f >/dev/null
+echo "Logon through the tile (tilehost):"
+# Into a file, not a pipe: Wine's desktop process may inherit the output and keep a pipe open.
+tile_rc=0
+wine "$bin/tilehost.exe" --user bob --password tilesecret --domain CORP --answer ok --timeout 300 \
+    >"$sims/tilehost.out" 2>&1 </dev/null || tile_rc=$?
+tr -d '\r' <"$sims/tilehost.out" | sed 's/^/  /'
+wine "$bin/tilehost.exe" --unregister >/dev/null
+[ $tile_rc -eq 0 ] || { echo "tilehost ended with $tile_rc (0: the tile returned a credential)" >&2; exit 1; }
 echo "What the simulators received:"
 grep -h '^recv: ' "$sims/logon.out" "$sims/logoff.out" | sed 's/^/  /'
 wine "$bin/wardhost.exe" -uninstall

@@ -1,0 +1,113 @@
+// A test-only stand-in for wardhost: it takes the service's name and pipe and answers
+// every request as told, so that tests see what the logon tile does with answers the
+// real service never gives. Service arguments: REPORT_FILE MODE, where MODE is
+//   hang        read the request and never answer
+//   long N      answer "OK" followed by N - 2 letters x (N UTF-16 units in all)
+//   gap MS      answer "OK", then listen again only after MS milliseconds
+// After each request it rewrites REPORT_FILE with "requests N".
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+static SERVICE_STATUS_HANDLE g_status;
+static HANDLE g_stop;
+static wchar_t g_report[MAX_PATH];
+static BOOL g_hang;
+static DWORD g_replyUnits = 2;
+static DWORD g_gapMs;
+
+static void Report(DWORD state)
+{
+    SERVICE_STATUS status = {};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+    SetServiceStatus(g_status, &status);
+}
+
+static DWORD WINAPI Handler(DWORD control, DWORD, LPVOID, LPVOID)
+{
+    if (control == SERVICE_CONTROL_STOP) {
+        Report(SERVICE_STOP_PENDING);
+        SetEvent(g_stop);
+    }
+    return NO_ERROR;
+}
+
+static void WriteReport(unsigned requests)
+{
+    HANDLE file = CreateFileW(g_report, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS, 0, NULL);
+    char line[32];
+    int length = snprintf(line, sizeof(line), "requests %u\n", requests);
+    DWORD written;
+    WriteFile(file, line, (DWORD)length, &written, NULL);
+    CloseHandle(file);
+}
+
+// Completes an overlapped pipe operation unless the service is stopped first.
+static BOOL Complete(HANDLE pipe, BOOL started, OVERLAPPED *overlapped, DWORD *bytes)
+{
+    if (!started && GetLastError() != ERROR_IO_PENDING)
+        return GetLastError() == ERROR_PIPE_CONNECTED;
+    HANDLE waits[] = {overlapped->hEvent, g_stop};
+    return WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 &&
+           GetOverlappedResult(pipe, overlapped, bytes, FALSE);
+}
+
+static void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
+{
+    if (argc > 2) {
+        lstrcpynW(g_report, argv[1], MAX_PATH);
+        g_hang = lstrcmpW(argv[2], L"hang") == 0;
+        DWORD number = argc > 3 ? wcstoul(argv[3], NULL, 10) : 0;
+        if (lstrcmpW(argv[2], L"long") == 0 && number >= 2)
+            g_replyUnits = number;
+        if (lstrcmpW(argv[2], L"gap") == 0)
+            g_gapMs = number;
+    }
+    g_stop = CreateEventW(NULL, TRUE, FALSE, NULL);
+    g_status = RegisterServiceCtrlHandlerExW(L"wardhost", Handler, NULL);
+    HANDLE pipe = CreateNamedPipeW(L"\\\\.\\pipe\\wardhost", PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0, NULL);
+    Report(SERVICE_RUNNING);
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
+    wchar_t *reply = static_cast<wchar_t *>(calloc(g_replyUnits + 1, sizeof(wchar_t)));
+    for (DWORD i = 0; i < g_replyUnits; i++)
+        reply[i] = i == 0 ? L'O' : i == 1 ? L'K' : L'x';
+    unsigned requests = 0;
+    for (;;) {
+        DWORD bytes = 0;
+        ResetEvent(overlapped.hEvent);
+        if (!Complete(pipe, ConnectNamedPipe(pipe, &overlapped), &overlapped, &bytes))
+            break;
+        char request[520];
+        ResetEvent(overlapped.hEvent);
+        if (Complete(pipe, ReadFile(pipe, request, sizeof(request), NULL, &overlapped), &overlapped, &bytes)) {
+            SecureZeroMemory(request, sizeof(request));
+            WriteReport(++requests);
+            if (g_hang)
+                break;  // the connection stays open, unanswered, until the stop
+            ResetEvent(overlapped.hEvent);
+            Complete(pipe, WriteFile(pipe, reply, g_replyUnits * sizeof(wchar_t), NULL, &overlapped), &overlapped,
+                     &bytes);
+            FlushFileBuffers(pipe);
+        }
+        DisconnectNamedPipe(pipe);
+        // Between two connections the pipe exists but listens to nobody.
+        if (g_gapMs > 0 && WaitForSingleObject(g_stop, g_gapMs) == WAIT_OBJECT_0)
+            break;
+    }
+    WaitForSingleObject(g_stop, INFINITE);
+    CancelIo(pipe);
+    CloseHandle(pipe);
+    free(reply);
+    Report(SERVICE_STOPPED);
+}
+
+int main()
+{
+    SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(L"wardhost"), ServiceMain}, {NULL, NULL}};
+    return StartServiceCtrlDispatcherW(table) ? 0 : 1;
+}

@@ -1,0 +1,828 @@
+// The logon tile end to end, as the logon screen would drive it: tools/tilehost loads
+// wardtile.dll through its registration, fills the fields, submits and answers the
+// message boxes, against the real wardhost service and the DE-Zeruzu simulator. Expected
+// texts come from the string tables of wardtile.dll and wardhost.exe.
+#include "test_support.h"
+// The service's ids first, kept under names of their own: the two tables share numbers.
+#include "../resources/wardhost_res.h"
+const UINT SERVICE_AUTH_FAILED = IDS_AUTH_FAILED;
+const UINT SERVICE_DHCP_ERROR = IDS_DHCP_ERROR;
+#undef IDD_PROGRESS
+#undef IDC_PROGRESS_TEXT
+#undef IDC_PROGRESS_BAR
+#undef IDB_TILE
+#undef IDS_TILE_TITLE
+#undef IDS_USER_NAME
+#undef IDS_PASSWORD
+#undef IDS_LOG_ON_TO
+#undef IDS_PROVIDER_CAPTION
+#undef IDS_AUTH_FAILED
+#undef IDS_CREDENTIALS_TOO_LONG
+#undef IDS_LOGON_CAPTION
+#undef IDS_SENDING_REQUEST
+#undef IDS_DHCP_ERROR
+#undef IDS_DC_NOT_FOUND
+#undef IDS_CREDENTIALS_BLANK
+#undef IDS_SERVICE_NOT_RUNNING
+#undef IDS_REQUESTING_ADDRESS
+#undef IDS_SEARCHING_DC
+#include "../resources/wardtile_res.h"
+
+#include <gtest/gtest.h>
+#include <iphlpapi.h>
+
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const wchar_t PIPE_NAME[] = L"\\\\.\\pipe\\wardhost";
+
+std::wstring StringOf(const wchar_t *module, UINT id)
+{
+    HMODULE loaded = LoadLibraryExW(test::BinaryPath(module).c_str(), NULL,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (loaded == NULL)
+        return L"<no module>";
+    wchar_t text[260];
+    int chars = LoadStringW(loaded, id, text, ARRAYSIZE(text));
+    FreeLibrary(loaded);
+    return chars > 0 ? std::wstring(text, chars) : L"<no string " + std::to_wstring(id) + L">";
+}
+// tilehost writes UTF-8 lines.
+std::string TileText(UINT id) { return test::Narrow(StringOf(L"wardtile.dll", id)); }
+std::string ServiceText(UINT id) { return test::Narrow(StringOf(L"wardhost.exe", id)); }
+
+// A child process whose output lines a thread collects as they come.
+class LineProcess {
+public:
+    LineProcess() : lineEvent_(CreateEventW(NULL, FALSE, FALSE, NULL)) {}
+    ~LineProcess()
+    {
+        Kill();
+        CloseHandle(lineEvent_);
+    }
+    bool Start(const std::wstring &commandLine)
+    {
+        process_ = test::StartCapturedProcess(commandLine, &readEnd_);
+        if (process_ == NULL)
+            return false;
+        reader_ = std::thread([this] { ReadLines(); });
+        return true;
+    }
+    // Waits at most timeoutMs until done(lines so far) holds; whether it did.
+    bool WaitUntil(const std::function<bool(const std::vector<std::string> &)> &done, DWORD timeoutMs)
+    {
+        ULONGLONG start = GetTickCount64();
+        for (;;) {
+            if (done(Lines()))
+                return true;
+            ULONGLONG elapsed = GetTickCount64() - start;
+            if (elapsed >= timeoutMs)
+                return false;
+            WaitForSingleObject(lineEvent_, (DWORD)(timeoutMs - elapsed));
+        }
+    }
+    // The first line for which wanted is true, within timeoutMs; empty when none came.
+    std::string WaitFor(const std::function<bool(const std::string &)> &wanted, DWORD timeoutMs)
+    {
+        std::string found;
+        WaitUntil(
+            [&](const std::vector<std::string> &lines) {
+                for (const std::string &l : lines) {
+                    if (wanted(l)) {
+                        found = l;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            timeoutMs);
+        return found;
+    }
+    std::string WaitForText(const std::string &part, DWORD timeoutMs)
+    {
+        return WaitFor([&](const std::string &l) { return l.find(part) != std::string::npos; }, timeoutMs);
+    }
+    // Waits at most timeoutMs for the end; its exit code, or STILL_ACTIVE after killing it.
+    DWORD Finish(DWORD timeoutMs)
+    {
+        DWORD code = STILL_ACTIVE;
+        if (process_ != NULL && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process_, &code);
+        Kill();
+        return code;
+    }
+    void Kill()
+    {
+        if (process_ != NULL) {
+            TerminateProcess(process_, STILL_ACTIVE);
+            WaitForSingleObject(process_, 10000);
+            CloseHandle(process_);
+            process_ = NULL;
+        }
+        if (reader_.joinable())
+            reader_.join();
+        if (readEnd_ != NULL) {
+            CloseHandle(readEnd_);
+            readEnd_ = NULL;
+        }
+    }
+    std::vector<std::string> Lines()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return lines_;
+    }
+
+private:
+    void ReadLines()
+    {
+        std::string pending;
+        char buffer[4096];
+        DWORD bytes;
+        while (ReadFile(readEnd_, buffer, sizeof(buffer), &bytes, NULL) && bytes > 0) {
+            pending.append(buffer, bytes);
+            size_t end;
+            while ((end = pending.find('\n')) != std::string::npos) {
+                std::string line = pending.substr(0, end);
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+                {
+                    std::lock_guard<std::mutex> guard(lock_);
+                    lines_.push_back(line);
+                }
+                pending.erase(0, end + 1);
+                SetEvent(lineEvent_);
+            }
+        }
+        SetEvent(lineEvent_);
+    }
+
+    HANDLE process_ = NULL;
+    HANDLE readEnd_ = NULL;
+    HANDLE lineEvent_;
+    std::thread reader_;
+    std::mutex lock_;
+    std::vector<std::string> lines_;
+};
+
+// The first program of a prefix that touches user32 starts Wine's desktop process, which
+// inherits its standard handles and would keep a captured output open for good: start it
+// once from a child whose output goes nowhere.
+void StartDesktop()
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, NULL);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+    PROCESS_INFORMATION process = {};
+    std::wstring command = L"\"" + test::BinaryPath(L"tilehost.exe") + L"\" --help";
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    // --help registers no window; the common controls it loads connect to the desktop.
+    if (CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process)) {
+        WaitForSingleObject(process.hProcess, 30000);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    CloseHandle(nul);
+}
+
+class DesktopEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { StartDesktop(); }
+};
+const ::testing::Environment *const g_desktop = ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
+
+// dezsim on a script, for `connections` connections; its port, or 0.
+int StartSimulator(LineProcess *simulator, const wchar_t *script, int connections = 1)
+{
+    std::wstring command = L"\"" + test::BinaryPath(L"dezsim.exe") + L"\" --script \"" +
+                           test::BinaryPath(L"dezsim-scripts\\") + script + L"\" --port 0 --connections " +
+                           std::to_wstring(connections);
+    if (!simulator->Start(command))
+        return 0;
+    std::string first = simulator->WaitFor([](const std::string &l) { return l.rfind("listening on ", 0) == 0; },
+                                           20000);
+    return first.empty() ? 0 : atoi(first.substr(first.rfind(':') + 1).c_str());
+}
+
+std::vector<std::string> Received(const std::vector<std::string> &lines)
+{
+    std::vector<std::string> received;
+    for (const std::string &l : lines) {
+        if (l.rfind("recv: ", 0) == 0)
+            received.push_back(l.substr(6));
+    }
+    return received;
+}
+
+// What tilehost logged after "[   1.234] KIND: ".
+std::vector<std::string> Logged(const std::vector<std::string> &lines, const std::string &kind)
+{
+    std::vector<std::string> found;
+    for (const std::string &l : lines) {
+        size_t at = l.find("] " + kind + ": ");
+        if (l.rfind("[", 0) == 0 && at != std::string::npos)
+            found.push_back(l.substr(at + kind.size() + 4));
+    }
+    return found;
+}
+std::vector<std::string> Steps(const std::vector<std::string> &lines) { return Logged(lines, "step"); }
+// The texts of the message boxes, without caption and answer.
+std::vector<std::string> Boxes(const std::vector<std::string> &lines)
+{
+    std::vector<std::string> texts;
+    for (const std::string &box : Logged(lines, "box")) {
+        size_t answer = box.rfind(" | ");
+        size_t caption = answer != std::string::npos ? box.rfind(" | ", answer - 1) : std::string::npos;
+        texts.push_back(caption != std::string::npos ? box.substr(0, caption) : box);
+    }
+    return texts;
+}
+// The value of an unstamped "NAME: value" line, or "<none>".
+std::string Value(const std::vector<std::string> &lines, const std::string &name)
+{
+    for (const std::string &l : lines) {
+        if (l.rfind(name + ": ", 0) == 0)
+            return l.substr(name.size() + 2);
+    }
+    return "<none>";
+}
+std::string Joined(const std::vector<std::string> &items)
+{
+    std::string text;
+    for (const std::string &item : items)
+        text += "[" + item + "]";
+    return text;
+}
+
+struct Submit {
+    std::wstring user = L"alice";
+    std::wstring password = L"secret";
+    std::wstring domain = L"CORP";
+    const wchar_t *answer = L"ok";
+};
+
+std::wstring TilehostCommand(const Submit &s)
+{
+    return L"\"" + test::BinaryPath(L"tilehost.exe") + L"\" --user \"" + s.user + L"\" --password \"" +
+           s.password + L"\" --domain \"" + s.domain + L"\" --answer " + s.answer + L" --timeout 400";
+}
+
+class TileTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        test::UninstallService();
+        test::ClearProductKey();
+        test::ProcessResult registered = test::RunProcess(
+            L"\"" + test::BinaryPath(L"tilehost.exe") + L"\" --register \"" + test::BinaryPath(L"wardtile.dll") + L"\"");
+        ASSERT_EQ(0u, registered.exitCode) << registered.output;
+        ASSERT_TRUE(test::InstallService());
+    }
+    static void TearDownTestSuite()
+    {
+        test::RunProcess(L"\"" + test::BinaryPath(L"tilehost.exe") + L"\" --unregister");
+        test::UninstallService();
+        test::ClearProductKey();
+    }
+    void SetUp() override
+    {
+        test::ClearProductKey();
+        test::SetConfigString(L"DomainList", L"CORP", L"");
+        test::SetConfigString(NULL, L"DefaultUserName", L"olduser");
+        if (!test::IsServiceInstalled()) {
+            ASSERT_TRUE(test::InstallService());
+        }
+        if (test::ServiceState() != SERVICE_RUNNING) {
+            ASSERT_TRUE(test::StartService());
+        }
+    }
+    // Runs tilehost to its end (bounded); its exit code and lines in *lines.
+    static DWORD Run(const Submit &s, std::vector<std::string> *lines, DWORD timeoutMs = 60000)
+    {
+        LineProcess tilehost;
+        if (!tilehost.Start(TilehostCommand(s)))
+            return STILL_ACTIVE;
+        DWORD code = tilehost.Finish(timeoutMs);
+        *lines = tilehost.Lines();
+        return code;
+    }
+    static void PointLogonAt(int port)
+    {
+        test::SetConfigString(NULL, L"VLANLogonServer", L"127.0.0.1");
+        test::SetConfigDword(NULL, L"VLANLogonPort", (DWORD)port);
+    }
+};
+
+// ---- accepted and refused
+
+TEST_F(TileTest, AcceptedLogonHandsTheTypedWordsToWindows)
+{
+    LineProcess simulator;
+    int port = StartSimulator(&simulator, L"logon-group.txt");
+    ASSERT_NE(0, port);
+    PointLogonAt(port);
+    std::vector<std::string> lines;
+    Submit s;
+    s.domain = L"corp";  // the list holds it upper-cased
+    EXPECT_EQ(0u, Run(s, &lines)) << Joined(lines);
+    EXPECT_EQ(std::vector<std::string>{TileText(IDS_SENDING_REQUEST)}, Steps(lines));
+    EXPECT_EQ(std::vector<std::string>{}, Boxes(lines));
+    EXPECT_EQ(Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n"}), Joined(Received(simulator.Lines())));
+    // The packed logon: 56 + 8 + 10 + 12 bytes, the password masked, never shown.
+    EXPECT_EQ("86 bytes, MessageType 2 (KerbInteractiveLogon)", Value(lines, "buffer"));
+    std::string all = Joined(lines);
+    EXPECT_NE(std::string::npos, all.find("domain:   \"CORP\" (offset 56, 8 bytes)")) << all;
+    EXPECT_NE(std::string::npos, all.find("user:     \"alice\" (offset 64, 10 bytes)")) << all;
+    EXPECT_NE(std::string::npos, all.find("password: \"******\" (offset 74, 12 bytes)")) << all;
+    EXPECT_EQ(std::string::npos, all.find("secret")) << all;
+    // "Negotiate" resolved through the real LSA lookup (the test package of the prefix).
+    EXPECT_GT(atoi(Value(lines, "package").c_str()), 0) << Value(lines, "package");
+    EXPECT_EQ("{5E1C2A94-3B07-4D6F-9A18-C2E4B7D05F31}", Value(lines, "provider"));
+    EXPECT_EQ("0x00000000 (the module may go)", Value(lines, "DllCanUnloadNow"));
+    EXPECT_EQ("yes", Value(lines, "unloaded"));
+    std::wstring stored;
+    EXPECT_TRUE(test::GetConfigString(NULL, L"DefaultUserName", &stored));
+    EXPECT_EQ(L"alice", stored);
+}
+
+TEST_F(TileTest, RefusedLogonShowsTheServicesTextAndKeepsTheTile)
+{
+    LineProcess simulator;
+    int port = StartSimulator(&simulator, L"logon-failed.txt");
+    ASSERT_NE(0, port);
+    PointLogonAt(port);
+    std::vector<std::string> lines;
+    EXPECT_EQ(1u, Run(Submit(), &lines)) << Joined(lines);
+    EXPECT_EQ(std::vector<std::string>{ServiceText(SERVICE_AUTH_FAILED)}, Boxes(lines));
+    EXPECT_EQ("no credential", Value(lines, "outcome"));
+    EXPECT_EQ("<none>", Value(lines, "package"));
+    EXPECT_EQ("0x00000000 (the module may go)", Value(lines, "DllCanUnloadNow"));
+}
+
+// tilehost's own window, driven as a user would: typing sends each change to the tile,
+// choosing a "Log on to" entry selects it, the submit button submits.
+TEST_F(TileTest, WindowDrivesTheTileAsTheLogonScreenDoes)
+{
+    LineProcess simulator;
+    int port = StartSimulator(&simulator, L"logon-group.txt");
+    ASSERT_NE(0, port);
+    PointLogonAt(port);
+    LineProcess tilehost;
+    ASSERT_TRUE(tilehost.Start(L"\"" + test::BinaryPath(L"tilehost.exe") + L"\""));
+    std::string combo = tilehost.WaitForText("field 4: combo box", 30000);
+    ASSERT_NE("", combo);
+    // "field 4: combo box "LABEL" state 1/0 [CORP], VM": the entry at index 1 is chosen.
+    std::string items = combo.substr(combo.find(' ', combo.find("state ") + 6) + 1);
+    size_t comma = items.find(", ");
+    ASSERT_NE(std::string::npos, comma) << combo;
+    std::string second = items.substr(comma + 2, items.find(", ", comma + 2) - comma - 2);
+    if (second.front() == '[')
+        second = second.substr(1, second.size() - 2);
+
+    // "[   0.123] window: 00000000000A0042", once every control of it exists.
+    std::string ready = tilehost.WaitForText("] window: ", 30000);
+    ASSERT_NE("", ready);
+    HWND window = reinterpret_cast<HWND>(
+        static_cast<ULONG_PTR>(strtoull(ready.c_str() + ready.find("window: ") + 8, NULL, 16)));
+    ASSERT_TRUE(IsWindow(window)) << ready;
+    // Control ids are 100 + the field id.
+    SendMessageW(GetDlgItem(window, 102), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"alice"));
+    SendMessageW(GetDlgItem(window, 103), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"secret"));
+    HWND list = GetDlgItem(window, 104);
+    SendMessageW(list, CB_SETCURSEL, 1, 0);
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(104, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(105, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, 105)));
+
+    // A returned credential closes the window, as the logon screen goes away.
+    EXPECT_EQ(0u, tilehost.Finish(60000)) << Joined(tilehost.Lines());
+    std::string all = Joined(tilehost.Lines());
+    EXPECT_NE(std::string::npos, all.find("domain:   \"" + second + "\"")) << all;
+    EXPECT_NE(std::string::npos, all.find("user:     \"alice\"")) << all;
+    EXPECT_NE(std::string::npos, all.find("password: \"******\"")) << all;
+    EXPECT_EQ(Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n"}), Joined(Received(simulator.Lines())));
+}
+
+// ---- renewal and search. Wine cannot renew a lease, so the service refuses "iprenew"
+// while EnableDHCP is on; to let a renewal pass, the value is switched off once the tile
+// has read it (its step text shows) and before the service reads it (after WaitIpRenew
+// and the service's 4 s timer). The search is switched off the same way, within
+// WaitFindDomain.
+
+TEST_F(TileTest, RenewalAndSearchFollowTheConfiguration)
+{
+    struct {
+        const char *name;
+        DWORD notFindDomain;
+        bool letRenewalPass;
+        bool letSearchPass;
+        std::vector<std::string> steps;
+        std::vector<std::string> boxes;
+        DWORD exitCode;
+    } cases[] = {
+        {"renewal refused by the platform", 1, false, false,
+         {TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS)}, {ServiceText(SERVICE_DHCP_ERROR)}, 1},
+        {"renewal, no search", 1, true, false,
+         {TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS)}, {}, 0},
+        {"renewal and search", 0, true, true,
+         {TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS), TileText(IDS_SEARCHING_DC)}, {}, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        LineProcess simulator;
+        int port = StartSimulator(&simulator, L"logon-group.txt");
+        ASSERT_NE(0, port);
+        PointLogonAt(port);
+        test::SetConfigDword(NULL, L"EnableDHCP", 1);
+        test::SetConfigDword(NULL, L"WaitIpRenew", 1);
+        test::SetConfigDword(NULL, L"NotFindDomain", c.notFindDomain);
+        // The service reads NotFindDomain at once: this wait is the margin for switching it.
+        test::SetConfigDword(NULL, L"WaitFindDomain", 3);
+        LineProcess tilehost;
+        ASSERT_TRUE(tilehost.Start(TilehostCommand(Submit())));
+        if (c.letRenewalPass) {
+            ASSERT_NE("", tilehost.WaitForText("step: " + TileText(IDS_REQUESTING_ADDRESS), 30000));
+            test::SetConfigDword(NULL, L"EnableDHCP", 0);
+        }
+        if (c.letSearchPass) {
+            ASSERT_NE("", tilehost.WaitForText("step: " + TileText(IDS_SEARCHING_DC), 30000));
+            test::SetConfigDword(NULL, L"NotFindDomain", 1);
+        }
+        EXPECT_EQ(c.exitCode, tilehost.Finish(60000));
+        std::vector<std::string> lines = tilehost.Lines();
+        EXPECT_EQ(Joined(c.steps), Joined(Steps(lines)));
+        EXPECT_EQ(Joined(c.boxes), Joined(Boxes(lines)));
+    }
+}
+
+// ---- the service late or absent
+
+TEST_F(TileTest, ServiceStartedLateIsReachedByTheLogonRetry)
+{
+    LineProcess simulator;
+    int port = StartSimulator(&simulator, L"logon-group.txt");
+    ASSERT_NE(0, port);
+    PointLogonAt(port);
+    ASSERT_TRUE(test::StopService());
+    LineProcess tilehost;
+    ASSERT_TRUE(tilehost.Start(TilehostCommand(Submit())));
+    ASSERT_NE("", tilehost.WaitForText("step: " + TileText(IDS_SENDING_REQUEST), 30000));
+    ASSERT_TRUE(test::StartService());
+    EXPECT_EQ(0u, tilehost.Finish(150000)) << Joined(tilehost.Lines());
+    EXPECT_EQ(std::vector<std::string>{}, Boxes(tilehost.Lines()));
+    // One logon reached the switch, however many attempts found no service.
+    EXPECT_EQ(Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n"}), Joined(Received(simulator.Lines())));
+}
+
+TEST_F(TileTest, ServiceAbsentIsReportedAfterTheRetries)
+{
+    test::UninstallService();
+    std::vector<std::string> lines;
+    EXPECT_EQ(1u, Run(Submit(), &lines, 200000)) << Joined(lines);
+    EXPECT_EQ(std::vector<std::string>{TileText(IDS_SERVICE_NOT_RUNNING)}, Boxes(lines));
+    // The box came after about two minutes of attempts, not at the first refusal.
+    for (const std::string &l : lines) {
+        if (l.find("] box: ") != std::string::npos) {
+            EXPECT_GE(atof(l.c_str() + 1), 100.0) << l;
+        }
+    }
+}
+
+// ---- words that must never reach the service
+
+TEST_F(TileTest, BlankOrOverlongWordsAreRefusedBeforeTheService)
+{
+    test::SetConfigString(L"DomainList", L"MY DOM", L"");
+    LineProcess simulator;
+    int port = StartSimulator(&simulator, L"logon-group.txt");
+    ASSERT_NE(0, port);
+    PointLogonAt(port);
+    struct {
+        const char *name;
+        Submit submit;
+        UINT textId;
+    } cases[] = {
+        {"blank in the user name", {L"al ice", L"secret", L"CORP"}, IDS_CREDENTIALS_BLANK},
+        {"empty password", {L"alice", L"", L"CORP"}, IDS_CREDENTIALS_BLANK},
+        {"blank in the password", {L"alice", L"pa ss", L"CORP"}, IDS_CREDENTIALS_BLANK},
+        {"blank in the domain", {L"alice", L"secret", L"MY DOM"}, IDS_CREDENTIALS_BLANK},
+        {"empty user name", {L"", L"secret", L"CORP"}, IDS_CREDENTIALS_BLANK},
+        // "logon " + 240 + " " + 8 + " " + 4 = 260 units: one more than the request holds.
+        {"request one unit too long", {std::wstring(240, L'u'), L"password", L"CORP"}, IDS_CREDENTIALS_TOO_LONG},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> lines;
+        EXPECT_EQ(1u, Run(c.submit, &lines)) << Joined(lines);
+        EXPECT_EQ(std::vector<std::string>{TileText(c.textId)}, Boxes(lines));
+        EXPECT_EQ(std::vector<std::string>{}, Steps(lines));
+    }
+    // Nothing reached the switch and nothing was stored.
+    std::vector<std::string> received = simulator.Lines();
+    for (const std::string &l : received)
+        EXPECT_NE("conn: open", l);
+    std::wstring stored;
+    EXPECT_TRUE(test::GetConfigString(NULL, L"DefaultUserName", &stored));
+    EXPECT_EQ(L"olduser", stored);
+}
+
+// ---- the password goes only to the service
+
+// A pipe server of this process under the service's pipe name: counts connections and
+// the bytes it received, until stopped.
+class ImpostorPipe {
+public:
+    ImpostorPipe() : stop_(CreateEventW(NULL, TRUE, FALSE, NULL))
+    {
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~ImpostorPipe()
+    {
+        SetEvent(stop_);
+        thread_.join();
+        CloseHandle(stop_);
+    }
+    LONG connections = 0;
+    LONG bytes = 0;
+    HANDLE ready = CreateEventW(NULL, TRUE, FALSE, NULL);
+
+private:
+    void Serve()
+    {
+        HANDLE event = CreateEventW(NULL, TRUE, FALSE, NULL);
+        for (;;) {
+            HANDLE pipe = CreateNamedPipeW(PIPE_NAME, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 520, 520,
+                                           0, NULL);
+            if (pipe == INVALID_HANDLE_VALUE)
+                break;
+            SetEvent(ready);
+            OVERLAPPED overlapped = {};
+            overlapped.hEvent = event;
+            ResetEvent(event);
+            BOOL connected = ConnectNamedPipe(pipe, &overlapped) || GetLastError() == ERROR_PIPE_CONNECTED;
+            HANDLE waits[] = {event, stop_};
+            if (!connected && GetLastError() == ERROR_IO_PENDING)
+                connected = WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0;
+            if (connected) {
+                InterlockedIncrement(&connections);
+                char buffer[520];
+                DWORD read = 0;
+                ResetEvent(event);
+                if (ReadFile(pipe, buffer, sizeof(buffer), &read, &overlapped) ||
+                    (GetLastError() == ERROR_IO_PENDING &&
+                     WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 &&
+                     GetOverlappedResult(pipe, &overlapped, &read, FALSE)))
+                    InterlockedAdd(&bytes, (LONG)read);
+            }
+            CancelIo(pipe);
+            CloseHandle(pipe);
+            if (WaitForSingleObject(stop_, 0) == WAIT_OBJECT_0)
+                break;
+        }
+        CloseHandle(event);
+        SetEvent(ready);
+    }
+    HANDLE stop_;
+    std::thread thread_;
+};
+
+TEST_F(TileTest, PasswordGoesOnlyToTheServiceProcess)
+{
+    test::UninstallService();  // frees the pipe name
+    ImpostorPipe impostor;
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(impostor.ready, 10000));
+    std::vector<std::string> lines;
+    EXPECT_EQ(1u, Run(Submit(), &lines, 60000)) << Joined(lines);
+    EXPECT_EQ(std::vector<std::string>{TileText(IDS_SERVICE_NOT_RUNNING)}, Boxes(lines));
+    EXPECT_GE(impostor.connections, 1) << "the tile never looked at the pipe";
+    EXPECT_EQ(0, impostor.bytes) << "a request reached a process that is not the service";
+}
+
+// ---- answers the real service never gives, from a stand-in under its name
+
+class StandInTest : public TileTest {
+protected:
+    void SetUp() override
+    {
+        TileTest::SetUp();
+        test::UninstallService();
+        dir_ = test::MakeTempDir(L"portgate-standin");
+        report_ = dir_ + L"\\requests.txt";
+    }
+    void TearDown() override
+    {
+        test::UninstallService();
+        test::RemoveTree(dir_);
+    }
+    // Installs standin_service.exe as "wardhost" and starts it with mode's arguments.
+    void StartStandIn(std::vector<std::wstring> mode)
+    {
+        SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+        ASSERT_NE(nullptr, manager);
+        std::wstring binary = L"\"" + test::BinaryPath(L"standin_service.exe") + L"\"";
+        SC_HANDLE service = CreateServiceW(manager, L"wardhost", L"wardhost", SERVICE_ALL_ACCESS,
+                                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                           binary.c_str(), NULL, NULL, NULL, NULL, NULL);
+        ASSERT_NE(nullptr, service) << GetLastError();
+        mode.insert(mode.begin(), report_);
+        std::vector<const wchar_t *> arguments;
+        for (const std::wstring &m : mode)
+            arguments.push_back(m.c_str());
+        EXPECT_TRUE(StartServiceW(service, (DWORD)arguments.size(), arguments.data())) << GetLastError();
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        ASSERT_TRUE(test::WaitForServiceState(SERVICE_RUNNING, 20000));
+        ASSERT_TRUE(WaitNamedPipeW(PIPE_NAME, 10000));
+    }
+    std::string Requests() { return test::ReadFileBytes(report_); }
+
+    std::wstring dir_, report_;
+};
+
+// Connected, never answered: the tile gives up after its reply limit (three minutes)
+// and reports the service as not reachable, instead of hanging; it does not send again.
+TEST_F(StandInTest, HungServiceIsReportedWithinTheReplyLimit)
+{
+    ASSERT_NO_FATAL_FAILURE(StartStandIn({L"hang"}));
+    std::vector<std::string> lines;
+    EXPECT_EQ(1u, Run(Submit(), &lines, 300000)) << Joined(lines);
+    EXPECT_EQ(std::vector<std::string>{TileText(IDS_SERVICE_NOT_RUNNING)}, Boxes(lines));
+    EXPECT_EQ("requests 1\n", Requests());
+}
+
+// A reply that fills the 520-byte buffer has no terminator; a longer one fails with
+// ERROR_MORE_DATA after the logon already ran: both are read up to what was received,
+// shown, and never sent again.
+TEST_F(StandInTest, FullAndOverlongRepliesAreReadOnceAndShown)
+{
+    struct {
+        const char *name;
+        const wchar_t *units;
+    } cases[] = {
+        {"520 bytes", L"260"},
+        {"600 bytes", L"300"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::UninstallService();
+        ASSERT_NO_FATAL_FAILURE(StartStandIn({L"long", c.units}));
+        std::vector<std::string> lines;
+        EXPECT_EQ(0u, Run(Submit(), &lines)) << Joined(lines);
+        EXPECT_EQ(std::vector<std::string>{std::string(258, 'x')}, Boxes(lines));
+        EXPECT_EQ("requests 1\n", Requests());
+    }
+}
+
+// "iprenew" follows the accepted logon at once and can meet the service between two
+// connections: a short gap is bridged by retrying, a long one is the service gone.
+TEST_F(StandInTest, RenewalBridgesAShortGapBetweenConnections)
+{
+    struct {
+        const char *name;
+        const wchar_t *gapMs;
+        DWORD exitCode;
+        std::vector<std::string> boxes;
+        const char *requests;
+    } cases[] = {
+        {"200 ms", L"200", 0, {}, "requests 2\n"},
+        {"5 s", L"5000", 1, {TileText(IDS_SERVICE_NOT_RUNNING)}, "requests 1\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::UninstallService();
+        test::SetConfigDword(NULL, L"EnableDHCP", 1);
+        test::SetConfigDword(NULL, L"NotFindDomain", 1);
+        ASSERT_NO_FATAL_FAILURE(StartStandIn({L"gap", c.gapMs}));
+        std::vector<std::string> lines;
+        EXPECT_EQ(c.exitCode, Run(Submit(), &lines)) << Joined(lines);
+        EXPECT_EQ(Joined({TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS)}), Joined(Steps(lines)));
+        EXPECT_EQ(Joined(c.boxes), Joined(Boxes(lines)));
+        EXPECT_EQ(c.requests, Requests());
+    }
+}
+
+// ---- registration faults, as tilehost reports them
+
+TEST(TileRegistration, FaultsAreReportedBeforeAnythingIsLoaded)
+{
+    const std::wstring clsid = L"{5E1C2A94-3B07-4D6F-9A18-C2E4B7D05F31}";
+    const std::wstring entry =
+        L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Authentication\\Credential Providers\\" + clsid;
+    const std::wstring server = L"SOFTWARE\\Classes\\CLSID\\" + clsid + L"\\InprocServer32";
+    const std::wstring tilehost = L"\"" + test::BinaryPath(L"tilehost.exe") + L"\"";
+    const std::wstring dll = test::BinaryPath(L"wardtile.dll");
+    struct {
+        const char *name;
+        std::function<void()> spoil;
+        const char *fault;
+    } cases[] = {
+        {"no entry under Credential Providers", [&] { RegDeleteKeyW(HKEY_LOCAL_MACHINE, entry.c_str()); },
+         "registration fault: provider entry missing"},
+        {"no class key", [&] { RegDeleteTreeW(HKEY_LOCAL_MACHINE, (L"SOFTWARE\\Classes\\CLSID\\" + clsid).c_str()); },
+         "registration fault: class key missing"},
+        {"empty server path",
+         [&] { RegSetKeyValueW(HKEY_LOCAL_MACHINE, server.c_str(), NULL, REG_SZ, L"", sizeof(wchar_t)); },
+         "registration fault: server path missing"},
+        {"server file missing",
+         [&] {
+             std::wstring gone = dll + L".gone";
+             RegSetKeyValueW(HKEY_LOCAL_MACHINE, server.c_str(), NULL, REG_SZ, gone.c_str(),
+                             (DWORD)((gone.size() + 1) * sizeof(wchar_t)));
+         },
+         "registration fault: server not loadable"},
+        {"no threading model", [&] { RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, server.c_str(), L"ThreadingModel"); },
+         "registration fault: ThreadingModel missing"},
+        {"free threading model",
+         [&] { RegSetKeyValueW(HKEY_LOCAL_MACHINE, server.c_str(), L"ThreadingModel", REG_SZ, L"Free", 10); },
+         "registration fault: ThreadingModel is \"Free\""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(0u, test::RunProcess(tilehost + L" --register \"" + dll + L"\"").exitCode);
+        c.spoil();
+        test::ProcessResult result = test::RunProcess(tilehost + L" --user a --password b");
+        EXPECT_EQ(3u, result.exitCode) << result.output;
+        EXPECT_NE(std::string::npos, result.output.find(c.fault)) << result.output;
+        EXPECT_EQ(std::string::npos, result.output.find("created:")) << result.output;
+    }
+    test::RunProcess(tilehost + L" --unregister");
+}
+
+// ---- the language of the texts compared above
+
+TEST(TileTexts, ComeFromTheExpectedLanguage)
+{
+    const char *expect = getenv("PORTGATE_EXPECT_LANGUAGE");
+    LANGID language = expect != NULL ? (LANGID)atoi(expect) : MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    HMODULE module = LoadLibraryExW(test::BinaryPath(L"wardtile.dll").c_str(), NULL,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(nullptr, module);
+    // String ids are kept in blocks of 16; the wanted one is the id's place in its block.
+    const UINT ids[] = {IDS_SENDING_REQUEST, IDS_SERVICE_NOT_RUNNING, IDS_CREDENTIALS_BLANK};
+    for (UINT id : ids) {
+        HRSRC found = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
+        ASSERT_NE(nullptr, found) << id;
+        const WCHAR *entry = static_cast<const WCHAR *>(LockResource(LoadResource(module, found)));
+        for (UINT i = 0; i < id % 16; i++)
+            entry += 1 + *entry;
+        EXPECT_EQ(std::wstring(entry + 1, *entry), StringOf(L"wardtile.dll", id)) << id;
+    }
+    FreeLibrary(module);
+}
+
+// ---- several interfaces (run by tilehost_interfaces.sh in a network namespace of its own)
+
+TEST(SeveralInterfaces, WarningComesBackUntilCancelled)
+{
+    ULONG size = 0;
+    int external = 0;
+    if (GetIpAddrTable(NULL, &size, FALSE) == ERROR_INSUFFICIENT_BUFFER) {
+        std::vector<BYTE> block(size);
+        PMIB_IPADDRTABLE table = reinterpret_cast<PMIB_IPADDRTABLE>(block.data());
+        if (GetIpAddrTable(table, &size, FALSE) == NO_ERROR) {
+            for (DWORD i = 0; i < table->dwNumEntries; i++) {
+                if (table->table[i].dwAddr != htonl(INADDR_LOOPBACK) && table->table[i].dwAddr != 0)
+                    external++;
+            }
+        }
+    }
+    if (external < 2)
+        GTEST_SKIP() << "this workstation shows " << external << " IPv4 address(es) besides 127.0.0.1";
+    const std::wstring tilehost = L"\"" + test::BinaryPath(L"tilehost.exe") + L"\"";
+    ASSERT_EQ(0u, test::RunProcess(tilehost + L" --register \"" + test::BinaryPath(L"wardtile.dll") + L"\"").exitCode);
+    test::SetConfigDword(NULL, L"MultiInterfaceCheck", 1);
+    test::SetConfigString(NULL, L"MultiInterfaceMessage", L"Unplug\\none cable");
+    const std::string warning = "Unplug\\none cable";  // tilehost shows the line feed as \n
+    {
+        // Cancel: no credential and no request; there is no service in this prefix to ask.
+        LineProcess run;
+        ASSERT_TRUE(run.Start(tilehost + L" --user alice --password secret --answer cancel"));
+        EXPECT_EQ(1u, run.Finish(60000)) << Joined(run.Lines());
+        EXPECT_EQ(std::vector<std::string>{warning}, Boxes(run.Lines()));
+        EXPECT_EQ(std::vector<std::string>{}, Steps(run.Lines()));
+    }
+    {
+        // OK while both addresses stay: the warning comes back.
+        LineProcess run;
+        ASSERT_TRUE(run.Start(tilehost + L" --user alice --password secret --answer ok"));
+        EXPECT_TRUE(run.WaitUntil([](const std::vector<std::string> &l) { return Boxes(l).size() >= 2; }, 60000));
+        run.Kill();
+        std::vector<std::string> boxes = Boxes(run.Lines());
+        ASSERT_GE(boxes.size(), 2u);
+        EXPECT_EQ(warning, boxes[0]);
+        EXPECT_EQ(warning, boxes[1]);
+        EXPECT_EQ(std::vector<std::string>{}, Steps(run.Lines()));
+    }
+    test::RunProcess(tilehost + L" --unregister");
+    test::ClearProductKey();
+}
+
+}  // namespace

@@ -1,0 +1,493 @@
+// tilebench: figures of the logon tile, wardtile.dll loaded from beside this program.
+//   tilebench submit [N]   N submits (EnableDHCP off) against dezsim, each beside one
+//                          "logon" sent straight to the service: the tile's overhead.
+//                          wardhost must be installed and running.
+//   tilebench load [N]     module load to seven field descriptors ready, N times
+//   tilebench cycles [N]   N create / scenario / credential / field reads / release cycles
+//   tilebench fuzz [N]     N random COM calls (random order, random and null arguments)
+// cycles and fuzz print the commit charge, handle and GDI object counts before and after.
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <random>
+#include <stdio.h>
+#include <string>
+#include <vector>
+
+#include "credential_provider.h"
+#include "registration.h"
+
+typedef HRESULT(STDAPICALLTYPE *DllGetClassObjectFn)(REFCLSID, REFIID, void **);
+typedef HRESULT(STDAPICALLTYPE *DllCanUnloadNowFn)(void);
+
+static const wchar_t PIPE_NAME[] = L"\\\\.\\pipe\\wardhost";
+static const wchar_t PRODUCT_KEY[] = L"SOFTWARE\\KORVALE\\Portgate";
+
+static std::wstring BesideMe(const wchar_t *name)
+{
+    wchar_t path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+    std::wstring dir(path, length);
+    return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
+}
+
+static double NowMs()
+{
+    static LARGE_INTEGER frequency;
+    if (frequency.QuadPart == 0)
+        QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return (double)counter.QuadPart * 1000.0 / (double)frequency.QuadPart;
+}
+
+static double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct Module {
+    HMODULE module;
+    DllGetClassObjectFn getClassObject;
+    DllCanUnloadNowFn canUnloadNow;
+};
+
+static bool LoadTile(Module *m)
+{
+    m->module = LoadLibraryW(BesideMe(L"wardtile.dll").c_str());
+    if (m->module == NULL)
+        return false;
+    m->getClassObject = (DllGetClassObjectFn)(void *)GetProcAddress(m->module, "DllGetClassObject");
+    m->canUnloadNow = (DllCanUnloadNowFn)(void *)GetProcAddress(m->module, "DllCanUnloadNow");
+    return m->getClassObject != NULL && m->canUnloadNow != NULL;
+}
+
+static ICredentialProvider *CreateProvider(const Module &m)
+{
+    IClassFactory *factory = NULL;
+    ICredentialProvider *provider = NULL;
+    if (FAILED(m.getClassObject(CLSID_WdCredentialProvider, IID_IClassFactory, (void **)&factory)))
+        return NULL;
+    factory->CreateInstance(NULL, IID_ICredentialProvider, (void **)&provider);
+    factory->Release();
+    return provider;
+}
+
+// The provider with its scenario set and its one credential; NULL on any failure.
+static ICredentialProviderCredential *OpenTile(ICredentialProvider *provider)
+{
+    ICredentialProviderCredential *credential = NULL;
+    if (FAILED(provider->SetUsageScenario(CPUS_LOGON, 0)) || FAILED(provider->GetCredentialAt(0, &credential)))
+        return NULL;
+    return credential;
+}
+
+// Handles found by probing: Wine answers no handle count of its own.
+static unsigned CountHandles()
+{
+    unsigned count = 0;
+    for (ULONG_PTR value = 4; value < 0x20000; value += 4) {
+        DWORD flags;
+        if (GetHandleInformation((HANDLE)value, &flags))
+            count++;
+    }
+    return count;
+}
+
+static void PrintCounts(const char *when)
+{
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof(memory);
+    GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
+    // The commit charge is the process's private memory; Wine fills only PagefileUsage.
+    // GetGuiResources answers 0 under Wine: shown as measured.
+    printf("%-7s commit charge %llu KiB, handles %u, GDI objects %lu, USER objects %lu\n", when,
+           (unsigned long long)(memory.PagefileUsage / 1024), CountHandles(),
+           GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS));
+}
+
+// ---- submit
+
+static DWORD WINAPI DrainOutput(LPVOID pipe)
+{
+    char buffer[4096];
+    DWORD bytes;
+    while (ReadFile(pipe, buffer, sizeof(buffer), &bytes, NULL) && bytes > 0) {
+    }
+    CloseHandle(pipe);
+    return 0;
+}
+
+// dezsim on logon-group.txt for count connections; its port, or 0.
+static int StartSimulator(int count, HANDLE *process)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
+    HANDLE readEnd, writeEnd;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+        return 0;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = writeEnd;
+    std::wstring command = L"\"" + BesideMe(L"dezsim.exe") + L"\" --script \"" +
+                           BesideMe(L"dezsim-scripts\\logon-group.txt") + L"\" --port 0 --connections " +
+                           std::to_wstring(count);
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    PROCESS_INFORMATION info = {};
+    BOOL started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup, &info);
+    CloseHandle(writeEnd);
+    int port = 0;
+    if (started) {
+        *process = info.hProcess;
+        CloseHandle(info.hThread);
+        std::string first;
+        char c;
+        DWORD bytes;
+        while (first.size() < 100 && ReadFile(readEnd, &c, 1, &bytes, NULL) && bytes == 1 && c != '\n')
+            first += c;
+        size_t colon = first.rfind(':');
+        if (first.rfind("listening on ", 0) == 0 && colon != std::string::npos)
+            port = atoi(first.c_str() + colon + 1);
+    }
+    if (port == 0 || CreateThread(NULL, 0, DrainOutput, readEnd, 0, NULL) == NULL)
+        CloseHandle(readEnd);
+    return port;
+}
+
+static int BenchSubmit(const Module &m, int count)
+{
+    bool listening = false;
+    for (int i = 0; i < 100 && !listening; i++) {
+        listening = WaitNamedPipeW(PIPE_NAME, 1000) != FALSE;
+        if (!listening)
+            Sleep(100);
+    }
+    if (!listening) {
+        fprintf(stderr, "wardhost is not listening\n");
+        return 1;
+    }
+    HANDLE simulator = NULL;
+    int port = StartSimulator(2 * count, &simulator);
+    if (port == 0) {
+        fprintf(stderr, "dezsim did not start\n");
+        return 1;
+    }
+    const wchar_t server[] = L"127.0.0.1";
+    DWORD port32 = (DWORD)port, off = 0;
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY, L"VLANLogonServer", REG_SZ, server, sizeof(server));
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY, L"VLANLogonPort", REG_DWORD, &port32, sizeof(port32));
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY, L"EnableDHCP", REG_DWORD, &off, sizeof(off));
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY, L"MultiInterfaceCheck", REG_DWORD, &off, sizeof(off));
+
+    std::vector<double> tile, service;
+    const wchar_t request[] = L"logon benchuser benchpassword";
+    for (int i = 0; i < count; i++) {
+        // The service's own logon, as a client that is already connected sees it.
+        wchar_t reply[261] = L"";
+        DWORD bytes = 0;
+        double start = NowMs();
+        BOOL ok = CallNamedPipeW(PIPE_NAME, (LPVOID)request, sizeof(request) - sizeof(wchar_t), reply, 520, &bytes,
+                                 NMPWAIT_WAIT_FOREVER);
+        service.push_back(NowMs() - start);
+        reply[bytes / sizeof(wchar_t)] = L'\0';
+        if (!ok || wcscmp(reply, L"OK") != 0) {
+            fprintf(stderr, "logon %d failed: %ls\n", i + 1, reply);
+            return 1;
+        }
+        // The tile: submit to serialization, the workflow's dialog and worker included.
+        ICredentialProvider *provider = CreateProvider(m);
+        ICredentialProviderCredential *credential = provider != NULL ? OpenTile(provider) : NULL;
+        if (credential == NULL || FAILED(credential->SetStringValue(2, L"benchuser")) ||
+            FAILED(credential->SetStringValue(3, L"benchpassword"))) {
+            fprintf(stderr, "the tile did not open\n");
+            return 1;
+        }
+        CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_NO_CREDENTIAL_NOT_FINISHED;
+        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization = {};
+        LPWSTR text = NULL;
+        CREDENTIAL_PROVIDER_STATUS_ICON icon = CPSI_NONE;
+        start = NowMs();
+        HRESULT hr = credential->GetSerialization(&response, &serialization, &text, &icon);
+        tile.push_back(NowMs() - start);
+        if (hr != S_OK || response != CPGSR_RETURN_CREDENTIAL_FINISHED) {
+            fprintf(stderr, "submit %d: hr 0x%08lX, response %d\n", i + 1, (unsigned long)hr, response);
+            return 1;
+        }
+        SecureZeroMemory(serialization.rgbSerialization, serialization.cbSerialization);
+        CoTaskMemFree(serialization.rgbSerialization);
+        CoTaskMemFree(text);
+        credential->Release();
+        provider->Release();
+    }
+    WaitForSingleObject(simulator, 10000);
+    CloseHandle(simulator);
+    double tileMedian = Median(tile), serviceMedian = Median(service);
+    printf("submits:               %d\n", count);
+    printf("tile submit median:    %.1f ms (min %.1f, max %.1f)\n", tileMedian,
+           *std::min_element(tile.begin(), tile.end()), *std::max_element(tile.begin(), tile.end()));
+    printf("service logon median:  %.1f ms (min %.1f, max %.1f)\n", serviceMedian,
+           *std::min_element(service.begin(), service.end()), *std::max_element(service.begin(), service.end()));
+    printf("ratio:                 %.3f x the service's own logon\n", tileMedian / serviceMedian);
+    return 0;
+}
+
+// ---- load
+
+static int BenchLoad(int count)
+{
+    std::vector<double> times;
+    for (int i = 0; i < count; i++) {
+        double start = NowMs();
+        Module m;
+        if (!LoadTile(&m)) {
+            fprintf(stderr, "wardtile.dll did not load\n");
+            return 1;
+        }
+        ICredentialProvider *provider = CreateProvider(m);
+        ICredentialProviderCredential *credential = provider != NULL ? OpenTile(provider) : NULL;
+        DWORD fields = 0;
+        if (credential == NULL || FAILED(provider->GetFieldDescriptorCount(&fields)) || fields != 7) {
+            fprintf(stderr, "the tile did not open\n");
+            return 1;
+        }
+        for (DWORD f = 0; f < fields; f++) {
+            CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *descriptor = NULL;
+            if (FAILED(provider->GetFieldDescriptorAt(f, &descriptor)))
+                return 1;
+            CoTaskMemFree(descriptor->pszLabel);
+            CoTaskMemFree(descriptor);
+        }
+        times.push_back(NowMs() - start);
+        credential->Release();
+        provider->Release();
+        if (m.canUnloadNow() != S_OK) {
+            fprintf(stderr, "the module stays held after the release\n");
+            return 1;
+        }
+        FreeLibrary(m.module);
+    }
+    printf("loads: %d\nload to seven descriptors: median %.2f ms (min %.2f, max %.2f)\n", count, Median(times),
+           *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()));
+    return 0;
+}
+
+// ---- cycles
+
+static int BenchCycles(const Module &m, int count)
+{
+    // One warm-up cycle: the first use allocates what the process keeps (heaps, classes).
+    for (int warm = 0; warm < 2; warm++) {
+        if (warm == 1)
+            PrintCounts("before:");
+        for (int i = 0; i < (warm == 0 ? 1 : count); i++) {
+            ICredentialProvider *provider = CreateProvider(m);
+            ICredentialProviderCredential *credential = provider != NULL ? OpenTile(provider) : NULL;
+            if (credential == NULL) {
+                fprintf(stderr, "cycle %d: the tile did not open\n", i + 1);
+                return 1;
+            }
+            HBITMAP bitmap = NULL;
+            if (SUCCEEDED(credential->GetBitmapValue(0, &bitmap)) && bitmap != NULL)
+                DeleteObject(bitmap);
+            LPWSTR text = NULL;
+            if (SUCCEEDED(credential->GetStringValue(1, &text)))
+                CoTaskMemFree(text);
+            credential->SetStringValue(3, L"cyclepassword");
+            BOOL autoLogon;
+            credential->SetSelected(&autoLogon);
+            credential->SetDeselected();
+            credential->Release();
+            provider->Release();
+        }
+    }
+    PrintCounts("after:");
+    printf("cycles: %d, DllCanUnloadNow 0x%08lX\n", count, (unsigned long)m.canUnloadNow());
+    return 0;
+}
+
+// ---- fuzz
+
+static int BenchFuzz(const Module &m, int count)
+{
+    std::mt19937 random(20261208);
+    auto pick = [&](int n) { return (int)(random() % (unsigned)n); };
+    auto fieldId = [&]() -> DWORD {
+        static const DWORD odd[] = {7, 8, 100, 0x7FFFFFFF, 0xFFFFFFFF};
+        return pick(4) ? (DWORD)pick(7) : odd[pick(5)];
+    };
+    auto text = [&](std::wstring *storage) -> LPCWSTR {
+        if (pick(5) == 0)
+            return NULL;
+        storage->clear();
+        int length = pick(8) == 0 ? 300 + pick(400) : pick(20);
+        for (int i = 0; i < length; i++)
+            storage->push_back((wchar_t)(pick(3) == 0 ? L' ' : 0x21 + pick(0x3000)));
+        return storage->c_str();
+    };
+    PrintCounts("before:");
+    ICredentialProvider *provider = CreateProvider(m);
+    ICredentialProviderCredential *credential = NULL;
+    std::wstring storage;
+    int calls = 0;
+    while (calls < count) {
+        // A credential may outlive its provider, as it may in the logon screen.
+        if (provider == NULL)
+            provider = CreateProvider(m);
+        calls++;
+        switch (pick(20)) {
+        case 0: provider->SetUsageScenario((CREDENTIAL_PROVIDER_USAGE_SCENARIO)(pick(8) - 1), random()); break;
+        case 1: {
+            CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *d = NULL;
+            if (SUCCEEDED(provider->GetFieldDescriptorAt(fieldId(), pick(4) ? &d : NULL)) && d != NULL) {
+                CoTaskMemFree(d->pszLabel);
+                CoTaskMemFree(d);
+            }
+            break;
+        }
+        case 2: {
+            DWORD a, b;
+            BOOL c;
+            provider->GetCredentialCount(pick(4) ? &a : NULL, pick(4) ? &b : NULL, pick(4) ? &c : NULL);
+            provider->GetFieldDescriptorCount(pick(4) ? &a : NULL);
+            break;
+        }
+        case 3: {
+            ICredentialProviderCredential *c = NULL;
+            if (SUCCEEDED(provider->GetCredentialAt(pick(4) ? 0 : (DWORD)random(), pick(5) ? &c : NULL)) && c != NULL) {
+                if (credential != NULL)
+                    credential->Release();
+                credential = c;
+            }
+            break;
+        }
+        case 4:
+            provider->SetSerialization(NULL);
+            provider->Advise(NULL, 0);
+            provider->UnAdvise();
+            break;
+        case 5:
+            if (pick(30) == 0) {  // now and then everything goes, in either order
+                if (credential != NULL && pick(2))
+                    credential->Release(), credential = NULL;
+                provider->Release();
+                provider = NULL;
+            }
+            break;
+        default: {
+            if (credential == NULL)
+                break;
+            DWORD id = fieldId();
+            switch (pick(14)) {
+            case 0: {
+                CREDENTIAL_PROVIDER_FIELD_STATE s;
+                CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE is;
+                credential->GetFieldState(id, pick(4) ? &s : NULL, pick(4) ? &is : NULL);
+                break;
+            }
+            case 1: {
+                LPWSTR t = NULL;
+                if (SUCCEEDED(credential->GetStringValue(id, pick(5) ? &t : NULL)))
+                    CoTaskMemFree(t);
+                break;
+            }
+            case 2: {
+                HBITMAP b = NULL;
+                if (SUCCEEDED(credential->GetBitmapValue(id, pick(5) ? &b : NULL)) && b != NULL)
+                    DeleteObject(b);
+                break;
+            }
+            case 3: {
+                DWORD a;
+                credential->GetSubmitButtonValue(id, pick(4) ? &a : NULL);
+                break;
+            }
+            case 4: {
+                DWORD a, b;
+                credential->GetComboBoxValueCount(id, pick(4) ? &a : NULL, pick(4) ? &b : NULL);
+                break;
+            }
+            case 5: {
+                LPWSTR t = NULL;
+                if (SUCCEEDED(credential->GetComboBoxValueAt(id, pick(3) ? (DWORD)pick(14) : (DWORD)random(),
+                                                              pick(5) ? &t : NULL)))
+                    CoTaskMemFree(t);
+                break;
+            }
+            case 6: credential->SetStringValue(id, text(&storage)); break;
+            case 7: credential->SetComboBoxSelectedValue(id, pick(3) ? (DWORD)pick(14) : (DWORD)random()); break;
+            case 8: {
+                BOOL autoLogon;
+                credential->SetSelected(pick(4) ? &autoLogon : NULL);
+                break;
+            }
+            case 9: credential->SetDeselected(); break;
+            case 10: {
+                BOOL checked;
+                LPWSTR label = NULL;
+                credential->GetCheckboxValue(id, pick(2) ? &checked : NULL, pick(2) ? &label : NULL);
+                credential->SetCheckboxValue(id, pick(2));
+                credential->CommandLinkClicked(id);
+                break;
+            }
+            case 11: {
+                // Only calls that must be refused before any workflow starts.
+                CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE r;
+                CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION s;
+                switch (pick(2)) {
+                case 0: credential->GetSerialization(NULL, &s, NULL, NULL); break;
+                default: credential->GetSerialization(&r, NULL, NULL, NULL); break;
+                }
+                break;
+            }
+            case 12: {
+                LPWSTR t = NULL;
+                CREDENTIAL_PROVIDER_STATUS_ICON icon;
+                if (SUCCEEDED(credential->ReportResult((LONG)random(), (LONG)random(), pick(4) ? &t : NULL,
+                                                       pick(4) ? &icon : NULL)))
+                    CoTaskMemFree(t);
+                break;
+            }
+            default:
+                credential->Advise(NULL);
+                credential->UnAdvise();
+                break;
+            }
+        }
+        }
+    }
+    if (credential != NULL)
+        credential->Release();
+    if (provider != NULL)
+        provider->Release();
+    PrintCounts("after:");
+    printf("calls: %d, no crash; DllCanUnloadNow 0x%08lX\n", calls, (unsigned long)m.canUnloadNow());
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    const char *what = argc > 1 ? argv[1] : "";
+    int count = argc > 2 ? atoi(argv[2]) : 0;
+    if (FAILED(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED)))
+        return 1;
+    if (strcmp(what, "load") == 0)
+        return BenchLoad(count > 0 ? count : 100);
+    Module m;
+    if (!LoadTile(&m)) {
+        fprintf(stderr, "wardtile.dll did not load beside tilebench.exe\n");
+        return 1;
+    }
+    if (strcmp(what, "submit") == 0)
+        return BenchSubmit(m, count > 0 ? count : 20);
+    if (strcmp(what, "cycles") == 0)
+        return BenchCycles(m, count > 0 ? count : 1000);
+    if (strcmp(what, "fuzz") == 0)
+        return BenchFuzz(m, count > 0 ? count : 10000);
+    fprintf(stderr, "usage: tilebench submit|load|cycles|fuzz [N]\n");
+    return 2;
+}

@@ -1,0 +1,365 @@
+// The logon screen's side of a tile: a plain window with a control per field, and the
+// events sink through which the credential changes those controls. Every callback is
+// logged; password text never is.
+#include "tilehost.h"
+
+#include <new>
+#include <stdio.h>
+#include <stdlib.h>
+
+enum { CONTROL_BASE = 100, LABEL_BASE = 200 };
+
+static const wchar_t WINDOW_CLASS[] = L"TilehostTile";
+
+struct TileWindow {
+    ICredentialProviderCredential *credential;
+    TileFields fields;
+    void (*onSubmit)(void);
+    BOOL filling;   // controls being filled by us, not typed into
+};
+
+static const CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *FieldById(const TileFields *fields, DWORD id)
+{
+    for (DWORD i = 0; i < fields->count; i++) {
+        if (fields->descriptors[i] != NULL && fields->descriptors[i]->dwFieldID == id)
+            return fields->descriptors[i];
+    }
+    return NULL;
+}
+
+
+// ---- events sink
+
+class EventsSink final : public ICredentialProviderCredentialEvents {
+public:
+    EventsSink(HWND *window, const TileFields *fields) : refs_(1), window_(window), fields_(fields) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void **ppv) override
+    {
+        if (ppv == NULL)
+            return E_INVALIDARG;
+        if (riid == IID_IUnknown || riid == IID_ICredentialProviderCredentialEvents) {
+            *ppv = static_cast<ICredentialProviderCredentialEvents *>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = NULL;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+    ULONG STDMETHODCALLTYPE Release() override
+    {
+        LONG refs = InterlockedDecrement(&refs_);
+        if (refs == 0)
+            delete this;
+        return refs;
+    }
+    HRESULT STDMETHODCALLTYPE SetFieldState(ICredentialProviderCredential *, DWORD id,
+                                            CREDENTIAL_PROVIDER_FIELD_STATE state) override
+    {
+        Log(L"event: SetFieldState(%lu, %d)", id, state);
+        HWND control = Control(id);
+        if (control != NULL)
+            ShowWindow(control, state == CPFS_HIDDEN ? SW_HIDE : SW_SHOW);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetFieldInteractiveState(
+        ICredentialProviderCredential *, DWORD id,
+        CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE state) override
+    {
+        Log(L"event: SetFieldInteractiveState(%lu, %d)", id, state);
+        HWND control = Control(id);
+        if (control != NULL)
+            EnableWindow(control, state != CPFIS_DISABLED);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetFieldString(ICredentialProviderCredential *, DWORD id,
+                                             LPCWSTR text) override
+    {
+        if (text == NULL) {
+            Log(L"event: SetFieldString(%lu, null)", id);
+            return E_INVALIDARG;
+        }
+        const CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *field = FieldById(fields_, id);
+        if (field == NULL || field->cpft == CPFT_PASSWORD_TEXT) {
+            Log(L"event: SetFieldString(%lu, %u characters, masked)", id, (unsigned)wcslen(text));
+        } else {
+            wchar_t flat[600];
+            OneLine(text, flat, 600);
+            Log(L"event: SetFieldString(%lu, \"%ls\")", id, flat);
+        }
+        if (*window_ != NULL)
+            UpdateFieldControl(*window_, id, text);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetFieldCheckbox(ICredentialProviderCredential *, DWORD id,
+                                               BOOL checked, LPCWSTR) override
+    {
+        Log(L"event: SetFieldCheckbox(%lu, %d)", id, checked);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetFieldBitmap(ICredentialProviderCredential *, DWORD id,
+                                             HBITMAP bitmap) override
+    {
+        Log(L"event: SetFieldBitmap(%lu, %p)", id, (void *)bitmap);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetFieldComboBoxSelectedItem(ICredentialProviderCredential *,
+                                                           DWORD id, DWORD item) override
+    {
+        Log(L"event: SetFieldComboBoxSelectedItem(%lu, %lu)", id, item);
+        HWND control = Control(id);
+        if (control != NULL)
+            SendMessageW(control, CB_SETCURSEL, item, 0);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DeleteFieldComboBoxItem(ICredentialProviderCredential *, DWORD id,
+                                                      DWORD item) override
+    {
+        Log(L"event: DeleteFieldComboBoxItem(%lu, %lu)", id, item);
+        HWND control = Control(id);
+        if (control != NULL)
+            SendMessageW(control, CB_DELETESTRING, item, 0);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE AppendFieldComboBoxItem(ICredentialProviderCredential *, DWORD id,
+                                                      LPCWSTR item) override
+    {
+        Log(L"event: AppendFieldComboBoxItem(%lu, \"%ls\")", id, item != NULL ? item : L"(null)");
+        HWND control = Control(id);
+        if (control != NULL && item != NULL)
+            SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetFieldSubmitButton(ICredentialProviderCredential *, DWORD id,
+                                                   DWORD adjacentTo) override
+    {
+        Log(L"event: SetFieldSubmitButton(%lu, %lu)", id, adjacentTo);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnCreatingWindow(HWND *owner) override
+    {
+        if (owner == NULL) {
+            Log(L"event: OnCreatingWindow(null)");
+            return E_INVALIDARG;
+        }
+        *owner = *window_;
+        Log(L"event: OnCreatingWindow -> %p", (void *)*owner);
+        return *owner != NULL ? S_OK : E_FAIL;
+    }
+
+private:
+    HWND Control(DWORD id) { return *window_ != NULL ? GetDlgItem(*window_, CONTROL_BASE + id) : NULL; }
+
+    LONG refs_;
+    HWND *window_;
+    const TileFields *fields_;
+};
+
+ICredentialProviderCredentialEvents *CreateEventsSink(HWND *window, const TileFields *fields)
+{
+    return new (std::nothrow) EventsSink(window, fields);
+}
+
+// ---- window
+
+void UpdateFieldControl(HWND window, DWORD fieldId, const wchar_t *text)
+{
+    TileWindow *tile = reinterpret_cast<TileWindow *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    HWND control = GetDlgItem(window, CONTROL_BASE + fieldId);
+    if (tile == NULL || control == NULL)
+        return;
+    tile->filling = TRUE;
+    SetWindowTextW(control, text);
+    tile->filling = FALSE;
+}
+
+// As the logon screen does: every keystroke goes to the credential at once.
+static void SendEditText(TileWindow *tile, HWND control, DWORD fieldId)
+{
+    int length = GetWindowTextLengthW(control);
+    wchar_t *text = static_cast<wchar_t *>(calloc((size_t)length + 1, sizeof(wchar_t)));
+    if (text == NULL)
+        return;
+    GetWindowTextW(control, text, length + 1);
+    HRESULT hr = tile->credential->SetStringValue(fieldId, text);
+    if (FAILED(hr))
+        Log(L"SetStringValue(%lu): hr 0x%08lX", fieldId, (unsigned long)hr);
+    SecureZeroMemory(text, ((size_t)length + 1) * sizeof(wchar_t));
+    free(text);
+}
+
+static LRESULT CALLBACK TileWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    TileWindow *tile = reinterpret_cast<TileWindow *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    switch (message) {
+    case WM_COMMAND: {
+        if (tile == NULL || tile->filling)
+            break;
+        DWORD id = LOWORD(wParam);
+        if (id < CONTROL_BASE || id >= LABEL_BASE)
+            break;
+        const CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *field = FieldById(&tile->fields, id - CONTROL_BASE);
+        if (field == NULL)
+            break;
+        HWND control = reinterpret_cast<HWND>(lParam);
+        if (HIWORD(wParam) == EN_CHANGE &&
+            (field->cpft == CPFT_EDIT_TEXT || field->cpft == CPFT_PASSWORD_TEXT)) {
+            SendEditText(tile, control, field->dwFieldID);
+        } else if (HIWORD(wParam) == CBN_SELCHANGE && field->cpft == CPFT_COMBOBOX) {
+            LRESULT item = SendMessageW(control, CB_GETCURSEL, 0, 0);
+            if (item != CB_ERR) {
+                HRESULT hr = tile->credential->SetComboBoxSelectedValue(field->dwFieldID, (DWORD)item);
+                Log(L"SetComboBoxSelectedValue(%lu, %ld): hr 0x%08lX", field->dwFieldID,
+                    (long)item, (unsigned long)hr);
+            }
+        } else if (HIWORD(wParam) == BN_CLICKED && field->cpft == CPFT_SUBMIT_BUTTON) {
+            if (tile->onSubmit != NULL)
+                tile->onSubmit();
+        } else if (HIWORD(wParam) == BN_CLICKED && field->cpft == CPFT_COMMAND_LINK) {
+            Log(L"CommandLinkClicked(%lu): hr 0x%08lX", field->dwFieldID,
+                (unsigned long)tile->credential->CommandLinkClicked(field->dwFieldID));
+        }
+        return 0;
+    }
+    case WM_CLOSE:
+        DestroyWindow(window);
+        return 0;
+    case WM_DESTROY:
+        if (tile != NULL) {
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+            delete tile;
+        }
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND CreateTileWindow(ICredentialProviderCredential *credential, const TileFields *fields,
+                      BOOL show, void (*onSubmit)(void))
+{
+    HINSTANCE instance = GetModuleHandleW(NULL);
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = TileWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(NULL, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = WINDOW_CLASS;
+    RegisterClassW(&windowClass);  // already registered on a second call
+
+    // The tile's title, when it has one, names the window; nothing of ours is shown.
+    wchar_t *title = NULL;
+    for (DWORD i = 0; i < fields->count; i++) {
+        if (fields->descriptors[i] != NULL && fields->descriptors[i]->cpft == CPFT_LARGE_TEXT &&
+            credential->GetStringValue(fields->descriptors[i]->dwFieldID, &title) == S_OK)
+            break;
+    }
+    HWND window = CreateWindowExW(0, WINDOW_CLASS, title != NULL ? title : L"", WS_OVERLAPPEDWINDOW,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, 420, 120 + 32 * (int)fields->count,
+                                  NULL, NULL, instance, NULL);
+    CoTaskMemFree(title);
+    if (window == NULL)
+        return NULL;
+    TileWindow *tile = new (std::nothrow) TileWindow();
+    if (tile == NULL) {
+        DestroyWindow(window);
+        return NULL;
+    }
+    tile->credential = credential;
+    tile->fields = *fields;
+    tile->onSubmit = onSubmit;
+    tile->filling = TRUE;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(tile));
+    HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+
+    int y = 10;
+    for (DWORD i = 0; i < fields->count; i++) {
+        const CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *field = fields->descriptors[i];
+        if (field == NULL)
+            continue;
+        DWORD id = field->dwFieldID;
+        CREDENTIAL_PROVIDER_FIELD_STATE state = CPFS_DISPLAY_IN_BOTH;
+        CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE interactive = CPFIS_NONE;
+        credential->GetFieldState(id, &state, &interactive);
+        wchar_t *text = NULL;
+        credential->GetStringValue(id, &text);
+        const wchar_t *label = field->pszLabel != NULL ? field->pszLabel : L"";
+        HMENU controlId = reinterpret_cast<HMENU>((INT_PTR)(CONTROL_BASE + id));
+        DWORD visible = state != CPFS_HIDDEN ? WS_VISIBLE : 0;
+        HWND control = NULL;
+        int height = 24;
+        switch (field->cpft) {
+        case CPFT_TILE_IMAGE: {
+            HBITMAP bitmap = NULL;
+            control = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_BITMAP | visible, 10, y,
+                                      128, 128, window, controlId, instance, NULL);
+            if (credential->GetBitmapValue(id, &bitmap) == S_OK && bitmap != NULL)
+                SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
+            height = 136;
+            break;
+        }
+        case CPFT_LARGE_TEXT:
+        case CPFT_SMALL_TEXT:
+            control = CreateWindowExW(0, L"STATIC", text != NULL ? text : L"", WS_CHILD | visible,
+                                      10, y, 380, 20, window, controlId, instance, NULL);
+            break;
+        case CPFT_EDIT_TEXT:
+        case CPFT_PASSWORD_TEXT:
+        case CPFT_COMBOBOX:
+            CreateWindowExW(0, L"STATIC", label, WS_CHILD | visible, 10, y + 3, 110, 20, window,
+                            reinterpret_cast<HMENU>((INT_PTR)(LABEL_BASE + id)), instance, NULL);
+            if (field->cpft == CPFT_COMBOBOX) {
+                control = CreateWindowExW(0, L"COMBOBOX", L"",
+                                          WS_CHILD | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | visible,
+                                          125, y, 265, 200, window, controlId, instance, NULL);
+                DWORD count = 0, selected = 0;
+                if (credential->GetComboBoxValueCount(id, &count, &selected) == S_OK) {
+                    for (DWORD item = 0; item < count; item++) {
+                        wchar_t *value = NULL;
+                        if (credential->GetComboBoxValueAt(id, item, &value) == S_OK && value != NULL)
+                            SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(value));
+                        CoTaskMemFree(value);
+                    }
+                    SendMessageW(control, CB_SETCURSEL, selected, 0);
+                }
+            } else {
+                DWORD style = WS_CHILD | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | visible;
+                if (field->cpft == CPFT_PASSWORD_TEXT)
+                    style |= ES_PASSWORD;
+                control = CreateWindowExW(0, L"EDIT", text != NULL ? text : L"", style, 125, y, 265,
+                                          22, window, controlId, instance, NULL);
+            }
+            break;
+        case CPFT_SUBMIT_BUTTON:
+        case CPFT_COMMAND_LINK:
+        case CPFT_CHECKBOX:
+            control = CreateWindowExW(
+                0, L"BUTTON", label[0] != L'\0' ? label : L"\x2192",
+                WS_CHILD | WS_TABSTOP | visible | (field->cpft == CPFT_CHECKBOX ? BS_AUTOCHECKBOX : 0),
+                field->cpft == CPFT_SUBMIT_BUTTON ? 330 : 10, y, field->cpft == CPFT_SUBMIT_BUTTON ? 60 : 380,
+                24, window, controlId, instance, NULL);
+            break;
+        default:
+            break;
+        }
+        if (text != NULL) {
+            SecureZeroMemory(text, wcslen(text) * sizeof(wchar_t));
+            CoTaskMemFree(text);
+        }
+        if (control != NULL) {
+            SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            if (interactive == CPFIS_DISABLED)
+                EnableWindow(control, FALSE);
+            if (interactive == CPFIS_FOCUSED)
+                SetFocus(control);
+        }
+        y += height + 6;
+    }
+    for (HWND child = GetWindow(window, GW_CHILD); child != NULL; child = GetWindow(child, GW_HWNDNEXT))
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    tile->filling = FALSE;
+    ShowWindow(window, show ? SW_SHOW : SW_HIDE);
+    UpdateWindow(window);
+    return window;
+}

@@ -1,0 +1,178 @@
+// Watches the tile's dialogs: logs the step text of the progress dialog (control 1001
+// of dialog 101) whenever it changes, logs every message box (text in control 0xFFFF)
+// and, in scripted runs, answers it as told. A step text set on the submitting thread is
+// caught as it is set (a message hook), so a step shorter than the polling interval is
+// not lost; a thread of its own polls the process's windows for the rest. Texts are read
+// there with InternalGetWindowText, which sends no message, so a busy dialog thread
+// never stalls the watcher.
+#include "tilehost.h"
+
+#include <stdio.h>
+
+enum {
+    STEP_TEXT_ID = 1001,
+    PROGRESS_BAR_ID = 1020,
+    BOX_TEXT_ID = 0xFFFF,
+    POLL_MS = 20,
+    MAX_TRACKED = 64,
+};
+
+static HANDLE g_thread;
+static HANDLE g_stop;
+static HHOOK g_hook;
+static BoxAnswer g_answer;
+// The hook (on the submitting thread) and the polling thread share the tracked windows.
+static CRITICAL_SECTION g_lock;
+
+// Windows already handled: boxes answered, and the last step text of each progress dialog.
+static struct Tracked {
+    HWND window;
+    BOOL captionLogged;
+    wchar_t text[300];
+} g_tracked[MAX_TRACKED];
+
+static Tracked *Find(HWND window)
+{
+    for (Tracked &t : g_tracked) {
+        if (t.window == window)
+            return &t;
+    }
+    return NULL;
+}
+
+static Tracked *Add(HWND window)
+{
+    for (Tracked &t : g_tracked) {
+        if (t.window == NULL || !IsWindow(t.window)) {
+            t.window = window;
+            t.captionLogged = FALSE;
+            t.text[0] = L'\0';
+            return &t;
+        }
+    }
+    return NULL;
+}
+
+static void WatchBox(HWND box, HWND textControl)
+{
+    if (Find(box) != NULL)
+        return;
+    Tracked *tracked = Add(box);
+    wchar_t text[1024], caption[300], flat[2048];
+    InternalGetWindowText(textControl, text, 1024);
+    InternalGetWindowText(box, caption, 300);
+    OneLine(text, flat, 2048);
+    const wchar_t *answered = L"left open";
+    if (g_answer != ANSWER_NONE) {
+        // A box with only OK is answered OK whatever was asked.
+        WORD button = g_answer == ANSWER_CANCEL && GetDlgItem(box, IDCANCEL) != NULL ? IDCANCEL : IDOK;
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+        answered = button == IDOK ? L"answered OK" : L"answered Cancel";
+    }
+    Log(L"box: %ls | %ls | %ls", flat, caption, answered);
+    if (tracked == NULL)
+        Log(L"watcher: too many open dialogs to track");
+}
+
+static BOOL IsProgressDialog(HWND dialog)
+{
+    wchar_t className[16];
+    return dialog != NULL && GetClassNameW(dialog, className, 16) != 0 && wcscmp(className, L"#32770") == 0 &&
+           GetDlgItem(dialog, STEP_TEXT_ID) != NULL && GetDlgItem(dialog, PROGRESS_BAR_ID) != NULL;
+}
+
+// Logs text as the dialog's step unless it is the one logged last; caller holds g_lock.
+static void NoteStep(HWND dialog, const wchar_t *text)
+{
+    Tracked *tracked = Find(dialog);
+    if (tracked == NULL && (tracked = Add(dialog)) == NULL)
+        return;
+    if (!tracked->captionLogged) {
+        wchar_t caption[300];
+        InternalGetWindowText(dialog, caption, 300);
+        Log(L"progress: %ls", caption);
+        tracked->captionLogged = TRUE;
+    }
+    if (wcscmp(text, tracked->text) != 0) {
+        lstrcpynW(tracked->text, text, 300);
+        wchar_t flat[600];
+        OneLine(text, flat, 600);
+        Log(L"step: %ls", flat);
+    }
+}
+
+static void WatchProgress(HWND dialog, HWND stepControl)
+{
+    wchar_t text[300];
+    InternalGetWindowText(stepControl, text, 300);
+    NoteStep(dialog, text);
+}
+
+// Every message sent on the submitting thread passes here before its window sees it.
+static LRESULT CALLBACK SentMessageHook(int code, WPARAM wParam, LPARAM lParam)
+{
+    const CWPSTRUCT *sent = reinterpret_cast<const CWPSTRUCT *>(lParam);
+    if (code == HC_ACTION && sent != NULL && sent->message == WM_SETTEXT && sent->lParam != 0 &&
+        GetDlgCtrlID(sent->hwnd) == STEP_TEXT_ID && IsProgressDialog(GetParent(sent->hwnd))) {
+        EnterCriticalSection(&g_lock);
+        NoteStep(GetParent(sent->hwnd), reinterpret_cast<const wchar_t *>(sent->lParam));
+        LeaveCriticalSection(&g_lock);
+    }
+    return CallNextHookEx(g_hook, code, wParam, lParam);
+}
+
+static BOOL CALLBACK VisitWindow(HWND window, LPARAM)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window))
+        return TRUE;
+    wchar_t className[16];
+    if (GetClassNameW(window, className, 16) == 0 || wcscmp(className, L"#32770") != 0)
+        return TRUE;
+    HWND boxText = GetDlgItem(window, BOX_TEXT_ID);
+    EnterCriticalSection(&g_lock);
+    if (boxText != NULL)
+        WatchBox(window, boxText);
+    else if (IsProgressDialog(window))
+        WatchProgress(window, GetDlgItem(window, STEP_TEXT_ID));
+    LeaveCriticalSection(&g_lock);
+    return TRUE;
+}
+
+static DWORD WINAPI WatcherThread(LPVOID)
+{
+    do {
+        EnumWindows(VisitWindow, 0);
+    } while (WaitForSingleObject(g_stop, POLL_MS) == WAIT_TIMEOUT);
+    return 0;
+}
+
+void StartDialogWatcher(BoxAnswer answer)
+{
+    g_answer = answer;
+    InitializeCriticalSection(&g_lock);
+    g_hook = SetWindowsHookExW(WH_CALLWNDPROC, SentMessageHook, NULL, GetCurrentThreadId());
+    g_stop = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (g_stop != NULL)
+        g_thread = CreateThread(NULL, 0, WatcherThread, NULL, 0, NULL);
+}
+
+void StopDialogWatcher(void)
+{
+    if (g_thread != NULL) {
+        SetEvent(g_stop);
+        WaitForSingleObject(g_thread, INFINITE);
+        CloseHandle(g_thread);
+        g_thread = NULL;
+    }
+    if (g_stop != NULL) {
+        CloseHandle(g_stop);
+        g_stop = NULL;
+    }
+    if (g_hook != NULL) {
+        UnhookWindowsHookEx(g_hook);
+        g_hook = NULL;
+    }
+    DeleteCriticalSection(&g_lock);
+}
