@@ -2,7 +2,7 @@
 # Installs what building and testing need on a fresh Debian machine, and nothing when
 # it is all there already.
 set -eu
-packages="cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest locales"
+packages="cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest locales wixl msitools"
 missing=""
 for p in $packages; do
     dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

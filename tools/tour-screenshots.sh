@@ -1,0 +1,73 @@
+#!/bin/sh
+# Takes the README tour's screenshots of the configuration tool,
+# the tray client and the logon tile (through tilehost), in English and in Japanese, under
+# Wine on a virtual X display. Writes docs/images/<program>-<en|ja>.png.
+# Needs: xvfb x11-utils imagemagick fonts-ipafont-gothic (apt-get install them), a build.
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$top/build}
+bin=$build/bin
+out=$top/docs/images
+for tool in Xvfb xwininfo import; do
+    command -v $tool >/dev/null || { echo "screenshots.sh: $tool missing (xvfb x11-utils imagemagick)" >&2; exit 1; }
+done
+font=/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf
+[ -f "$font" ] || { echo "screenshots.sh: $font missing (fonts-ipafont-gothic)" >&2; exit 1; }
+mkdir -p "$out"
+
+export WINEPREFIX=$build/screenshots-prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+rm -rf "$WINEPREFIX"
+wine wineboot -i </dev/null >/dev/null 2>&1
+wineserver -w
+cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+
+# A free display of our own; the server and Wine end with the script.
+fifo=$build/screenshots-display
+rm -f "$fifo" && mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$fifo" >/dev/null 2>&1 &
+xvfb=$!
+read -r display <"$fifo"
+rm -f "$fifo"
+export DISPLAY=:$display
+trap 'wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null || true' EXIT
+
+# The programs where the package puts them, and a configuration worth showing.
+programs="$WINEPREFIX/drive_c/Program Files/Portgate"
+mkdir -p "$programs"
+cp "$bin/wardsetup.exe" "$bin/wardtray.exe" "$programs/"
+cp "$bin/wardtile.dll" "$WINEPREFIX/drive_c/windows/system32/"
+printf '[General]\r\nEnable=1\r\nMultiInterfaceCheck=1\r\nMultiInterfaceMessage=Disconnect the wireless network\\nbefore you log on.\r\n[DomainList]\r\n0=CORP\r\n1=LAB\r\n[VLAN]\r\nVLANLogonServer=10.0.0.1\r\nVLANLogonPort=2345\r\nVLANLogoffServer=10.0.0.1\r\nVLANLogoffPort=2346\r\n[GroupList120]\r\nVLANLogoffServer=10.0.120.1\r\nVLANLogoffPort=2346\r\n[DHCP]\r\nEnableDHCP=1\r\nWaitIpRenew=2\r\nWaitFindDomain=2\r\n' \
+    >"$WINEPREFIX/drive_c/site.cfg"
+wine "$programs/wardsetup.exe" -i 'C:\site.cfg' </dev/null >/dev/null 2>&1
+wineserver -w
+
+# shoot NAME LANGUAGE PROGRAM ARGUMENT...: runs PROGRAM in a Wine virtual desktop (which
+# draws the caption bars), waits for its largest window and saves that window.
+shoot() {
+    name=$1 lang=$2 exe=$3
+    shift 3
+    case $lang in ja) locale=ja_JP.UTF-8 ;; *) locale=en_US.UTF-8 ;; esac
+    LANG=$locale LC_ALL=$locale wine explorer /desktop="$name-$lang,800x600" "$exe" "$@" \
+        </dev/null >/dev/null 2>&1 &
+    shown=$!
+    i=0 window=""
+    while [ -z "$window" ]; do
+        i=$((i + 1))
+        [ $i -le 150 ] || { echo "screenshots.sh: no window of $(basename "$exe")" >&2; exit 1; }
+        sleep 0.2
+        window=$(xwininfo -root -tree | grep "(\"$(basename "$exe")\" " |
+                 awk '{ for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+\+/) { split($i, g, /[x+]/); print g[1] * g[2], $1 } }' |
+                 sort -n | tail -n 1 | cut -d' ' -f2)
+    done
+    # Let the first paint finish: the window exists before its controls are drawn.
+    sleep 2
+    import -window "$window" "$out/$name-$lang.png"
+    wineserver -k
+    wait $shown 2>/dev/null || true
+    echo "$out/$name-$lang.png"
+}
+for lang in en ja; do
+    shoot wardsetup $lang "$programs/wardsetup.exe"
+    shoot wardtray $lang "$programs/wardtray.exe"
+    shoot wardtile $lang "$bin/tilehost.exe"
+done
