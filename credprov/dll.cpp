@@ -8,6 +8,25 @@
 
 HINSTANCE g_hinstModule = NULL;
 
+// The module's objects come from the process heap. Defining the allocation operators here
+// keeps the C++ runtime's versions, and the exception and demangling code they bring with
+// them, out of a DLL that the logon screen loads.
+void *operator new(size_t bytes, const std::nothrow_t &) noexcept
+{
+    return HeapAlloc(GetProcessHeap(), 0, bytes != 0 ? bytes : 1);
+}
+
+void operator delete(void *memory) noexcept
+{
+    if (memory != NULL)
+        HeapFree(GetProcessHeap(), 0, memory);
+}
+
+void operator delete(void *memory, size_t) noexcept
+{
+    operator delete(memory);
+}
+
 // Live providers and credentials, plus outstanding LockServer(TRUE) calls. COM may ask
 // DllCanUnloadNow from another thread, hence interlocked.
 static LONG s_moduleLocks = 0;
