@@ -38,7 +38,8 @@ set_tests_properties(tray_interfaces PROPERTIES
   SKIP_RETURN_CODE 77
   TIMEOUT 300)
 
-find_program(MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
+# GUI, Windows DLLs only, not elevated, common controls 6 (marquee bar, shield).
 add_test(NAME wardtray_image
-         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-tray-image.sh ${MINGW_OBJDUMP}
-                 $<TARGET_FILE:wardtray>)
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-gui-image.sh ${MINGW_OBJDUMP}
+                 $<TARGET_FILE:wardtray> asInvoker
+                 "advapi32.dll comctl32.dll gdi32.dll iphlpapi.dll kernel32.dll msvcrt.dll shell32.dll user32.dll")
