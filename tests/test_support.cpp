@@ -113,53 +113,90 @@ ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
     return result;
 }
 
-Simulator::Simulator() : lineEvent_(CreateEventW(NULL, FALSE, FALSE, NULL)) {}
+LineProcess::LineProcess() : lineEvent_(CreateEventW(NULL, FALSE, FALSE, NULL)) {}
 
-Simulator::~Simulator()
+LineProcess::~LineProcess()
 {
     Kill();
     CloseHandle(lineEvent_);
 }
 
-bool Simulator::Start(const std::wstring &script, int connections)
+bool LineProcess::Start(const std::wstring &commandLine)
 {
     Kill();
-    lines_.clear();
-    port_ = 0;
-    std::wstring command = L"\"" + BinaryPath(L"dezsim.exe") + L"\" --script \"" + script +
-                           L"\" --port 0 --connections " + std::to_wstring(connections);
-    process_ = StartCapturedProcess(command, &readEnd_);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        lines_.clear();
+    }
+    process_ = StartCapturedProcess(commandLine, &readEnd_);
     if (process_ == NULL)
         return false;
     reader_ = std::thread([this] { ReadLines(); });
-    std::string first;
-    if (!WaitFor([&](const std::string &l) { return l.rfind("listening on ", 0) == 0; }, 20000,
-                 &first)) {
-        fprintf(stderr, "dezsim printed no \"listening on\" line within 20 s\n");
-        return false;
+    return true;
+}
+
+std::vector<std::string> LineProcess::Lines()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return lines_;
+}
+
+bool LineProcess::WaitUntil(const std::function<bool(const std::vector<std::string> &)> &done,
+                            DWORD timeoutMs)
+{
+    ULONGLONG start = GetTickCount64();
+    for (;;) {
+        if (done(Lines()))
+            return true;
+        ULONGLONG elapsed = GetTickCount64() - start;
+        if (elapsed >= timeoutMs)
+            return false;
+        WaitForSingleObject(lineEvent_, (DWORD)(timeoutMs - elapsed));
     }
-    port_ = atoi(first.substr(first.rfind(':') + 1).c_str());
-    if (port_ <= 0)
-        fprintf(stderr, "dezsim reported \"%s\"\n", first.c_str());
-    return port_ > 0;
 }
 
-bool Simulator::WaitForLine(const std::string &wanted, DWORD timeoutMs)
+std::string LineProcess::WaitFor(const std::function<bool(const std::string &)> &wanted,
+                                 DWORD timeoutMs)
 {
-    return WaitFor([&](const std::string &l) { return l == wanted; }, timeoutMs, NULL);
+    std::string found;
+    WaitUntil(
+        [&](const std::vector<std::string> &lines) {
+            for (const std::string &l : lines) {
+                if (wanted(l)) {
+                    found = l;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs);
+    return found;
 }
 
-std::vector<std::string> Simulator::Finish(DWORD timeoutMs)
+bool LineProcess::WaitForLine(const std::string &wanted, DWORD timeoutMs)
 {
-    if (process_ != NULL && WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
-        ADD_FAILURE() << "dezsim did not end within " << timeoutMs << " ms";
-    return Kill();
+    return !WaitFor([&](const std::string &l) { return l == wanted; }, timeoutMs).empty();
 }
 
-std::vector<std::string> Simulator::Kill()
+std::string LineProcess::WaitForText(const std::string &part, DWORD timeoutMs)
+{
+    return WaitFor([&](const std::string &l) { return l.find(part) != std::string::npos; },
+                   timeoutMs);
+}
+
+DWORD LineProcess::Finish(DWORD timeoutMs)
+{
+    DWORD code = STILL_ACTIVE;
+    if (process_ != NULL && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process_, &code);
+    Kill();
+    return code;
+}
+
+std::vector<std::string> LineProcess::Kill()
 {
     if (process_ != NULL) {
-        TerminateProcess(process_, 1);
+        TerminateProcess(process_, STILL_ACTIVE);
         WaitForSingleObject(process_, 10000);
         CloseHandle(process_);
         process_ = NULL;
@@ -170,11 +207,10 @@ std::vector<std::string> Simulator::Kill()
         CloseHandle(readEnd_);
         readEnd_ = NULL;
     }
-    std::lock_guard<std::mutex> guard(lock_);
-    return lines_;
+    return Lines();
 }
 
-void Simulator::ReadLines()
+void LineProcess::ReadLines()
 {
     std::string pending;
     char buffer[4096];
@@ -183,9 +219,12 @@ void Simulator::ReadLines()
         pending.append(buffer, bytes);
         size_t end;
         while ((end = pending.find('\n')) != std::string::npos) {
+            std::string line = pending.substr(0, end);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
             {
                 std::lock_guard<std::mutex> guard(lock_);
-                lines_.push_back(pending.substr(0, end));
+                lines_.push_back(line);
             }
             pending.erase(0, end + 1);
             SetEvent(lineEvent_);
@@ -194,26 +233,53 @@ void Simulator::ReadLines()
     SetEvent(lineEvent_);
 }
 
-bool Simulator::WaitFor(const std::function<bool(const std::string &)> &wanted, DWORD timeoutMs,
-                        std::string *found)
+bool Simulator::Start(const std::wstring &script, int connections)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            for (const std::string &l : lines_) {
-                if (wanted(l)) {
-                    if (found != NULL)
-                        *found = l;
-                    return true;
-                }
-            }
-        }
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= timeoutMs)
-            return false;
-        WaitForSingleObject(lineEvent_, timeoutMs - elapsed);
+    port_ = 0;
+    std::wstring command = L"\"" + BinaryPath(L"dezsim.exe") + L"\" --script \"" + script +
+                           L"\" --port 0 --connections " + std::to_wstring(connections);
+    if (!LineProcess::Start(command))
+        return false;
+    std::string first =
+        WaitFor([](const std::string &l) { return l.rfind("listening on ", 0) == 0; }, 20000);
+    if (first.empty()) {
+        fprintf(stderr, "dezsim printed no \"listening on\" line within 20 s\n");
+        return false;
     }
+    port_ = atoi(first.substr(first.rfind(':') + 1).c_str());
+    if (port_ <= 0)
+        fprintf(stderr, "dezsim reported \"%s\"\n", first.c_str());
+    return port_ > 0;
+}
+
+std::vector<std::string> Simulator::Finish(DWORD timeoutMs)
+{
+    if (LineProcess::Finish(timeoutMs) == STILL_ACTIVE)
+        ADD_FAILURE() << "dezsim did not end within " << timeoutMs << " ms";
+    return Lines();
+}
+
+std::wstring ShippedScript(const wchar_t *name)
+{
+    return BinaryPath(L"dezsim-scripts\\") + name;
+}
+
+std::vector<std::string> Received(const std::vector<std::string> &lines)
+{
+    std::vector<std::string> received;
+    for (const std::string &l : lines) {
+        if (l.rfind("recv: ", 0) == 0)
+            received.push_back(l.substr(6));
+    }
+    return received;
+}
+
+int Connections(const std::vector<std::string> &lines)
+{
+    int count = 0;
+    for (const std::string &l : lines)
+        count += l == "conn: open";
+    return count;
 }
 
 static SC_HANDLE OpenWardhost(DWORD access, SC_HANDLE *manager)

@@ -37,26 +37,28 @@ HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd);
 // Runs commandLine with standard output captured, waiting at most timeoutMs.
 ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs = 30000);
 
-// dezsim as a child process; a thread collects its output lines as they come.
-class Simulator {
+// A child process whose output lines (without line ends) a thread collects as they come.
+class LineProcess {
 public:
-    Simulator();
-    ~Simulator();
-    // Starts dezsim on script for `connections` connections; false when it did not
-    // print its "listening on" line (it binds port 0) within 20 s.
-    bool Start(const std::wstring &script, int connections = 1);
-    int Port() const { return port_; }
-    // Waits at most timeoutMs for an output line equal to `wanted`.
+    LineProcess();
+    ~LineProcess();
+    bool Start(const std::wstring &commandLine);
+    // Lines seen so far.
+    std::vector<std::string> Lines();
+    // Waits at most timeoutMs until done(lines so far) holds; whether it did.
+    bool WaitUntil(const std::function<bool(const std::vector<std::string> &)> &done,
+                   DWORD timeoutMs);
+    // The first line for which wanted holds, within timeoutMs; empty when none came.
+    std::string WaitFor(const std::function<bool(const std::string &)> &wanted, DWORD timeoutMs);
     bool WaitForLine(const std::string &wanted, DWORD timeoutMs);
-    // Waits for dezsim to end after its connections; every line it printed.
-    std::vector<std::string> Finish(DWORD timeoutMs = 15000);
+    std::string WaitForText(const std::string &part, DWORD timeoutMs);
+    // Waits at most timeoutMs for its end; its exit code, or STILL_ACTIVE after killing it.
+    DWORD Finish(DWORD timeoutMs);
     // Ends it now; every line it printed.
     std::vector<std::string> Kill();
 
 private:
     void ReadLines();
-    bool WaitFor(const std::function<bool(const std::string &)> &wanted, DWORD timeoutMs,
-                 std::string *found);
 
     HANDLE process_ = NULL;
     HANDLE readEnd_ = NULL;
@@ -64,8 +66,26 @@ private:
     std::thread reader_;
     std::mutex lock_;
     std::vector<std::string> lines_;
+};
+
+// dezsim as a child process.
+class Simulator : public LineProcess {
+public:
+    // Starts dezsim on script for `connections` connections; false when it did not
+    // print its "listening on" line (it binds port 0) within 20 s.
+    bool Start(const std::wstring &script, int connections = 1);
+    int Port() const { return port_; }
+    // Waits for dezsim to end after its connections; every line it printed.
+    std::vector<std::string> Finish(DWORD timeoutMs = 15000);
+
+private:
     int port_ = 0;
 };
+// A script shipped beside the programs, by file name.
+std::wstring ShippedScript(const wchar_t *name);
+// What a client sent ("alice\\r\\n", as dezsim escapes it) and how many connections it made.
+std::vector<std::string> Received(const std::vector<std::string> &lines);
+int Connections(const std::vector<std::string> &lines);
 
 // wardhost under the service control manager of the test prefix.
 bool InstallService();       // "wardhost.exe -install"; true when installed afterwards

@@ -55,118 +55,8 @@ std::wstring StringOf(const wchar_t *module, UINT id)
 std::string TileText(UINT id) { return test::Narrow(StringOf(L"wardtile.dll", id)); }
 std::string ServiceText(UINT id) { return test::Narrow(StringOf(L"wardhost.exe", id)); }
 
-// A child process whose output lines a thread collects as they come.
-class LineProcess {
-public:
-    LineProcess() : lineEvent_(CreateEventW(NULL, FALSE, FALSE, NULL)) {}
-    ~LineProcess()
-    {
-        Kill();
-        CloseHandle(lineEvent_);
-    }
-    bool Start(const std::wstring &commandLine)
-    {
-        process_ = test::StartCapturedProcess(commandLine, &readEnd_);
-        if (process_ == NULL)
-            return false;
-        reader_ = std::thread([this] { ReadLines(); });
-        return true;
-    }
-    // Waits at most timeoutMs until done(lines so far) holds; whether it did.
-    bool WaitUntil(const std::function<bool(const std::vector<std::string> &)> &done, DWORD timeoutMs)
-    {
-        ULONGLONG start = GetTickCount64();
-        for (;;) {
-            if (done(Lines()))
-                return true;
-            ULONGLONG elapsed = GetTickCount64() - start;
-            if (elapsed >= timeoutMs)
-                return false;
-            WaitForSingleObject(lineEvent_, (DWORD)(timeoutMs - elapsed));
-        }
-    }
-    // The first line for which wanted is true, within timeoutMs; empty when none came.
-    std::string WaitFor(const std::function<bool(const std::string &)> &wanted, DWORD timeoutMs)
-    {
-        std::string found;
-        WaitUntil(
-            [&](const std::vector<std::string> &lines) {
-                for (const std::string &l : lines) {
-                    if (wanted(l)) {
-                        found = l;
-                        return true;
-                    }
-                }
-                return false;
-            },
-            timeoutMs);
-        return found;
-    }
-    std::string WaitForText(const std::string &part, DWORD timeoutMs)
-    {
-        return WaitFor([&](const std::string &l) { return l.find(part) != std::string::npos; }, timeoutMs);
-    }
-    // Waits at most timeoutMs for the end; its exit code, or STILL_ACTIVE after killing it.
-    DWORD Finish(DWORD timeoutMs)
-    {
-        DWORD code = STILL_ACTIVE;
-        if (process_ != NULL && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process_, &code);
-        Kill();
-        return code;
-    }
-    void Kill()
-    {
-        if (process_ != NULL) {
-            TerminateProcess(process_, STILL_ACTIVE);
-            WaitForSingleObject(process_, 10000);
-            CloseHandle(process_);
-            process_ = NULL;
-        }
-        if (reader_.joinable())
-            reader_.join();
-        if (readEnd_ != NULL) {
-            CloseHandle(readEnd_);
-            readEnd_ = NULL;
-        }
-    }
-    std::vector<std::string> Lines()
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        return lines_;
-    }
-
-private:
-    void ReadLines()
-    {
-        std::string pending;
-        char buffer[4096];
-        DWORD bytes;
-        while (ReadFile(readEnd_, buffer, sizeof(buffer), &bytes, NULL) && bytes > 0) {
-            pending.append(buffer, bytes);
-            size_t end;
-            while ((end = pending.find('\n')) != std::string::npos) {
-                std::string line = pending.substr(0, end);
-                if (!line.empty() && line.back() == '\r')
-                    line.pop_back();
-                {
-                    std::lock_guard<std::mutex> guard(lock_);
-                    lines_.push_back(line);
-                }
-                pending.erase(0, end + 1);
-                SetEvent(lineEvent_);
-            }
-        }
-        SetEvent(lineEvent_);
-    }
-
-    HANDLE process_ = NULL;
-    HANDLE readEnd_ = NULL;
-    HANDLE lineEvent_;
-    std::thread reader_;
-    std::mutex lock_;
-    std::vector<std::string> lines_;
-};
+using test::LineProcess;
+using test::Received;
 
 // The first program of a prefix that touches user32 starts Wine's desktop process, which
 // inherits its standard handles and would keep a captured output open for good: start it
@@ -200,26 +90,9 @@ public:
 const ::testing::Environment *const g_desktop = ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
 
 // dezsim on a script, for `connections` connections; its port, or 0.
-int StartSimulator(LineProcess *simulator, const wchar_t *script, int connections = 1)
+int StartSimulator(test::Simulator *simulator, const wchar_t *script, int connections = 1)
 {
-    std::wstring command = L"\"" + test::BinaryPath(L"dezsim.exe") + L"\" --script \"" +
-                           test::BinaryPath(L"dezsim-scripts\\") + script + L"\" --port 0 --connections " +
-                           std::to_wstring(connections);
-    if (!simulator->Start(command))
-        return 0;
-    std::string first = simulator->WaitFor([](const std::string &l) { return l.rfind("listening on ", 0) == 0; },
-                                           20000);
-    return first.empty() ? 0 : atoi(first.substr(first.rfind(':') + 1).c_str());
-}
-
-std::vector<std::string> Received(const std::vector<std::string> &lines)
-{
-    std::vector<std::string> received;
-    for (const std::string &l : lines) {
-        if (l.rfind("recv: ", 0) == 0)
-            received.push_back(l.substr(6));
-    }
-    return received;
+    return simulator->Start(test::ShippedScript(script), connections) ? simulator->Port() : 0;
 }
 
 // What tilehost logged after "[   1.234] KIND: ".
@@ -325,7 +198,7 @@ protected:
 
 TEST_F(TileTest, AcceptedLogonHandsTheTypedWordsToWindows)
 {
-    LineProcess simulator;
+    test::Simulator simulator;
     int port = StartSimulator(&simulator, L"logon-group.txt");
     ASSERT_NE(0, port);
     PointLogonAt(port);
@@ -355,7 +228,7 @@ TEST_F(TileTest, AcceptedLogonHandsTheTypedWordsToWindows)
 
 TEST_F(TileTest, RefusedLogonShowsTheServicesTextAndKeepsTheTile)
 {
-    LineProcess simulator;
+    test::Simulator simulator;
     int port = StartSimulator(&simulator, L"logon-failed.txt");
     ASSERT_NE(0, port);
     PointLogonAt(port);
@@ -371,7 +244,7 @@ TEST_F(TileTest, RefusedLogonShowsTheServicesTextAndKeepsTheTile)
 // choosing a "Log on to" entry selects it, the submit button submits.
 TEST_F(TileTest, WindowDrivesTheTileAsTheLogonScreenDoes)
 {
-    LineProcess simulator;
+    test::Simulator simulator;
     int port = StartSimulator(&simulator, L"logon-group.txt");
     ASSERT_NE(0, port);
     PointLogonAt(port);
@@ -436,7 +309,7 @@ TEST_F(TileTest, RenewalAndSearchFollowTheConfiguration)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        LineProcess simulator;
+        test::Simulator simulator;
         int port = StartSimulator(&simulator, L"logon-group.txt");
         ASSERT_NE(0, port);
         PointLogonAt(port);
@@ -466,7 +339,7 @@ TEST_F(TileTest, RenewalAndSearchFollowTheConfiguration)
 
 TEST_F(TileTest, ServiceStartedLateIsReachedByTheLogonRetry)
 {
-    LineProcess simulator;
+    test::Simulator simulator;
     int port = StartSimulator(&simulator, L"logon-group.txt");
     ASSERT_NE(0, port);
     PointLogonAt(port);
@@ -500,7 +373,7 @@ TEST_F(TileTest, ServiceAbsentIsReportedAfterTheRetries)
 TEST_F(TileTest, BlankOrOverlongWordsAreRefusedBeforeTheService)
 {
     test::SetConfigString(L"DomainList", L"MY DOM", L"");
-    LineProcess simulator;
+    test::Simulator simulator;
     int port = StartSimulator(&simulator, L"logon-group.txt");
     ASSERT_NE(0, port);
     PointLogonAt(port);

@@ -1,5 +1,5 @@
-// Fixtures of the tray client's tests: the DE-Zeruzu simulator as a child process with
-// its output lines, and wardtray.exe driven through its windows (tools/tray_driver.h).
+// Fixtures of the tray client's tests: the simulator's output read back, and wardtray.exe
+// driven through its windows (tools/tray_driver.h).
 #pragma once
 
 #include "test_support.h"
@@ -13,34 +13,10 @@
 
 namespace tray {
 
-// dezsim as a child process; a thread collects its output lines as they come.
-class Simulator {
-public:
-    Simulator();
-    ~Simulator();
-    // Starts dezsim on script; false when it did not report its port in time.
-    bool Start(const std::wstring &script, int connections = 1);
-    int Port() const { return port_; }
-    // Lines seen so far.
-    std::vector<std::string> Lines();
-    bool WaitForLine(const std::string &wanted, DWORD timeoutMs);
-    // Ends it now; every line it printed.
-    std::vector<std::string> Kill();
-
-private:
-    void ReadLines();
-    HANDLE process_ = NULL;
-    HANDLE readEnd_ = NULL;
-    HANDLE lineEvent_;
-    std::thread reader_;
-    std::mutex lock_;
-    std::vector<std::string> lines_;
-    int port_ = 0;
-};
-// What the client sent ("alice\\r\\n", as dezsim escapes it) and how many connections.
-std::vector<std::string> Received(const std::vector<std::string> &lines);
-int Connections(const std::vector<std::string> &lines);
-std::wstring ShippedScript(const wchar_t *name);
+using test::Connections;
+using test::Received;
+using test::ShippedScript;
+using test::Simulator;
 // A script file in dir.
 std::wstring WriteScript(const std::wstring &dir, const std::string &text);
 
