@@ -6,6 +6,8 @@
 //   tilebench cycles [N]   N create / scenario / credential / field reads / release cycles
 //   tilebench fuzz [N]     N random COM calls (random order, random and null arguments)
 // cycles and fuzz print the commit charge, handle and GDI object counts before and after.
+#include "bench_support.h"
+
 #include <windows.h>
 #include <psapi.h>
 
@@ -21,33 +23,7 @@
 typedef HRESULT(STDAPICALLTYPE *DllGetClassObjectFn)(REFCLSID, REFIID, void **);
 typedef HRESULT(STDAPICALLTYPE *DllCanUnloadNowFn)(void);
 
-static const wchar_t PIPE_NAME[] = L"\\\\.\\pipe\\wardhost";
-static const wchar_t PRODUCT_KEY[] = L"SOFTWARE\\KORVALE\\Portgate";
-
-static std::wstring BesideMe(const wchar_t *name)
-{
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
-    std::wstring dir(path, length);
-    return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
-}
-
-static double NowMs()
-{
-    static LARGE_INTEGER frequency;
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return (double)counter.QuadPart * 1000.0 / (double)frequency.QuadPart;
-}
-
-static double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    size_t n = values.size();
-    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using namespace bench;
 
 struct Module {
     HMODULE module;
@@ -111,78 +87,23 @@ static void PrintCounts(const char *when)
 
 // ---- submit
 
-static DWORD WINAPI DrainOutput(LPVOID pipe)
-{
-    char buffer[4096];
-    DWORD bytes;
-    while (ReadFile(pipe, buffer, sizeof(buffer), &bytes, NULL) && bytes > 0) {
-    }
-    CloseHandle(pipe);
-    return 0;
-}
-
-// dezsim on logon-group.txt for count connections; its port, or 0.
-static int StartSimulator(int count, HANDLE *process)
-{
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
-    HANDLE readEnd, writeEnd;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
-        return 0;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = writeEnd;
-    std::wstring command = L"\"" + BesideMe(L"dezsim.exe") + L"\" --script \"" +
-                           BesideMe(L"dezsim-scripts\\logon-group.txt") + L"\" --port 0 --connections " +
-                           std::to_wstring(count);
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(L'\0');
-    PROCESS_INFORMATION info = {};
-    BOOL started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup, &info);
-    CloseHandle(writeEnd);
-    int port = 0;
-    if (started) {
-        *process = info.hProcess;
-        CloseHandle(info.hThread);
-        std::string first;
-        char c;
-        DWORD bytes;
-        while (first.size() < 100 && ReadFile(readEnd, &c, 1, &bytes, NULL) && bytes == 1 && c != '\n')
-            first += c;
-        size_t colon = first.rfind(':');
-        if (first.rfind("listening on ", 0) == 0 && colon != std::string::npos)
-            port = atoi(first.c_str() + colon + 1);
-    }
-    if (port == 0 || CreateThread(NULL, 0, DrainOutput, readEnd, 0, NULL) == NULL)
-        CloseHandle(readEnd);
-    return port;
-}
-
 static int BenchSubmit(const Module &m, int count)
 {
-    bool listening = false;
-    for (int i = 0; i < 100 && !listening; i++) {
-        listening = WaitNamedPipeW(PIPE_NAME, 1000) != FALSE;
-        if (!listening)
-            Sleep(100);
-    }
-    if (!listening) {
+    if (!WaitForService(60000)) {
         fprintf(stderr, "wardhost is not listening\n");
         return 1;
     }
     HANDLE simulator = NULL;
-    int port = StartSimulator(2 * count, &simulator);
+    int port = StartSimulator(L"logon-group.txt", 2 * count, &simulator);
     if (port == 0) {
         fprintf(stderr, "dezsim did not start\n");
         return 1;
     }
-    const wchar_t server[] = L"127.0.0.1";
-    DWORD port32 = (DWORD)port, off = 0;
-    RegSetKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY, L"VLANLogonServer", REG_SZ, server, sizeof(server));
-    RegSetKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY, L"VLANLogonPort", REG_DWORD, &port32, sizeof(port32));
-    RegSetKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY, L"EnableDHCP", REG_DWORD, &off, sizeof(off));
-    RegSetKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY, L"MultiInterfaceCheck", REG_DWORD, &off, sizeof(off));
+    if (!SetKeyString(L"VLANLogonServer", L"127.0.0.1") || !SetKeyDword(L"VLANLogonPort", port) ||
+        !SetKeyDword(L"EnableDHCP", 0) || !SetKeyDword(L"MultiInterfaceCheck", 0)) {
+        fprintf(stderr, "cannot write the product key\n");
+        return 1;
+    }
 
     std::vector<double> tile, service;
     const wchar_t request[] = L"logon benchuser benchpassword";

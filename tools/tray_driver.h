@@ -3,6 +3,8 @@
 // answer its message boxes; and a stand-in taskbar that receives its icon.
 #pragma once
 
+#include "bench_support.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -12,21 +14,12 @@
 
 namespace driver {
 
-inline std::wstring BesideMe(const wchar_t *name)
-{
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
-    std::wstring dir(path, length);
-    return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
-}
-
-inline double NowMs()
-{
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return (double)counter.QuadPart * 1000.0 / (double)frequency.QuadPart;
-}
+using bench::BesideMe;
+using bench::NowMs;
+using bench::SetKeyDword;
+using bench::SetKeyString;
+using bench::StartSimulator;
+using bench::WaitForService;
 
 // Polls condition every 2 ms (finer polling only takes time from the client); false after
 // timeoutMs.
@@ -147,77 +140,6 @@ inline std::wstring AnswerMessageBox(DWORD pid, DWORD timeoutMs, double *shownAt
     if (!WaitFor([&] { return !IsWindow(box); }, timeoutMs))
         return L"";
     return text;
-}
-
-// Starts dezsim.exe from beside the caller on one of its shipped scripts for count
-// connections; its port, or 0. Its output after the first line is drained unread.
-inline int StartSimulator(const wchar_t *script, int count, HANDLE *process)
-{
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
-    HANDLE readEnd, writeEnd;
-    *process = NULL;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0))
-        return 0;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    std::wstring command = L"\"" + BesideMe(L"dezsim.exe") + L"\" --script \"" +
-                           BesideMe(L"dezsim-scripts\\") + script + L"\" --port 0 --connections " +
-                           std::to_wstring(count);
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(L'\0');
-    PROCESS_INFORMATION info = {};
-    BOOL started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup,
-                                  &info);
-    CloseHandle(writeEnd);
-    int port = 0;
-    if (started) {
-        CloseHandle(info.hThread);
-        *process = info.hProcess;
-        std::string first;
-        char c;
-        DWORD bytes;
-        while (first.size() < 100 && ReadFile(readEnd, &c, 1, &bytes, NULL) && bytes == 1 &&
-               c != '\n')
-            first += c;
-        size_t colon = first.rfind(':');
-        if (first.rfind("listening on ", 0) == 0 && colon != std::string::npos)
-            port = atoi(first.c_str() + colon + 1);
-    }
-    HANDLE drain = port == 0 ? NULL : CreateThread(NULL, 0, [](LPVOID pipe) -> DWORD {
-        char buffer[4096];
-        DWORD bytes;
-        while (ReadFile(pipe, buffer, sizeof(buffer), &bytes, NULL) && bytes > 0) {
-        }
-        CloseHandle(pipe);
-        return 0;
-    }, readEnd, 0, NULL);
-    if (drain == NULL)
-        CloseHandle(readEnd);
-    else
-        CloseHandle(drain);
-    return port;
-}
-
-inline bool SetKeyString(const wchar_t *name, const wchar_t *value)
-{
-    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KORVALE\\Portgate", name, REG_SZ, value,
-                           (DWORD)((wcslen(value) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-}
-
-inline bool SetKeyDword(const wchar_t *name, DWORD value)
-{
-    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KORVALE\\Portgate", name, REG_DWORD,
-                           &value, sizeof(value)) == ERROR_SUCCESS;
-}
-
-// WaitNamedPipeW fails at once while a starting service has no pipe yet.
-inline bool WaitForService(DWORD timeoutMs)
-{
-    return WaitFor([] { return WaitNamedPipeW(L"\\\\.\\pipe\\wardhost", 100) != FALSE; }, timeoutMs);
 }
 
 inline void SubmitLogon(HWND main, const std::wstring &user, const std::wstring &password)

@@ -16,12 +16,7 @@
 
 static const DWORD WAIT_MS = 60000;
 
-static double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    size_t n = values.size();
-    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using bench::Median;
 
 static double ServiceLogon()
 {
