@@ -181,6 +181,12 @@ static void InitMainWindow(HWND window)
         EnableWindow(GetDlgItem(window, IDC_CONFIG), FALSE);
 
     g_tray.iconAdded = UpdateTrayIcon(window, NIM_ADD, 5);
+    // Adding waits for the taskbar, and the end of the session (a sent message) may be
+    // handled meanwhile, before the icon counted as added: remove it now that it is.
+    if (g_tray.iconAdded && g_tray.shutdownDone) {
+        UpdateTrayIcon(window, NIM_DELETE, 1);
+        g_tray.iconAdded = FALSE;
+    }
     SetTimer(window, INTERFACE_TIMER, INTERFACE_TIMER_MS, NULL);
 }
 

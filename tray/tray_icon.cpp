@@ -17,11 +17,13 @@ BOOL UpdateTrayIcon(HWND mainWindow, DWORD message, int attempts)
                                    LR_DEFAULTCOLOR);
     LoadStringW(g_tray.instance, IDS_TITLE, data.szTip, ARRAYSIZE(data.szTip));
     BOOL done = FALSE;
-    // At logon the taskbar may not be ready yet: a few attempts a second apart.
-    for (int attempt = 1; attempt <= attempts && !done; attempt++) {
+    // At logon the taskbar may not be ready yet: a few attempts a second apart, none once
+    // the session has ended (handled while an attempt waited for the taskbar).
+    for (int attempt = 1; attempt <= attempts; attempt++) {
         done = Shell_NotifyIconW(message, &data);
-        if (!done && attempt < attempts)
-            Sleep(1000);
+        if (done || attempt == attempts || g_tray.shutdownDone)
+            break;
+        Sleep(1000);
     }
     if (data.hIcon != NULL)
         DestroyIcon(data.hIcon);
