@@ -193,11 +193,28 @@ public:
     }
     ~Taskbar()
     {
+        ReleaseHeld();
         if (window_ != NULL)
             PostMessageW(window_, WM_CLOSE, 0, 0);
         WaitForSingleObject(thread_, 10000);
         CloseHandle(thread_);
+        if (release_ != NULL)
+            CloseHandle(release_);
         DeleteCriticalSection(&lock_);
+    }
+    // The next NIM_ADD is recorded at once but answered only at ReleaseHeld(): its sender
+    // stays inside Shell_NotifyIconW meanwhile, as with a taskbar that is slow to answer.
+    void HoldNextAdd()
+    {
+        if (release_ == NULL)
+            release_ = CreateEventW(NULL, TRUE, FALSE, NULL);
+        ResetEvent(release_);
+        InterlockedExchange(&holdAdd_, 1);
+    }
+    void ReleaseHeld()
+    {
+        if (release_ != NULL)
+            SetEvent(release_);
     }
     bool Ready() const { return window_ != NULL; }
     std::vector<IconRecord> Records()
@@ -254,12 +271,15 @@ private:
             const WineNotifyData *data = (const WineNotifyData *)copy->lpData;
             IconRecord record = {(DWORD)copy->dwData, (HWND)wParam, data->uID, data->uFlags,
                                  data->uCallbackMessage, data->szTip, NowMs()};
+            if (record.message == NIM_ADD && InterlockedExchange(&taskbar->holdAdd_, 0)) {
+                taskbar->Add(record);
+                WaitForSingleObject(taskbar->release_, 60000);
+                return TRUE;
+            }
             // Release the sender before the record shows: once a caller sees it, the
             // client has gone on with its initialisation.
             ReplyMessage(TRUE);
-            EnterCriticalSection(&taskbar->lock_);
-            taskbar->records_.push_back(record);
-            LeaveCriticalSection(&taskbar->lock_);
+            taskbar->Add(record);
             return TRUE;
         }
         case WM_CLOSE:
@@ -272,8 +292,17 @@ private:
         return DefWindowProcW(window, message, wParam, lParam);
     }
 
+    void Add(const IconRecord &record)
+    {
+        EnterCriticalSection(&lock_);
+        records_.push_back(record);
+        LeaveCriticalSection(&lock_);
+    }
+
     HANDLE thread_ = NULL;
     HANDLE readyEvent_ = NULL;
+    HANDLE release_ = NULL;
+    LONG holdAdd_ = 0;
     HWND window_ = NULL;
     CRITICAL_SECTION lock_;
     std::vector<IconRecord> records_;
