@@ -282,6 +282,14 @@ int Connections(const std::vector<std::string> &lines)
     return count;
 }
 
+std::string Joined(const std::vector<std::string> &items)
+{
+    std::string text;
+    for (const std::string &item : items)
+        text += "[" + item + "]";
+    return text;
+}
+
 static SC_HANDLE OpenWardhost(DWORD access, SC_HANDLE *manager)
 {
     *manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);

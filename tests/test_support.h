@@ -86,6 +86,8 @@ std::wstring ShippedScript(const wchar_t *name);
 // What a client sent ("alice\\r\\n", as dezsim escapes it) and how many connections it made.
 std::vector<std::string> Received(const std::vector<std::string> &lines);
 int Connections(const std::vector<std::string> &lines);
+// Items as "[a][b]", so that a failed comparison shows where one ends.
+std::string Joined(const std::vector<std::string> &items);
 
 // wardhost under the service control manager of the test prefix.
 bool InstallService();       // "wardhost.exe -install"; true when installed afterwards

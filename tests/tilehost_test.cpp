@@ -55,6 +55,7 @@ std::wstring StringOf(const wchar_t *module, UINT id)
 std::string TileText(UINT id) { return test::Narrow(StringOf(L"wardtile.dll", id)); }
 std::string ServiceText(UINT id) { return test::Narrow(StringOf(L"wardhost.exe", id)); }
 
+using test::Joined;
 using test::LineProcess;
 using test::Received;
 
@@ -126,13 +127,6 @@ std::string Value(const std::vector<std::string> &lines, const std::string &name
             return l.substr(name.size() + 2);
     }
     return "<none>";
-}
-std::string Joined(const std::vector<std::string> &items)
-{
-    std::string text;
-    for (const std::string &item : items)
-        text += "[" + item + "]";
-    return text;
 }
 
 struct Submit {

@@ -10,6 +10,7 @@
 
 namespace {
 
+using test::Joined;
 using tray::Simulator;
 using tray::TrayClient;
 using tray::TrayString;
@@ -486,13 +487,6 @@ protected:
     std::wstring scriptDir_;
 };
 
-std::string Joined(const std::vector<std::string> &items)
-{
-    std::string text;
-    for (const std::string &item : items)
-        text += "[" + item + "]";
-    return text;
-}
 
 TEST_F(TrayWorkflow, LogonAcceptedShowsTheStoredLogon)
 {

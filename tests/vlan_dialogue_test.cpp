@@ -17,37 +17,13 @@ namespace {
 
 using test::Simulator;
 
-// What the client sent, one entry per line as dezsim escapes it ("alice\\r\\n").
-std::vector<std::string> Received(const std::vector<std::string> &lines)
-{
-    std::vector<std::string> received;
-    for (const std::string &l : lines) {
-        if (l.rfind("recv: ", 0) == 0)
-            received.push_back(l.substr(6));
-    }
-    return received;
-}
+using test::Joined;
+using test::Received;
+using test::ShippedScript;
 
 bool Connected(const std::vector<std::string> &lines)
 {
-    for (const std::string &l : lines) {
-        if (l == "conn: open")
-            return true;
-    }
-    return false;
-}
-
-std::string Joined(const std::vector<std::string> &items)
-{
-    std::string text;
-    for (const std::string &item : items)
-        text += "[" + item + "]";
-    return text;
-}
-
-std::wstring ShippedScript(const wchar_t *name)
-{
-    return test::BinaryPath(L"dezsim-scripts\\") + name;
+    return test::Connections(lines) > 0;
 }
 
 const DWORD MISSING = 0xFFFFFFFF;
