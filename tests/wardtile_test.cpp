@@ -789,40 +789,14 @@ TEST_F(Submit, DeselectingWipesThePasswordOnScreen)
     EXPECT_EQ(L"", sink_.strings[0].second);
 }
 
-}  // namespace
-
-namespace {
-
-// dezsim on one connection; its transcript holds every line it received.
-HANDLE StartSimulator(const std::wstring &transcript, HANDLE *output, int *port)
-{
-    std::wstring command = L"\"" + test::BinaryPath(L"dezsim.exe") + L"\" --script \"" +
-                           test::BinaryPath(L"dezsim-scripts\\logon-group.txt") +
-                           L"\" --port 0 --connections 1 --transcript \"" + transcript + L"\"";
-    HANDLE process = test::StartCapturedProcess(command, output);
-    std::string line;
-    char c;
-    DWORD bytes;
-    // It prints "listening on ADDRESS:PORT" first, or ends.
-    while (process != NULL && ReadFile(*output, &c, 1, &bytes, NULL) && bytes == 1 && c != '\n')
-        line += c;
-    *port = line.rfind("listening on ", 0) == 0 ? atoi(line.substr(line.rfind(':') + 1).c_str()) : 0;
-    return process;
-}
-
 TEST_F(Submit, TypingDuringTheWorkflowChangesNothingSubmitted)
 {
     ASSERT_TRUE(test::InstallService());
     ASSERT_TRUE(test::StartService());
-    std::wstring dir = test::MakeTempDir(L"tilesubmit");
-    std::wstring transcript = dir + L"\\dezsim.txt";
-    HANDLE output = NULL;
-    int port = 0;
-    HANDLE simulator = StartSimulator(transcript, &output, &port);
-    ASSERT_NE(nullptr, simulator);
-    ASSERT_GT(port, 0);
+    test::Simulator simulator;
+    ASSERT_TRUE(simulator.Start(test::ShippedScript(L"logon-group.txt")));
     test::SetConfigString(NULL, L"VLANLogonServer", L"127.0.0.1");
-    test::SetConfigDword(NULL, L"VLANLogonPort", (DWORD)port);
+    test::SetConfigDword(NULL, L"VLANLogonPort", (DWORD)simulator.Port());
 
     ASSERT_EQ(S_OK, credential_->SetStringValue(2, L"alice"));
     ASSERT_EQ(S_OK, credential_->SetStringValue(3, L"secret"));
@@ -834,18 +808,13 @@ TEST_F(Submit, TypingDuringTheWorkflowChangesNothingSubmitted)
     HRESULT hr = credential_->GetSerialization(&response, &serialization, nullptr, nullptr);
     g_reentered = nullptr;
     boxes.Stop();
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(simulator, 15000));
-    TerminateProcess(simulator, 1);
-    CloseHandle(simulator);
-    CloseHandle(output);
-    std::string received = test::ReadFileBytes(transcript);
-    test::RemoveTree(dir);
+    std::string received = test::Joined(test::Received(simulator.Finish()));
     test::UninstallService();
 
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BUSY), g_reentrantResult);
     EXPECT_EQ(L"changed", String(3));
     // The switch saw what was submitted, not what was typed afterwards.
-    EXPECT_NE(std::string::npos, received.find("recv: secret")) << received;
+    EXPECT_NE(std::string::npos, received.find("[secret\\r\\n]")) << received;
     EXPECT_EQ(std::string::npos, received.find("changed")) << received;
     for (const std::wstring &text : boxes.texts)
         EXPECT_NE(DllString(IDS_SERVICE_NOT_RUNNING), text);
