@@ -25,16 +25,22 @@ std::wstring BinaryPath(const wchar_t *fileName)
     return BinaryDir() + L"\\" + fileName;
 }
 
+std::wstring ProgramString(const wchar_t *fileName, UINT id)
+{
+    HMODULE module = LoadLibraryExW(BinaryPath(fileName).c_str(), NULL,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (module == NULL)
+        return L"<" + std::wstring(fileName) + L" not loadable>";
+    const wchar_t *text = NULL;
+    int chars = LoadStringW(module, id, (LPWSTR)&text, 0);
+    std::wstring result = chars > 0 ? std::wstring(text, chars) : L"<no string " + std::to_wstring(id) + L">";
+    FreeLibrary(module);
+    return result;
+}
+
 std::wstring WardhostString(UINT id)
 {
-    HMODULE module = LoadLibraryExW(BinaryPath(L"wardhost.exe").c_str(), NULL,
-                                    LOAD_LIBRARY_AS_DATAFILE);
-    if (module == NULL)
-        return L"<wardhost.exe not loadable>";
-    wchar_t text[260];
-    int chars = LoadStringW(module, id, text, ARRAYSIZE(text));
-    FreeLibrary(module);
-    return chars > 0 ? std::wstring(text, chars) : L"<no string " + std::to_wstring(id) + L">";
+    return ProgramString(L"wardhost.exe", id);
 }
 
 std::wstring WardhostText(UINT id, ...)

@@ -19,6 +19,9 @@ namespace test {
 std::wstring BinaryDir();
 std::wstring BinaryPath(const wchar_t *fileName);
 
+// String `id` of the string table of a program beside the tests, in the language Windows
+// picks for this process.
+std::wstring ProgramString(const wchar_t *fileName, UINT id);
 // String `id` of wardhost.exe's string table, in the language this process loads it in
 // (the service's own, as long as both run under the same user interface language).
 std::wstring WardhostString(UINT id);

@@ -40,20 +40,9 @@ namespace {
 
 const wchar_t PIPE_NAME[] = L"\\\\.\\pipe\\wardhost";
 
-std::wstring StringOf(const wchar_t *module, UINT id)
-{
-    HMODULE loaded = LoadLibraryExW(test::BinaryPath(module).c_str(), NULL,
-                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (loaded == NULL)
-        return L"<no module>";
-    wchar_t text[260];
-    int chars = LoadStringW(loaded, id, text, ARRAYSIZE(text));
-    FreeLibrary(loaded);
-    return chars > 0 ? std::wstring(text, chars) : L"<no string " + std::to_wstring(id) + L">";
-}
 // tilehost writes UTF-8 lines.
-std::string TileText(UINT id) { return test::Narrow(StringOf(L"wardtile.dll", id)); }
-std::string ServiceText(UINT id) { return test::Narrow(StringOf(L"wardhost.exe", id)); }
+std::string TileText(UINT id) { return test::Narrow(test::ProgramString(L"wardtile.dll", id)); }
+std::string ServiceText(UINT id) { return test::Narrow(test::WardhostString(id)); }
 
 using test::Joined;
 using test::LineProcess;
@@ -89,12 +78,6 @@ public:
     void SetUp() override { StartDesktop(); }
 };
 const ::testing::Environment *const g_desktop = ::testing::AddGlobalTestEnvironment(new DesktopEnvironment);
-
-// dezsim on a script, for `connections` connections; its port, or 0.
-int StartSimulator(test::Simulator *simulator, const wchar_t *script, int connections = 1)
-{
-    return simulator->Start(test::ShippedScript(script), connections) ? simulator->Port() : 0;
-}
 
 // What tilehost logged after "[   1.234] KIND: ".
 std::vector<std::string> Logged(const std::vector<std::string> &lines, const std::string &kind)
@@ -181,10 +164,12 @@ protected:
         *lines = tilehost.Lines();
         return code;
     }
-    static void PointLogonAt(int port)
+    // dezsim on one of its shipped scripts, with the logon server pointed at it.
+    static void StartSwitch(test::Simulator *simulator, const wchar_t *script)
     {
+        ASSERT_TRUE(simulator->Start(test::ShippedScript(script)));
         test::SetConfigString(NULL, L"VLANLogonServer", L"127.0.0.1");
-        test::SetConfigDword(NULL, L"VLANLogonPort", (DWORD)port);
+        test::SetConfigDword(NULL, L"VLANLogonPort", (DWORD)simulator->Port());
     }
 };
 
@@ -193,9 +178,7 @@ protected:
 TEST_F(TileTest, AcceptedLogonHandsTheTypedWordsToWindows)
 {
     test::Simulator simulator;
-    int port = StartSimulator(&simulator, L"logon-group.txt");
-    ASSERT_NE(0, port);
-    PointLogonAt(port);
+    ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-group.txt"));
     std::vector<std::string> lines;
     Submit s;
     s.domain = L"corp";  // the list holds it upper-cased
@@ -223,9 +206,7 @@ TEST_F(TileTest, AcceptedLogonHandsTheTypedWordsToWindows)
 TEST_F(TileTest, RefusedLogonShowsTheServicesTextAndKeepsTheTile)
 {
     test::Simulator simulator;
-    int port = StartSimulator(&simulator, L"logon-failed.txt");
-    ASSERT_NE(0, port);
-    PointLogonAt(port);
+    ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-failed.txt"));
     std::vector<std::string> lines;
     EXPECT_EQ(1u, Run(Submit(), &lines)) << Joined(lines);
     EXPECT_EQ(std::vector<std::string>{ServiceText(SERVICE_AUTH_FAILED)}, Boxes(lines));
@@ -239,9 +220,7 @@ TEST_F(TileTest, RefusedLogonShowsTheServicesTextAndKeepsTheTile)
 TEST_F(TileTest, WindowDrivesTheTileAsTheLogonScreenDoes)
 {
     test::Simulator simulator;
-    int port = StartSimulator(&simulator, L"logon-group.txt");
-    ASSERT_NE(0, port);
-    PointLogonAt(port);
+    ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-group.txt"));
     LineProcess tilehost;
     ASSERT_TRUE(tilehost.Start(L"\"" + test::BinaryPath(L"tilehost.exe") + L"\""));
     std::string combo = tilehost.WaitForText("field 4: combo box", 30000);
@@ -304,9 +283,7 @@ TEST_F(TileTest, RenewalAndSearchFollowTheConfiguration)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         test::Simulator simulator;
-        int port = StartSimulator(&simulator, L"logon-group.txt");
-        ASSERT_NE(0, port);
-        PointLogonAt(port);
+        ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-group.txt"));
         test::SetConfigDword(NULL, L"EnableDHCP", 1);
         test::SetConfigDword(NULL, L"WaitIpRenew", 1);
         test::SetConfigDword(NULL, L"NotFindDomain", c.notFindDomain);
@@ -334,9 +311,7 @@ TEST_F(TileTest, RenewalAndSearchFollowTheConfiguration)
 TEST_F(TileTest, ServiceStartedLateIsReachedByTheLogonRetry)
 {
     test::Simulator simulator;
-    int port = StartSimulator(&simulator, L"logon-group.txt");
-    ASSERT_NE(0, port);
-    PointLogonAt(port);
+    ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-group.txt"));
     ASSERT_TRUE(test::StopService());
     LineProcess tilehost;
     ASSERT_TRUE(tilehost.Start(TilehostCommand(Submit())));
@@ -368,9 +343,7 @@ TEST_F(TileTest, BlankOrOverlongWordsAreRefusedBeforeTheService)
 {
     test::SetConfigString(L"DomainList", L"MY DOM", L"");
     test::Simulator simulator;
-    int port = StartSimulator(&simulator, L"logon-group.txt");
-    ASSERT_NE(0, port);
-    PointLogonAt(port);
+    ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-group.txt"));
     struct {
         const char *name;
         Submit submit;
@@ -640,7 +613,7 @@ TEST(TileTexts, ComeFromTheExpectedLanguage)
         const WCHAR *entry = static_cast<const WCHAR *>(LockResource(LoadResource(module, found)));
         for (UINT i = 0; i < id % 16; i++)
             entry += 1 + *entry;
-        EXPECT_EQ(std::wstring(entry + 1, *entry), StringOf(L"wardtile.dll", id)) << id;
+        EXPECT_EQ(std::wstring(entry + 1, *entry), test::ProgramString(L"wardtile.dll", id)) << id;
     }
     FreeLibrary(module);
 }

@@ -20,22 +20,9 @@ std::wstring WriteScript(const std::wstring &dir, const std::string &text)
 
 // ---- strings
 
-std::wstring ProgramString(const wchar_t *program, UINT id)
-{
-    HMODULE module = LoadLibraryExW(test::BinaryPath(program).c_str(), NULL,
-                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (module == NULL)
-        return L"<no module>";
-    const wchar_t *text = NULL;
-    int length = LoadStringW(module, id, (LPWSTR)&text, 0);
-    std::wstring result = length > 0 ? std::wstring(text, length) : L"<no string>";
-    FreeLibrary(module);
-    return result;
-}
-
 std::wstring TrayString(UINT id)
 {
-    return ProgramString(L"wardtray.exe", id);
+    return test::ProgramString(L"wardtray.exe", id);
 }
 
 // ---- the client

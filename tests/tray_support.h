@@ -24,8 +24,7 @@ std::wstring WriteScript(const std::wstring &dir, const std::string &text);
 using FakeTaskbar = driver::Taskbar;
 using IconRecord = driver::IconRecord;
 
-// A string of a program's own string table, in the language Windows picks.
-std::wstring ProgramString(const wchar_t *program, UINT id);
+// A string of wardtray.exe's string table, in the language Windows picks.
 std::wstring TrayString(UINT id);
 
 // wardtray.exe as a child process and its windows.

@@ -37,6 +37,22 @@ inline double Median(std::vector<double> values)
     return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// Starts commandLine with the caller's console; the process handle, or NULL.
+inline HANDLE StartCommand(const std::wstring &commandLine, DWORD *pid = NULL)
+{
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
+        return NULL;
+    CloseHandle(info.hThread);
+    if (pid != NULL)
+        *pid = info.dwProcessId;
+    return info.hProcess;
+}
+
 // Starts dezsim.exe from beside the caller on one of its shipped scripts for count
 // connections; its port, or 0. Its output after the first line is drained unread, so that
 // a full pipe never stalls it.

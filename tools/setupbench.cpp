@@ -3,6 +3,8 @@
 // timed as whole processes), and the time from starting wardsetup.exe to its main window
 // showing its first page.
 // Usage: setupbench [ROUNDS]   (default 10; run beside wardsetup.exe)
+#include "bench_support.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -10,16 +12,9 @@
 #include <string>
 #include <vector>
 
-static const wchar_t PRODUCT_KEY[] = L"SOFTWARE\\KORVALE\\Portgate";
-enum { GROUPS = 500 };
+using namespace bench;
 
-static std::wstring Folder()
-{
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\'));
-}
+enum { GROUPS = 500 };
 
 static bool WriteUtf16(const std::wstring &path, const std::wstring &text)
 {
@@ -64,40 +59,17 @@ static bool WriteInputs(const std::wstring &ini, const std::wstring &reg)
     return WriteUtf16(ini, i) && WriteUtf16(reg, r);
 }
 
-static HANDLE Start(const std::wstring &commandLine)
-{
-    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
-    line.push_back(0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
-        return NULL;
-    CloseHandle(process.hThread);
-    return process.hProcess;
-}
-
-static double Now()
-{
-    static LARGE_INTEGER frequency;
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart * 1000.0 / frequency.QuadPart;
-}
-
 // Milliseconds from start to exit, or -1 when it failed or took over a minute.
 static double TimeProcess(const std::wstring &commandLine)
 {
-    double start = Now();
-    HANDLE process = Start(commandLine);
+    double start = NowMs();
+    HANDLE process = StartCommand(commandLine);
     if (process == NULL)
         return -1;
     DWORD exitCode = 1;
     bool done = WaitForSingleObject(process, 60000) == WAIT_OBJECT_0 &&
                 GetExitCodeProcess(process, &exitCode) && exitCode == 0;
-    double elapsed = Now() - start;
+    double elapsed = NowMs() - start;
     CloseHandle(process);
     return done ? elapsed : -1;
 }
@@ -112,12 +84,6 @@ static DWORD CountGroups()
         RegCloseKey(key);
     }
     return count;
-}
-
-static double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 // The main window with its first page: a top-level dialog of the process holding a tab
@@ -140,13 +106,12 @@ int wmain(int argc, wchar_t **argv)
     int rounds = argc > 1 ? _wtoi(argv[1]) : 10;
     if (rounds < 1)
         rounds = 10;
-    std::wstring folder = Folder();
-    std::wstring ini = folder + L"\\setupbench.cfg", reg = folder + L"\\setupbench.reg";
+    std::wstring ini = BesideMe(L"setupbench.cfg"), reg = BesideMe(L"setupbench.reg");
     if (!WriteInputs(ini, reg)) {
         fprintf(stderr, "cannot write the inputs beside setupbench.exe\n");
         return 2;
     }
-    std::wstring setup = L"\"" + folder + L"\\wardsetup.exe\"";
+    std::wstring setup = L"\"" + BesideMe(L"wardsetup.exe") + L"\"";
     std::vector<double> imports, regImports, opens;
     for (int round = 0; round < rounds; round++) {
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
@@ -164,14 +129,14 @@ int wmain(int argc, wchar_t **argv)
         regImports.push_back(b);
     }
     for (int round = 0; round < rounds; round++) {
-        double start = Now();
-        HANDLE process = Start(setup);
+        double start = NowMs();
+        HANDLE process = StartCommand(setup);
         DWORD processId = process != NULL ? GetProcessId(process) : 0;
         HWND window = NULL;
-        while (process != NULL && window == NULL && Now() - start < 30000 &&
+        while (process != NULL && window == NULL && NowMs() - start < 30000 &&
                WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
             window = FindReadyWindow(processId);
-        double ready = Now() - start;
+        double ready = NowMs() - start;
         if (window == NULL) {
             fprintf(stderr, "round %d: no window\n", round);
             return 1;

@@ -36,17 +36,8 @@ inline bool WaitFor(const std::function<bool()> &condition, DWORD timeoutMs)
 
 inline HANDLE StartProgram(const std::wstring &path, const std::wstring &arguments, DWORD *pid)
 {
-    std::wstring command = L"\"" + path + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info))
-        return NULL;
-    CloseHandle(info.hThread);
-    *pid = info.dwProcessId;
-    return info.hProcess;
+    return bench::StartCommand(L"\"" + path + L"\"" + (arguments.empty() ? L"" : L" " + arguments),
+                               pid);
 }
 
 struct Search {
