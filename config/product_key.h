@@ -39,6 +39,16 @@ enum {
     VLAN_LOGON_STATE_ON = 2,
 };
 
+// Ranges every reader and the configuration tool hold values to. A wait beyond
+// WAIT_SECONDS_MAX is read as WAIT_SECONDS_MAX, so no stored value can keep the logon
+// screen or the tray client waiting longer; 120 s is the wait Windows' own wired
+// single sign-on allows. A port outside PORT_MIN..PORT_MAX is not configured.
+enum {
+    WAIT_SECONDS_MAX = 120,
+    PORT_MIN = 1,
+    PORT_MAX = 65535,
+};
+
 // Buffer sizes in UTF-16 units, terminator included.
 enum {
     CONFIG_TEXT_CHARS = 260,
