@@ -2,6 +2,8 @@
 # A deliverable DLL exports exactly the names given and imports only Windows DLLs.
 # Usage: check-dll-image.sh OBJDUMP DLL EXPORT...
 set -eu
+# objdump and Wine translate their output; it is parsed in English.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8 LANGUAGE=
 objdump=$1 dll=$2
 shift 2
 dump=$("$objdump" -p "$dll")

@@ -4,6 +4,8 @@
 # common controls 6.
 # Usage: check-gui-image.sh OBJDUMP EXE LEVEL "DLL ..."
 set -eu
+# objdump and Wine translate their output; it is parsed in English.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8 LANGUAGE=
 objdump=$1 exe=$2 level=$3 windows=$4
 dump=$("$objdump" -p "$exe")
 printf '%s\n' "$dump" | grep -q 'Subsystem.*(Windows GUI)' || { echo "not a GUI program"; exit 1; }

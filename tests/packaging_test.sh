@@ -10,6 +10,8 @@
 # Exit 77 (skipped) after every check that could run has passed, when a deliverable that
 # part of the test needs is not built yet; each skipped part is named.
 set -eu
+# objdump and Wine translate their output; it is parsed in English.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8 LANGUAGE=
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$1" && pwd)
 bin=$build/bin

@@ -4,6 +4,8 @@
 # Usage: tilehost_interfaces.sh PREFIX TEST_PROGRAM NEGOTIATE_DLL
 # Exit 77 (skipped) when no namespace can be made here.
 set -eu
+# The case is checked in English, whatever the run's locale.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8 LANGUAGE=
 prefix=$1 program=$2 package=$3
 here=$(cd "$(dirname "$0")" && pwd)
 if ! command -v ip >/dev/null 2>&1; then

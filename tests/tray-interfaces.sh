@@ -4,6 +4,8 @@
 # own (Wine reads the address table in its server-side processes).
 # Usage: tray-interfaces.sh BINDIR PREFIX       exit 77: the namespace cannot be made here
 set -u
+# The cases are checked in English, whatever the run's locale.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8 LANGUAGE=
 here=$(cd "$(dirname "$0")" && pwd)
 if ! unshare -n true 2>/dev/null; then
     echo "skipped: unshare -n is refused here, so the client cannot be given a known set of addresses"

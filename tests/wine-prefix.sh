@@ -4,6 +4,9 @@
 set -eu
 action=$1
 export WINEPREFIX=$2 WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# The prefix, the persistent server and the services it starts speak English whatever the
+# run's locale; the Japanese entries set their own.
+export LANG=C.UTF-8 LC_ALL=C.UTF-8 LANGUAGE=
 case $action in
 start)
     # A server left from an earlier run (or one still lingering) would refuse -p.
