@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <wchar.h>
 
 enum { NUMBER_TEXT_CHARS = 64 };
@@ -129,8 +130,9 @@ static void ReadVlanRow(HWND list, int index, VlanLogoffEntry *entry)
     ListView_GetItemText(list, index, 1, entry->address, CONFIG_SERVER_CHARS);
     text[0] = L'\0';
     ListView_GetItemText(list, index, 2, text, ARRAYSIZE(text));
-    ParseConfigNumber(text, &number);
-    entry->port = (DWORD)number;
+    // The row shows the entry's port unsigned, out-of-range ones included: they must reach
+    // the check on OK as they are.
+    entry->port = ParseConfigNumber(text, &number) ? (DWORD)number : wcstoul(text, NULL, 10);
 }
 
 static void LoadVlanControls(HWND page, const VlanSettings *vlan)
