@@ -20,8 +20,6 @@ enum { GROUP_LIST_PREFIX_CHARS = 9 };
 // What a profile read answers for a missing key; no configuration value holds it.
 static const WCHAR MISSING_KEY[] = L"\x01\x02missing";
 
-enum ReadResult { VALUE_WAS_READ, VALUE_IS_MISSING, VALUE_TOO_LONG };
-
 // Reads a text value of at most chars - 1 characters. A longer value is refused rather
 // than cut: a cut server address or path would be silently wrong.
 static ReadResult ReadProfileText(LPCWSTR section, LPCWSTR key, LPCWSTR path, LPWSTR out,
@@ -38,24 +36,53 @@ static ReadResult ReadProfileText(LPCWSTR section, LPCWSTR key, LPCWSTR path, LP
     return VALUE_WAS_READ;
 }
 
-// A number by our rule: a missing key leaves *value alone, an invalid text gives 0.
-static void ReadProfileNumber(LPCWSTR section, LPCWSTR key, LPCWSTR path, DWORD *value)
+enum { NUMBER_TEXT_CHARS = 32 };
+
+static BOOL IsProfileBlank(WCHAR c)
 {
-    WCHAR text[32];
-    ReadResult result = ReadProfileText(section, key, path, text, ARRAYSIZE(text));
-    if (result == VALUE_IS_MISSING)
-        return;
-    LONG number = 0;
-    if (result == VALUE_WAS_READ)
-        ParseConfigNumber(text, &number);
-    *value = (DWORD)number;
+    return c == L' ' || c == L'\t';
 }
 
-static void ReadProfileSwitch(LPCWSTR section, LPCWSTR key, LPCWSTR path, int *value)
+// A number text by our rule; an invalid text is 0, but a run of digits too large for 32
+// bits is the largest number, which every range check refuses: it was meant as a number.
+static DWORD NumberFromText(LPCWSTR text)
+{
+    LONG number = 0;
+    if (ParseConfigNumber(text, &number))
+        return (DWORD)number;
+    while (IsProfileBlank(*text))
+        text++;
+    if (*text == L'+' || *text == L'-')
+        text++;
+    if (*text < L'0' || *text > L'9')
+        return 0;
+    while (*text >= L'0' && *text <= L'9')
+        text++;
+    while (IsProfileBlank(*text))
+        text++;
+    return *text == L'\0' ? MAXDWORD : 0;
+}
+
+// A missing key leaves *value alone. FALSE for a text too long to be a number of ours,
+// which refuses the file as an over-long text does.
+static BOOL ReadProfileNumber(LPCWSTR section, LPCWSTR key, LPCWSTR path, DWORD *value)
+{
+    WCHAR text[NUMBER_TEXT_CHARS];
+    ReadResult result = ReadProfileText(section, key, path, text, ARRAYSIZE(text));
+    if (result == VALUE_TOO_LONG)
+        return FALSE;
+    if (result == VALUE_WAS_READ)
+        *value = NumberFromText(text);
+    return TRUE;
+}
+
+static BOOL ReadProfileSwitch(LPCWSTR section, LPCWSTR key, LPCWSTR path, int *value)
 {
     DWORD number = (DWORD)*value;
-    ReadProfileNumber(section, key, path, &number);
+    if (!ReadProfileNumber(section, key, path, &number))
+        return FALSE;
     *value = number != 0;
+    return TRUE;
 }
 
 // Writes a value so that it reads back as it stands. The profile functions end a value at
@@ -112,22 +139,37 @@ static LPWSTR ReadSectionNames(LPCWSTR path)
     return ReadProfileList(NULL, path);
 }
 
-// The value of key among the key=value lines of one section, as a profile read gives it:
-// the first line with that name (letter case ignored), one pair of enclosing quotes
-// removed. One read per section instead of one per key keeps a file of many GroupList
-// sections quick.
-static ReadResult FindSectionValue(LPCWSTR lines, LPCWSTR key, LPWSTR out, DWORD chars)
+// The profile functions' blanks, what they strip around names and values: the ASCII
+// white space and the end-of-file mark, not the wider Unicode spaces.
+static BOOL IsTrimmed(WCHAR c)
+{
+    return c == L' ' || (c >= L'\t' && c <= L'\r') || c == 0x1A;
+}
+
+// One read per section instead of one per key keeps a file of many GroupList sections
+// quick. The lines may come with the blanks of the file around "=" (Windows lists a
+// section as it stands), so they are trimmed here as a profile read trims them.
+ReadResult FindSectionValue(LPCWSTR lines, LPCWSTR key, LPWSTR out, DWORD chars)
 {
     size_t keyLength = wcslen(key);
     for (LPCWSTR line = lines; *line != L'\0'; line += wcslen(line) + 1) {
-        LPCWSTR equals = wcschr(line, L'=');
-        size_t nameLength = equals != NULL ? (size_t)(equals - line) : wcslen(line);
-        if (nameLength != keyLength || _wcsnicmp(line, key, keyLength) != 0)
+        LPCWSTR name = line;
+        while (IsTrimmed(*name))
+            name++;
+        LPCWSTR equals = wcschr(name, L'=');
+        LPCWSTR nameEnd = equals != NULL ? equals : name + wcslen(name);
+        while (nameEnd > name && IsTrimmed(nameEnd[-1]))
+            nameEnd--;
+        if ((size_t)(nameEnd - name) != keyLength || _wcsnicmp(name, key, keyLength) != 0)
             continue;
         if (equals == NULL)
             return VALUE_IS_MISSING;  // a key without "=" reads as missing
         LPCWSTR value = equals + 1;
+        while (IsTrimmed(*value))
+            value++;
         size_t length = wcslen(value);
+        while (length > 0 && IsTrimmed(value[length - 1]))
+            length--;
         if (length >= 2 && (value[0] == L'"' || value[0] == L'\'') && value[length - 1] == value[0]) {
             value++;
             length -= 2;
@@ -141,35 +183,196 @@ static ReadResult FindSectionValue(LPCWSTR lines, LPCWSTR key, LPWSTR out, DWORD
     return VALUE_IS_MISSING;
 }
 
+// Section names are looked up without regard to case by the profile functions; reading
+// and deleting GroupList sections does the same, or a save into a file holding
+// [grouplist7] would write into that section and the next read would pass it over.
 static BOOL IsGroupListSection(LPCWSTR name)
 {
-    return wcsncmp(name, SECTION_GROUP_LIST, GROUP_LIST_PREFIX_CHARS) == 0;
+    return _wcsnicmp(name, SECTION_GROUP_LIST, GROUP_LIST_PREFIX_CHARS) == 0;
 }
 
-BOOL PrepareConfigFile(LPCWSTR path)
+// The tool's sections and their keys; a GroupList section is any whose name begins so.
+static LPCWSTR const GENERAL_KEYS[] = {KEY_ENABLE, VALUE_LOGON_IMAGE, VALUE_MULTI_INTERFACE_CHECK,
+                                       VALUE_MULTI_INTERFACE_MESSAGE, NULL};
+static LPCWSTR const DOMAIN_KEYS[] = {L"0", L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8", L"9",
+                                      NULL};
+static LPCWSTR const VLAN_KEYS[] = {VALUE_VLAN_LOGON_SERVER, VALUE_VLAN_LOGON_PORT,
+                                    VALUE_VLAN_LOGOFF_SERVER, VALUE_VLAN_LOGOFF_PORT, NULL};
+static LPCWSTR const GROUP_KEYS[] = {VALUE_VLAN_LOGOFF_SERVER, VALUE_VLAN_LOGOFF_PORT, NULL};
+static LPCWSTR const DHCP_KEYS[] = {VALUE_ENABLE_DHCP, VALUE_NOT_FIND_DOMAIN, VALUE_WAIT_IP_RENEW,
+                                    VALUE_WAIT_FIND_DOMAIN, NULL};
+static const struct {
+    LPCWSTR name;
+    LPCWSTR const *keys;
+} CONFIG_SECTIONS[] = {
+    {SECTION_GENERAL, GENERAL_KEYS},
+    {SECTION_DOMAIN_LIST, DOMAIN_KEYS},
+    {SECTION_VLAN, VLAN_KEYS},
+    {SECTION_GROUP_LIST, GROUP_KEYS},
+    {SECTION_DHCP, DHCP_KEYS},
+};
+
+static LPCWSTR const *KeysOfSection(LPCWSTR name)
+{
+    if (IsGroupListSection(name))
+        return GROUP_KEYS;
+    for (size_t i = 0; i < ARRAYSIZE(CONFIG_SECTIONS); i++) {
+        if (_wcsicmp(name, CONFIG_SECTIONS[i].name) == 0)
+            return CONFIG_SECTIONS[i].keys;
+    }
+    return NULL;
+}
+
+BOOL IsConfigurationFile(LPCWSTR path)
+{
+    LPWSTR sections = ReadSectionNames(path);
+    if (sections == NULL)
+        return FALSE;
+    BOOL found = FALSE;
+    for (LPCWSTR name = sections; *name != L'\0' && !found; name += wcslen(name) + 1) {
+        LPCWSTR const *keys = KeysOfSection(name);
+        LPWSTR lines = keys != NULL ? ReadProfileList(name, path) : NULL;
+        for (; lines != NULL && *keys != NULL && !found; keys++) {
+            WCHAR value[2];
+            found = FindSectionValue(lines, *keys, value, ARRAYSIZE(value)) != VALUE_IS_MISSING;
+        }
+        free(lines);
+    }
+    free(sections);
+    return found;
+}
+
+// ---- the file copy that a save writes into
+
+static BOOL FitsAnsi(LPCWSTR text)
+{
+    char bytes[CONFIG_TEXT_CHARS * 4];
+    WCHAR back[CONFIG_TEXT_CHARS];
+    BOOL usedDefault = FALSE;
+    int got = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text, -1, bytes, sizeof(bytes),
+                                  NULL, &usedDefault);
+    if (got <= 0 || usedDefault)
+        return FALSE;
+    return MultiByteToWideChar(CP_ACP, 0, bytes, got, back, ARRAYSIZE(back)) > 0 &&
+           wcscmp(back, text) == 0;
+}
+
+BOOL RecordsFitAnsi(const ConfigRecords *records)
+{
+    const GeneralSettings *general = &records->general;
+    BOOL fits = FitsAnsi(general->logonImage) && FitsAnsi(general->multiInterfaceMessage) &&
+                FitsAnsi(records->vlan.logonServer) && FitsAnsi(records->vlan.logoffServer);
+    for (int slot = 0; fits && slot < DOMAIN_LIST_MAX; slot++)
+        fits = FitsAnsi(general->domainNames[slot]);
+    for (const VlanLogoffEntry *entry = records->vlan.entries; fits && entry != NULL;
+         entry = entry->next)
+        fits = FitsAnsi(entry->address);
+    return fits;
+}
+
+// Larger than any configuration; a file beyond it is not read into memory.
+enum { CONFIG_FILE_MAX_BYTES = 64 << 20 };
+
+// The whole file, or an empty block when it does not exist (free it). FALSE when it
+// cannot be read.
+static BOOL ReadWholeFile(LPCWSTR path, BYTE **data, DWORD *bytes)
+{
+    *data = NULL;
+    *bytes = 0;
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    LARGE_INTEGER size;
+    BOOL ok = GetFileSizeEx(file, &size) && size.QuadPart <= CONFIG_FILE_MAX_BYTES;
+    if (ok) {
+        *data = (BYTE *)malloc((size_t)size.QuadPart + 1);
+        ok = *data != NULL && ReadFile(file, *data, (DWORD)size.QuadPart, bytes, NULL) &&
+             *bytes == (DWORD)size.QuadPart;
+    }
+    CloseHandle(file);
+    if (!ok) {
+        free(*data);
+        *data = NULL;
+    }
+    return ok;
+}
+
+static BOOL HasByteOrderMark(const BYTE *data, DWORD bytes)
+{
+    return (bytes >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == 0xFE && data[1] == 0xFF))) ||
+           (bytes >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF);
+}
+
+static BOOL WriteWholeFile(LPCWSTR path, const void *data, DWORD bytes, const void *more,
+                           DWORD moreBytes)
+{
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    DWORD written = 0, moreWritten = 0;
+    BOOL ok = WriteFile(file, data, bytes, &written, NULL) && written == bytes &&
+              (moreBytes == 0 || (WriteFile(file, more, moreBytes, &moreWritten, NULL) &&
+                                  moreWritten == moreBytes));
+    return CloseHandle(file) && ok;
+}
+
+LPWSTR BeginConfigFileCopy(LPCWSTR path, BOOL toUnicode)
 {
     static const BYTE UTF16_BOM[2] = {0xFF, 0xFE};
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
-            return FALSE;
-        // An existing empty file is as good as new; any other keeps its encoding.
-        file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
-        if (file == INVALID_HANDLE_VALUE)
-            return FALSE;
-        LARGE_INTEGER size;
-        if (!GetFileSizeEx(file, &size) || size.QuadPart != 0) {
-            CloseHandle(file);
-            return TRUE;
-        }
+    WCHAR folder[MAX_PATH];
+    LPWSTR fileName = NULL;
+    DWORD got = GetFullPathNameW(path, MAX_PATH, folder, &fileName);
+    if (got == 0 || got >= MAX_PATH || fileName == NULL)
+        return NULL;
+    *fileName = L'\0';
+    LPWSTR copy = (LPWSTR)calloc(MAX_PATH, sizeof(WCHAR));
+    if (copy == NULL || GetTempFileNameW(folder, L"pgc", 0, copy) == 0) {
+        free(copy);
+        return NULL;
     }
-    DWORD written = 0;
-    BOOL ok = WriteFile(file, UTF16_BOM, sizeof(UTF16_BOM), &written, NULL) &&
-              written == sizeof(UTF16_BOM);
-    CloseHandle(file);
-    return ok;
+    BYTE *data;
+    DWORD bytes;
+    BOOL ok = ReadWholeFile(path, &data, &bytes);
+    if (ok && bytes == 0) {
+        ok = WriteWholeFile(copy, UTF16_BOM, sizeof(UTF16_BOM), NULL, 0);
+    } else if (ok && toUnicode && !HasByteOrderMark(data, bytes)) {
+        // The file's ANSI text as UTF-16, so that every character, old and new, stays.
+        int chars = MultiByteToWideChar(CP_ACP, 0, (LPCSTR)data, (int)bytes, NULL, 0);
+        LPWSTR text = chars > 0 ? (LPWSTR)malloc(chars * sizeof(WCHAR)) : NULL;
+        ok = text != NULL &&
+             MultiByteToWideChar(CP_ACP, 0, (LPCSTR)data, (int)bytes, text, chars) == chars &&
+             WriteWholeFile(copy, UTF16_BOM, sizeof(UTF16_BOM), text, chars * sizeof(WCHAR));
+        free(text);
+    } else if (ok) {
+        ok = WriteWholeFile(copy, data, bytes, NULL, 0);
+    }
+    free(data);
+    if (!ok) {
+        DeleteFileW(copy);
+        free(copy);
+        return NULL;
+    }
+    return copy;
+}
+
+BOOL EndConfigFileCopy(LPWSTR copy, LPCWSTR path, BOOL keep)
+{
+    if (copy == NULL)
+        return FALSE;
+    BOOL replaced = FALSE;
+    if (keep) {
+        // An existing file keeps its security and attributes.
+        if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+            replaced = ReplaceFileW(path, copy, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL);
+        else
+            replaced = MoveFileExW(copy, path, MOVEFILE_WRITE_THROUGH);
+    }
+    if (!replaced)
+        DeleteFileW(copy);
+    free(copy);
+    return replaced;
 }
 
 // ---- General
@@ -177,10 +380,10 @@ BOOL PrepareConfigFile(LPCWSTR path)
 int GeneralReadFile(ConfigRecords *records, LPCWSTR path)
 {
     GeneralSettings *general = &records->general;
-    ReadProfileSwitch(SECTION_GENERAL, KEY_ENABLE, path, &general->enabled);
-    ReadProfileSwitch(SECTION_GENERAL, VALUE_MULTI_INTERFACE_CHECK, path,
-                      &general->multiInterfaceCheck);
-    if (ReadProfileText(SECTION_GENERAL, VALUE_LOGON_IMAGE, path, general->logonImage,
+    if (!ReadProfileSwitch(SECTION_GENERAL, KEY_ENABLE, path, &general->enabled) ||
+        !ReadProfileSwitch(SECTION_GENERAL, VALUE_MULTI_INTERFACE_CHECK, path,
+                           &general->multiInterfaceCheck) ||
+        ReadProfileText(SECTION_GENERAL, VALUE_LOGON_IMAGE, path, general->logonImage,
                         CONFIG_TEXT_CHARS) == VALUE_TOO_LONG)
         return SETUP_FAILURE;
     WCHAR stored[CONFIG_TEXT_CHARS];
@@ -243,8 +446,9 @@ int VlanReadFile(ConfigRecords *records, LPCWSTR path)
         ReadProfileText(SECTION_VLAN, VALUE_VLAN_LOGOFF_SERVER, path, vlan->logoffServer,
                         CONFIG_SERVER_CHARS) == VALUE_TOO_LONG)
         return SETUP_FAILURE;
-    ReadProfileNumber(SECTION_VLAN, VALUE_VLAN_LOGON_PORT, path, &vlan->logonPort);
-    ReadProfileNumber(SECTION_VLAN, VALUE_VLAN_LOGOFF_PORT, path, &vlan->logoffPort);
+    if (!ReadProfileNumber(SECTION_VLAN, VALUE_VLAN_LOGON_PORT, path, &vlan->logonPort) ||
+        !ReadProfileNumber(SECTION_VLAN, VALUE_VLAN_LOGOFF_PORT, path, &vlan->logoffPort))
+        return SETUP_FAILURE;
 
     FreeVlanEntries(vlan);
     LPWSTR sections = ReadSectionNames(path);
@@ -256,20 +460,18 @@ int VlanReadFile(ConfigRecords *records, LPCWSTR path)
         if (!IsGroupListSection(name))
             continue;
         WCHAR address[CONFIG_SERVER_CHARS] = L"";
-        WCHAR portText[32] = L"";
-        LONG port = 0;
+        WCHAR portText[NUMBER_TEXT_CHARS] = L"";
         LPWSTR lines = ReadProfileList(name, path);
         if (lines == NULL ||
             FindSectionValue(lines, VALUE_VLAN_LOGOFF_SERVER, address, CONFIG_SERVER_CHARS) ==
+                VALUE_TOO_LONG ||
+            FindSectionValue(lines, VALUE_VLAN_LOGOFF_PORT, portText, ARRAYSIZE(portText)) ==
                 VALUE_TOO_LONG)
             rc = SETUP_FAILURE;
-        else if (FindSectionValue(lines, VALUE_VLAN_LOGOFF_PORT, portText, ARRAYSIZE(portText)) ==
-                 VALUE_WAS_READ)
-            ParseConfigNumber(portText, &port);
         free(lines);
         if (rc == SETUP_SUCCESS &&
             !AppendVlanEntry(vlan, ParseVlanId(name + GROUP_LIST_PREFIX_CHARS), address,
-                             (DWORD)port))
+                             NumberFromText(portText)))
             rc = SETUP_FAILURE;
     }
     free(sections);
@@ -308,10 +510,11 @@ int VlanWriteFile(const ConfigRecords *records, LPCWSTR path)
 int DhcpReadFile(ConfigRecords *records, LPCWSTR path)
 {
     DhcpSettings *dhcp = &records->dhcp;
-    ReadProfileNumber(SECTION_DHCP, VALUE_ENABLE_DHCP, path, &dhcp->enableDhcp);
-    ReadProfileNumber(SECTION_DHCP, VALUE_NOT_FIND_DOMAIN, path, &dhcp->notFindDomain);
-    ReadProfileNumber(SECTION_DHCP, VALUE_WAIT_IP_RENEW, path, &dhcp->waitIpRenew);
-    ReadProfileNumber(SECTION_DHCP, VALUE_WAIT_FIND_DOMAIN, path, &dhcp->waitFindDomain);
+    if (!ReadProfileNumber(SECTION_DHCP, VALUE_ENABLE_DHCP, path, &dhcp->enableDhcp) ||
+        !ReadProfileNumber(SECTION_DHCP, VALUE_NOT_FIND_DOMAIN, path, &dhcp->notFindDomain) ||
+        !ReadProfileNumber(SECTION_DHCP, VALUE_WAIT_IP_RENEW, path, &dhcp->waitIpRenew) ||
+        !ReadProfileNumber(SECTION_DHCP, VALUE_WAIT_FIND_DOMAIN, path, &dhcp->waitFindDomain))
+        return SETUP_FAILURE;
     dhcp->enableDhcp = dhcp->enableDhcp != 0;
     dhcp->notFindDomain = dhcp->notFindDomain != 0;
     return SETUP_SUCCESS;
@@ -371,6 +574,7 @@ int ImportConfigFile(LPCWSTR path)
     if (records != NULL) {
         // Empty records: every key the file lacks gives 0 or the empty text.
         records->importing = TRUE;
+        records->providerInstalled = IsProviderInstalled();
         rc = ReadAllFromFile(records, full);
         if (rc == SETUP_SUCCESS)
             rc = WriteAllToRegistry(records);

@@ -104,37 +104,94 @@ int ReadAllFromRegistry(ConfigRecords *records)
     return SETUP_SUCCESS;
 }
 
-int WriteAllToRegistry(ConfigRecords *records)
+static int Refuse(ConfigRecords *records, UINT textId, LONG low, LONG high)
+{
+    records->failureText = textId;
+    records->failureLow = low;
+    records->failureHigh = high;
+    return SETUP_FAILURE;
+}
+
+// A port of 0 is an empty field: the server is not configured.
+static BOOL IsPort(DWORD port)
+{
+    return port == 0 || (port >= PORT_MIN && port <= PORT_MAX);
+}
+
+int CheckRecords(ConfigRecords *records)
 {
     records->failureText = 0;
-    for (int i = 0; i < SETTINGS_PAGE_COUNT; i++) {
-        if (g_settingsPages[i].writeRegistry(records) != SETUP_SUCCESS) {
-            if (records->failureText == 0)
-                records->failureText = IDS_SAVE_FAILED;
-            return SETUP_FAILURE;
-        }
+    const VlanSettings *vlan = &records->vlan;
+    const DhcpSettings *dhcp = &records->dhcp;
+    // Without its module the provider would be registered to a file that is not there.
+    if (records->general.enabled && !records->providerInstalled && records->importing)
+        return Refuse(records, IDS_PROVIDER_MISSING, 0, 0);
+    WCHAR encoded[CONFIG_TEXT_CHARS];
+    if (!EncodeConfigMessage(records->general.multiInterfaceMessage, encoded, CONFIG_TEXT_CHARS))
+        return Refuse(records, IDS_MESSAGE_TOO_LONG, 0, CONFIG_TEXT_CHARS - 1);
+    if (!IsPort(vlan->logonPort))
+        return Refuse(records, IDS_BAD_LOGON_PORT, PORT_MIN, PORT_MAX);
+    if (!IsPort(vlan->logoffPort))
+        return Refuse(records, IDS_BAD_LOGOFF_PORT, PORT_MIN, PORT_MAX);
+    for (const VlanLogoffEntry *entry = vlan->entries; entry != NULL; entry = entry->next) {
+        if (!IsPort(entry->port))
+            return Refuse(records, IDS_BAD_VLAN_PORT, PORT_MIN, PORT_MAX);
     }
+    if (dhcp->waitIpRenew > WAIT_SECONDS_MAX)
+        return Refuse(records, IDS_BAD_WAIT_IP_RENEW, 0, WAIT_SECONDS_MAX);
+    if (dhcp->waitFindDomain > WAIT_SECONDS_MAX)
+        return Refuse(records, IDS_BAD_WAIT_FIND_DOMAIN, 0, WAIT_SECONDS_MAX);
     return SETUP_SUCCESS;
+}
+
+int WriteAllToRegistry(ConfigRecords *records)
+{
+    if (CheckRecords(records) != SETUP_SUCCESS)
+        return SETUP_FAILURE;
+    // Everything the pages may change is copied first, so that a failure on the way puts
+    // back exactly what was there: no half-saved configuration, no system switched off.
+    RegistryBackup *backup = BackupConfiguration(BACKUP_REGISTRATION | BACKUP_PRODUCT_KEY);
+    if (backup == NULL)
+        return Refuse(records, IDS_SAVE_FAILED, 0, 0);
+    int rc = SETUP_SUCCESS;
+    for (int i = 0; i < SETTINGS_PAGE_COUNT && rc == SETUP_SUCCESS; i++)
+        rc = g_settingsPages[i].writeRegistry(records);
+    if (rc != SETUP_SUCCESS) {
+        RestoreConfiguration(backup);
+        if (records->failureText == 0)
+            records->failureText = IDS_SAVE_FAILED;
+    }
+    FreeBackup(backup);
+    return rc;
 }
 
 int ReadAllFromFile(ConfigRecords *records, LPCWSTR path)
 {
+    records->failureText = 0;
+    if (!IsConfigurationFile(path))
+        return Refuse(records, IDS_NOT_A_CONFIGURATION, 0, 0);
     for (int i = 0; i < SETTINGS_PAGE_COUNT; i++) {
         if (g_settingsPages[i].readFile(records, path) != SETUP_SUCCESS)
-            return SETUP_FAILURE;
+            return Refuse(records, IDS_FILE_READ_FAILED, 0, 0);
     }
     return SETUP_SUCCESS;
 }
 
 int WriteAllToFile(const ConfigRecords *records, LPCWSTR path)
 {
-    if (!PrepareConfigFile(path))
+    WCHAR encoded[CONFIG_TEXT_CHARS];
+    if (!EncodeConfigMessage(records->general.multiInterfaceMessage, encoded, CONFIG_TEXT_CHARS))
         return SETUP_FAILURE;
-    for (int i = 0; i < SETTINGS_PAGE_COUNT; i++) {
-        if (g_settingsPages[i].writeFile(records, path) != SETUP_SUCCESS)
-            return SETUP_FAILURE;
-    }
-    return SETUP_SUCCESS;
+    // The pages write into a copy; the file itself changes once, when the copy is whole.
+    LPWSTR copy = BeginConfigFileCopy(path, !RecordsFitAnsi(records));
+    if (copy == NULL)
+        return SETUP_FAILURE;
+    int rc = SETUP_SUCCESS;
+    for (int i = 0; i < SETTINGS_PAGE_COUNT && rc == SETUP_SUCCESS; i++)
+        rc = g_settingsPages[i].writeFile(records, copy);
+    if (!EndConfigFileCopy(copy, path, rc == SETUP_SUCCESS))
+        rc = SETUP_FAILURE;
+    return rc;
 }
 
 void ReleaseAll(ConfigRecords *records)

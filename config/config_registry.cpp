@@ -1,5 +1,6 @@
 // The pages' records read from and written to the product key. Lists are written new
-// entries first and stale ones deleted after, so a reader never finds them empty.
+// entries first and stale ones deleted after, so a reader never finds them empty. What to
+// do when a write fails is the caller's (WriteAllToRegistry puts everything back).
 #include "wardsetup.h"
 #include "wardsetup_res.h"
 
@@ -107,8 +108,13 @@ static BOOL WriteDomainList(const GeneralSettings *general)
 int GeneralWriteRegistry(ConfigRecords *records)
 {
     const GeneralSettings *general = &records->general;
-    // The switch first: when it cannot be set, nothing else changes.
-    int registered = general->enabled ? RegisterComponents() : UnregisterComponents();
+    // Without its module the provider is never registered: the page's box could not be
+    // changed then, and an import that asks for it was refused before the first write.
+    int registered = SETUP_SUCCESS;
+    if (!general->enabled)
+        registered = UnregisterComponents();
+    else if (records->providerInstalled)
+        registered = RegisterComponents();
     if (registered != SETUP_SUCCESS) {
         records->failureText = IDS_REGISTRATION_FAILED;
         return SETUP_FAILURE;

@@ -44,6 +44,22 @@ static void ShowSetupMessage(HWND owner, UINT textId)
     ShowTableMessage(owner, textId, IDS_APP_TITLE, MB_OK | MB_ICONERROR);
 }
 
+// A failed operation's message, with the range it names filled in.
+static void ShowFailure(HWND owner, const ConfigRecords *records, UINT fallbackId)
+{
+    HINSTANCE instance = GetModuleHandleW(NULL);
+    WCHAR format[CONFIG_TEXT_CHARS] = L"";
+    WCHAR text[CONFIG_TEXT_CHARS] = L"";
+    WCHAR caption[CONFIG_TEXT_CHARS] = L"";
+    LoadStringW(instance, records->failureText != 0 ? records->failureText : fallbackId, format,
+                ARRAYSIZE(format));
+    // Every message of ours takes the two numbers or none.
+    _snwprintf(text, ARRAYSIZE(text) - 1, format, (int)records->failureLow,
+               (int)records->failureHigh);
+    LoadStringW(instance, IDS_APP_TITLE, caption, ARRAYSIZE(caption));
+    MessageBoxW(owner, text, caption, MB_OK | MB_ICONERROR);
+}
+
 // ---- About box
 
 static void ShowProviderVersion(HWND dialog)
@@ -207,10 +223,13 @@ static void ReadConfigFile(HWND window, MainWindow *state)
     ConfigRecords *copy = (ConfigRecords *)calloc(1, sizeof(ConfigRecords));
     if (copy == NULL || !CopyRecords(copy, state->records) ||
         ReadAllFromFile(copy, path) != SETUP_SUCCESS) {
-        if (copy != NULL)
+        if (copy != NULL) {
+            ShowFailure(window, copy, IDS_FILE_READ_FAILED);
             ReleaseAll(copy);
+        } else {
+            ShowSetupMessage(window, IDS_FILE_READ_FAILED);
+        }
         free(copy);
-        ShowSetupMessage(window, IDS_FILE_READ_FAILED);
         return;
     }
     ReleaseAll(state->records);
@@ -243,7 +262,7 @@ static INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
                 SendMessageW(state->page, WM_PAGE_SAVE, 0, 0);
             // A save that failed keeps the window, and the edits, open.
             if (WriteAllToRegistry(state->records) != SETUP_SUCCESS) {
-                ShowSetupMessage(window, state->records->failureText);
+                ShowFailure(window, state->records, IDS_SAVE_FAILED);
                 return TRUE;
             }
             EndDialog(window, IDOK);
@@ -283,6 +302,35 @@ INT_PTR RunMainWindow(HINSTANCE instance, ConfigRecords *records)
 
 // ---- start-up
 
+// Session-local: an administrator in another session has a tool of their own.
+static const WCHAR INSTANCE_MUTEX[] = L"Local\\KORVALE.Portgate.wardsetup";
+
+// The running tool's main window is known by having no owner and its own controls: one
+// of its message boxes carries the same caption.
+static BOOL CALLBACK FindRunningWindow(HWND window, LPARAM parameter)
+{
+    WCHAR className[16] = L"";
+    if (!GetClassNameW(window, className, ARRAYSIZE(className)) ||
+        wcscmp(className, L"#32770") != 0 || GetWindow(window, GW_OWNER) != NULL ||
+        !GetClassNameW(GetDlgItem(window, IDC_TAB), className, ARRAYSIZE(className)) ||
+        wcscmp(className, WC_TABCONTROLW) != 0 || GetDlgItem(window, IDOK) == NULL ||
+        GetDlgItem(window, IDCANCEL) == NULL)
+        return TRUE;
+    *(HWND *)parameter = window;
+    return FALSE;
+}
+
+static void RestoreRunningWindow(void)
+{
+    HWND running = NULL;
+    EnumWindows(FindRunningWindow, (LPARAM)&running);
+    // The first instance may not have its window yet: nothing to bring forward then.
+    if (running == NULL)
+        return;
+    ShowWindow(running, SW_RESTORE);
+    SetForegroundWindow(running);
+}
+
 int RunWardsetup(HINSTANCE instance, int argc, LPWSTR *argv, BOOL isAdministrator)
 {
     if (argc >= 2 && (wcscmp(argv[1], L"-i") == 0 || wcscmp(argv[1], L"/i") == 0)) {
@@ -292,24 +340,25 @@ int RunWardsetup(HINSTANCE instance, int argc, LPWSTR *argv, BOOL isAdministrato
         return SETUP_EXIT_FAILURE;
     }
 
-    WCHAR title[CONFIG_TEXT_CHARS] = L"";
-    LoadStringW(instance, IDS_APP_TITLE, title, ARRAYSIZE(title));
-    HWND running = FindWindowW(L"#32770", title);
-    if (running != NULL) {
-        ShowWindow(running, SW_RESTORE);
-        SetForegroundWindow(running);
+    // Two quick starts both find no window yet: the mutex decides which one runs.
+    HANDLE mutex = CreateMutexW(NULL, FALSE, INSTANCE_MUTEX);
+    if (mutex != NULL && GetLastError() == ERROR_ALREADY_EXISTS) {
+        RestoreRunningWindow();
+        CloseHandle(mutex);
         return 0;
     }
     if (!isAdministrator) {
         ShowTableMessage(NULL, IDS_NOT_ADMINISTRATOR, IDS_APP_TITLE, MB_OK | MB_ICONERROR);
+        if (mutex != NULL)
+            CloseHandle(mutex);
         return 0;
     }
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     ConfigRecords *records = (ConfigRecords *)calloc(1, sizeof(ConfigRecords));
-    if (records == NULL)
-        return SETUP_EXIT_FAILURE;
-    INT_PTR result = RunMainWindow(instance, records);
+    INT_PTR result = records != NULL ? RunMainWindow(instance, records) : 0;
     free(records);
+    if (mutex != NULL)
+        CloseHandle(mutex);
     return result > 0 ? (int)result : SETUP_EXIT_FAILURE;
 }

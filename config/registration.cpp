@@ -104,31 +104,40 @@ BOOL FormatTrayCommandLine(LPWSTR commandLine, DWORD chars)
     return ok;
 }
 
-int UnregisterComponents(void)
+// Both put back what was there before when a step fails, so a failure leaves the
+// registration exactly as it was: on stays on, off stays off.
+static int ChangeRegistration(BOOL enable)
 {
-    // The switch first; when it stays, its parts stay too, and the system stays whole.
-    if (!DeleteMachineTree(PROVIDER_ENTRY_KEY) || !DeleteRunEntry() ||
-        !DeleteMachineTree(CLASS_KEY))
+    RegistryBackup *backup = BackupConfiguration(BACKUP_REGISTRATION);
+    if (backup == NULL)
         return SETUP_FAILURE;
-    return SETUP_SUCCESS;
-}
-
-int RegisterComponents(void)
-{
-    LPWSTR command = (LPWSTR)calloc(MODULE_PATH_CHARS + 32, sizeof(WCHAR));
-    if (command == NULL)
-        return SETUP_FAILURE;
-    BOOL ok = FormatTrayCommandLine(command, MODULE_PATH_CHARS + 32);
-    if (ok) {
-        ok = SetMachineString(CLASS_KEY, NULL, PROVIDER_CLASS_NAME) &&
+    BOOL ok = FALSE;
+    if (enable) {
+        LPWSTR command = (LPWSTR)calloc(MODULE_PATH_CHARS + 32, sizeof(WCHAR));
+        ok = command != NULL && FormatTrayCommandLine(command, MODULE_PATH_CHARS + 32) &&
+             SetMachineString(CLASS_KEY, NULL, PROVIDER_CLASS_NAME) &&
              SetMachineString(INPROC_KEY, NULL, PROVIDER_DLL_NAME) &&
              SetMachineString(INPROC_KEY, L"ThreadingModel", L"Apartment") &&
              SetMachineString(RUN_KEY, RUN_VALUE_NAME, command) &&
              SetMachineString(PROVIDER_ENTRY_KEY, NULL, PROVIDER_CLASS_NAME);
-        // Half a registration is worse than none: take it all back.
-        if (!ok)
-            UnregisterComponents();
+        free(command);
+    } else {
+        // The switch first; its parts go only once it is gone.
+        ok = DeleteMachineTree(PROVIDER_ENTRY_KEY) && DeleteRunEntry() &&
+             DeleteMachineTree(CLASS_KEY);
     }
-    free(command);
+    if (!ok)
+        RestoreConfiguration(backup);
+    FreeBackup(backup);
     return ok ? SETUP_SUCCESS : SETUP_FAILURE;
+}
+
+int UnregisterComponents(void)
+{
+    return ChangeRegistration(FALSE);
+}
+
+int RegisterComponents(void)
+{
+    return ChangeRegistration(TRUE);
 }

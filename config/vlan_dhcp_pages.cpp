@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <wchar.h>
 
 enum { NUMBER_TEXT_CHARS = 64 };
@@ -34,6 +35,21 @@ LONG GetDlgItemNumber(HWND dialog, int id)
     return value;
 }
 
+DWORD GetDlgItemField(HWND dialog, int id)
+{
+    if (GetWindowTextLengthW(GetDlgItem(dialog, id)) == 0)
+        return 0;
+    WCHAR text[NUMBER_TEXT_CHARS] = L"";
+    LONG value = 0;
+    // Anything but a number that fits is kept as the largest one, so that the check on OK
+    // refuses it by name instead of saving 0.
+    if (GetWindowTextLengthW(GetDlgItem(dialog, id)) >= NUMBER_TEXT_CHARS - 1 ||
+        !GetDlgItemTextW(dialog, id, text, ARRAYSIZE(text)) || !ParseConfigNumber(text, &value) ||
+        value < 0)
+        return MAXDWORD;
+    return (DWORD)value;
+}
+
 // ---- "Logoff server by VLAN ID" dialog: edits the VlanLogoffEntry passed as parameter
 
 static INT_PTR CALLBACK VlanEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -55,7 +71,7 @@ static INT_PTR CALLBACK VlanEntryProc(HWND dialog, UINT message, WPARAM wParam, 
             VlanLogoffEntry *entry = (VlanLogoffEntry *)GetWindowLongPtrW(dialog, GWLP_USERDATA);
             entry->vlanId = GetDlgItemNumber(dialog, IDC_VLAN_ID);
             GetDlgItemTextW(dialog, IDC_LOGOFF_SERVER, entry->address, CONFIG_SERVER_CHARS);
-            entry->port = (DWORD)GetDlgItemNumber(dialog, IDC_LOGOFF_PORT);
+            entry->port = GetDlgItemField(dialog, IDC_LOGOFF_PORT);
             EndDialog(dialog, SETUP_SUCCESS);
             return TRUE;
         }
@@ -114,8 +130,9 @@ static void ReadVlanRow(HWND list, int index, VlanLogoffEntry *entry)
     ListView_GetItemText(list, index, 1, entry->address, CONFIG_SERVER_CHARS);
     text[0] = L'\0';
     ListView_GetItemText(list, index, 2, text, ARRAYSIZE(text));
-    ParseConfigNumber(text, &number);
-    entry->port = (DWORD)number;
+    // The row shows the entry's port unsigned, out-of-range ones included: they must reach
+    // the check on OK as they are.
+    entry->port = ParseConfigNumber(text, &number) ? (DWORD)number : wcstoul(text, NULL, 10);
 }
 
 static void LoadVlanControls(HWND page, const VlanSettings *vlan)
@@ -136,9 +153,9 @@ static void LoadVlanControls(HWND page, const VlanSettings *vlan)
 static void SaveVlanControls(HWND page, VlanSettings *vlan)
 {
     GetDlgItemTextW(page, IDC_LOGON_SERVER, vlan->logonServer, CONFIG_SERVER_CHARS);
-    vlan->logonPort = (DWORD)GetDlgItemNumber(page, IDC_LOGON_PORT);
+    vlan->logonPort = GetDlgItemField(page, IDC_LOGON_PORT);
     GetDlgItemTextW(page, IDC_LOGOFF_SERVER, vlan->logoffServer, CONFIG_SERVER_CHARS);
-    vlan->logoffPort = (DWORD)GetDlgItemNumber(page, IDC_LOGOFF_PORT);
+    vlan->logoffPort = GetDlgItemField(page, IDC_LOGOFF_PORT);
     FreeVlanEntries(vlan);
     HWND list = GetDlgItem(page, IDC_VLAN_LIST);
     int count = ListView_GetItemCount(list);
@@ -254,8 +271,8 @@ static void SaveDhcpControls(HWND page, DhcpSettings *dhcp)
 {
     dhcp->enableDhcp = IsDlgButtonChecked(page, IDC_ENABLE_DHCP) == BST_CHECKED;
     dhcp->notFindDomain = IsDlgButtonChecked(page, IDC_NOT_FIND_DOMAIN) == BST_CHECKED;
-    dhcp->waitIpRenew = (DWORD)GetDlgItemNumber(page, IDC_WAIT_IP_RENEW);
-    dhcp->waitFindDomain = (DWORD)GetDlgItemNumber(page, IDC_WAIT_FIND_DOMAIN);
+    dhcp->waitIpRenew = GetDlgItemField(page, IDC_WAIT_IP_RENEW);
+    dhcp->waitFindDomain = GetDlgItemField(page, IDC_WAIT_FIND_DOMAIN);
 }
 
 INT_PTR CALLBACK DhcpPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
@@ -263,6 +280,9 @@ INT_PTR CALLBACK DhcpPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lPa
     switch (message) {
     case WM_INITDIALOG:
         SetWindowLongPtrW(page, GWLP_USERDATA, lParam);
+        // As many digits as the largest wait has; a larger number is refused on OK.
+        SendDlgItemMessageW(page, IDC_WAIT_IP_RENEW, EM_LIMITTEXT, 3, 0);
+        SendDlgItemMessageW(page, IDC_WAIT_FIND_DOMAIN, EM_LIMITTEXT, 3, 0);
         LoadDhcpControls(page, &((ConfigRecords *)lParam)->dhcp);
         return FALSE;
     case WM_PAGE_LOAD:

@@ -57,6 +57,8 @@ typedef struct ConfigRecords {
     BOOL providerInstalled;   // wardtile.dll was in the system folder when the window opened
     BOOL importing;           // command-line import: the provider file is not consulted
     UINT failureText;         // string id of the last failed operation's message, or 0
+    LONG failureLow;          // the range that message names, where it names one
+    LONG failureHigh;
 } ConfigRecords;
 
 // One row per tab, in tab order. The main window applies each operation to all rows in
@@ -77,9 +79,21 @@ extern const SettingsPage g_settingsPages[SETTINGS_PAGE_COUNT];
 
 // Applies one operation of every page in table order; stops at the first failure.
 int ReadAllFromRegistry(ConfigRecords *records);
+// Checks the records first (CheckRecords), writes nothing when they fail, and puts back
+// what was there before when a write fails: the registry then reads as before.
 int WriteAllToRegistry(ConfigRecords *records);
+// Refuses a file that is no configuration of ours (IsConfigurationFile) and leaves the
+// records as they were.
 int ReadAllFromFile(ConfigRecords *records, LPCWSTR path);
+// Writes a copy beside the file and puts it in the file's place once it is whole; an
+// existing file without a byte-order mark is turned into UTF-16 when one of the texts
+// cannot be written exactly in the ANSI code page.
 int WriteAllToFile(const ConfigRecords *records, LPCWSTR path);
+// Whether the records can be saved as they stand: ports within PORT_MAX (0: not
+// configured), waits within WAIT_SECONDS_MAX, the message fits once encoded, and no
+// import switches on a provider whose file is missing. On a failure records->failureText
+// names the field.
+int CheckRecords(ConfigRecords *records);
 void ReleaseAll(ConfigRecords *records);
 // A deep copy (the VLAN entries are duplicated); FALSE when memory ran out.
 BOOL CopyRecords(ConfigRecords *to, const ConfigRecords *from);
@@ -112,9 +126,25 @@ int DhcpWriteFile(const ConfigRecords *records, LPCWSTR path);
 void DhcpRelease(ConfigRecords *records);
 
 // ---- configuration file (config_file.cpp)
-// Makes sure path exists for the profile functions; a file made here starts with a
-// UTF-16LE byte-order mark so that they keep Unicode text. FALSE when it cannot be made.
-BOOL PrepareConfigFile(LPCWSTR path);
+enum ReadResult { VALUE_WAS_READ, VALUE_IS_MISSING, VALUE_TOO_LONG };
+// The value of key among the key=value lines of one section (a section as the profile
+// functions list it), read as a profile read gives it: blanks around the name and the
+// value removed, letter case of the name ignored, one pair of enclosing quotes removed.
+ReadResult FindSectionValue(LPCWSTR lines, LPCWSTR key, LPWSTR out, DWORD chars);
+// Whether the file holds one of the tool's sections with one of its keys; any other file,
+// empty, binary or another program's, is no configuration.
+BOOL IsConfigurationFile(LPCWSTR path);
+// Whether every text of the records can be written exactly in the ANSI code page.
+BOOL RecordsFitAnsi(const ConfigRecords *records);
+// A copy of the file at path, beside it, for the profile functions to write into (free
+// the returned path with EndConfigFileCopy). A new or empty file's copy holds a UTF-16LE
+// byte-order mark, so that they keep Unicode text; an existing file's copy keeps its
+// bytes, or is its text turned into UTF-16 with a byte-order mark when toUnicode is set
+// and the file has no byte-order mark. NULL when the copy cannot be made.
+LPWSTR BeginConfigFileCopy(LPCWSTR path, BOOL toUnicode);
+// With keep set, puts the copy in the file's place; otherwise, or when that fails, deletes
+// it and leaves the file as it was. Frees copy; FALSE when the file was not replaced.
+BOOL EndConfigFileCopy(LPWSTR copy, LPCWSTR path, BOOL keep);
 // The command-line import: resolves path against the current folder, requires a regular
 // readable file, reads all pages from it into empty records and writes them to the
 // registry. SETUP_SUCCESS only when all of that succeeded; a file that cannot be used
@@ -127,11 +157,22 @@ BOOL IsProviderInstalled(void);
 // 1 when the provider's "Credential Providers" entry names WdCredentialProvider.
 int QueryRegistration(void);
 // Class keys, then the Run entry, then the "Credential Providers" entry that switches the
-// system on; on a failure what this call wrote is removed again. SETUP_SUCCESS/FAILURE.
+// system on. SETUP_SUCCESS/FAILURE; a failure leaves every entry as it was before.
 int RegisterComponents(void);
-// The opposite order; stops at the first entry that cannot be removed, so the switch is
-// never left on with its parts gone.
+// The opposite order; a failure leaves every entry as it was before.
 int UnregisterComponents(void);
+
+// ---- copies of what a save changes (config_backup.cpp)
+enum {
+    BACKUP_REGISTRATION = 1,   // the provider's entries and the Run entry
+    BACKUP_PRODUCT_KEY = 2,    // the tool's values, DomainList and GroupList
+};
+typedef struct RegistryBackup RegistryBackup;
+// NULL when something could not be read or memory ran out: then do not write.
+RegistryBackup *BackupConfiguration(UINT what);
+// Puts back what differs from the copy; FALSE when some of it could not be put back.
+BOOL RestoreConfiguration(const RegistryBackup *backup);
+void FreeBackup(RegistryBackup *backup);
 // The Run entry's command line: the quoted path of wardtray.exe beside this program and
 // " -t". FALSE when the module path cannot be had whole.
 BOOL FormatTrayCommandLine(LPWSTR commandLine, DWORD chars);
@@ -148,6 +189,8 @@ void LoadFileFilter(UINT id, LPWSTR filter, DWORD chars);
 void SetDlgItemNumber(HWND dialog, int id, LONG value, BOOL isSigned);
 // An edit field's number by ParseConfigNumber; empty or invalid is 0.
 LONG GetDlgItemNumber(HWND dialog, int id);
+// An unsigned field (port, wait): empty is 0, a text that is no such number is MAXDWORD.
+DWORD GetDlgItemField(HWND dialog, int id);
 
 // Runs the main window as a modal dialog on records; returns 1 (OK), 2 (Cancel) or
 // IDM_EXIT.

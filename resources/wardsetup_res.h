@@ -18,6 +18,15 @@
 #define IDS_REGISTRATION_FAILED  25
 #define IDS_FILE_WRITE_FAILED    26
 #define IDS_FILE_READ_FAILED     27
+#define IDS_BAD_LOGON_PORT       28
+#define IDS_BAD_LOGOFF_PORT      29
+#define IDS_BAD_VLAN_PORT        30
+#define IDS_BAD_WAIT_IP_RENEW    31
+#define IDS_BAD_WAIT_FIND_DOMAIN 32
+#define IDS_MESSAGE_TOO_LONG     33
+#define IDS_PROVIDER_MISSING     34
+#define IDS_NOT_A_CONFIGURATION  35
+#define IDS_LAST_STRING          IDS_NOT_A_CONFIGURATION
 
 // Dialogs, menu, icon
 #define IDD_MAIN                 101

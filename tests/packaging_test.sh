@@ -249,10 +249,14 @@ check_clean "after uninstall"
 
 if have wardsetup.exe; then
     step "a failed import fails the install and rolls back"
-    msiexec /i 'C:\pkg\v1\portgate.msi' /qn 'CONFIGFILE=C:\pkg\missing.cfg'
-    # Windows answers a failed custom action with 1603, Wine with 1627.
-    case $rc in 1603|1627) ;; *) fail "install with a missing configuration file: exit code $rc, expected 1603" ;; esac
-    check_clean "after the failed install"
+    # A file that is missing, and one that is there but holds no configuration.
+    : >"$pkg/empty.cfg"
+    for f in missing empty; do
+        msiexec /i 'C:\pkg\v1\portgate.msi' /qn "CONFIGFILE=C:\\pkg\\$f.cfg"
+        # Windows answers a failed custom action with 1603, Wine with 1627.
+        case $rc in 1603|1627) ;; *) fail "install with the $f configuration file: exit code $rc, expected 1603" ;; esac
+        check_clean "after the failed install with the $f file"
+    done
 
     step "an install failing at its last step before the import leaves nothing"
     # The package with one more deferred action just before the import, failing as a

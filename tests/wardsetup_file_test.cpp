@@ -25,6 +25,7 @@ protected:
         test::RemoveTree(dir);
     }
     std::wstring dir;
+    wtest::ProviderFile provider;
 };
 
 // Every value of the configuration, 40 logoff servers among them, and a Japanese message.
@@ -54,6 +55,7 @@ void FillRegistry()
 
 TEST_F(ConfigFile, RegistryToFileToRegistryIsIdentical)
 {
+    provider.InstallStandIn();
     FillRegistry();
     ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
     RegistrySnapshot before = wtest::Snapshot();
@@ -98,36 +100,78 @@ TEST_F(ConfigFile, RelativePathIsTheCurrentFolderNotTheWindowsFolder)
 
 TEST_F(ConfigFile, ImportThatCannotUseTheFileChangesNothing)
 {
+    provider.InstallStandIn();
     FillRegistry();
     ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
-    RegistrySnapshot before = wtest::Snapshot();
-    std::wstring tooLong = dir + L"\\too-long.cfg";
-    wtest::WriteUtf16File(tooLong, L"[VLAN]\r\nVLANLogonServer=" + std::wstring(256, L'a') + L"\r\n");
-    std::wstring longName = dir + L"\\long-domain.cfg";
-    wtest::WriteUtf16File(longName, L"[DomainList]\r\n0=" + std::wstring(260, L'D') + L"\r\n");
+    auto file = [&](const wchar_t *name, const std::wstring &text) {
+        std::wstring path = dir + L"\\" + name;
+        wtest::WriteUtf16File(path, text);
+        return path;
+    };
+    auto bytes = [&](const wchar_t *name, const std::string &content) {
+        std::wstring path = dir + L"\\" + name;
+        wtest::WriteBytes(path, content.data(), (DWORD)content.size());
+        return path;
+    };
+    const std::wstring valid = L"[General]\r\nEnable=1\r\n[VLAN]\r\nVLANLogonServer=new\r\n";
     std::wstring wildcard = dir + L"\\*.cfg";
-    wtest::WriteUtf16File(dir + L"\\a.cfg", L"[DHCP]\r\nEnableDHCP=0\r\n");
+    file(L"a.cfg", L"[DHCP]\r\nEnableDHCP=0\r\n");
     HANDLE locked = CreateFileW((dir + L"\\locked.cfg").c_str(), GENERIC_WRITE, 0, NULL,
                                 CREATE_ALWAYS, 0, NULL);
+    std::string binary;
+    for (int i = 0; i < 4096; i++)
+        binary += (char)((i * 7919 + 13) % 251);
     const struct {
         const wchar_t *what;
         std::wstring path;
+        bool withoutModule = false;
+        bool runKeyProtected = false;
     } cases[] = {
         {L"missing file", dir + L"\\missing.cfg"},
         {L"missing relative name", L"no-such-portgate.cfg"},
         {L"folder", dir},
         {L"wildcard", wildcard},
         {L"empty path", L""},
-        {L"server longer than 255", tooLong},
-        {L"domain name longer than 259", longName},
+        {L"server longer than 255", file(L"too-long.cfg", L"[VLAN]\r\nVLANLogonServer=" + std::wstring(256, L'a') + L"\r\n")},
+        {L"domain name longer than 259", file(L"long-domain.cfg", L"[DomainList]\r\n0=" + std::wstring(260, L'D') + L"\r\n")},
         {L"file open elsewhere without sharing", dir + L"\\locked.cfg"},
+        // Files that are no configuration: nothing of ours in them.
+        {L"0-byte file", bytes(L"empty.cfg", "")},
+        {L"binary file", bytes(L"binary.cfg", binary)},
+        {L"another program's INI", file(L"foreign.ini", L"[boot]\r\nshell=explorer.exe\r\n[Mail]\r\nMAPI=1\r\n")},
+        {L"our sections without keys", file(L"bare.cfg", L"[General]\r\n[VLAN]\r\n; Enable=1\r\n")},
+        {L"UTF-16 without byte-order mark",
+         bytes(L"nobom.cfg", std::string((const char *)valid.data(), valid.size() * sizeof(wchar_t)))},
+        // Numbers outside what the programs can use.
+        {L"40-digit number", file(L"digits.cfg", L"[VLAN]\r\nVLANLogonPort=" + std::wstring(40, L'1') + L"\r\n")},
+        {L"port 70000", file(L"port.cfg", L"[VLAN]\r\nVLANLogonPort=70000\r\n")},
+        {L"per-VLAN port past 32 bits", file(L"vlanport.cfg", L"[GroupList5]\r\nVLANLogoffPort=99999999999\r\n")},
+        {L"WaitIpRenew=-1", file(L"wait.cfg", L"[DHCP]\r\nWaitIpRenew=-1\r\n")},
+        {L"WaitFindDomain past the maximum", file(L"wait2.cfg", L"[DHCP]\r\nWaitFindDomain=" + std::to_wstring(WAIT_SECONDS_MAX + 1) + L"\r\n")},
+        // Switching on needs the provider's module.
+        {L"Enable=1 without wardtile.dll", file(L"enable.cfg", valid), true},
+        // A registration step that fails puts back what was there, Portgate on included.
+        {L"Run key write-protected, Enable=1", file(L"on.cfg", valid), false, true},
+        {L"Run key write-protected, Enable=0", file(L"off.cfg", L"[General]\r\nEnable=0\r\n"), false, true},
     };
+    RegistrySnapshot before = wtest::Snapshot();
     for (const auto &c : cases) {
         SCOPED_TRACE(test::Narrow(c.what));
-        EXPECT_EQ(SETUP_FAILURE, ImportConfigFile(c.path.c_str()));
+        if (c.withoutModule)
+            DeleteFileW(wtest::ProviderFile::Path().c_str());
+        {
+            wtest::WriteProtectedKey run(c.runKeyProtected ? RUN_KEY : L"");
+            ASSERT_EQ(c.runKeyProtected, run.protectedNow);
+            EXPECT_EQ(SETUP_FAILURE, ImportConfigFile(c.path.c_str()));
+        }
         EXPECT_EQ(before, wtest::Snapshot());
+        if (c.withoutModule)
+            provider.InstallStandIn();
     }
     CloseHandle(locked);
+    // The same valid file imports whole once nothing stands in its way.
+    EXPECT_EQ(SETUP_SUCCESS, ImportConfigFile((dir + L"\\on.cfg").c_str()));
+    EXPECT_EQ(L"new", wtest::Snapshot()[PRODUCT_KEY_PATH L"|VLANLogonServer"].substr(2));
 }
 
 TEST_F(ConfigFile, ValuesReadBackAsWrittenAndInjectNothing)
@@ -172,7 +216,7 @@ TEST_F(ConfigFile, NumbersFollowOneRule)
     wtest::WriteUtf16File(file,
                           L"[VLAN]\r\nVLANLogonPort=0x10\r\nVLANLogoffPort=12abc\r\n"
                           L"[DHCP]\r\nWaitIpRenew=  42  \r\nWaitFindDomain=+7\r\nEnableDHCP=-3\r\n"
-                          L"[GroupList-5]\r\nVLANLogoffPort=99999999999\r\n");
+                          L"[GroupList-5]\r\nVLANLogoffPort=1x\r\n");
     ASSERT_EQ(SETUP_SUCCESS, ImportConfigFile(file.c_str()));
     DWORD value = 77;
     const struct {
@@ -239,6 +283,77 @@ TEST_F(ConfigFile, ExistingAnsiFileKeepsItsEncodingAndOtherSections)
     EXPECT_NE("\xFF\xFE", bytes.substr(0, 2));
     EXPECT_NE(std::string::npos, bytes.find("VLANLogonServer=new"));
     EXPECT_NE(std::string::npos, bytes.find("Owner=lab"));
+}
+
+TEST_F(ConfigFile, SavingJapaneseOverAnAnsiFileKeepsEveryCharacter)
+{
+    std::wstring file = dir + L"\\ansi-ja.cfg";
+    const std::string original = "[Site]\r\nOwner=lab\r\n[VLAN]\r\nVLANLogonServer=old\r\n";
+    wtest::WriteBytes(file, original.data(), (DWORD)original.size());
+    ConfigRecords records = {};
+    wcscpy(records.vlan.logonServer, L"認証サーバー");
+    wcscpy(records.general.domainNames[0], L"研究所");
+    ASSERT_EQ(SETUP_SUCCESS, WriteAllToFile(&records, file.c_str()));
+    ConfigRecords back = {};
+    ASSERT_EQ(SETUP_SUCCESS, ReadAllFromFile(&back, file.c_str()));
+    EXPECT_STREQ(L"認証サーバー", back.vlan.logonServer);
+    EXPECT_STREQ(L"研究所", back.general.domainNames[0]);
+    wchar_t owner[16] = L"";
+    GetPrivateProfileStringW(L"Site", L"Owner", L"", owner, 16, file.c_str());
+    EXPECT_STREQ(L"lab", owner);
+    if (GetACP() != 932)  // a Japanese code page holds the text as it stands
+        EXPECT_EQ("\xFF\xFE", test::ReadFileBytes(file).substr(0, 2));
+    ReleaseAll(&records);
+    ReleaseAll(&back);
+}
+
+TEST_F(ConfigFile, GroupListSectionsInAnyLetterCase)
+{
+    std::wstring file = dir + L"\\case.cfg";
+    wtest::WriteUtf16File(file, L"[VLAN]\r\nVLANLogonServer=a\r\n[grouplist7]\r\n"
+                                L"VLANLogoffServer=old\r\nVLANLogoffPort=1\r\n");
+    ConfigRecords records = {};
+    ASSERT_EQ(SETUP_SUCCESS, ReadAllFromFile(&records, file.c_str()));
+    ASSERT_NE(nullptr, records.vlan.entries);
+    EXPECT_EQ(7, records.vlan.entries->vlanId);
+    EXPECT_STREQ(L"old", records.vlan.entries->address);
+    // Saved over the same file: the old section goes, the entry reads back changed.
+    wcscpy(records.vlan.entries->address, L"new");
+    ASSERT_TRUE(AppendVlanEntry(&records.vlan, 8, L"eight", 2));
+    ASSERT_EQ(SETUP_SUCCESS, WriteAllToFile(&records, file.c_str()));
+    ConfigRecords back = {};
+    ASSERT_EQ(SETUP_SUCCESS, ReadAllFromFile(&back, file.c_str()));
+    std::vector<std::wstring> entries;
+    for (const VlanLogoffEntry *e = back.vlan.entries; e != NULL; e = e->next)
+        entries.push_back(std::to_wstring(e->vlanId) + L"|" + e->address + L"|" +
+                          std::to_wstring(e->port));
+    EXPECT_EQ((std::vector<std::wstring>{L"7|new|1", L"8|eight|2"}), entries);
+    ReleaseAll(&records);
+    ReleaseAll(&back);
+}
+
+TEST_F(ConfigFile, SectionLinesAreTrimmedAsTheProfileFunctionsTrim)
+{
+    // Lines as a section may list them on Windows, untrimmed; the oracle is a profile read
+    // of the same line.
+    const wchar_t *lines[] = {
+        L"VLANLogoffServer = x",       L"  VLANLogoffServer\t=\t x y \t", L"VLANLogoffServer= \"q\" ",
+        L"vlanlogoffserver=low",       L"VLANLogoffServer =",             L"VLANLogoffServer",
+        L"VLANLogoffServerX = 1",      L" = x",                           L"VLANLogoffServer=a=b",
+        L"VLANLogoffServer=\x3000全角\x3000",
+    };
+    std::wstring file = dir + L"\\lines.cfg";
+    for (const wchar_t *line : lines) {
+        SCOPED_TRACE(test::Narrow(line));
+        wtest::WriteUtf16File(file, std::wstring(L"[S]\r\n") + line + L"\r\n");
+        wchar_t expected[64];
+        GetPrivateProfileStringW(L"S", L"VLANLogoffServer", L"<missing>", expected, 64, file.c_str());
+        std::wstring list = std::wstring(line) + L'\0' + L'\0';
+        wchar_t found[64] = L"<missing>";
+        ReadResult result = FindSectionValue(list.c_str(), L"VLANLogoffServer", found, 64);
+        EXPECT_EQ(wcscmp(expected, L"<missing>") == 0 ? VALUE_IS_MISSING : VALUE_WAS_READ, result);
+        EXPECT_STREQ(expected, found);
+    }
 }
 
 TEST_F(ConfigFile, ShippedExampleImportsWhole)

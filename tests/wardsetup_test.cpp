@@ -15,21 +15,6 @@ namespace {
 using wtest::LoadText;
 using wtest::WaitForDialog;
 
-// ---- the provider file in the system folder
-
-std::wstring ProviderPath()
-{
-    wchar_t system[MAX_PATH];
-    GetSystemDirectoryW(system, MAX_PATH);
-    return std::wstring(system) + L"\\" PROVIDER_DLL_NAME;
-}
-
-void InstallStandInProvider()
-{
-    ASSERT_TRUE(CopyFileW(test::BinaryPath(L"wardtile_standin.dll").c_str(), ProviderPath().c_str(),
-                          FALSE));
-}
-
 // ---- the main window, run on a thread of its own as the program runs it
 
 struct WindowRun {
@@ -78,8 +63,6 @@ protected:
         INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
         InitCommonControlsEx(&controls);
         wtest::ClearConfiguration();
-        backup = ProviderPath() + L".wardsetup-test";
-        hadProvider = MoveFileExW(ProviderPath().c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING);
     }
     void TearDown() override
     {
@@ -88,9 +71,6 @@ protected:
             WaitForSingleObject(run.thread, 20000);
             CloseHandle(run.thread);
         }
-        DeleteFileW(ProviderPath().c_str());
-        if (hadProvider)
-            MoveFileExW(backup.c_str(), ProviderPath().c_str(), MOVEFILE_REPLACE_EXISTING);
         wtest::ClearConfiguration();
     }
 
@@ -142,9 +122,10 @@ protected:
         ASSERT_TRUE(SendMessageTimeoutW(owner, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &answer));
     }
 
+    void InstallStandInProvider() { provider.InstallStandIn(); }
+
     WindowRun run = {};
-    std::wstring backup;
-    bool hadProvider = false;
+    wtest::ProviderFile provider;
 };
 
 std::wstring ItemText(HWND dialog, int id)
@@ -416,27 +397,59 @@ void MakeVolatileKey(const wchar_t *path)
     RegCloseKey(key);
 }
 
-TEST_F(Setup, FailedSaveShowsWhyAndKeepsTheWindow)
+TEST_F(Setup, FailedSaveShowsWhyKeepsTheWindowAndChangesNothing)
 {
+    const std::wstring digits40(40, L'1');
     const struct {
-        const wchar_t *volatileKey;
-        bool enable;
+        const wchar_t *what;
+        const wchar_t *volatileKey;      // made before the configuration, or NULL
+        bool portgateOn, runKeyProtected, enable;
+        int tab, control;                // an edit made on that page, or tab -1
+        const wchar_t *text;
         UINT message;
+        int low, high;
     } cases[] = {
-        {PRODUCT_KEY_PATH, false, IDS_SAVE_FAILED},   // DomainList cannot be made under it
-        {MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT, true, IDS_REGISTRATION_FAILED},
+        {L"DomainList cannot be made", PRODUCT_KEY_PATH, false, false, false, -1, 0, NULL,
+         IDS_SAVE_FAILED, 0, 0},
+        {L"class key takes no subkeys", MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT, false, false,
+         true, -1, 0, NULL, IDS_REGISTRATION_FAILED, 0, 0},
+        {L"Run key write-protected, Portgate on", NULL, true, true, true, -1, 0, NULL,
+         IDS_REGISTRATION_FAILED, 0, 0},
+        {L"port 70000", NULL, true, false, true, 1, IDC_LOGON_PORT, L"70000", IDS_BAD_LOGON_PORT,
+         PORT_MIN, PORT_MAX},
+        {L"40-digit wait", NULL, false, false, false, 2, IDC_WAIT_FIND_DOMAIN, digits40.c_str(),
+         IDS_BAD_WAIT_FIND_DOMAIN, 0, WAIT_SECONDS_MAX},
+        {L"wait -1", NULL, false, false, false, 2, IDC_WAIT_IP_RENEW, L"-1", IDS_BAD_WAIT_IP_RENEW,
+         0, WAIT_SECONDS_MAX},
     };
     InstallStandInProvider();
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.message);
+        SCOPED_TRACE(test::Narrow(c.what));
         wtest::ClearConfiguration();
-        MakeVolatileKey(c.volatileKey);
+        if (c.volatileKey != NULL)
+            MakeVolatileKey(c.volatileKey);
+        test::SetConfigString(NULL, L"VLANLogonServer", L"10.0.0.1");
+        test::SetConfigDword(NULL, L"WaitIpRenew", 3);
+        test::SetConfigString(L"GroupList\\20", L"VLANLogoffServer", L"s20");
+        if (c.portgateOn)
+            ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
+        wtest::RegistrySnapshot before = wtest::Snapshot();
         ASSERT_NE(nullptr, OpenWindow());
         SendDlgItemMessageW(Page(), IDC_ENABLE, BM_SETCHECK, c.enable ? BST_CHECKED : BST_UNCHECKED, 0);
-        PostMessageW(run.window, WM_COMMAND, IDOK, 0);
-        HWND box = WaitForDialog(IsMessageBox);
+        SetDlgItemTextW(Page(), IDC_LOGON_IMAGE, L"C:\\changed.bmp");
+        if (c.tab >= 0)
+            SetDlgItemTextW(SelectTab(c.tab), c.control, c.text);
+        HWND box;
+        {
+            wtest::WriteProtectedKey runKey(c.runKeyProtected ? RUN_KEY : L"");
+            ASSERT_EQ(c.runKeyProtected, runKey.protectedNow);
+            PostMessageW(run.window, WM_COMMAND, IDOK, 0);
+            box = WaitForDialog(IsMessageBox);
+        }
         ASSERT_NE(nullptr, box);
-        EXPECT_EQ(LoadText(c.message), ItemText(box, 0xFFFF));
+        wchar_t expected[512];
+        swprintf(expected, 512, LoadText(c.message).c_str(), c.low, c.high);
+        EXPECT_EQ(expected, ItemText(box, 0xFFFF));
         PostMessageW(box, WM_COMMAND, IDOK, 0);
         DWORD start = GetTickCount();
         while (IsWindow(box) && GetTickCount() - start < 20000)
@@ -444,12 +457,8 @@ TEST_F(Setup, FailedSaveShowsWhyAndKeepsTheWindow)
         // Answered only by a window that is still running its dialog loop.
         DWORD_PTR answer;
         EXPECT_TRUE(SendMessageTimeoutW(run.window, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &answer));
-        EXPECT_TRUE(IsWindow(run.window));
         EXPECT_EQ(IDCANCEL, CloseWindow(IDCANCEL));
-        // Registration is all or nothing.
-        EXPECT_EQ(0, QueryRegistration());
-        EXPECT_EQ(0u, wtest::Snapshot().count(L"Run|" RUN_VALUE_NAME));
-        EXPECT_EQ(0u, wtest::Snapshot().count(MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT L"\\"));
+        EXPECT_EQ(before, wtest::Snapshot());
     }
 }
 
@@ -504,10 +513,15 @@ TEST_F(Setup, RunEntryStartsTheTrayClientFromAFolderWithBlanks)
     wtest::WriteUtf16File(on, L"[General]\r\nEnable=1\r\n");
     wtest::WriteUtf16File(off, L"[General]\r\nEnable=0\r\n");
     std::wstring tool = L"\"" + folder + L"\\wardsetup.exe\" -i ";
+    // Without the provider's module the import refuses to switch Portgate on.
     test::ProcessResult result = test::RunProcess(tool + L"\"" + on + L"\"");
     ASSERT_TRUE(result.finished);
+    EXPECT_EQ(2u, result.exitCode);
+    EXPECT_TRUE(wtest::Snapshot().empty());
+    InstallStandInProvider();
+    result = test::RunProcess(tool + L"\"" + on + L"\"");
+    ASSERT_TRUE(result.finished);
     EXPECT_EQ(0u, result.exitCode);
-    // Enabled by the import although no provider file is installed.
     EXPECT_EQ(1, QueryRegistration());
 
     // Wine's logon start-up runs the machine's Run entries.
@@ -644,6 +658,53 @@ TEST_F(Setup, ExitCodesAndOneWindowAtATime)
     }
 }
 
+// Every main window of a wardsetup process: no owner, the tab control and the buttons.
+std::vector<HWND> ProgramWindows()
+{
+    std::vector<HWND> windows;
+    EnumWindows([](HWND window, LPARAM p) -> BOOL {
+        wchar_t className[16] = L"";
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process != GetCurrentProcessId() && GetClassNameW(window, className, 16) &&
+            wcscmp(className, L"#32770") == 0 && GetWindow(window, GW_OWNER) == NULL &&
+            GetDlgItem(window, IDC_TAB) != NULL)
+            ((std::vector<HWND> *)p)->push_back(window);
+        return TRUE;
+    }, (LPARAM)&windows);
+    return windows;
+}
+
+TEST_F(Setup, TwoQuickStartsOpenOneWindow)
+{
+    std::wstring program = L"\"" + test::BinaryPath(L"wardsetup.exe") + L"\"";
+    HANDLE output[2] = {};
+    HANDLE started[2] = {test::StartCapturedProcess(program, &output[0]),
+                         test::StartCapturedProcess(program, &output[1])};
+    ASSERT_NE(nullptr, started[0]);
+    ASSERT_NE(nullptr, started[1]);
+    // One gives way at once, silently; the other shows the only window.
+    DWORD ended = WaitForMultipleObjects(2, started, FALSE, 30000);
+    bool oneEnded = ended == WAIT_OBJECT_0 || ended == WAIT_OBJECT_0 + 1;
+    EXPECT_TRUE(oneEnded) << "both starts kept running";
+    if (oneEnded) {
+        DWORD exitCode = 99;
+        GetExitCodeProcess(started[ended - WAIT_OBJECT_0], &exitCode);
+        EXPECT_EQ(0u, exitCode);
+        HWND window = WaitForProgramWindow(started[1 - (ended - WAIT_OBJECT_0)]);
+        EXPECT_NE(nullptr, window);
+        EXPECT_EQ(1u, ProgramWindows().size());
+    }
+    for (HWND window : ProgramWindows())
+        PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    for (int i = 0; i < 2; i++) {
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(started[i], 30000));
+        TerminateProcess(started[i], 1);
+        CloseHandle(started[i]);
+        CloseHandle(output[i]);
+    }
+}
+
 // ---- resources
 
 std::set<std::pair<UINT_PTR, LANGID>> ResourceIds(LPCWSTR type)
@@ -692,7 +753,7 @@ TEST(Resources, EnglishAndJapaneseCarryTheSameIds)
         EXPECT_FALSE(inEnglish.empty());
         EXPECT_EQ(inEnglish, inJapanese);
     }
-    for (UINT id = 1; id <= IDS_FILE_READ_FAILED; id++) {
+    for (UINT id = 1; id <= IDS_LAST_STRING; id++) {
         bool inEnglish = !StringOfLanguage(id, english).empty();
         EXPECT_EQ(inEnglish, !StringOfLanguage(id, japanese).empty()) << id;
     }

@@ -1,6 +1,7 @@
 // Helpers of the wardsetup tests; see wardsetup_test_support.h.
 #include "wardsetup_test_support.h"
 
+#include <sddl.h>
 #include <stdio.h>
 #include <vector>
 
@@ -91,7 +92,7 @@ std::set<std::wstring> GroupListSubkeys()
     return names;
 }
 
-static void WriteBytes(const std::wstring &path, const void *data, DWORD bytes)
+void WriteBytes(const std::wstring &path, const void *data, DWORD bytes)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
@@ -112,6 +113,58 @@ void WriteAnsiFile(const std::wstring &path, const std::wstring &text)
     std::string content(bytes, '\0');
     WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), &content[0], bytes, NULL, NULL);
     WriteBytes(path, content.data(), (DWORD)content.size());
+}
+
+std::wstring ProviderFile::Path()
+{
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    return std::wstring(system) + L"\\" PROVIDER_DLL_NAME;
+}
+
+ProviderFile::ProviderFile() : backup(Path() + L".wardsetup-test")
+{
+    moved = MoveFileExW(Path().c_str(), backup.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+ProviderFile::~ProviderFile()
+{
+    DeleteFileW(Path().c_str());
+    if (moved)
+        MoveFileExW(backup.c_str(), Path().c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+void ProviderFile::InstallStandIn()
+{
+    ASSERT_TRUE(CopyFileW(test::BinaryPath(L"wardtile_standin.dll").c_str(), Path().c_str(), FALSE));
+}
+
+WriteProtectedKey::WriteProtectedKey(const wchar_t *path) : protectedNow(false), key(NULL)
+{
+    if (path == NULL || path[0] == L'\0')  // never HKEY_LOCAL_MACHINE itself
+        return;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, READ_CONTROL | WRITE_DAC, &key) != ERROR_SUCCESS)
+        return;
+    DWORD bytes = 0;
+    RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, NULL, &bytes);
+    old.resize(bytes);
+    if (bytes == 0 || RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, old.data(), &bytes) !=
+                          ERROR_SUCCESS)
+        return;
+    PSECURITY_DESCRIPTOR readOnly = NULL;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                              &readOnly, NULL))
+        return;
+    protectedNow = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
+    LocalFree(readOnly);
+}
+
+WriteProtectedKey::~WriteProtectedKey()
+{
+    if (protectedNow)
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, old.data());
+    if (key != NULL)
+        RegCloseKey(key);
 }
 
 std::wstring LoadText(UINT id)

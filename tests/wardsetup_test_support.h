@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace wtest {
 
@@ -20,8 +21,34 @@ RegistrySnapshot Snapshot();
 void ClearConfiguration();
 std::set<std::wstring> GroupListSubkeys();
 
+void WriteBytes(const std::wstring &path, const void *data, DWORD bytes);
 void WriteUtf16File(const std::wstring &path, const std::wstring &text);  // with a BOM
 void WriteAnsiFile(const std::wstring &path, const std::wstring &text);   // system code page
+
+// wardtile.dll in the system folder: the real one (if any) is moved aside while a
+// ProviderFile lives and put back at its end; InstallStandIn copies the stand-in there.
+class ProviderFile {
+public:
+    ProviderFile();
+    ~ProviderFile();
+    static std::wstring Path();
+    void InstallStandIn();
+private:
+    std::wstring backup;
+    bool moved;
+};
+
+// A key of HKLM that refuses every write while this lives: its access list grants reading
+// only. The handle that set it keeps the right to put the old list back.
+class WriteProtectedKey {
+public:
+    explicit WriteProtectedKey(const wchar_t *path);
+    ~WriteProtectedKey();
+    bool protectedNow;
+private:
+    HKEY key;
+    std::vector<BYTE> old;
+};
 
 // A string of the tool's own table, as the running user interface picks it.
 std::wstring LoadText(UINT id);
