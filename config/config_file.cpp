@@ -192,6 +192,8 @@ static BOOL IsGroupListSection(LPCWSTR name)
 }
 
 // The tool's sections and their keys; a GroupList section is any whose name begins so.
+// GroupList entries alone do not make a configuration: imported on their own they would
+// clear every server and switch Portgate off.
 static LPCWSTR const GENERAL_KEYS[] = {KEY_ENABLE, VALUE_LOGON_IMAGE, VALUE_MULTI_INTERFACE_CHECK,
                                        VALUE_MULTI_INTERFACE_MESSAGE, NULL};
 static LPCWSTR const DOMAIN_KEYS[] = {L"0", L"1", L"2", L"3", L"4", L"5", L"6", L"7", L"8", L"9",
@@ -230,7 +232,7 @@ BOOL IsConfigurationFile(LPCWSTR path)
         return FALSE;
     BOOL found = FALSE;
     for (LPCWSTR name = sections; *name != L'\0' && !found; name += wcslen(name) + 1) {
-        LPCWSTR const *keys = KeysOfSection(name);
+        LPCWSTR const *keys = IsGroupListSection(name) ? NULL : KeysOfSection(name);
         LPWSTR lines = keys != NULL ? ReadProfileList(name, path) : NULL;
         for (; lines != NULL && *keys != NULL && !found; keys++) {
             WCHAR value[2];

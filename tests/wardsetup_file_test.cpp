@@ -140,12 +140,14 @@ TEST_F(ConfigFile, ImportThatCannotUseTheFileChangesNothing)
         {L"binary file", bytes(L"binary.cfg", binary)},
         {L"another program's INI", file(L"foreign.ini", L"[boot]\r\nshell=explorer.exe\r\n[Mail]\r\nMAPI=1\r\n")},
         {L"our sections without keys", file(L"bare.cfg", L"[General]\r\n[VLAN]\r\n; Enable=1\r\n")},
+        // GroupList entries alone would import as Portgate switched off with every server empty.
+        {L"GroupList sections only", file(L"groups.cfg", L"[GroupList7]\r\nVLANLogoffServer=x\r\nVLANLogoffPort=7\r\n")},
         {L"UTF-16 without byte-order mark",
          bytes(L"nobom.cfg", std::string((const char *)valid.data(), valid.size() * sizeof(wchar_t)))},
         // Numbers outside what the programs can use.
         {L"40-digit number", file(L"digits.cfg", L"[VLAN]\r\nVLANLogonPort=" + std::wstring(40, L'1') + L"\r\n")},
         {L"port 70000", file(L"port.cfg", L"[VLAN]\r\nVLANLogonPort=70000\r\n")},
-        {L"per-VLAN port past 32 bits", file(L"vlanport.cfg", L"[GroupList5]\r\nVLANLogoffPort=99999999999\r\n")},
+        {L"per-VLAN port past 32 bits", file(L"vlanport.cfg", L"[VLAN]\r\nVLANLogonServer=new\r\n[GroupList5]\r\nVLANLogoffPort=99999999999\r\n")},
         {L"WaitIpRenew=-1", file(L"wait.cfg", L"[DHCP]\r\nWaitIpRenew=-1\r\n")},
         {L"WaitFindDomain past the maximum", file(L"wait2.cfg", L"[DHCP]\r\nWaitFindDomain=" + std::to_wstring(WAIT_SECONDS_MAX + 1) + L"\r\n")},
         // Switching on needs the provider's module.
@@ -241,6 +243,8 @@ TEST_F(ConfigFile, SectionListLongerThanAnyFixedBufferIsReadWhole)
     for (int id = 1; id <= 300; id++)
         text += L"[GroupList" + std::to_wstring(id) + L"]\r\nVLANLogoffServer=s" +
                 std::to_wstring(id) + L"\r\nVLANLogoffPort=" + std::to_wstring(id) + L"\r\n";
+    // Past the end of any short list, so the file counts as a configuration only if read whole.
+    text += L"[VLAN]\r\nVLANLogonServer=after\r\n";
     std::wstring file = dir + L"\\many.cfg";
     wtest::WriteUtf16File(file, text);
     ASSERT_EQ(SETUP_SUCCESS, ImportConfigFile(file.c_str()));
