@@ -448,4 +448,46 @@ TEST(CheckCommandLine, FurtherArgumentsAreMalformed)
     }
 }
 
+TEST(CheckConsole, LinesReachAConsoleAsWritten)
+{
+    // A console of this test's own, given to the check as its output: what the console
+    // holds afterwards is what a user sees, whatever the code pages.
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole());
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
+    HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, console);
+    COORD origin = {0, 0};
+    DWORD count;
+    CONSOLE_SCREEN_BUFFER_INFO screen;
+    ASSERT_TRUE(GetConsoleScreenBufferInfo(console, &screen));
+    FillConsoleOutputCharacterW(console, L' ', screen.dwSize.X * screen.dwSize.Y, origin, &count);
+    SetConsoleCursorPosition(console, origin);
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = console;
+    startup.hStdError = console;
+    std::wstring line = L"\"" + test::BinaryPath(L"wardhost.exe") + L"\" -check extra";
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessW(NULL, &line[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process));
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 30000));
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    EXPECT_EQ(2u, exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    std::vector<wchar_t> cells(screen.dwSize.X * 2);
+    ASSERT_TRUE(ReadConsoleOutputCharacterW(console, cells.data(), (DWORD)cells.size(), origin, &count));
+    std::wstring shown(cells.data(), count);
+    std::wstring usage = WardhostText(IDS_CHECK_USAGE);
+    EXPECT_EQ(0u, shown.find(usage)) << test::Narrow(shown);
+    CloseHandle(console);
+    FreeConsole();
+}
+
 }  // namespace
