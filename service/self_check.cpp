@@ -1266,6 +1266,11 @@ static void CheckLog()
     WCHAR path[MAX_PATH * 2];
     if (MultiByteToWideChar(CP_ACP, 0, pathA, -1, path, ARRAYSIZE(path)) == 0)
         path[0] = L'\0';
+    // The C library opens "C:/logs/x.log" as well.
+    for (LPWSTR p = path; *p != L'\0'; p++) {
+        if (*p == L'/')
+            *p = L'\\';
+    }
     LPWSTR slash = wcsrchr(path, L'\\');
     BOOL full = slash != NULL && ((path[0] == L'\\' && path[1] == L'\\') ||
                                   (iswalpha(path[0]) && path[1] == L':' && path[2] == L'\\'));

@@ -404,6 +404,37 @@ TEST_F(CheckTest, LogFolderAndFile)
     EXPECT_EQ(1u, run.exitCode);
 }
 
+TEST_F(CheckTest, WhatCannotBeReadIsSaidAndIsNoFault)
+{
+    // An entry only administrators could read, seen as an account without the right.
+    test::SetConfigString(SUBKEY_GROUP_LIST L"\\5", VALUE_VLAN_LOGOFF_SERVER, L"127.0.0.1");
+    HKEY entry;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                                           PRODUCT_KEY_PATH L"\\" SUBKEY_GROUP_LIST L"\\5", 0,
+                                           WRITE_DAC, &entry));
+    PSECURITY_DESCRIPTOR denied = NULL;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:P(D;;KA;;;WD)", SDDL_REVISION_1, &denied, NULL));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(entry, DACL_SECURITY_INFORMATION, denied));
+    RegCloseKey(entry);
+    LocalFree(denied);
+    CheckRun run = RunCheck();
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(HasLine(run, [](const std::wstring &line) {
+        return line == Line(WardhostText(IDS_LABEL_GROUP_ENTRY, L"5"), WardhostText(IDS_CHECK_NEEDS_ADMIN));
+    })) << run.output;
+    EXPECT_EQ(WardhostText(IDS_CHECK_SUMMARY_NOT_MADE, 1), run.lines.back()) << run.output;
+    // The product key goes with its subkeys in the tear-down: give the entry back first.
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                                           PRODUCT_KEY_PATH L"\\" SUBKEY_GROUP_LIST L"\\5", 0,
+                                           WRITE_DAC, &entry));
+    PSECURITY_DESCRIPTOR open = NULL;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KA;;;WD)", SDDL_REVISION_1, &open, NULL);
+    RegSetKeySecurity(entry, DACL_SECURITY_INFORMATION, open);
+    RegCloseKey(entry);
+    LocalFree(open);
+}
+
 TEST_F(CheckTest, PipeHeldByAnotherProcessGetsNothing)
 {
     ASSERT_TRUE(test::StopService());
