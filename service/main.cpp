@@ -3,5 +3,8 @@
 
 int main(int argc, char **argv)
 {
+    int checked = SelfCheckCommand(argc, argv);
+    if (checked != SELF_CHECK_NOT_ASKED)
+        return checked;
     return WardhostMain(argc, argv);
 }

@@ -153,3 +153,13 @@ void VLANDialogueClosed(HWND window, SOCKET *socket, int closeError, PromptHandl
 void VLANDialogueTimedOut(HWND window, SOCKET *socket);
 // Fails the dialogue as VLANDialogueTimedOut does, and returns TRUE, once its time is up.
 BOOL VLANDialogueOutOfTime(HWND window, SOCKET *socket);
+
+// ---- "wardhost -check" (self_check.cpp)
+enum {
+    SELF_CHECK_NOT_ASKED = -1,  // the command line is not "-check"/"/check"
+    SELF_CHECK_HOLDS = 0,
+    SELF_CHECK_FAULT = 1,
+    SELF_CHECK_USAGE = 2,
+};
+// Runs every check and prints one line each; the process exit code, or NOT_ASKED.
+int SelfCheckCommand(int argc, char **argv);

@@ -1,0 +1,524 @@
+// "wardhost -check" against an installation made as the package makes it (service
+// installed and running, the configuration imported by wardsetup -i, the tile in the
+// system folder, the simulator as the DE-Zeruzu on loopback), then with one fault at a
+// time. Expected lines come from wardhost.exe's own string table.
+#include "test_support.h"
+#include "../config/product_key.h"
+#include "../config/registration.h"
+#include "../resources/wardhost_res.h"
+
+#include <gtest/gtest.h>
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <functional>
+#include <vector>
+
+namespace {
+
+using test::WardhostText;
+
+struct CheckRun {
+    DWORD exitCode = STILL_ACTIVE;
+    std::vector<std::wstring> lines;
+    std::string output;  // as written, for failure messages
+};
+
+CheckRun RunCheck(const std::wstring &arguments = L"-check")
+{
+    CheckRun run;
+    test::ProcessResult result =
+        test::RunProcess(L"\"" + test::BinaryPath(L"wardhost.exe") + L"\" " + arguments, 60000);
+    EXPECT_TRUE(result.finished);
+    run.exitCode = result.exitCode;
+    run.output = result.output;
+    // Redirected, the lines are UTF-8 with CR LF.
+    int chars = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, result.output.data(),
+                                    (int)result.output.size(), NULL, 0);
+    EXPECT_TRUE(result.output.empty() || chars > 0) << "not UTF-8: " << result.output;
+    std::wstring text(chars, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, result.output.data(), (int)result.output.size(), &text[0], chars);
+    size_t start = 0, end;
+    while ((end = text.find(L"\r\n", start)) != std::wstring::npos) {
+        run.lines.push_back(text.substr(start, end - start));
+        start = end + 2;
+    }
+    EXPECT_EQ(text.size(), start) << "a line without CR LF: " << result.output;
+    return run;
+}
+
+std::wstring Line(const std::wstring &label, const std::wstring &text)
+{
+    return WardhostText(IDS_CHECK_LINE, label.c_str(), text.c_str());
+}
+
+// Whether some number n in line makes build(n) equal to it: for texts that carry a time.
+bool MatchesWithSomeNumber(const std::wstring &line, const std::function<std::wstring(int)> &build)
+{
+    for (size_t i = 0; i < line.size(); i++) {
+        if (iswdigit(line[i]) && (i == 0 || !iswdigit(line[i - 1])) &&
+            build(_wtoi(line.c_str() + i)) == line)
+            return true;
+    }
+    return false;
+}
+
+bool HasLine(const CheckRun &run, const std::function<bool(const std::wstring &)> &wanted)
+{
+    for (const std::wstring &line : run.lines) {
+        if (wanted(line))
+            return true;
+    }
+    return false;
+}
+
+int Faults(const CheckRun &run)
+{
+    for (int faults = 1; faults < 40; faults++) {
+        if (!run.lines.empty() && MatchesWithSomeNumber(run.lines.back(), [&](int total) {
+                return WardhostText(IDS_CHECK_SUMMARY_FAULTS, faults, total);
+            }))
+            return faults;
+    }
+    return 0;
+}
+
+void SetServiceStartType(DWORD startType)
+{
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(manager, L"wardhost", SERVICE_CHANGE_CONFIG);
+    EXPECT_TRUE(ChangeServiceConfigW(service, SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE,
+                                     NULL, NULL, NULL, NULL, NULL, NULL, NULL));
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+}
+
+std::wstring SystemModulePath()
+{
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    return std::wstring(system) + L"\\" PROVIDER_DLL_NAME;
+}
+
+const wchar_t INPROC_KEY[] = MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT L"\\InprocServer32";
+
+void SetMachineString(const wchar_t *path, const wchar_t *name, const std::wstring &value)
+{
+    RegSetKeyValueW(HKEY_LOCAL_MACHINE, path, name, REG_SZ, value.c_str(),
+                    (DWORD)((value.size() + 1) * sizeof(wchar_t)));
+}
+
+std::wstring AccountOf(const wchar_t *sidText)
+{
+    PSID sid = NULL;
+    ConvertStringSidToSidW(sidText, &sid);
+    wchar_t name[256], domain[256];
+    DWORD nameChars = 256, domainChars = 256;
+    SID_NAME_USE use;
+    LookupAccountSidW(NULL, sid, name, &nameChars, domain, &domainChars, &use);
+    LocalFree(sid);
+    return domain[0] != L'\0' ? std::wstring(domain) + L"\\" + name : std::wstring(name);
+}
+
+// A folder with exactly this security descriptor; empty when Wine or Windows refuse it.
+std::wstring MakeFolder(const std::wstring &parent, const wchar_t *name, const wchar_t *sddl)
+{
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), NULL, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1,
+                                                              &attributes.lpSecurityDescriptor, NULL))
+        return L"";
+    std::wstring path = parent + L"\\" + name;
+    BOOL made = CreateDirectoryW(path.c_str(), &attributes);
+    // Wine takes the entries only when they are set on an existing folder.
+    BOOL present = FALSE, defaulted;
+    PACL dacl = NULL;
+    GetSecurityDescriptorDacl(attributes.lpSecurityDescriptor, &present, &dacl, &defaulted);
+    if (made && SetNamedSecurityInfoW(&path[0], SE_FILE_OBJECT,
+                                      DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                      NULL, NULL, dacl, NULL) != ERROR_SUCCESS)
+        made = FALSE;
+    LocalFree(attributes.lpSecurityDescriptor);
+    return made ? path : L"";
+}
+
+class CheckTest : public test::ServiceTestBase {
+protected:
+    void SetUp() override
+    {
+        ServiceTestBase::SetUp();
+        InstallAndStart();
+        ASSERT_TRUE(simulator_.Start(test::ShippedScript(L"silent.txt"), /*connections*/ 1000));
+        dir_ = test::MakeTempDir(L"portgate-check");
+        std::string port = std::to_string(simulator_.Port());
+        std::string config = "[General]\r\nEnable=1\r\n[VLAN]\r\nVLANLogonServer=127.0.0.1\r\n"
+                             "VLANLogonPort=" + port + "\r\nVLANLogoffServer=127.0.0.1\r\n"
+                             "VLANLogoffPort=" + port + "\r\n[GroupList120]\r\n"
+                             "VLANLogoffServer=127.0.0.1\r\nVLANLogoffPort=" + port +
+                             "\r\n[DHCP]\r\nEnableDHCP=1\r\nWaitIpRenew=120\r\n";
+        std::wstring file = dir_ + L"\\site.cfg";
+        HANDLE out = CreateFileW(file.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        DWORD written;
+        WriteFile(out, config.data(), (DWORD)config.size(), &written, NULL);
+        CloseHandle(out);
+        ASSERT_TRUE(CopyFileW(test::BinaryPath(L"wardtile.dll").c_str(), SystemModulePath().c_str(),
+                              FALSE));
+        test::ProcessResult import = test::RunProcess(
+            L"\"" + test::BinaryPath(SETUP_EXE_NAME) + L"\" -i \"" + file + L"\"");
+        ASSERT_EQ(0u, import.exitCode) << import.output;
+    }
+
+    void TearDown() override
+    {
+        simulator_.Kill();
+        DeleteFileW(SystemModulePath().c_str());
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, CREDENTIAL_PROVIDERS_KEY L"\\" PROVIDER_CLSID_TEXT);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT);
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RUN_KEY, RUN_VALUE_NAME);
+        test::RemoveTree(dir_);
+        ServiceTestBase::TearDown();
+    }
+
+    test::Simulator simulator_;
+    std::wstring dir_;
+};
+
+TEST_F(CheckTest, HealthyInstallationHoldsWithoutSendingAnything)
+{
+    CheckRun run = RunCheck();
+    ASSERT_GE(run.lines.size(), 2u) << run.output;
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    // Every line but the summary says OK.
+    std::wstring ok = WardhostText(IDS_CHECK_OK);
+    for (size_t i = 0; i + 1 < run.lines.size(); i++) {
+        size_t at = run.lines[i].rfind(L": " + ok);
+        EXPECT_TRUE(at != std::wstring::npos &&
+                    (at + 2 + ok.size() == run.lines[i].size() || run.lines[i][at + 2 + ok.size()] == L' '))
+            << test::Narrow(run.lines[i]);
+    }
+    EXPECT_EQ(WardhostText(IDS_CHECK_SUMMARY_OK, (int)run.lines.size() - 1), run.lines.back());
+    // The pipe was answered by the service's own process.
+    EXPECT_TRUE(HasLine(run, [](const std::wstring &line) {
+        return line == Line(WardhostText(IDS_LABEL_PIPE),
+                            WardhostText(IDS_PIPE_OK, (int)test::ServiceProcessId()));
+    })) << run.output;
+    // Logon, logoff and the VLAN's logoff server: connected, timed, within the bound.
+    std::wstring labels[] = {
+        WardhostText(IDS_LABEL_LOGON_SERVER, L"127.0.0.1", simulator_.Port()),
+        WardhostText(IDS_LABEL_LOGOFF_SERVER, L"127.0.0.1", simulator_.Port()),
+        WardhostText(IDS_LABEL_GROUP_SERVER, L"120", L"127.0.0.1", simulator_.Port()),
+    };
+    for (const std::wstring &label : labels) {
+        EXPECT_TRUE(HasLine(run, [&](const std::wstring &line) {
+            return line.rfind(label, 0) == 0 &&
+                   MatchesWithSomeNumber(line, [&](int ms) {
+                       return ms <= 5000 ? Line(label, WardhostText(IDS_NET_OK, ms)) : L"";
+                   });
+        })) << test::Narrow(label) << "\n" << run.output;
+    }
+    // Three connections, each closed without a byte sent.
+    EXPECT_TRUE(simulator_.WaitUntil(
+        [](const std::vector<std::string> &lines) {
+            int closed = 0;
+            for (const std::string &l : lines)
+                closed += l == "conn: closed";
+            return closed == 3;
+        },
+        10000))
+        << test::Joined(simulator_.Lines());
+    EXPECT_EQ(3, test::Connections(simulator_.Lines()));
+    EXPECT_EQ("", test::Joined(test::Received(simulator_.Lines())));
+}
+
+struct FaultCase {
+    const char *name;
+    std::function<void()> make;
+    std::function<bool(const std::wstring &)> line;  // the line that names the fault
+    int faults;
+    std::function<void()> undo;
+};
+
+TEST_F(CheckTest, EachFaultIsNamedAndExitsOne)
+{
+    const std::wstring module = SystemModulePath();
+    const std::wstring tileModule = WardhostText(IDS_LABEL_TILE_MODULE);
+    auto is = [](std::function<std::wstring()> expected) {
+        return [expected](const std::wstring &line) { return line == expected(); };
+    };
+    auto patchMachine = [module](WORD machine) {
+        HANDLE file = CreateFileW(module.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                                  OPEN_EXISTING, 0, NULL);
+        IMAGE_DOS_HEADER dos;
+        DWORD bytes;
+        ReadFile(file, &dos, sizeof(dos), &bytes, NULL);
+        SetFilePointer(file, dos.e_lfanew + 4, NULL, FILE_BEGIN);
+        WriteFile(file, &machine, sizeof(machine), &bytes, NULL);
+        CloseHandle(file);
+    };
+    auto restoreModule = [module] {
+        CopyFileW(test::BinaryPath(L"wardtile.dll").c_str(), module.c_str(), FALSE);
+    };
+    auto port = [this] { return (DWORD)simulator_.Port(); };
+    const wchar_t *unquoted = L"C:\\Program Files\\Portgate\\wardtray.exe -t";
+    std::wstring run;  // the Run entry as imported
+    ASSERT_TRUE(RegGetValueW(HKEY_LOCAL_MACHINE, RUN_KEY, RUN_VALUE_NAME, RRF_RT_REG_SZ, NULL,
+                             NULL, NULL) == ERROR_SUCCESS);
+    {
+        wchar_t text[1024];
+        DWORD size = sizeof(text);
+        RegGetValueW(HKEY_LOCAL_MACHINE, RUN_KEY, RUN_VALUE_NAME, RRF_RT_REG_SZ, NULL, text, &size);
+        run = text;
+    }
+
+    FaultCase cases[] = {
+        {"wardtile.dll removed", [&] { DeleteFileW(module.c_str()); },
+         is([&] { return Line(tileModule, WardhostText(IDS_TILE_MODULE_MISSING, module.c_str())); }),
+         1, restoreModule},
+        {"wardtile.dll 32-bit", [&] { patchMachine(IMAGE_FILE_MACHINE_I386); },
+         is([&] { return Line(tileModule, WardhostText(IDS_TILE_NOT_64BIT, module.c_str(), 0x14c)); }),
+         1, restoreModule},
+        {"a module without the exports",
+         [&] { CopyFileW(test::BinaryPath(L"wardhost.exe").c_str(), module.c_str(), FALSE); },
+         is([&] {
+             return Line(tileModule, WardhostText(IDS_TILE_NO_EXPORT, module.c_str(), L"DllGetClassObject"));
+         }),
+         1, restoreModule},
+        {"ThreadingModel Both", [] { SetMachineString(INPROC_KEY, L"ThreadingModel", L"Both"); },
+         is([] {
+             std::wstring shown = std::wstring(L"HKLM\\") + INPROC_KEY + L"\\ThreadingModel";
+             return Line(WardhostText(IDS_LABEL_TILE_CLASS),
+                         WardhostText(IDS_REG_VALUE_MISMATCH, shown.c_str(), L"Both", L"Apartment"));
+         }),
+         1, [] { SetMachineString(INPROC_KEY, L"ThreadingModel", L"Apartment"); }},
+        {"Run entry unquoted with a blank",
+         [&] { SetMachineString(RUN_KEY, RUN_VALUE_NAME, unquoted); },
+         is([&] { return Line(WardhostText(IDS_LABEL_TRAY), WardhostText(IDS_TRAY_PATH_UNQUOTED, unquoted)); }),
+         1, [&] { SetMachineString(RUN_KEY, RUN_VALUE_NAME, run); }},
+        {"service stopped", [] { ASSERT_TRUE(test::StopService()); },
+         is([] {
+             return Line(WardhostText(IDS_LABEL_SERVICE_STATE),
+                         WardhostText(IDS_SERVICE_NOT_RUNNING, SERVICE_STOPPED));
+         }),
+         2 /* and the pipe */, [] { ASSERT_TRUE(test::StartService()); }},
+        {"service on demand",
+         [] { SetServiceStartType(SERVICE_DEMAND_START); },
+         is([] {
+             return Line(WardhostText(IDS_LABEL_SERVICE_START),
+                         WardhostText(IDS_SERVICE_NOT_AUTO, SERVICE_DEMAND_START));
+         }),
+         1, [] { SetServiceStartType(SERVICE_AUTO_START); }},
+        {"WaitIpRenew 4294967295",
+         [] { test::SetConfigDword(NULL, VALUE_WAIT_IP_RENEW, 4294967295u); },
+         is([] {
+             return Line(VALUE_WAIT_IP_RENEW,
+                         WardhostText(IDS_WAIT_TOO_LONG, 4294967295u, WAIT_SECONDS_MAX, WAIT_SECONDS_MAX));
+         }),
+         1, [] { test::SetConfigDword(NULL, VALUE_WAIT_IP_RENEW, WAIT_SECONDS_MAX); }},
+        {"logon port 65536", [] { test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, 65536); },
+         is([] {
+             return Line(VALUE_VLAN_LOGON_PORT,
+                         WardhostText(IDS_PORT_OUT_OF_RANGE, 65536u, PORT_MIN, PORT_MAX));
+         }),
+         1, [&] { test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, port()); }},
+        {"logoff port stored as text",
+         [&] { test::SetConfigString(NULL, VALUE_VLAN_LOGOFF_PORT, std::to_wstring(port())); },
+         is([] {
+             return Line(VALUE_VLAN_LOGOFF_PORT, WardhostText(IDS_VALUE_WRONG_TYPE, REG_SZ, L"REG_DWORD"));
+         }),
+         1, [&] { test::SetConfigDword(NULL, VALUE_VLAN_LOGOFF_PORT, port()); }},
+        {"logon server in a numeric short form",
+         [] { test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, L"127.0.18"); },
+         is([] {
+             return Line(VALUE_VLAN_LOGON_SERVER, WardhostText(IDS_SERVER_NOT_DOTTED, L"127.0.18"));
+         }),
+         1, [] { test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, L"127.0.0.1"); }},
+        {"GroupList entry with leading zero and without port",
+         [&] { test::SetConfigString(SUBKEY_GROUP_LIST L"\\0120", VALUE_VLAN_LOGOFF_SERVER, L"127.0.0.1"); },
+         is([] {
+             return Line(WardhostText(IDS_LABEL_GROUP_ENTRY, L"0120"), WardhostText(IDS_GROUP_NAME));
+         }),
+         1, [] { RegDeleteTreeW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_GROUP_LIST L"\\0120"); }},
+        {"GroupList entry without port",
+         [&] { test::SetConfigString(SUBKEY_GROUP_LIST L"\\7", VALUE_VLAN_LOGOFF_SERVER, L"127.0.0.1"); },
+         is([] {
+             return Line(WardhostText(IDS_LABEL_GROUP_ENTRY, L"7"),
+                         Line(VALUE_VLAN_LOGOFF_PORT, WardhostText(IDS_VALUE_NOT_SET)));
+         }),
+         1, [] { RegDeleteTreeW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_GROUP_LIST L"\\7"); }},
+        {"the simulator's port closed", [this] { simulator_.Kill(); },
+         [this](const std::wstring &line) {
+             std::wstring label = WardhostText(IDS_LABEL_LOGON_SERVER, L"127.0.0.1", simulator_.Port());
+             return MatchesWithSomeNumber(line, [&](int ms) {
+                 return Line(label, WardhostText(IDS_NET_FAILED, WSAECONNREFUSED, ms));
+             });
+         },
+         3 /* logon, logoff, VLAN 120 */, [] {}},
+    };
+    for (const FaultCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        c.make();
+        CheckRun result = RunCheck();
+        EXPECT_EQ(1u, result.exitCode) << result.output;
+        EXPECT_TRUE(HasLine(result, c.line)) << result.output;
+        EXPECT_EQ(c.faults, Faults(result)) << result.output;
+        c.undo();
+    }
+}
+
+TEST_F(CheckTest, LogFolderAndFile)
+{
+    // Owner and entries as given, nothing inherited. (Wine keeps no descriptor: it shows
+    // the user who runs the test, an administrator, as the owner, and the folder's
+    // permissions for others as Everyone's entry.)
+    std::wstring safe = MakeFolder(dir_, L"safe", L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)");
+    std::wstring open =
+        MakeFolder(dir_, L"open", L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1201bf;;;WD)");
+    ASSERT_FALSE(safe.empty());
+    ASSERT_FALSE(open.empty());
+    std::wstring label = WardhostText(IDS_LABEL_LOG);
+
+    std::wstring log = safe + L"\\wardhost.log";
+    test::SetLogFile(log);
+    CheckRun run = RunCheck();
+    EXPECT_TRUE(HasLine(run, [&](const std::wstring &line) {
+        return line == Line(label, WardhostText(IDS_CHECK_OK_DETAIL, log.c_str()));
+    })) << run.output;
+    EXPECT_EQ(0u, run.exitCode);
+
+    // A hard link planted at the log's name.
+    std::wstring target = dir_ + L"\\target.bat";
+    CloseHandle(CreateFileW(target.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
+    ASSERT_TRUE(CreateHardLinkW(log.c_str(), target.c_str(), NULL));
+    run = RunCheck();
+    EXPECT_TRUE(HasLine(run, [&](const std::wstring &line) {
+        return line == Line(label, WardhostText(IDS_LOG_LINK, log.c_str()));
+    })) << run.output;
+    EXPECT_EQ(1u, run.exitCode);
+
+    log = open + L"\\wardhost.log";
+    test::SetLogFile(log);
+    run = RunCheck();
+    std::wstring everyone = AccountOf(L"S-1-1-0");
+    EXPECT_TRUE(HasLine(run, [&](const std::wstring &line) {
+        return line == Line(label, WardhostText(IDS_LOG_FOLDER_UNSAFE, everyone.c_str(), open.c_str()));
+    })) << run.output;
+    EXPECT_EQ(1u, run.exitCode);
+}
+
+TEST_F(CheckTest, WhatCannotBeReadIsSaidAndIsNoFault)
+{
+    // An entry only administrators could read, seen as an account without the right.
+    test::SetConfigString(SUBKEY_GROUP_LIST L"\\5", VALUE_VLAN_LOGOFF_SERVER, L"127.0.0.1");
+    HKEY entry;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                                           PRODUCT_KEY_PATH L"\\" SUBKEY_GROUP_LIST L"\\5", 0,
+                                           WRITE_DAC, &entry));
+    PSECURITY_DESCRIPTOR denied = NULL;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:P(D;;KA;;;WD)", SDDL_REVISION_1, &denied, NULL));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(entry, DACL_SECURITY_INFORMATION, denied));
+    RegCloseKey(entry);
+    LocalFree(denied);
+    CheckRun run = RunCheck();
+    EXPECT_EQ(0u, run.exitCode) << run.output;
+    EXPECT_TRUE(HasLine(run, [](const std::wstring &line) {
+        return line == Line(WardhostText(IDS_LABEL_GROUP_ENTRY, L"5"), WardhostText(IDS_CHECK_NEEDS_ADMIN));
+    })) << run.output;
+    EXPECT_EQ(WardhostText(IDS_CHECK_SUMMARY_NOT_MADE, 1), run.lines.back()) << run.output;
+    // The product key goes with its subkeys in the tear-down: give the entry back first.
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                                           PRODUCT_KEY_PATH L"\\" SUBKEY_GROUP_LIST L"\\5", 0,
+                                           WRITE_DAC, &entry));
+    PSECURITY_DESCRIPTOR open = NULL;
+    ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;KA;;;WD)", SDDL_REVISION_1, &open, NULL);
+    RegSetKeySecurity(entry, DACL_SECURITY_INFORMATION, open);
+    RegCloseKey(entry);
+    LocalFree(open);
+}
+
+TEST_F(CheckTest, PipeHeldByAnotherProcessGetsNothing)
+{
+    ASSERT_TRUE(test::StopService());
+    HANDLE squatter = CreateNamedPipeW(L"\\\\.\\pipe\\wardhost", PIPE_ACCESS_DUPLEX,
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
+                                       520, 520, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, squatter);
+    CheckRun run = RunCheck();
+    EXPECT_EQ(1u, run.exitCode);
+    EXPECT_TRUE(HasLine(run, [](const std::wstring &line) {
+        return line == Line(WardhostText(IDS_LABEL_PIPE),
+                            WardhostText(IDS_PIPE_SQUATTED, L"\\\\.\\pipe\\wardhost",
+                                         (int)GetCurrentProcessId(), 0));
+    })) << run.output;
+    // The check connected and went without writing a byte.
+    char buffer[520];
+    DWORD bytes = 1234;
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(ReadFile(squatter, buffer, sizeof(buffer), &bytes, NULL));
+    EXPECT_EQ((DWORD)ERROR_BROKEN_PIPE, GetLastError());
+    EXPECT_EQ(0u, bytes);
+    CloseHandle(squatter);
+}
+
+TEST(CheckCommandLine, FurtherArgumentsAreMalformed)
+{
+    // The Japanese entry says what it runs under, so that it cannot pass in English.
+    bool japanese = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE;
+    const char *expect = getenv("PORTGATE_EXPECT_LANGUAGE");
+    if (expect != NULL) {
+        ASSERT_EQ(atoi(expect) == 1041, japanese);
+    }
+    for (const wchar_t *arguments : {L"-check extra", L"/CHECK -check", L"-Check \"\""}) {
+        CheckRun run = RunCheck(arguments);
+        EXPECT_EQ(2u, run.exitCode) << test::Narrow(arguments);
+        ASSERT_EQ(1u, run.lines.size()) << run.output;
+        EXPECT_EQ(WardhostText(IDS_CHECK_USAGE), run.lines[0]);
+        // Japanese text came through the redirection whole.
+        if (japanese) {
+            EXPECT_NE(std::wstring::npos, run.lines[0].find_first_of(L"使引数")) << run.output;
+        }
+    }
+}
+
+TEST(CheckConsole, LinesReachAConsoleAsWritten)
+{
+    // A console of this test's own, given to the check as its output: what the console
+    // holds afterwards is what a user sees, whatever the code pages.
+    FreeConsole();
+    ASSERT_TRUE(AllocConsole());
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
+    HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, console);
+    COORD origin = {0, 0};
+    DWORD count;
+    CONSOLE_SCREEN_BUFFER_INFO screen;
+    ASSERT_TRUE(GetConsoleScreenBufferInfo(console, &screen));
+    FillConsoleOutputCharacterW(console, L' ', screen.dwSize.X * screen.dwSize.Y, origin, &count);
+    SetConsoleCursorPosition(console, origin);
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = console;
+    startup.hStdError = console;
+    std::wstring line = L"\"" + test::BinaryPath(L"wardhost.exe") + L"\" -check extra";
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessW(NULL, &line[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process));
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 30000));
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    EXPECT_EQ(2u, exitCode);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    std::vector<wchar_t> cells(screen.dwSize.X * 2);
+    ASSERT_TRUE(ReadConsoleOutputCharacterW(console, cells.data(), (DWORD)cells.size(), origin, &count));
+    std::wstring shown(cells.data(), count);
+    std::wstring usage = WardhostText(IDS_CHECK_USAGE);
+    EXPECT_EQ(0u, shown.find(usage)) << test::Narrow(shown);
+    CloseHandle(console);
+    FreeConsole();
+}
+
+}  // namespace
