@@ -63,6 +63,13 @@ static BOOL IsServedByWardService(HANDLE pipe)
     return served;
 }
 
+static WardServerCheck g_serverCheck = IsServedByWardService;
+
+void SetWardServerCheck(WardServerCheck check)
+{
+    g_serverCheck = check != NULL ? check : IsServedByWardService;
+}
+
 // One message out, one message back, bounded by timeoutMs. *bytes is what arrived.
 static DWORD TransactWithTimeout(HANDLE pipe, LPCWSTR request, BYTE *received,
                                  DWORD timeoutMs, DWORD *bytes)
@@ -112,7 +119,10 @@ DWORD CallWardService(LPCWSTR request, BOOL checkServer, DWORD busyRetryMs, DWOR
     HANDLE pipe = OpenWardPipe(busyRetryMs, &error);
     if (pipe == INVALID_HANDLE_VALUE)
         return error;
-    if (checkServer && !IsServedByWardService(pipe)) {
+    // Every request: a program that took the pipe's name must get nothing, and must not
+    // put a text of its own on the logon screen as the service's answer.
+    (void)checkServer;
+    if (!g_serverCheck(pipe)) {
         CloseHandle(pipe);
         return ERROR_SERVICE_NOT_ACTIVE;
     }
