@@ -348,6 +348,20 @@ DWORD PipeServerRun(DWORD argc, LPWSTR *argv)
         exitCode = SetUpFailed("CreateNamedPipeW()");
         goto cleanup;
     }
+    {
+        // Where the first-instance flag is not honoured, the instance count tells the
+        // same: ours must be the only one.
+        DWORD instances = 0;
+        if (!GetNamedPipeHandleStateW(pipe, NULL, &instances, NULL, NULL, NULL, 0)) {
+            exitCode = SetUpFailed("GetNamedPipeHandleStateW()");
+            goto cleanup;
+        }
+        if (instances != 1) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            exitCode = SetUpFailed("CreateNamedPipeW() made a second instance;");
+            goto cleanup;
+        }
+    }
     if (!ReportServiceStatus(SERVICE_RUNNING, 0, 0)) {
         exitCode = SetUpFailed("SetServiceStatus()");
         goto cleanup;

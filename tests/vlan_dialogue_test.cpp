@@ -465,7 +465,9 @@ TEST_F(VlanDialogueTest, LogEscapesClientTextsAndMasksAnEchoedPassword)
 {
     Simulator simulator;
     ASSERT_TRUE(simulator.Start(WriteScript(
+        // The user name arrives as two lines.
         "send \"Connect(1) / Disconnect(2): \"\nexpect \"1\"\nsend \"Login Name? \"\nexpectany\n"
+        "expectany\n"
         "send \"Password? \"\nexpectany\n"
         "send \"s3cr3t-echo\\r\\nAuthentication Succeeded\\r\\n\"\n")));
     PointLogonAt(simulator.Port());

@@ -550,6 +550,51 @@ TEST_F(LogonWindow, ResolverThatNeverAnswersEndsWithinTheTimeOut)
     EXPECT_FALSE(listener.Connected());
 }
 
+// What a server leaves behind when it closes is only looked at for an answer: a prompt in
+// it is not answered, so the password goes out no more often than the server asked.
+SOCKET g_drained = INVALID_SOCKET;
+int g_drainAnalyses, g_drainReplies;
+
+void CountingAnalyze(HWND, const char *)
+{
+    g_drainAnalyses++;
+    if (SendPromptReply(g_drained, "secret"))
+        g_drainReplies++;
+}
+
+TEST_F(LogonWindow, DataLeftAfterTheServerClosedIsNotAnswered)
+{
+    Listener listener;
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL);
+    ASSERT_NE(nullptr, window);
+    wchar_t server[VLAN_SERVER_CHARS] = L"127.0.0.1";
+    const VLANServerTexts texts = {"%s", "%d", IDS_CANNOT_CONNECT_LOGON};
+    ASSERT_TRUE(VLANSocketConnect(window, server, listener.Port(), &g_drained, &texts));
+    SOCKET peer = listener.Accept();
+    std::string prompts;
+    while (prompts.size() < 2000)
+        prompts += "Password? ";
+    ASSERT_EQ((int)prompts.size(), send(peer, prompts.data(), (int)prompts.size(), 0));
+    shutdown(peer, SD_SEND);
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(g_drained, &readable);
+    timeval bound = {10, 0};
+    ASSERT_EQ(1, select(0, &readable, NULL, NULL, &bound));
+    g_drainAnalyses = g_drainReplies = 0;
+    VLANDialogueClosed(window, &g_drained, 0, CountingAnalyze);
+    EXPECT_EQ(INVALID_SOCKET, g_drained);
+    EXPECT_GT(g_drainAnalyses, 0);
+    EXPECT_EQ(0, g_drainReplies);
+    char byte;
+    int received = 0, got;
+    while ((got = recv(peer, &byte, 1, 0)) > 0)
+        received += got;
+    EXPECT_EQ(0, received) << "the password was sent after the server had closed";
+    closesocket(peer);
+    DestroyWindow(window);
+}
+
 // While a posted message is always waiting, as FD_READ is for a server that floods,
 // the system makes no WM_TIMER: this keeps one posted, and gives up after a minute.
 const UINT WM_KEEP_POSTED = WM_APP + 1;

@@ -302,9 +302,10 @@ TEST_F(ServiceTest, SquattedPipeNameFailsTheStartWithItsErrorInTheLog)
     CloseHandle(squatter);
     EXPECT_EQ((DWORD)SERVICE_STOPPED, status.dwCurrentState);
     EXPECT_NE(0u, status.dwWin32ExitCode) << "a failed start reported as success";
+    // The failing call and the exit code, on one line.
     std::string log = test::ReadFileBytes(path);
-    EXPECT_NE(std::string::npos, log.find("  CreateNamedPipeW() error = " +
-                                          std::to_string(status.dwWin32ExitCode)))
+    EXPECT_TRUE(std::regex_search(log, std::regex("\\] +CreateNamedPipeW\\(\\)[^\r\n]* error = " +
+                                                  std::to_string(status.dwWin32ExitCode) + "\r\n")))
         << log;
     test::UninstallService();
     test::RemoveTree(dir);
