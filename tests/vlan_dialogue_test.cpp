@@ -364,6 +364,11 @@ TEST_F(VlanDialogueTest, LogonFailuresBeforeAnyExchange)
         EXPECT_EQ(1u, Dword(NULL, L"VLANLogon"));
         EXPECT_EQ(L"olduser", String(NULL, L"DefaultUserName"));
     }
+    // A port stored as text is no port either (L"1" would read as 49).
+    test::ClearProductKey();
+    test::SetConfigString(NULL, L"VLANLogonServer", L"127.0.0.1");
+    test::SetConfigString(NULL, L"VLANLogonPort", L"1");
+    EXPECT_EQ(Reply(IDS_NO_LOGON_SERVER), test::CallPipe(L"logon alice secret"));
     // A port beyond 65535 is no port: cut to 16 bits it would be another one.
     const DWORD ports[] = {0x10000u | (DWORD)port, 99999};
     for (DWORD wide : ports) {
