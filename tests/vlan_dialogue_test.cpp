@@ -340,6 +340,7 @@ TEST_F(VlanDialogueTest, LogonFailuresBeforeAnyExchange)
     ASSERT_TRUE(simulator.Start(ShippedScript(L"logon-group.txt")));
     int port = simulator.Port();
     const std::wstring unresolvable = std::wstring(64, L'n') + L".invalid";
+    const std::wstring tooLong = std::wstring(249, L'n') + L".invalid";
     struct {
         const char *name;
         const wchar_t *server;  // NULL: not set
@@ -349,6 +350,8 @@ TEST_F(VlanDialogueTest, LogonFailuresBeforeAnyExchange)
         {"nothing configured", NULL, 0, Reply(IDS_NO_LOGON_SERVER)},
         {"port 0 with a server", L"127.0.0.1", 0, Reply(IDS_NO_LOGON_SERVER)},
         {"empty server with a port", L"", (DWORD)port, Reply(IDS_NO_LOGON_SERVER)},
+        // As the configuration tool reads it: a server of 256 or more characters is none.
+        {"server of 257 characters", tooLong.c_str(), (DWORD)port, Reply(IDS_NO_LOGON_SERVER)},
         {"name that can't be resolved", unresolvable.c_str(), (DWORD)port,
          CannotConnectReply(unresolvable)},
     };
