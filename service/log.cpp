@@ -175,7 +175,7 @@ void LogPrint(const char *format, ...)
 
     SYSTEMTIME now;
     GetLocalTime(&now);
-    static char line[LOG_LINE_BYTES];  // service thread and main thread never overlap
+    char line[LOG_LINE_BYTES];
     int used = snprintf(line, sizeof(line), "%02d:%02d:%02d.%03d [SERVICE ] ", now.wHour,
                         now.wMinute, now.wSecond, now.wMilliseconds);
     used += EscapeControlCharacters(message, line + used, (int)sizeof(line) - used - 2);
