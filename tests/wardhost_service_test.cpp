@@ -311,6 +311,25 @@ TEST_F(ServiceTest, SquattedPipeNameFailsTheStartWithItsErrorInTheLog)
     test::RemoveTree(dir);
 }
 
+// A message of any size is read, or its client dropped, within the request's bound: the
+// next client is served soon after, not once the last byte has been read and discarded.
+TEST_F(ServiceTest, HugeRequestIsReadWithinItsBound)
+{
+    InstallAndStart();
+    std::vector<char> request(128u << 20, 'x');
+    DWORD start = GetTickCount();
+    std::wstring reply;
+    DWORD error = 0;
+    bool answered = test::CallPipeRaw(request.data(), (DWORD)request.size(), &reply, &error, 5000);
+    DWORD elapsed = GetTickCount() - start;
+    printf("a request of %u MiB: %s after %lu ms\n", (unsigned)(request.size() >> 20),
+           answered ? test::Narrow(reply).c_str() : ("error " + std::to_string(error)).c_str(),
+           (unsigned long)elapsed);
+    EXPECT_TRUE(!answered || reply == L"NG") << test::Narrow(reply);
+    EXPECT_EQ(L"NG", test::CallPipe(L"next"));
+    EXPECT_LE(GetTickCount() - start, 5000u);
+}
+
 // ---- diagnostic log
 
 TEST_F(ServiceTest, LogBannersAroundARun)
