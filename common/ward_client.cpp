@@ -37,30 +37,47 @@ static HANDLE OpenWardPipe(DWORD busyRetryMs, DWORD *error)
     }
 }
 
-// TRUE when the process serving the pipe is the wardhost service's own process, so that a
-// password never goes to a program that took the pipe's name while the service was down.
-// The process id alone decides: the service opens its pipe before it reports RUNNING, and
-// a logon at boot may arrive in between.
-static BOOL IsServedByWardService(HANDLE pipe)
+// The wardhost service's process id from the service control manager, 0 when it has none.
+static DWORD WardServiceProcessId()
 {
-    ULONG serverProcess = 0;
-    if (!GetNamedPipeServerProcessId(pipe, &serverProcess))
-        return FALSE;
-    BOOL served = FALSE;
+    DWORD processId = 0;
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
     if (manager == NULL)
-        return FALSE;
+        return 0;
     SC_HANDLE service = OpenServiceW(manager, WARD_SERVICE_NAME, SERVICE_QUERY_STATUS);
     if (service != NULL) {
         SERVICE_STATUS_PROCESS status;
         DWORD needed = 0;
         if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
                                  reinterpret_cast<BYTE *>(&status), sizeof(status), &needed))
-            served = status.dwProcessId != 0 && status.dwProcessId == serverProcess;
+            processId = status.dwProcessId;
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
-    return served;
+    return processId;
+}
+
+// TRUE when the process serving the pipe is the wardhost service's own process, so that no
+// request goes to a program that took the pipe's name while the service was down. The
+// process id alone decides: the service opens its pipe before it reports RUNNING, and a
+// logon at boot may arrive in between. serviceProcess was read before connecting, since
+// the service drops a client that does not write at once; only when it does not match
+// (the service started meanwhile) is it read again.
+static BOOL IsServedByWardService(HANDLE pipe, DWORD serviceProcess)
+{
+    ULONG serverProcess = 0;
+    if (!GetNamedPipeServerProcessId(pipe, &serverProcess) || serverProcess == 0)
+        return FALSE;
+    if (serviceProcess != serverProcess)
+        serviceProcess = WardServiceProcessId();
+    return serviceProcess != 0 && serviceProcess == serverProcess;
+}
+
+static WardServerCheck g_serverCheck;  // NULL: IsServedByWardService
+
+void SetWardServerCheck(WardServerCheck check)
+{
+    g_serverCheck = check;
 }
 
 // One message out, one message back, bounded by timeoutMs. *bytes is what arrived.
@@ -109,10 +126,16 @@ DWORD CallWardService(LPCWSTR request, BOOL checkServer, DWORD busyRetryMs, DWOR
 {
     ZeroMemory(reply, sizeof(*reply));
     DWORD error = ERROR_SUCCESS;
+    DWORD serviceProcess = g_serverCheck == NULL ? WardServiceProcessId() : 0;
     HANDLE pipe = OpenWardPipe(busyRetryMs, &error);
     if (pipe == INVALID_HANDLE_VALUE)
         return error;
-    if (checkServer && !IsServedByWardService(pipe)) {
+    // Every request: a program that took the pipe's name must get nothing, and must not
+    // put a text of its own on the logon screen as the service's answer.
+    (void)checkServer;
+    BOOL served = g_serverCheck != NULL ? g_serverCheck(pipe)
+                                        : IsServedByWardService(pipe, serviceProcess);
+    if (!served) {
         CloseHandle(pipe);
         return ERROR_SERVICE_NOT_ACTIVE;
     }

@@ -26,13 +26,18 @@ typedef struct WardReply {
 // (a reply longer than the buffer, ERROR_MORE_DATA, counts as answered: the operation ran);
 // otherwise the Windows error of the failure, and the service counts as not reachable.
 // busyRetryMs: how long a refusal before the request was sent (see
-// IsServiceRefusalBeforeSending) is retried. checkServer: before sending, the pipe's server
+// IsServiceRefusalBeforeSending) is retried. Before any request is sent, the pipe's server
 // process must be the running wardhost service, otherwise nothing is sent and the result is
-// ERROR_SERVICE_NOT_ACTIVE; set it for every request that carries a password. The wait for
-// the reply is bounded by replyTimeoutMs (ERROR_TIMEOUT). The request buffer is the
-// caller's to wipe; every copy made here is wiped.
+// ERROR_SERVICE_NOT_ACTIVE; checkServer is no longer consulted, the check is made for
+// every request. The wait for the reply is bounded by replyTimeoutMs (ERROR_TIMEOUT). The
+// request buffer is the caller's to wipe; every copy made here is wiped.
 DWORD CallWardService(LPCWSTR request, BOOL checkServer, DWORD busyRetryMs, DWORD replyTimeoutMs,
                       WardReply *reply);
+
+// The server check, TRUE when the pipe's server may be sent a request. Tests that serve
+// the pipe themselves put their own in place; NULL restores the real one.
+typedef BOOL (*WardServerCheck)(HANDLE pipe);
+void SetWardServerCheck(WardServerCheck check);
 
 // Errors that mean the request never reached the service: no pipe (2), all instances
 // busy (231), and 121, which Wine reports for a busy pipe.

@@ -52,6 +52,10 @@ LONG ReadConfigString(LPCWSTR subkey, LPCWSTR name, LPWSTR buffer, DWORD chars)
     // stored terminator; otherwise it could not be terminated and reads as empty.
     if (rc == ERROR_SUCCESS && size >= chars * sizeof(WCHAR) && buffer[chars - 1] != L'\0')
         rc = ERROR_MORE_DATA;
+    // An odd byte count (any type, any writer) ends in half a unit: it is no character,
+    // and dropping it leaves the text terminated inside the buffer.
+    if (rc == ERROR_SUCCESS && size % sizeof(WCHAR) != 0)
+        buffer[size / sizeof(WCHAR)] = L'\0';
     if (rc != ERROR_SUCCESS)
         ZeroMemory(buffer, chars * sizeof(WCHAR));
     return rc;

@@ -8,10 +8,10 @@
 static const UINT_PTR FINDDOMAIN_TIMER_ID = 40000;
 static const UINT FINDDOMAIN_FIRST_PROBE_MS = 0;  // the platform's minimum interval
 static const UINT FINDDOMAIN_NEXT_PROBE_MS = 5000;
-static const __time64_t FINDDOMAIN_BUDGET_SECONDS = 120;
+static const ULONGLONG FINDDOMAIN_BUDGET_MS = 120000;
 
 // Set when a search window opens; only one operation window exists at a time.
-static __time64_t g_searchStart;
+static ULONGLONG g_searchStart;
 
 bool FindDomainController()
 {
@@ -32,7 +32,7 @@ static void FindDomainDlgInit(HWND window)
 {
     LogPrint("FindDomainDlgInit() --- start ---");
     SetOperationText(window, IDS_SEARCHING_DC);
-    g_searchStart = NetCalls().currentTime();
+    g_searchStart = NetCalls().tickCount();
     SetTimer(window, FINDDOMAIN_TIMER_ID, FINDDOMAIN_FIRST_PROBE_MS, /*timerProc*/ NULL);
     LogPrint("FindDomainDlgInit() --- end ---");
 }
@@ -46,13 +46,10 @@ static void FindDomainDlgOnTimer(HWND window, UINT_PTR timerId)
         KillTimer(window, FINDDOMAIN_TIMER_ID);
         DWORD notFindDomain;
         ReadConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, &notFindDomain);
-        __time64_t now = NetCalls().currentTime();
-        // A calendar clock set back must not stretch the search beyond its budget.
-        if (now < g_searchStart)
-            g_searchStart = now;
+        ULONGLONG elapsed = NetCalls().tickCount() - g_searchStart;
         if (notFindDomain != 0) {
             EndDialog(window, OPERATION_SUCCESS);
-        } else if (now - g_searchStart >= FINDDOMAIN_BUDGET_SECONDS) {
+        } else if (elapsed >= FINDDOMAIN_BUDGET_MS) {
             LoadResultMessage(IDS_DC_NOT_FOUND);
             EndDialog(window, OPERATION_FAILURE);
         } else if (FindDomainController()) {

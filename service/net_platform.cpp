@@ -1,17 +1,14 @@
 // The real platform calls behind NetCalls().
 #include "net_platform.h"
 
-#include <time.h>
-
-static __time64_t RealCurrentTime()
+static ULONGLONG RealTickCount()
 {
-    return _time64(NULL);
+    return GetTickCount64();
 }
 
 static const NetPlatform REAL_NET_PLATFORM = {
-    GetInterfaceInfo, IpReleaseAddress, IpRenewAddress,
-    NetServerEnum,    NetApiBufferFree, RealCurrentTime,
-    getaddrinfo,      freeaddrinfo,
+    GetInterfaceInfo, IpReleaseAddress, IpRenewAddress, NetServerEnum,        NetApiBufferFree,
+    RealTickCount,    getaddrinfo,      freeaddrinfo,   GetAdaptersAddresses,
 };
 
 static const NetPlatform *g_netPlatform = &REAL_NET_PLATFORM;

@@ -8,16 +8,20 @@
 
 WCHAR ResultMessage[RESULT_MESSAGE_CHARS];
 
-// A client that connects and then stalls must not hold the only instance for long.
-static const DWORD PIPE_IO_TIMEOUT_MS = 5000;
+// The clients write their request as soon as they are connected: one that connects and
+// then stalls would hold the only instance and keep every other client out.
+static const DWORD PIPE_REQUEST_TIMEOUT_MS = 1000;
+// A client waiting for its reply reads it at once; the bound only ends a stalled one.
+static const DWORD PIPE_REPLY_TIMEOUT_MS = 5000;
 
-// Local accounts (the logon screen runs as SYSTEM, users are authenticated) get generic
-// read and write, which is what CallNamedPipeW opens with; only SYSTEM and Administrators
-// get WRITE_DAC and WRITE_OWNER. Generic write includes the right to create an instance,
-// but the one-instance limit refuses any second instance while the service holds the
-// pipe. Network logons are denied outright.
+// Only the clients' accounts: the logon screen (SYSTEM), administrators and interactive
+// users get generic read and write, which is what CallNamedPipeW opens with; service
+// accounts, batch and network logons get nothing, so none of them can hold the only
+// instance. Only SYSTEM and Administrators get WRITE_DAC and WRITE_OWNER. Generic write
+// includes the right to create an instance, but the one-instance limit refuses any second
+// instance while the service holds the pipe.
 static const WCHAR PIPE_SDDL[] =
-    L"D:P(D;;GA;;;NU)(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x0012019f;;;AU)";
+    L"D:P(D;;GA;;;NU)(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x0012019f;;;IU)";
 
 // Indexed by CommandId. A NULL procedure means the operation is not available and the
 // request is answered "NG" without running anything.
@@ -165,12 +169,21 @@ static void StartOverlapped(OVERLAPPED *overlapped, HANDLE ioEvent)
     overlapped->hEvent = ioEvent;
 }
 
-// Reads one request message into request (PIPE_BUFFER_BYTES + one spare unit, zeroed).
-// *valid is FALSE for a message that can't be a request: longer than REQUEST_MAX_CHARS
-// (the rest is read and discarded so the reply is not mistaken for part of it) or of an
-// odd byte count.
+// Time left until deadline (GetTickCount64), 0 once it has passed.
+static DWORD TimeLeft(ULONGLONG deadline)
+{
+    ULONGLONG now = GetTickCount64();
+    return now < deadline ? (DWORD)(deadline - now) : 0;
+}
+
+// Reads one request message into request (PIPE_BUFFER_BYTES + one spare unit, zeroed),
+// all of it within PIPE_REQUEST_TIMEOUT_MS of the connection, whatever its size; a client
+// that has not sent it whole by then is dropped (IO_TIMED_OUT). *valid is FALSE for a
+// message that can't be a request: longer than REQUEST_MAX_CHARS (the rest is read and
+// discarded so the reply is not mistaken for part of it) or of an odd byte count.
 static WaitOutcome ReadRequest(HANDLE pipe, HANDLE ioEvent, LPWSTR request, BOOL *valid)
 {
+    ULONGLONG deadline = GetTickCount64() + PIPE_REQUEST_TIMEOUT_MS;
     OVERLAPPED overlapped;
     DWORD bytes = 0;
     BYTE *buffer = reinterpret_cast<BYTE *>(request);
@@ -179,9 +192,11 @@ static WaitOutcome ReadRequest(HANDLE pipe, HANDLE ioEvent, LPWSTR request, BOOL
     StartOverlapped(&overlapped, ioEvent);
     if (!ReadFile(pipe, buffer, PIPE_BUFFER_BYTES, NULL, &overlapped) &&
         GetLastError() == ERROR_IO_PENDING) {
-        WaitOutcome outcome = WaitForPipeIo(pipe, &overlapped, PIPE_IO_TIMEOUT_MS);
-        if (outcome != IO_COMPLETED)
+        WaitOutcome outcome = WaitForPipeIo(pipe, &overlapped, TimeLeft(deadline));
+        if (outcome != IO_COMPLETED) {
+            SecureZeroMemory(request, PIPE_BUFFER_BYTES + sizeof(WCHAR));
             return outcome;
+        }
     }
     BOOL done = GetOverlappedResult(pipe, &overlapped, &bytes, FALSE);
     DWORD error = done ? ERROR_SUCCESS : GetLastError();
@@ -192,17 +207,19 @@ static WaitOutcome ReadRequest(HANDLE pipe, HANDLE ioEvent, LPWSTR request, BOOL
     }
     // The rest of an over-long request may hold a password: wiped like the request.
     BYTE discard[PIPE_BUFFER_BYTES];
+    WaitOutcome outcome = IO_COMPLETED;
     while (!done && error == ERROR_MORE_DATA) {
         *valid = FALSE;
+        if (TimeLeft(deadline) == 0) {
+            outcome = IO_TIMED_OUT;
+            break;
+        }
         StartOverlapped(&overlapped, ioEvent);
         if (!ReadFile(pipe, discard, sizeof(discard), NULL, &overlapped) &&
             GetLastError() == ERROR_IO_PENDING) {
-            WaitOutcome outcome = WaitForPipeIo(pipe, &overlapped, PIPE_IO_TIMEOUT_MS);
-            if (outcome != IO_COMPLETED) {
-                SecureZeroMemory(discard, sizeof(discard));
-                SecureZeroMemory(request, PIPE_BUFFER_BYTES + sizeof(WCHAR));
-                return outcome;
-            }
+            outcome = WaitForPipeIo(pipe, &overlapped, TimeLeft(deadline));
+            if (outcome != IO_COMPLETED)
+                break;
         }
         done = GetOverlappedResult(pipe, &overlapped, &bytes, FALSE);
         error = done ? ERROR_SUCCESS : GetLastError();
@@ -212,9 +229,9 @@ static WaitOutcome ReadRequest(HANDLE pipe, HANDLE ioEvent, LPWSTR request, BOOL
     if (bytes % sizeof(WCHAR) != 0 ||
         (bytes == PIPE_BUFFER_BYTES && request[REQUEST_MAX_CHARS] != L'\0'))
         *valid = FALSE;
-    if (!*valid)
-        ZeroMemory(request, PIPE_BUFFER_BYTES + sizeof(WCHAR));
-    return IO_COMPLETED;
+    if (!*valid || outcome != IO_COMPLETED)
+        SecureZeroMemory(request, PIPE_BUFFER_BYTES + sizeof(WCHAR));
+    return outcome;
 }
 
 static WaitOutcome WriteReply(HANDLE pipe, HANDLE ioEvent, LPCWSTR reply, int chars)
@@ -225,7 +242,7 @@ static WaitOutcome WriteReply(HANDLE pipe, HANDLE ioEvent, LPCWSTR reply, int ch
     // gets it or the time-out ends the write, and the stop is honoured afterwards.
     if (!WriteFile(pipe, reply, chars * sizeof(WCHAR), NULL, &overlapped) &&
         GetLastError() == ERROR_IO_PENDING)
-        return WaitForPipeIo(pipe, &overlapped, PIPE_IO_TIMEOUT_MS, /*stoppable*/ FALSE);
+        return WaitForPipeIo(pipe, &overlapped, PIPE_REPLY_TIMEOUT_MS, /*stoppable*/ FALSE);
     return IO_COMPLETED;
 }
 
@@ -275,38 +292,80 @@ static BOOL ServeOneClient(HANDLE pipe, HANDLE ioEvent, OVERLAPPED *connect, BOO
     return WaitForSingleObject(g_stopEvent, 0) != WAIT_OBJECT_0;
 }
 
-void PipeServerRun(DWORD argc, LPWSTR *argv)
+// Logs a set-up step that failed and gives its error, for the service's exit code.
+static DWORD SetUpFailed(const char *call)
+{
+    DWORD error = GetLastError();
+    if (error == ERROR_SUCCESS)
+        error = ERROR_GEN_FAILURE;  // the exit code must say that the start failed
+    LogPrint("  %s error = %lu", call, (unsigned long)error);
+    return error;
+}
+
+DWORD PipeServerRun(DWORD argc, LPWSTR *argv)
 {
     (void)argc;
     (void)argv;
     HANDLE ioEvent = NULL;
     HANDLE pipe = INVALID_HANDLE_VALUE;
     PSECURITY_DESCRIPTOR descriptor = NULL;
+    DWORD exitCode = ERROR_SUCCESS;
 
-    if (!ReportServiceStatus(SERVICE_START_PENDING, 0, 3000))
+    if (!ReportServiceStatus(SERVICE_START_PENDING, 0, 3000)) {
+        exitCode = SetUpFailed("SetServiceStatus()");
         goto cleanup;
+    }
     g_stopEvent = CreateEventW(NULL, /*manualReset*/ TRUE, /*initialState*/ FALSE, NULL);
-    if (g_stopEvent == NULL)
+    if (g_stopEvent == NULL) {
+        exitCode = SetUpFailed("CreateEventW()");
         goto cleanup;
+    }
     ioEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
-    if (ioEvent == NULL)
+    if (ioEvent == NULL) {
+        exitCode = SetUpFailed("CreateEventW()");
         goto cleanup;
+    }
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(PIPE_SDDL, SDDL_REVISION_1,
-                                                              &descriptor, NULL))
+                                                              &descriptor, NULL)) {
+        exitCode = SetUpFailed("ConvertStringSecurityDescriptorToSecurityDescriptorW()");
         goto cleanup;
+    }
     {
+        // Not inheritable: no process the service starts may hold the instance. The
+        // first-instance flag refuses a pipe of this name that someone else created while
+        // the service was down, instead of serving beside it.
         SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor,
-                                          /*inheritHandle*/ TRUE};
-        pipe = CreateNamedPipeW(PIPE_NAME_W, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                          /*inheritHandle*/ FALSE};
+        pipe = CreateNamedPipeW(PIPE_NAME_W,
+                                PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
+                                    FILE_FLAG_FIRST_PIPE_INSTANCE,
                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT |
                                     PIPE_REJECT_REMOTE_CLIENTS,
                                 /*maxInstances*/ 1, /*outBuffer*/ 260, /*inBuffer*/ 260,
                                 /*defaultTimeout*/ 1000, &attributes);
     }
-    if (pipe == INVALID_HANDLE_VALUE)
+    if (pipe == INVALID_HANDLE_VALUE) {
+        exitCode = SetUpFailed("CreateNamedPipeW()");
         goto cleanup;
-    if (!ReportServiceStatus(SERVICE_RUNNING, 0, 0))
+    }
+    {
+        // Where the first-instance flag is not honoured, the instance count tells the
+        // same: ours must be the only one.
+        DWORD instances = 0;
+        if (!GetNamedPipeHandleStateW(pipe, NULL, &instances, NULL, NULL, NULL, 0)) {
+            exitCode = SetUpFailed("GetNamedPipeHandleStateW()");
+            goto cleanup;
+        }
+        if (instances != 1) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            exitCode = SetUpFailed("CreateNamedPipeW() made a second instance;");
+            goto cleanup;
+        }
+    }
+    if (!ReportServiceStatus(SERVICE_RUNNING, 0, 0)) {
+        exitCode = SetUpFailed("SetServiceStatus()");
         goto cleanup;
+    }
 
     {
         OVERLAPPED connect;
@@ -332,4 +391,5 @@ cleanup:
         CloseHandle(ioEvent);
     if (descriptor != NULL)
         LocalFree(descriptor);
+    return exitCode;
 }

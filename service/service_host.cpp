@@ -51,9 +51,12 @@ static void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
         return;
     g_serviceStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     g_serviceStatus.dwServiceSpecificExitCode = 0;
+    // A pipe that could not be set up (a squatter holds its name, say) ends the service
+    // with that error, so that the service control manager reports a failed start.
+    DWORD exitCode = ERROR_SUCCESS;
     if (ReportServiceStatus(SERVICE_START_PENDING, 0, 3000))
-        PipeServerRun(argc, argv);
-    ReportServiceStatus(SERVICE_STOPPED, 0, 0);
+        exitCode = PipeServerRun(argc, argv);
+    ReportServiceStatus(SERVICE_STOPPED, exitCode, 0);
 }
 
 static void InstallService()

@@ -3,12 +3,14 @@
 // the single receive and the socket close.
 #include "wardhost.h"
 #include "net_platform.h"
+#include "../config/product_key.h"
 #include "../resources/wardhost_res.h"
 
 #include <ws2tcpip.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 // ---- server-address template
 
@@ -57,21 +59,142 @@ int ExpandServerTemplateWith(LPWSTR server, int bufferBytes, const BYTE *localAd
     return 1;
 }
 
+// Addresses that are no one's address (0/8), this machine's loopback (127/8) and
+// link-local ones (169.254/16, given when DHCP found no server) would send the
+// credentials to a host no administrator configured: 127.0.0.254 is wherever a local
+// process listens.
+static BOOL IsUsableOwnAddress(const BYTE *octets)
+{
+    return octets[0] != 0 && octets[0] != 127 && !(octets[0] == 169 && octets[1] == 254);
+}
+
+BOOL FindOwnIPv4Address(BYTE address[4])
+{
+    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
+                        GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_SKIP_FRIENDLY_NAME;
+    ULONG size = 16 * 1024;
+    PIP_ADAPTER_ADDRESSES adapters = NULL;
+    ULONG rc = ERROR_BUFFER_OVERFLOW;
+    // The list may grow between the size query and the fetch: a few tries.
+    for (int attempt = 0; attempt < 3 && rc == ERROR_BUFFER_OVERFLOW; attempt++) {
+        free(adapters);
+        adapters = static_cast<PIP_ADAPTER_ADDRESSES>(malloc(size));
+        if (adapters == NULL)
+            return FALSE;
+        rc = NetCalls().getAdaptersAddresses(AF_INET, flags, NULL, adapters, &size);
+    }
+    BOOL found = FALSE;
+    if (rc == NO_ERROR) {
+        for (PIP_ADAPTER_ADDRESSES adapter = adapters; adapter != NULL && !found;
+             adapter = adapter->Next) {
+            if (adapter->OperStatus != IfOperStatusUp ||
+                adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK)
+                continue;
+            for (PIP_ADAPTER_UNICAST_ADDRESS unicast = adapter->FirstUnicastAddress;
+                 unicast != NULL && !found; unicast = unicast->Next) {
+                const SOCKET_ADDRESS &at = unicast->Address;
+                if (at.lpSockaddr == NULL || at.lpSockaddr->sa_family != AF_INET ||
+                    at.iSockaddrLength < (INT)sizeof(sockaddr_in))
+                    continue;
+                const BYTE *octets = reinterpret_cast<const BYTE *>(
+                    &reinterpret_cast<const sockaddr_in *>(at.lpSockaddr)->sin_addr);
+                if (IsUsableOwnAddress(octets)) {
+                    memcpy(address, octets, 4);
+                    found = TRUE;
+                }
+            }
+        }
+    }
+    free(adapters);
+    return found;
+}
+
 int ExpandServerTemplate(LPWSTR server, int bufferBytes)
 {
     char text[VLAN_TEXT_BYTES];
     if (WideCharToMultiByte(CP_ACP, 0, server, -1, text, sizeof(text), NULL, NULL) == 0 ||
         strchr(text, '*') == NULL)
         return 0;
-    char hostName[VLAN_TEXT_BYTES];
-    const BYTE *localAddress = NULL;
-    if (gethostname(hostName, sizeof(hostName)) == 0) {
-        hostent *host = gethostbyname(hostName);
-        if (host != NULL && host->h_addrtype == AF_INET && host->h_length == 4 &&
-            host->h_addr_list[0] != NULL)
-            localAddress = reinterpret_cast<const BYTE *>(host->h_addr_list[0]);
-    }
+    // Without a usable address of its own the text keeps its "*", which the connection
+    // step refuses.
+    BYTE localAddress[4];
+    if (!FindOwnIPv4Address(localAddress))
+        return 0;
     return ExpandServerTemplateWith(server, bufferBytes, localAddress);
+}
+
+// A field inet_addr reads as a number: decimal, octal or 0x-hex digits, or empty.
+static BOOL IsNumericField(const char *field, size_t length)
+{
+    size_t start = 0;
+    BOOL hex = length >= 2 && field[0] == '0' && (field[1] == 'x' || field[1] == 'X');
+    if (hex)
+        start = 2;
+    for (size_t i = start; i < length; i++) {
+        char c = field[i];
+        BOOL digit = c >= '0' && c <= '9';
+        BOOL hexLetter = (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (!digit && !(hex && hexLetter))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+// Four decimal fields of 0 to 255 without leading zeros, nothing else.
+static BOOL ParseStrictDottedQuad(const char *text, IN_ADDR *address)
+{
+    BYTE octets[4];
+    const char *p = text;
+    for (int field = 0; field < 4; field++) {
+        if (field > 0 && *p++ != '.')
+            return FALSE;
+        if (*p < '0' || *p > '9')
+            return FALSE;
+        unsigned value = 0;
+        int digits = 0;
+        for (; *p >= '0' && *p <= '9'; p++, digits++) {
+            value = value * 10 + (unsigned)(*p - '0');
+            if (digits >= 3 || value > 255)
+                return FALSE;
+        }
+        if (digits > 1 && p[-digits] == '0')
+            return FALSE;
+        octets[field] = (BYTE)value;
+    }
+    if (*p != '\0')
+        return FALSE;
+    memcpy(address, octets, 4);
+    return TRUE;
+}
+
+ServerAddressKind ClassifyServerAddress(const char *text, IN_ADDR *address)
+{
+    if (text[0] == '\0')
+        return SERVER_ADDRESS_REFUSED;
+    // The resolver reads every text that inet_addr reads ("127.1", "0x7f.0.0.1",
+    // "3232235777") as an address, another one than the text seems to name.
+    BOOL numeric = TRUE;
+    for (const char *field = text; numeric;) {
+        const char *dot = strchr(field, '.');
+        size_t length = dot != NULL ? (size_t)(dot - field) : strlen(field);
+        numeric = IsNumericField(field, length);
+        if (dot == NULL)
+            break;
+        field = dot + 1;
+    }
+    if (numeric)
+        return ParseStrictDottedQuad(text, address) ? SERVER_ADDRESS_NUMERIC
+                                                    : SERVER_ADDRESS_REFUSED;
+    // A name: letters, digits, "-", "_" and ".", and characters beyond ASCII; a "*" left
+    // by a template, a blank or a control character is no part of one.
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text); *p != 0; p++) {
+        BOOL allowed = (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') ||
+                       (*p >= '0' && *p <= '9') || *p == '-' || *p == '_' || *p == '.' ||
+                       *p >= 0x80;
+        if (!allowed)
+            return SERVER_ADDRESS_REFUSED;
+    }
+    return SERVER_ADDRESS_NAME;
 }
 
 // ---- prompt tables and reply lines
@@ -85,9 +208,13 @@ const PromptRule *FindPromptRule(const PromptRule *table, int rows, const char *
     return NULL;
 }
 
+// Set while the data left after the server's close is analysed: prompts found in it are
+// not answered, so the password is sent at most where the server asked for it.
+static BOOL g_serverClosed;
+
 BOOL SendPromptReply(SOCKET socket, const char *reply)
 {
-    if (strlen(reply) > VLAN_REPLY_MAX_BYTES)
+    if (g_serverClosed || strlen(reply) > VLAN_REPLY_MAX_BYTES)
         return FALSE;
     char line[VLAN_TEXT_BYTES];
     int length = snprintf(line, sizeof(line), "%s\r\n", reply);
@@ -97,18 +224,46 @@ BOOL SendPromptReply(SOCKET socket, const char *reply)
     return TRUE;
 }
 
-BOOL ConvertToDialogueText(UINT codePage, LPCWSTR text, char *buffer, int bufferBytes)
+DialogueTextResult ConvertToDialogueText(UINT codePage, LPCWSTR text, char *buffer,
+                                         int bufferBytes)
 {
     ZeroMemory(buffer, bufferBytes);
     if (text == NULL || text[0] == L'\0')
-        return TRUE;
-    int written = WideCharToMultiByte(codePage, 0, text, -1, buffer, bufferBytes, NULL, NULL);
-    // Cutting a user name or password would send a different one: refuse instead.
-    if (written == 0 || written - 1 > VLAN_REPLY_MAX_BYTES) {
+        return DIALOGUE_TEXT_OK;
+    // Without these flags the conversion silently best-fits (a full-width "admin" becomes
+    // "admin") or puts "?" in place of a character, and the switch would authenticate an
+    // account other than the one typed. The UTF code pages know neither flag; they can
+    // only refuse what is not valid UTF-16.
+    BOOL utf = codePage == CP_UTF8 || codePage == CP_UTF7;
+    BOOL usedDefault = FALSE;
+    int written = WideCharToMultiByte(codePage, utf ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS,
+                                      text, -1, buffer, bufferBytes, NULL,
+                                      utf ? NULL : &usedDefault);
+    if (written == 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
         SecureZeroMemory(buffer, bufferBytes);
-        return FALSE;
+        return DIALOGUE_TEXT_TOO_LONG;
     }
-    return TRUE;
+    DialogueTextResult result = DIALOGUE_TEXT_OK;
+    if (written == 0 || usedDefault) {
+        result = DIALOGUE_TEXT_NOT_CONVERTIBLE;
+    } else if (written - 1 > VLAN_REPLY_MAX_BYTES) {
+        // Cutting a user name or password would send a different one: refuse instead.
+        result = DIALOGUE_TEXT_TOO_LONG;
+    } else {
+        // What the switch receives must read back as exactly what was typed.
+        int chars = lstrlenW(text) + 1;
+        WCHAR *back = static_cast<WCHAR *>(calloc(chars + 1, sizeof(WCHAR)));
+        if (back == NULL || MultiByteToWideChar(codePage, 0, buffer, -1, back, chars + 1) != chars ||
+            memcmp(back, text, chars * sizeof(WCHAR)) != 0)
+            result = DIALOGUE_TEXT_NOT_CONVERTIBLE;
+        if (back != NULL) {
+            SecureZeroMemory(back, (chars + 1) * sizeof(WCHAR));
+            free(back);
+        }
+    }
+    if (result != DIALOGUE_TEXT_OK)
+        SecureZeroMemory(buffer, bufferBytes);
+    return result;
 }
 
 int ReadGroupNumber(const char *text)
@@ -274,6 +429,7 @@ BOOL VLANSocketConnect(HWND window, LPWSTR server, DWORD port, SOCKET *socketHan
 {
     ULONGLONG deadline = GetTickCount64() + VLAN_DIALOGUE_TIMEOUT_MS;
     g_dialogueDeadline = deadline;
+    g_serverClosed = FALSE;
     SetTimer(window, VLAN_TIMEOUT_TIMER_ID, VLAN_DIALOGUE_TIMEOUT_MS, /*callback*/ NULL);
 
     ExpandServerTemplate(server, VLAN_SERVER_CHARS * sizeof(WCHAR));
@@ -287,8 +443,20 @@ BOOL VLANSocketConnect(HWND window, LPWSTR server, DWORD port, SOCKET *socketHan
         return FALSE;
     }
 
+    if (port < PORT_MIN || port > PORT_MAX) {
+        // The callers refuse such a port as not configured; this only keeps a port from
+        // ever being cut to 16 bits.
+        LoadResultMessage(texts->cannotConnectId, server);
+        return FALSE;
+    }
     IN_ADDR in;
-    if (inet_pton(AF_INET, address, &in) != 1) {
+    ServerAddressKind kind = ClassifyServerAddress(address, &in);
+    if (kind == SERVER_ADDRESS_REFUSED) {
+        LogPrint("  server address is neither a dotted address nor a host name");
+        LoadResultMessage(texts->cannotConnectId, server);
+        return FALSE;
+    }
+    if (kind == SERVER_ADDRESS_NAME) {
         int error = ResolveWithin(address, &in, deadline);
         if (error == WSAETIMEDOUT) {
             LogPrint("  getaddrinfo() gave no answer within %d ms", (int)VLAN_DIALOGUE_TIMEOUT_MS);
@@ -311,7 +479,7 @@ BOOL VLANSocketConnect(HWND window, LPWSTR server, DWORD port, SOCKET *socketHan
 
     sockaddr_in to = {};
     to.sin_family = AF_INET;
-    to.sin_port = htons((u_short)(port & 0xFFFF));
+    to.sin_port = htons((u_short)port);
     to.sin_addr = in;
     int error = ConnectWithin(*socketHandle, &to, deadline);
     if (error != 0) {
@@ -366,14 +534,22 @@ void VLANDialogueClosed(HWND window, SOCKET *socket, int closeError, PromptHandl
     LogPrint("  connection closed by the server, error = %d", closeError);
     char text[VLAN_TEXT_BYTES + 1];
     int error = closeError;
-    while (*socket != INVALID_SOCKET) {
+    g_serverClosed = TRUE;
+    // Bounded by the dialogue's deadline like every other wait: a server may have left
+    // more behind than can be read in time.
+    while (*socket != INVALID_SOCKET && GetTickCount64() < g_dialogueDeadline) {
         int received = VLANSocketReceive(*socket, text, &error);
         if (received <= 0)
             break;
         analyze(window, text);
     }
+    g_serverClosed = FALSE;
     if (*socket == INVALID_SOCKET)
         return;  // an answer in the remaining data ended the dialogue
+    if (GetTickCount64() >= g_dialogueDeadline) {
+        VLANDialogueTimedOut(window, socket);
+        return;
+    }
     VLANDialogueFail(window, socket, closeError != 0 ? closeError : error);
 }
 
@@ -392,4 +568,28 @@ BOOL VLANDialogueOutOfTime(HWND window, SOCKET *socket)
         return FALSE;
     VLANDialogueTimedOut(window, socket);
     return TRUE;
+}
+
+// ---- configured port
+
+LONG ReadServerPort(LPCWSTR subkey, LPCWSTR name, DWORD *port)
+{
+    *port = 0;
+    WCHAR path[CONFIG_TEXT_CHARS * 2];
+    if (subkey != NULL)
+        _snwprintf(path, ARRAYSIZE(path), L"%ls\\%ls", PRODUCT_KEY_PATH, subkey);
+    else
+        _snwprintf(path, ARRAYSIZE(path), L"%ls", PRODUCT_KEY_PATH);
+    path[ARRAYSIZE(path) - 1] = L'\0';
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    // Typed: a REG_SZ "1" would otherwise read as port 49.
+    LONG rc = RegGetValueW(HKEY_LOCAL_MACHINE, path, name, RRF_RT_REG_DWORD, NULL, &value, &size);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    // Beyond 65535 it would be cut to another port: no port at all, as 0 is.
+    if (value < PORT_MIN || value > PORT_MAX)
+        return ERROR_INVALID_DATA;
+    *port = value;
+    return ERROR_SUCCESS;
 }

@@ -10,14 +10,18 @@
 static void VLANLogoffAnalyzeSuccess(HWND window, const char *text);
 
 // Row 1 is the digit alone: once the prompt is answered, any text holding a 2 confirms.
-// The prompt holds a 2 as well, which is why row 0 must come first.
+// The prompt holds a 2 as well, which is why row 0 must come first. Before the prompt is
+// answered row 1 does not apply: a banner holding a 2 would otherwise record a logoff
+// that was never sent.
 const PromptRule VLANLogoffPrompts[] = {
     /* 0 */ {"Connect(1) / Disconnect(2):", "2", NULL},
     /* 1 */ {"2", NULL, VLANLogoffAnalyzeSuccess},
 };
 const int VLAN_LOGOFF_PROMPT_ROWS = ARRAYSIZE(VLANLogoffPrompts);
+enum { ROW_CONFIRMATION = 1 };
 
 static SOCKET g_logoffSocket = INVALID_SOCKET;
+static BOOL g_promptAnswered;  // row 0 was answered in this dialogue
 
 static const VLANServerTexts LOGOFF_SERVER_TEXTS = {
     "  VLAN Logoff server IP adress = %s",
@@ -30,6 +34,7 @@ static void VLANLogoffDlgInit(HWND window)
     LogPrint("VLANLogoffDlgInit() --- start ---");
     SetTextFromTable(window, IDS_LOGOFF_CAPTION);
     SetOperationText(window, IDS_SENDING_REQUEST);
+    g_promptAnswered = FALSE;
     PostMessageW(window, WM_VLAN_CONNECT, 0, 0);
     LogPrint("VLANLogoffDlgInit() --- end ---");
 }
@@ -44,12 +49,15 @@ static void ReadLogoffServer(LPWSTR server, DWORD *port)
     _snwprintf(subkey, ARRAYSIZE(subkey), L"%ls\\%d", SUBKEY_GROUP_LIST, (int)group);
     subkey[ARRAYSIZE(subkey) - 1] = L'\0';
     *port = 0;
-    if (ReadConfigString(subkey, VALUE_VLAN_LOGOFF_SERVER, server, VLAN_SERVER_CHARS) ==
+    // Read as the configuration tool reads them, so that both see the same server. The
+    // buffer keeps VLAN_SERVER_CHARS for the template's expansion.
+    ZeroMemory(server, VLAN_SERVER_CHARS * sizeof(WCHAR));
+    if (ReadConfigString(subkey, VALUE_VLAN_LOGOFF_SERVER, server, CONFIG_SERVER_CHARS) ==
             ERROR_SUCCESS &&
-        ReadConfigDword(subkey, VALUE_VLAN_LOGOFF_PORT, port) == ERROR_SUCCESS)
+        ReadServerPort(subkey, VALUE_VLAN_LOGOFF_PORT, port) == ERROR_SUCCESS)
         return;
-    ReadConfigString(NULL, VALUE_VLAN_LOGOFF_SERVER, server, VLAN_SERVER_CHARS);
-    ReadConfigDword(NULL, VALUE_VLAN_LOGOFF_PORT, port);
+    ReadConfigString(NULL, VALUE_VLAN_LOGOFF_SERVER, server, CONFIG_SERVER_CHARS);
+    ReadServerPort(NULL, VALUE_VLAN_LOGOFF_PORT, port);
 }
 
 static void VLANLogoffConnectStart(HWND window)
@@ -75,9 +83,11 @@ static void VLANLogoffAnalyze(HWND window, const char *text)
 {
     LogPrint("VLANLogoffAnalyze() --- start ---");
     const PromptRule *rule = FindPromptRule(VLANLogoffPrompts, VLAN_LOGOFF_PROMPT_ROWS, text);
+    if (rule == &VLANLogoffPrompts[ROW_CONFIRMATION] && !g_promptAnswered)
+        rule = NULL;
     if (rule != NULL) {
-        if (rule->reply != NULL)
-            SendPromptReply(g_logoffSocket, rule->reply);
+        if (rule->reply != NULL && SendPromptReply(g_logoffSocket, rule->reply))
+            g_promptAnswered = TRUE;
         if (rule->handler != NULL)
             rule->handler(window, text);
     }

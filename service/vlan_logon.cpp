@@ -38,6 +38,36 @@ static const VLANServerTexts LOGON_SERVER_TEXTS = {
     IDS_CANNOT_CONNECT_LOGON,
 };
 
+// Logs a text received from the switch with every occurrence of the password replaced by
+// the mask: a switch (or anyone between) may echo what was typed.
+static void LogReceivedText(const char *text)
+{
+    size_t secretLength = g_passwordA != NULL ? strlen(g_passwordA) : 0;
+    if (secretLength == 0 || strstr(text, g_passwordA) == NULL) {
+        LogPrint("  %s", text);
+        return;
+    }
+    // Each occurrence of at least one byte becomes the mask: the result is at most
+    // maskLength times the text's length, cut to the buffer otherwise.
+    const size_t maskLength = strlen(LOG_PASSWORD_MASK);
+    char masked[VLAN_TEXT_BYTES * 8 + 1];
+    size_t used = 0;
+    for (const char *p = text; *p != '\0';) {
+        if (strncmp(p, g_passwordA, secretLength) == 0) {
+            memcpy(masked + used, LOG_PASSWORD_MASK, maskLength);
+            used += maskLength;
+            p += secretLength;
+        } else {
+            masked[used++] = *p++;
+        }
+        if (used + maskLength >= sizeof(masked))
+            break;
+    }
+    masked[used] = '\0';
+    LogPrint("  %s", masked);
+    SecureZeroMemory(masked, sizeof(masked));
+}
+
 static const LogonRequest *RequestOf(HWND window)
 {
     return reinterpret_cast<const LogonRequest *>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -68,13 +98,14 @@ static void VLANLogonDlgInit(HWND window)
     SetTextFromTable(window, IDS_LOGON_CAPTION);
 
     char text[VLAN_TEXT_BYTES];
-    BOOL nameFits = ConvertToDialogueText(CP_ACP, request->userName, text, sizeof(text));
+    DialogueTextResult name = ConvertToDialogueText(CP_ACP, request->userName, text, sizeof(text));
     g_userNameA = CopyToHeap(text);
     VLANLogonPrompts[ROW_LOGIN_NAME].reply = g_userNameA;
     VLANLogonPrompts[ROW_USER_ID].reply = g_userNameA;
     LogPrint("  user name: %s", g_userNameA != NULL ? g_userNameA : "");
 
-    BOOL passwordFits = ConvertToDialogueText(CP_ACP, request->password, text, sizeof(text));
+    DialogueTextResult password =
+        ConvertToDialogueText(CP_ACP, request->password, text, sizeof(text));
     g_passwordA = CopyToHeap(text);
     SecureZeroMemory(text, sizeof(text));
     VLANLogonPrompts[ROW_PASSWORD_QUESTION].reply = g_passwordA;
@@ -82,8 +113,13 @@ static void VLANLogonDlgInit(HWND window)
     LogPrint("  password: %s", LOG_PASSWORD_MASK);
 
     SetOperationText(window, IDS_SENDING_REQUEST);
-    if (!nameFits || !passwordFits || g_userNameA == NULL || g_passwordA == NULL) {
-        // Refused before any connection: nothing is cut and sent.
+    // Refused before any connection: nothing is cut, altered and sent.
+    if (name == DIALOGUE_TEXT_NOT_CONVERTIBLE || password == DIALOGUE_TEXT_NOT_CONVERTIBLE) {
+        LogPrint("  user name or password does not convert exactly to code page %u", GetACP());
+        LoadResultMessage(IDS_CREDENTIALS_NOT_CONVERTIBLE);
+        EndDialog(window, OPERATION_FAILURE);
+    } else if (name != DIALOGUE_TEXT_OK || password != DIALOGUE_TEXT_OK || g_userNameA == NULL ||
+               g_passwordA == NULL) {
         LogPrint("  user name or password does not fit a reply line");
         LoadResultMessage(IDS_CREDENTIALS_TOO_LONG);
         EndDialog(window, OPERATION_FAILURE);
@@ -96,10 +132,11 @@ static void VLANLogonDlgInit(HWND window)
 static void VLANLogonConnectStart(HWND window)
 {
     LogPrint("VLANLogonConnectStart() --- start ---");
-    WCHAR server[VLAN_SERVER_CHARS];
+    WCHAR server[VLAN_SERVER_CHARS] = L"";
     DWORD port = 0;
-    ReadConfigString(NULL, VALUE_VLAN_LOGON_SERVER, server, ARRAYSIZE(server));
-    ReadConfigDword(NULL, VALUE_VLAN_LOGON_PORT, &port);
+    // Read as the configuration tool reads it, so that both see the same server.
+    ReadConfigString(NULL, VALUE_VLAN_LOGON_SERVER, server, CONFIG_SERVER_CHARS);
+    ReadServerPort(NULL, VALUE_VLAN_LOGON_PORT, &port);
     if (server[0] == L'\0' || port == 0) {
         LogPrint("  No configuration VLAN logon server.");
         LoadResultMessage(IDS_NO_LOGON_SERVER);
@@ -118,7 +155,7 @@ static void VLANLogonAnalyze(HWND window, const char *text)
     LogPrint("VLANLogonAnalyze() --- start ---");
     const PromptRule *rule = FindPromptRule(VLANLogonPrompts, VLAN_LOGON_PROMPT_ROWS, text);
     if (rule != NULL) {
-        LogPrint("  %s", text);
+        LogReceivedText(text);
         if (rule->reply != NULL)
             SendPromptReply(g_logonSocket, rule->reply);
         if (rule->handler != NULL)
@@ -146,7 +183,7 @@ static void VLANLogonReceiveData(HWND window)
 static void VLANLogonAnalyzeGroup(HWND window, const char *text)
 {
     LogPrint("VLANLogonAnalyze() --- start ---");
-    LogPrint("  %s", text);
+    LogReceivedText(text);
     if (strstr(text, "Successfully moved to group") != NULL ||
         strstr(text, "Successfully moved to vlan") != NULL)
         WriteConfigDword(NULL, VALUE_GROUP_NUMBER, (DWORD)ReadGroupNumber(text), FALSE);

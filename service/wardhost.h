@@ -55,7 +55,9 @@ int WardhostMain(int argc, char **argv);
 extern WCHAR ResultMessage[RESULT_MESSAGE_CHARS];
 void LoadResultMessage(UINT id, ...);
 void SetResultMessage(LPCWSTR text);
-void PipeServerRun(DWORD argc, LPWSTR *argv);
+// Serves the pipe until the stop event; ERROR_SUCCESS then, else the error of the set-up
+// step that failed (logged with its call), for the service's exit code.
+DWORD PipeServerRun(DWORD argc, LPWSTR *argv);
 enum CommandId {
     COMMAND_UNKNOWN = -1,
     COMMAND_LOGON,
@@ -115,17 +117,43 @@ extern const int VLAN_LOGOFF_PROMPT_ROWS;
 const PromptRule *FindPromptRule(const PromptRule *table, int rows, const char *text);
 // Sends "reply\r\n" in one call and pauses; FALSE when the line does not fit.
 BOOL SendPromptReply(SOCKET socket, const char *reply);
-// Converts text (NULL = empty) into buffer; FALSE, with buffer emptied, when the result
-// does not fit a reply line of VLAN_REPLY_MAX_BYTES.
-BOOL ConvertToDialogueText(UINT codePage, LPCWSTR text, char *buffer, int bufferBytes);
+// Converts text (NULL = empty) into buffer. On a refusal the buffer is emptied: when the
+// result does not fit a reply line of VLAN_REPLY_MAX_BYTES, or when a character has no
+// exact equivalent in the code page (no best fit, no default character).
+enum DialogueTextResult {
+    DIALOGUE_TEXT_OK,
+    DIALOGUE_TEXT_TOO_LONG,
+    DIALOGUE_TEXT_NOT_CONVERTIBLE,
+};
+DialogueTextResult ConvertToDialogueText(UINT codePage, LPCWSTR text, char *buffer,
+                                         int bufferBytes);
 // The number after "Successfully moved to group"/"vlan" in text (0 when there is none).
 int ReadGroupNumber(const char *text);
 
 // Rewrites "*" fields of a dotted server template with the bytes of localAddress (four
 // bytes in network order); NULL leaves the text as it is. 1 when rewritten, else 0.
 int ExpandServerTemplateWith(LPWSTR server, int bufferBytes, const BYTE *localAddress);
-// The same with the workstation's own address.
+// The same with the workstation's own address: the first IPv4 address of an adapter that
+// is up, other than 0/8, 127/8 and 169.254/16. Without one the text is left as it is (its
+// "*" then makes the connection step refuse it) and 0 returned.
 int ExpandServerTemplate(LPWSTR server, int bufferBytes);
+// That address, in network order; FALSE when there is none.
+BOOL FindOwnIPv4Address(BYTE address[4]);
+
+// What a server address text (ANSI) is: a strict dotted quad (*address set), a host name
+// for the resolver (it holds a character other than digits, dots and "0x" prefixes), or
+// refused (a numeric short form such as "127.1", "0x7f.0.0.1" or "3232235777", which the
+// resolver would read as another address, or a character no host name has).
+enum ServerAddressKind {
+    SERVER_ADDRESS_NUMERIC,
+    SERVER_ADDRESS_NAME,
+    SERVER_ADDRESS_REFUSED,
+};
+ServerAddressKind ClassifyServerAddress(const char *text, IN_ADDR *address);
+// A server's TCP port from the product key (subkey NULL for the key itself): a REG_DWORD
+// of PORT_MIN to PORT_MAX. Anything else (another type, 0, beyond 65535) reads as 0, not
+// configured. Returns the registry result of the read.
+LONG ReadServerPort(LPCWSTR subkey, LPCWSTR name, DWORD *port);
 
 // How one dialogue names its server in the log and in its connect-failure message.
 struct VLANServerTexts {

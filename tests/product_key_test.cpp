@@ -70,6 +70,40 @@ TEST_F(ProductKey, StringLimitsFollowTheBuffer)
     EXPECT_STREQ(L"", text);
 }
 
+// An odd byte count ends in half a unit that no terminator follows within the buffer;
+// other types read as text the same way. Every read ends inside the buffer.
+TEST_F(ProductKey, OddLengthsAndOtherTypesAreTerminatedInsideTheBuffer)
+{
+    const DWORD CHARS = 8;
+    struct {
+        const char *name;
+        DWORD type;
+        std::string bytes;
+        LONG rc;
+        std::wstring text;
+    } cases[] = {
+        // 15 bytes: seven units and half of an eighth, which is dropped.
+        {"odd length filling the buffer", REG_SZ, std::string("a\0b\0c\0d\0e\0f\0g\0h", 15),
+         ERROR_SUCCESS, L"abcdefg"},
+        {"odd length", REG_SZ, std::string("a\0b\0c", 5), ERROR_SUCCESS, L"ab"},
+        {"one byte", REG_SZ, std::string("x", 1), ERROR_SUCCESS, L""},
+        {"binary, odd", REG_BINARY, std::string("h\0i\0!", 5), ERROR_SUCCESS, L"hi"},
+        {"dword", REG_DWORD, std::string("A\0B\0", 4), ERROR_SUCCESS, L"AB"},
+        {"16 bytes without terminator", REG_BINARY, std::string("a\0b\0c\0d\0e\0f\0g\0h\0", 16),
+         ERROR_MORE_DATA, L""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetRaw(L"Odd", c.type, c.bytes.data(), (DWORD)c.bytes.size());
+        // The buffer sits in a larger one whose guard units must stay untouched.
+        WCHAR guarded[CHARS + 4];
+        wmemset(guarded, L'#', ARRAYSIZE(guarded));
+        EXPECT_EQ(c.rc, ReadConfigString(NULL, L"Odd", guarded, CHARS));
+        EXPECT_EQ(c.text, std::wstring(guarded));  // terminated within CHARS units
+        EXPECT_EQ(std::wstring(4, L'#'), std::wstring(guarded + CHARS, 4));
+    }
+}
+
 TEST_F(ProductKey, NumbersAndSubkeys)
 {
     ASSERT_EQ(ERROR_SUCCESS, WriteConfigDword(L"GroupList\\20", VALUE_VLAN_LOGOFF_PORT, 6020, TRUE));

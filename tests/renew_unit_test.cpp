@@ -1,5 +1,5 @@
 // In-process tests of "iprenew" and "finddomain": the real dialog procedures run in the
-// real operation window, with adapters, domain controllers and the calendar clock
+// real operation window, with adapters, domain controllers and the tick clock
 // scripted through the platform table.
 #include "test_support.h"
 #include "net_platform.h"
@@ -39,8 +39,8 @@ struct Script {
     NET_API_STATUS foundStatus = NERR_Success;
     NET_API_STATUS missingStatus = ERROR_NO_BROWSER_SERVERS_FOUND;
     bool bufferWhenMissing = false;
-    // Calendar clock: one reading per call, the last one repeated.
-    std::vector<__time64_t> clock = {1000};
+    // Tick clock (ms): one reading per call, the last one repeated.
+    std::vector<ULONGLONG> clock = {1000000};
 };
 
 Script g_script;
@@ -164,7 +164,7 @@ NET_API_STATUS WINAPI ScriptedNetApiBufferFree(LPVOID buffer)
     return NERR_Success;
 }
 
-__time64_t ScriptedCurrentTime()
+ULONGLONG ScriptedTickCount()
 {
     size_t at = g_clockReads < g_script.clock.size() ? g_clockReads : g_script.clock.size() - 1;
     g_clockReads++;
@@ -173,8 +173,8 @@ __time64_t ScriptedCurrentTime()
 
 const NetPlatform SCRIPTED_PLATFORM = {
     ScriptedGetInterfaceInfo, ScriptedIpReleaseAddress, ScriptedIpRenewAddress,
-    ScriptedNetServerEnum,    ScriptedNetApiBufferFree, ScriptedCurrentTime,
-    getaddrinfo,              freeaddrinfo,
+    ScriptedNetServerEnum,    ScriptedNetApiBufferFree, ScriptedTickCount,
+    getaddrinfo,              freeaddrinfo,             GetAdaptersAddresses,
 };
 
 // Every case starts from an empty script and key, with the scripted calls installed.
@@ -473,17 +473,17 @@ TEST_F(Scripted, FindDomainProbesAtOnceThenEveryFiveSecondsWithinTheBudget)
     struct {
         const char *name;
         int controllerFromProbe;
-        std::vector<__time64_t> clock;  // start, then one reading per tick
+        std::vector<ULONGLONG> clock;  // start, then one reading per tick (ms)
         INT_PTR result;
         UINT message;
         size_t probes;
     } cases[] = {
-        {"found at the first probe", 1, {1000}, OPERATION_SUCCESS, 0, 1},
-        {"found at the second probe", 2, {1000}, OPERATION_SUCCESS, 0, 2},
-        {"budget spent after two probes", 0, {1000, 1000, 1119, 1120}, OPERATION_FAILURE,
-         IDS_DC_NOT_FOUND, 2},
-        {"clock set back does not stretch the budget", 0, {1000, 400, 520}, OPERATION_FAILURE,
-         IDS_DC_NOT_FOUND, 1},
+        {"found at the first probe", 1, {1000000}, OPERATION_SUCCESS, 0, 1},
+        {"found at the second probe", 2, {1000000}, OPERATION_SUCCESS, 0, 2},
+        {"budget spent after two probes", 0, {1000000, 1000000, 1119999, 1120000},
+         OPERATION_FAILURE, IDS_DC_NOT_FOUND, 2},
+        {"budget spent at the first tick", 0, {5000, 125000}, OPERATION_FAILURE,
+         IDS_DC_NOT_FOUND, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

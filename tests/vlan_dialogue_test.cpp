@@ -340,6 +340,7 @@ TEST_F(VlanDialogueTest, LogonFailuresBeforeAnyExchange)
     ASSERT_TRUE(simulator.Start(ShippedScript(L"logon-group.txt")));
     int port = simulator.Port();
     const std::wstring unresolvable = std::wstring(64, L'n') + L".invalid";
+    const std::wstring tooLong = std::wstring(249, L'n') + L".invalid";
     struct {
         const char *name;
         const wchar_t *server;  // NULL: not set
@@ -349,6 +350,8 @@ TEST_F(VlanDialogueTest, LogonFailuresBeforeAnyExchange)
         {"nothing configured", NULL, 0, Reply(IDS_NO_LOGON_SERVER)},
         {"port 0 with a server", L"127.0.0.1", 0, Reply(IDS_NO_LOGON_SERVER)},
         {"empty server with a port", L"", (DWORD)port, Reply(IDS_NO_LOGON_SERVER)},
+        // As the configuration tool reads it: a server of 256 or more characters is none.
+        {"server of 257 characters", tooLong.c_str(), (DWORD)port, Reply(IDS_NO_LOGON_SERVER)},
         {"name that can't be resolved", unresolvable.c_str(), (DWORD)port,
          CannotConnectReply(unresolvable)},
     };
@@ -364,12 +367,19 @@ TEST_F(VlanDialogueTest, LogonFailuresBeforeAnyExchange)
         EXPECT_EQ(1u, Dword(NULL, L"VLANLogon"));
         EXPECT_EQ(L"olduser", String(NULL, L"DefaultUserName"));
     }
-    // Only the low 16 bits of the port count.
+    // A port stored as text is no port either (L"1" would read as 49).
     test::ClearProductKey();
-    PointLogonAt(0x10000 | port);
-    EXPECT_EQ(L"OK", test::CallPipe(L"logon alice secret"));
-    std::vector<std::string> lines = simulator.Finish();
-    EXPECT_EQ(1, (int)std::count(lines.begin(), lines.end(), std::string("conn: open")));
+    test::SetConfigString(NULL, L"VLANLogonServer", L"127.0.0.1");
+    test::SetConfigString(NULL, L"VLANLogonPort", L"1");
+    EXPECT_EQ(Reply(IDS_NO_LOGON_SERVER), test::CallPipe(L"logon alice secret"));
+    // A port beyond 65535 is no port: cut to 16 bits it would be another one.
+    const DWORD ports[] = {0x10000u | (DWORD)port, 99999};
+    for (DWORD wide : ports) {
+        test::ClearProductKey();
+        PointLogonAt((int)wide);
+        EXPECT_EQ(Reply(IDS_NO_LOGON_SERVER), test::CallPipe(L"logon alice secret")) << wide;
+    }
+    EXPECT_FALSE(Connected(simulator.Kill())) << "the password went to a port not configured";
 }
 
 // ---- trace lines
@@ -393,7 +403,7 @@ TEST_F(VlanDialogueTest, TraceOfASuccessAndOfFailures)
                          "  " + text, "VLANLogonAnalyze() --- end ---",
                          "VLANLogonReceiveData() --- end ---"});
     };
-    const std::string answer = "\r\nSuccessfully moved to vlan 20\r\n";
+    const std::string answer = "\\x0d\\x0aSuccessfully moved to vlan 20\\x0d\\x0a";
     const std::string exit = LogLines({"VLANLogonDlgExit() --- start ---",
                                        "VLANLogonDlgExit() --- exit ---"});
     std::string log = LogSince(offset);
@@ -427,7 +437,7 @@ TEST_F(VlanDialogueTest, TraceOfASuccessAndOfFailures)
     EXPECT_EQ(init + failedConnect + prompt("Connect(1) / Disconnect(2): ") +
                   prompt("Login Name? ") + prompt("Password? ") +
                   LogLines({"VLANLogonReceiveData() --- start ---",
-                            "VLANLogonAnalyze() --- start ---", "  \r\nAuthentication Failed\r\n",
+                            "VLANLogonAnalyze() --- start ---", "  \\x0d\\x0aAuthentication Failed\\x0d\\x0a",
                             "VLANLogonAnalyzeFail() --- start ---", "VLANSocketClose()",
                             "VLANLogonAnalyzeFail() --- end ---",
                             "VLANLogonAnalyze() --- end ---",
@@ -455,6 +465,33 @@ TEST_F(VlanDialogueTest, TraceOfASuccessAndOfFailures)
                                "  connect() error = 0x0000274D", "VLANSocketClose()"}) +
                   exit,
               LogSince(offset));
+}
+
+// What a client or the switch sends can't start a line of its own in the log, and a
+// switch that echoes the password does not put it there.
+TEST_F(VlanDialogueTest, LogEscapesClientTextsAndMasksAnEchoedPassword)
+{
+    Simulator simulator;
+    ASSERT_TRUE(simulator.Start(WriteScript(
+        // The user name arrives as two lines.
+        "send \"Connect(1) / Disconnect(2): \"\nexpect \"1\"\nsend \"Login Name? \"\nexpectany\n"
+        "expectany\n"
+        "send \"Password? \"\nexpectany\n"
+        "send \"s3cr3t-echo\\r\\nAuthentication Succeeded\\r\\n\"\n")));
+    PointLogonAt(simulator.Port());
+    size_t offset = LogSize();
+    EXPECT_EQ(L"OK", test::CallPipe(L"logon eve\n04:00:00.000\t[SERVICE\r s3cr3t-echo"));
+    simulator.Finish();
+    std::string log = LogSince(offset);
+    EXPECT_NE(std::string::npos,
+              log.find("  user name: eve\\x0a04:00:00.000\\x09[SERVICE\\x0d\r\n"))
+        << log;
+    EXPECT_NE(std::string::npos,
+              log.find("  ********\\x0d\\x0aAuthentication Succeeded\\x0d\\x0a\r\n"))
+        << log;
+    EXPECT_EQ(std::string::npos, log.find("s3cr3t")) << "the echoed password reached the log";
+    // Every line is one of the service's: the stamp was stripped from each.
+    EXPECT_EQ(std::string::npos, log.find("\n04:00")) << log;
 }
 
 // ---- time-out and stop
@@ -569,7 +606,14 @@ TEST_F(VlanDialogueTest, LogoffAnswers)
         std::wstring reply;
         const char *received;
     } cases[] = {
-        {"a 2 before any prompt completes at once", "send \"Session 2 closed\\r\\n\"\n", L"OK", ""},
+        // Only the answered prompt makes a 2 the confirmation: a banner's version number
+        // would otherwise record a logoff that was never sent.
+        {"a 2 before any prompt is no confirmation", "send \"DE-Zeruzu 2.1\\r\\n\"\nclose\n",
+         closed, ""},
+        {"a banner with a 2, then the prompt and its echo",
+         "send \"DE-Zeruzu 2.1\\r\\n\"\nsleep 100\nsend \"Connect(1) / Disconnect(2): \"\n"
+         "expect \"2\"\nsend \"2\\r\\nDisconnected.\\r\\n\"\n",
+         L"OK", "[2\\r\\n]"},
         {"text without a 2 is dropped until the close",
          "send \"Connect(1) / Disconnect(2): \"\nexpect \"2\"\nsend \"Bye.\\r\\n\"\nclose\n",
          closed, "[2\\r\\n]"},

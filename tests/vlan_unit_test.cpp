@@ -60,27 +60,161 @@ TEST(ServerTemplate, ResultIsCutToTheCallersBuffer)
     EXPECT_STREQ(L"10.20", server);
 }
 
+// The real adapters: whatever this machine has, the fields never come from loopback,
+// 0/8 or a link-local address (here the host name resolves to 127.0.0.1).
 TEST(ServerTemplate, UsesTheWorkstationsOwnAddress)
 {
-    WSADATA data;
-    ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &data));
-    char name[260];
-    ASSERT_EQ(0, gethostname(name, sizeof(name)));
-    hostent *host = gethostbyname(name);
-    if (host == NULL || host->h_addr_list[0] == NULL) {
-        WSACleanup();
-        GTEST_SKIP() << "the host name " << name << " does not resolve here";
-    }
-    const BYTE *a = reinterpret_cast<const BYTE *>(host->h_addr_list[0]);
-    wchar_t expected[64];
-    swprintf(expected, 64, L"%u.%u.%u.254", a[0], a[1], a[2]);
     wchar_t server[VLAN_SERVER_CHARS] = L"*.*.*.254";
-    EXPECT_EQ(1, ExpandServerTemplate(server, sizeof(server)));
-    EXPECT_STREQ(expected, server);
+    int result = ExpandServerTemplate(server, sizeof(server));
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (result == 0) {
+        EXPECT_STREQ(L"*.*.*.254", server);  // no usable address: the text stays
+    } else {
+        EXPECT_EQ(1, result);
+        ASSERT_EQ(4, swscanf(server, L"%u.%u.%u.%u", &a, &b, &c, &d)) << test::Narrow(server);
+        EXPECT_EQ(254u, d);
+        EXPECT_NE(0u, a) << test::Narrow(server);
+        EXPECT_NE(127u, a) << test::Narrow(server);
+        EXPECT_FALSE(a == 169 && b == 254) << test::Narrow(server);
+    }
     wchar_t plain[VLAN_SERVER_CHARS] = L"127.0.0.1";
     EXPECT_EQ(0, ExpandServerTemplate(plain, sizeof(plain)));
     EXPECT_STREQ(L"127.0.0.1", plain);
-    WSACleanup();
+}
+
+// ---- scripted adapters
+
+struct ScriptedAdapter {
+    IF_OPER_STATUS status;
+    IFTYPE type;
+    std::vector<const char *> addresses;
+};
+std::vector<ScriptedAdapter> g_adapters;
+
+// Lays the scripted adapters out as GetAdaptersAddresses does, in the caller's block.
+ULONG WINAPI ScriptedGetAdaptersAddresses(ULONG family, ULONG, PVOID, PIP_ADAPTER_ADDRESSES out,
+                                          PULONG size)
+{
+    EXPECT_EQ((ULONG)AF_INET, family);
+    size_t addressCount = 0;
+    for (const ScriptedAdapter &adapter : g_adapters)
+        addressCount += adapter.addresses.size();
+    ULONG needed = (ULONG)(g_adapters.size() * sizeof(IP_ADAPTER_ADDRESSES) +
+                           addressCount * (sizeof(IP_ADAPTER_UNICAST_ADDRESS) + sizeof(sockaddr_in)));
+    if (g_adapters.empty())
+        return ERROR_NO_DATA;
+    if (out == NULL || *size < needed) {
+        *size = needed;
+        return ERROR_BUFFER_OVERFLOW;
+    }
+    ZeroMemory(out, needed);
+    auto adapters = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(out);
+    auto unicasts = reinterpret_cast<IP_ADAPTER_UNICAST_ADDRESS *>(adapters + g_adapters.size());
+    auto sockaddrs = reinterpret_cast<sockaddr_in *>(unicasts + addressCount);
+    size_t next = 0;
+    for (size_t i = 0; i < g_adapters.size(); i++) {
+        adapters[i].Next = i + 1 < g_adapters.size() ? &adapters[i + 1] : NULL;
+        adapters[i].OperStatus = g_adapters[i].status;
+        adapters[i].IfType = g_adapters[i].type;
+        IP_ADAPTER_UNICAST_ADDRESS **link = &adapters[i].FirstUnicastAddress;
+        for (const char *text : g_adapters[i].addresses) {
+            sockaddrs[next].sin_family = AF_INET;
+            inet_pton(AF_INET, text, &sockaddrs[next].sin_addr);
+            unicasts[next].Address.lpSockaddr = reinterpret_cast<sockaddr *>(&sockaddrs[next]);
+            unicasts[next].Address.iSockaddrLength = sizeof(sockaddr_in);
+            *link = &unicasts[next];
+            link = &unicasts[next].Next;
+            next++;
+        }
+    }
+    return NO_ERROR;
+}
+
+const std::vector<ScriptedAdapter> ONLY_LOOPBACK = {
+    {IfOperStatusUp, IF_TYPE_SOFTWARE_LOOPBACK, {"127.0.0.1"}},
+};
+
+TEST(ServerTemplate, OwnAddressIsTheFirstUsableOneOfAnAdapterThatIsUp)
+{
+    NetPlatform platform = NetCalls();
+    platform.getAdaptersAddresses = ScriptedGetAdaptersAddresses;
+    SetNetPlatform(&platform);
+    struct {
+        const char *name;
+        std::vector<ScriptedAdapter> adapters;
+        const wchar_t *expected;
+    } cases[] = {
+        {"loopback, an adapter down, then zero, link-local and a real address",
+         {{IfOperStatusUp, IF_TYPE_SOFTWARE_LOOPBACK, {"127.0.0.1"}},
+          {IfOperStatusDown, IF_TYPE_ETHERNET_CSMACD, {"10.9.9.9"}},
+          {IfOperStatusUp, IF_TYPE_ETHERNET_CSMACD,
+           {"0.1.2.3", "169.254.3.4", "127.5.5.5", "192.168.5.7", "10.1.1.1"}}},
+         L"192.168.5.254"},
+        {"169.253 and 169.255 are usable", {{IfOperStatusUp, IF_TYPE_IEEE80211, {"169.253.1.2"}}},
+         L"169.253.1.254"},
+        {"only loopback", ONLY_LOOPBACK, L"*.*.*.254"},
+        {"only link-local and an adapter down",
+         {{IfOperStatusUp, IF_TYPE_ETHERNET_CSMACD, {"169.254.10.20"}},
+          {IfOperStatusDown, IF_TYPE_ETHERNET_CSMACD, {"10.20.30.40"}}},
+         L"*.*.*.254"},
+        {"no adapters at all", {}, L"*.*.*.254"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        g_adapters = c.adapters;
+        wchar_t server[VLAN_SERVER_CHARS] = L"*.*.*.254";
+        EXPECT_EQ(wcscmp(c.expected, L"*.*.*.254") != 0 ? 1 : 0,
+                  ExpandServerTemplate(server, sizeof(server)));
+        EXPECT_STREQ(c.expected, server);
+    }
+    SetNetPlatform(NULL);
+}
+
+TEST(ServerAddress, OnlyStrictDottedQuadsAndNames)
+{
+    struct {
+        const char *text;
+        ServerAddressKind kind;
+        const char *address;  // for SERVER_ADDRESS_NUMERIC
+    } cases[] = {
+        {"10.20.30.254", SERVER_ADDRESS_NUMERIC, "10.20.30.254"},
+        {"0.0.0.0", SERVER_ADDRESS_NUMERIC, "0.0.0.0"},
+        {"255.255.255.255", SERVER_ADDRESS_NUMERIC, "255.255.255.255"},
+        {"dez.example", SERVER_ADDRESS_NAME, NULL},
+        {"dez-1_a.example.", SERVER_ADDRESS_NAME, NULL},
+        {"10.1.2.3a", SERVER_ADDRESS_NAME, NULL},
+        {"deadbeef", SERVER_ADDRESS_NAME, NULL},
+        // inet_addr's short forms, each another host than the text seems to name
+        {"127.0.18", SERVER_ADDRESS_REFUSED, NULL},
+        {"10.1", SERVER_ADDRESS_REFUSED, NULL},
+        {"10.20", SERVER_ADDRESS_REFUSED, NULL},
+        {"0x7f.0.0.1", SERVER_ADDRESS_REFUSED, NULL},
+        {"0X7F000001", SERVER_ADDRESS_REFUSED, NULL},
+        {"3232235777", SERVER_ADDRESS_REFUSED, NULL},
+        {"0177.0.0.1", SERVER_ADDRESS_REFUSED, NULL},
+        {"010.1.1.1", SERVER_ADDRESS_REFUSED, NULL},
+        {"1.2.3.256", SERVER_ADDRESS_REFUSED, NULL},
+        {"1.2.3.4.5", SERVER_ADDRESS_REFUSED, NULL},
+        {"1.2.3.4.", SERVER_ADDRESS_REFUSED, NULL},
+        {".1.2.3", SERVER_ADDRESS_REFUSED, NULL},
+        {"1..2.3", SERVER_ADDRESS_REFUSED, NULL},
+        {"0x", SERVER_ADDRESS_REFUSED, NULL},
+        {"", SERVER_ADDRESS_REFUSED, NULL},
+        // characters no host name has: a template's "*", blanks, control characters
+        {"*.*.*.254", SERVER_ADDRESS_REFUSED, NULL},
+        {"127.0.0.1 x", SERVER_ADDRESS_REFUSED, NULL},
+        {"dez\texample", SERVER_ADDRESS_REFUSED, NULL},
+        {"dez\nexample", SERVER_ADDRESS_REFUSED, NULL},
+    };
+    for (const auto &c : cases) {
+        IN_ADDR address = {};
+        EXPECT_EQ(c.kind, ClassifyServerAddress(c.text, &address)) << c.text;
+        if (c.kind == SERVER_ADDRESS_NUMERIC) {
+            char text[16];
+            inet_ntop(AF_INET, &address, text, sizeof(text));
+            EXPECT_STREQ(c.address, text);
+        }
+    }
 }
 
 // Row index acted on, or -1.
@@ -165,26 +299,36 @@ TEST(DialogueText, ReplyLineLimit)
 {
     char buffer[VLAN_TEXT_BYTES];
     std::wstring fits(VLAN_REPLY_MAX_BYTES, L'a');
-    EXPECT_TRUE(ConvertToDialogueText(1252, fits.c_str(), buffer, sizeof(buffer)));
+    EXPECT_EQ(DIALOGUE_TEXT_OK, ConvertToDialogueText(1252, fits.c_str(), buffer, sizeof(buffer)));
     EXPECT_EQ((size_t)VLAN_REPLY_MAX_BYTES, strlen(buffer));
     std::wstring over(VLAN_REPLY_MAX_BYTES + 1, L'a');
-    EXPECT_FALSE(ConvertToDialogueText(1252, over.c_str(), buffer, sizeof(buffer)));
+    EXPECT_EQ(DIALOGUE_TEXT_TOO_LONG, ConvertToDialogueText(1252, over.c_str(), buffer, sizeof(buffer)));
     EXPECT_STREQ("", buffer);
-    EXPECT_TRUE(ConvertToDialogueText(1252, NULL, buffer, sizeof(buffer)));
+    EXPECT_EQ(DIALOGUE_TEXT_OK, ConvertToDialogueText(1252, NULL, buffer, sizeof(buffer)));
     EXPECT_STREQ("", buffer);
-    EXPECT_TRUE(ConvertToDialogueText(1252, L"caf\x00e9", buffer, sizeof(buffer)));
+    EXPECT_EQ(DIALOGUE_TEXT_OK, ConvertToDialogueText(1252, L"caf\x00e9", buffer, sizeof(buffer)));
     EXPECT_STREQ("caf\xe9", buffer);
+
+    // Best fit would send another account's name ("admin", "alice"); "?" another word.
+    const wchar_t *inexact[] = {L"\xff41\xff44\xff4d\xff49\xff4e", L"\x0101lice", L"pw\x3042"};
+    for (const wchar_t *word : inexact) {
+        strcpy(buffer, "stale");
+        EXPECT_EQ(DIALOGUE_TEXT_NOT_CONVERTIBLE, ConvertToDialogueText(1252, word, buffer, sizeof(buffer)))
+            << test::Narrow(word);
+        EXPECT_STREQ("", buffer);
+    }
 
     if (!IsValidCodePage(932)) {
         GTEST_SKIP() << "code page 932 is not installed";
     }
     // Two bytes per character: 128 fit (256 bytes), 129 do not (258 bytes).
     std::wstring kana(128, L'\x3042');
-    EXPECT_TRUE(ConvertToDialogueText(932, kana.c_str(), buffer, sizeof(buffer)));
+    EXPECT_EQ(DIALOGUE_TEXT_OK, ConvertToDialogueText(932, kana.c_str(), buffer, sizeof(buffer)));
     EXPECT_EQ(256u, strlen(buffer));
     kana += L'\x3042';
-    EXPECT_FALSE(ConvertToDialogueText(932, kana.c_str(), buffer, sizeof(buffer)));
+    EXPECT_EQ(DIALOGUE_TEXT_TOO_LONG, ConvertToDialogueText(932, kana.c_str(), buffer, sizeof(buffer)));
     EXPECT_STREQ("", buffer);
+    EXPECT_EQ(DIALOGUE_TEXT_NOT_CONVERTIBLE, ConvertToDialogueText(932, L"\x0101lice", buffer, sizeof(buffer)));
 }
 
 
@@ -242,9 +386,11 @@ INT WSAAPI ScriptedGetAddrInfo(PCSTR name, PCSTR, const ADDRINFOA *, PADDRINFOA 
 
 VOID WSAAPI ScriptedFreeAddrInfo(PADDRINFOA) {}
 
+// Adapters scripted too, so that no "*" field ever comes from a real interface.
 const NetPlatform RESOLVER_PLATFORM = {
     GetInterfaceInfo, IpReleaseAddress, IpRenewAddress, NetServerEnum,
-    NetApiBufferFree, [] { return _time64(NULL); }, ScriptedGetAddrInfo, ScriptedFreeAddrInfo,
+    NetApiBufferFree, GetTickCount64, ScriptedGetAddrInfo, ScriptedFreeAddrInfo,
+    ScriptedGetAdaptersAddresses,
 };
 
 std::wstring TableText(UINT id, ...)
@@ -270,6 +416,7 @@ protected:
         test::SetConfigDword(NULL, L"VLANLogon", 1);
         g_resolved.clear();
         g_resolverBlocks = false;
+        g_adapters = ONLY_LOOPBACK;
         g_releaseResolver = CreateEventW(NULL, TRUE, FALSE, NULL);
         SetNetPlatform(&RESOLVER_PLATFORM);
         logPath_ = test::LogToTempFile(L"portgate-vlan-unit", &logDir_);
@@ -335,6 +482,37 @@ TEST_F(LogonWindow, AddressThatDoesNotConvertIsNeitherResolvedNorConnected)
     }
 }
 
+// Also run under a Japanese user interface (code page 932) by CTest.
+TEST_F(LogonWindow, CredentialsThatDoNotConvertExactlyAreRefusedBeforeSending)
+{
+    Listener listener;
+    PointAt(L"127.0.0.1", listener.Port());
+    EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, L"\x0101lice", L"secret"));
+    EXPECT_EQ(TableText(IDS_CREDENTIALS_NOT_CONVERTIBLE), std::wstring(ResultMessage));
+    EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, L"alice", L"s\x0101cret"));
+    EXPECT_EQ(TableText(IDS_CREDENTIALS_NOT_CONVERTIBLE), std::wstring(ResultMessage));
+    EXPECT_FALSE(listener.Connected()) << "a best-fitted name or password was sent";
+}
+
+// What the resolver would read as another address, or a template without an address of
+// the workstation's own, reaches neither the resolver nor any host.
+TEST_F(LogonWindow, ShortFormsAndUnfilledTemplatesSendNothing)
+{
+    Listener listener;
+    ASSERT_NE(0, listener.Port());
+    const wchar_t *servers[] = {L"127.0.18", L"127.1", L"0x7f.0.0.1", L"2130706433", L"*.*.*.1",
+                                L"*..*"};
+    for (const wchar_t *server : servers) {
+        SCOPED_TRACE(test::Narrow(server));
+        PointAt(server, listener.Port());
+        EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, L"alice", L"secret"));
+        EXPECT_EQ(TableText(IDS_CANNOT_CONNECT_LOGON, server), std::wstring(ResultMessage));
+        EXPECT_TRUE(g_resolved.empty()) << g_resolved.size();
+        g_resolved.clear();
+    }
+    EXPECT_FALSE(listener.Connected()) << "the user name and password went to this host";
+}
+
 TEST_F(LogonWindow, CredentialsThatDoNotFitAReplyLineAreRefusedBeforeSending)
 {
     if (!MultiByteCodePage()) {
@@ -370,6 +548,51 @@ TEST_F(LogonWindow, ResolverThatNeverAnswersEndsWithinTheTimeOut)
     EXPECT_EQ(std::vector<std::string>{"dez.example"}, g_resolved);
     EXPECT_NE(std::string::npos, Log().find("  getaddrinfo() error = 11001"));
     EXPECT_FALSE(listener.Connected());
+}
+
+// What a server leaves behind when it closes is only looked at for an answer: a prompt in
+// it is not answered, so the password goes out no more often than the server asked.
+SOCKET g_drained = INVALID_SOCKET;
+int g_drainAnalyses, g_drainReplies;
+
+void CountingAnalyze(HWND, const char *)
+{
+    g_drainAnalyses++;
+    if (SendPromptReply(g_drained, "secret"))
+        g_drainReplies++;
+}
+
+TEST_F(LogonWindow, DataLeftAfterTheServerClosedIsNotAnswered)
+{
+    Listener listener;
+    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL);
+    ASSERT_NE(nullptr, window);
+    wchar_t server[VLAN_SERVER_CHARS] = L"127.0.0.1";
+    const VLANServerTexts texts = {"%s", "%d", IDS_CANNOT_CONNECT_LOGON};
+    ASSERT_TRUE(VLANSocketConnect(window, server, listener.Port(), &g_drained, &texts));
+    SOCKET peer = listener.Accept();
+    std::string prompts;
+    while (prompts.size() < 2000)
+        prompts += "Password? ";
+    ASSERT_EQ((int)prompts.size(), send(peer, prompts.data(), (int)prompts.size(), 0));
+    shutdown(peer, SD_SEND);
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(g_drained, &readable);
+    timeval bound = {10, 0};
+    ASSERT_EQ(1, select(0, &readable, NULL, NULL, &bound));
+    g_drainAnalyses = g_drainReplies = 0;
+    VLANDialogueClosed(window, &g_drained, 0, CountingAnalyze);
+    EXPECT_EQ(INVALID_SOCKET, g_drained);
+    EXPECT_GT(g_drainAnalyses, 0);
+    EXPECT_EQ(0, g_drainReplies);
+    char byte;
+    int received = 0, got;
+    while ((got = recv(peer, &byte, 1, 0)) > 0)
+        received += got;
+    EXPECT_EQ(0, received) << "the password was sent after the server had closed";
+    closesocket(peer);
+    DestroyWindow(window);
 }
 
 // While a posted message is always waiting, as FD_READ is for a server that floods,

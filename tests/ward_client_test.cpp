@@ -285,17 +285,42 @@ std::string Utf16Bytes(const std::wstring &text)
     return std::string(reinterpret_cast<const char *>(text.data()), text.size() * 2);
 }
 
+// Every request, whatever the caller asks for: a squatter answering "iprenew" would put a
+// text of its own on the logon screen as the service's answer.
 TEST_F(ServiceCall, ServerCheckRefusesAPipeNotServedByTheService)
 {
-    FakeServer server(Utf16Bytes(L"OK"), false);
-    WardReply reply;
-    EXPECT_EQ((DWORD)ERROR_SERVICE_NOT_ACTIVE,
-              CallWardService(L"logon alice secret", TRUE, 0, 5000, &reply));
-    EXPECT_FALSE(reply.accepted);
-    EXPECT_EQ("", server.Received()) << "the password reached a stranger";
+    const wchar_t *requests[] = {L"logon alice secret", L"iprenew", L"finddomain", L"logoff"};
+    for (const wchar_t *request : requests) {
+        for (BOOL checkServer : {TRUE, FALSE}) {
+            SCOPED_TRACE(test::Narrow(request) + (checkServer ? " checked" : " unchecked"));
+            FakeServer server(Utf16Bytes(L"NG" + std::wstring(258, L'!')), false);
+            WardReply reply;
+            EXPECT_EQ((DWORD)ERROR_SERVICE_NOT_ACTIVE,
+                      CallWardService(request, checkServer, 0, 5000, &reply));
+            EXPECT_FALSE(reply.accepted);
+            EXPECT_STREQ(L"", reply.text);
+            EXPECT_EQ("", server.Received()) << "the request reached a stranger";
+        }
+    }
 }
 
-TEST_F(ServiceCall, RepliesAreReadWithinTheirBuffer)
+// The cases below read replies from the test's own pipe server, which the server check
+// would refuse: they put a check in place that accepts it.
+class FakeServerCall : public ServiceCall {
+protected:
+    void SetUp() override
+    {
+        ServiceCall::SetUp();
+        SetWardServerCheck([](HANDLE) { return TRUE; });
+    }
+    void TearDown() override
+    {
+        SetWardServerCheck(NULL);
+        ServiceCall::TearDown();
+    }
+};
+
+TEST_F(FakeServerCall, RepliesAreReadWithinTheirBuffer)
 {
     {
         // Exactly 520 bytes: all of it, terminated.
@@ -326,7 +351,7 @@ TEST_F(ServiceCall, RepliesAreReadWithinTheirBuffer)
     }
 }
 
-TEST_F(ServiceCall, ASilentServerTimesOut)
+TEST_F(FakeServerCall, ASilentServerTimesOut)
 {
     FakeServer server(Utf16Bytes(L"OK"), true);
     WardReply reply;
@@ -335,7 +360,7 @@ TEST_F(ServiceCall, ASilentServerTimesOut)
     EXPECT_EQ(Utf16Bytes(L"finddomain"), server.Received());
 }
 
-TEST_F(ServiceCall, AbsentPipeIsRetriedForTheGivenTime)
+TEST_F(FakeServerCall, AbsentPipeIsRetriedForTheGivenTime)
 {
     WardReply reply;
     ULONGLONG start = GetTickCount64();
