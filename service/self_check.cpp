@@ -10,7 +10,6 @@
 #include <aclapi.h>
 #include <lm.h>
 #include <sddl.h>
-#include <ctype.h>
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
@@ -535,27 +534,6 @@ static BOOL CheckDwordValue(const RawValue *value, DWORD *number, BOOL *present,
     return TRUE;
 }
 
-// Digits, dots and hexadecimal prefixes only: a text the resolver would read as an
-// address in one of its short forms ("10.1", "0x7f.0.0.1", "3232235777").
-static BOOL LooksNumeric(const char *text)
-{
-    for (const char *p = text; *p != '\0'; p++) {
-        if (*p == '0' && (p[1] == 'x' || p[1] == 'X')) {
-            p += 2;
-            while (isxdigit((unsigned char)*p))
-                p++;
-            if (*p == '\0')
-                break;
-            if (*p != '.')
-                return FALSE;
-            continue;
-        }
-        if (!isdigit((unsigned char)*p) && *p != '.')
-            return FALSE;
-    }
-    return TRUE;
-}
-
 // A server as the service reaches it: "*" fields filled from this workstation's address
 // by the service's own expansion, the text in the ANSI code page exactly.
 static void CheckServerValue(HKEY key, LPCWSTR name, Finding *finding, Endpoint *endpoint)
@@ -587,8 +565,9 @@ static void CheckServerValue(HKEY key, LPCWSTR name, Finding *finding, Endpoint 
         Find(finding, CHECK_FAULT, IDS_SERVER_NOT_ANSI, expanded);
         return;
     }
+    // The service's own rule, so that the check refuses exactly what the service refuses.
     IN_ADDR in;
-    if (LooksNumeric(address) && inet_pton(AF_INET, address, &in) != 1) {
+    if (ClassifyServerAddress(address, &in) == SERVER_ADDRESS_REFUSED) {
         Find(finding, CHECK_FAULT, IDS_SERVER_NOT_DOTTED, expanded);
         return;
     }
