@@ -843,33 +843,52 @@ TEST_F(TrayWorkflow, SessionEndWithASilentSwitchIsBounded)
     EXPECT_TRUE(taskbar_.WaitForRecords(2, WAIT_MS));
 }
 
-// The session ends while a logon waits before its renewal (a wait stored as "-1", held to
-// two minutes): the wait is given up and the workstation is logged off within the bound.
-TEST_F(TrayWorkflow, SessionEndDuringTheLogonsRenewalWaitLogsOff)
+// The session ends while a logon runs on after its accepted "logon": waiting before its
+// renewal (a wait stored as "-1", held to two minutes), or with the renewal's refusal on
+// screen. The request is given up and the workstation is logged off within the bound.
+TEST_F(TrayWorkflow, SessionEndDuringALogonLogsOff)
 {
-    Simulator logonSwitch, logoffSwitch;
-    StartSwitch(&logonSwitch, tray::ShippedScript(L"logon-group.txt"));
-    StartSwitch(&logoffSwitch, tray::ShippedScript(L"logoff.txt"), true);
-    test::SetConfigDword(NULL, L"EnableDHCP", 1);
-    test::SetConfigDword(NULL, L"WaitIpRenew", 0xFFFFFFFF);
-    HWND main = StartClient();
-    ASSERT_NE(nullptr, main);
-    client_.SubmitLogon(L"alice", L"secret");
-    HWND progress = NULL;
-    ASSERT_TRUE(tray::WaitUntil([&] {
-        return (progress = client_.FindProgressWindow()) != NULL &&
-               client_.ControlText(progress, 1001) == TrayString(IDS_REQUESTING_ADDRESS);
-    }, WAIT_MS));
-    EXPECT_EQ(2u, Dword(L"VLANLogon"));
-    // Wine renews no address: the logoff that follows goes without its renewal.
-    test::SetConfigDword(NULL, L"EnableDHCP", 0);
-    DWORD_PTR answer = 0;
-    // The session-end bound (30 s) and a margin for this machine.
-    ASSERT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 45000, &answer));
-    EXPECT_EQ(Joined({"2\\r\\n"}), Joined(tray::Received(logoffSwitch.Kill())));
-    EXPECT_EQ(1u, Dword(L"VLANLogon"));
-    EXPECT_EQ(L"<no box>", client_.WaitForMessageBox(0));
-    EXPECT_EQ(1, tray::Connections(logonSwitch.Kill()));
+    struct {
+        const char *name;
+        DWORD waitIpRenew;
+        bool renewalRefused;
+    } cases[] = {{"waiting before the renewal", 0xFFFFFFFF, false},
+                 {"the renewal's refusal on screen", 0, true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ClearProductKey();
+        Simulator logonSwitch, logoffSwitch;
+        StartSwitch(&logonSwitch, tray::ShippedScript(L"logon-group.txt"));
+        StartSwitch(&logoffSwitch, tray::ShippedScript(L"logoff.txt"), true);
+        test::SetConfigDword(NULL, L"EnableDHCP", 1);
+        test::SetConfigDword(NULL, L"WaitIpRenew", c.waitIpRenew);
+        HWND main = StartClient();
+        ASSERT_NE(nullptr, main);
+        client_.SubmitLogon(L"alice", L"secret");
+        if (c.renewalRefused) {
+            // Wine renews no address: the service refuses "iprenew".
+            std::wstring box = client_.WaitForMessageBox(WAIT_MS);
+            EXPECT_TRUE(IsOneOf(box, ServiceTexts(WARDHOST_DHCP_ERROR))) << test::Narrow(box);
+        } else {
+            HWND progress = NULL;
+            ASSERT_TRUE(tray::WaitUntil([&] {
+                return (progress = client_.FindProgressWindow()) != NULL &&
+                       client_.ControlText(progress, 1001) == TrayString(IDS_REQUESTING_ADDRESS);
+            }, WAIT_MS));
+        }
+        EXPECT_EQ(2u, Dword(L"VLANLogon"));
+        // The logoff that follows goes without a renewal of its own.
+        test::SetConfigDword(NULL, L"EnableDHCP", 0);
+        DWORD_PTR answer = 0;
+        // The session-end bound (30 s) and a margin for this machine.
+        ASSERT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 45000, &answer));
+        EXPECT_EQ(Joined({"2\\r\\n"}), Joined(tray::Received(logoffSwitch.Kill())));
+        EXPECT_EQ(1u, Dword(L"VLANLogon"));
+        // No box of its own; the refusal's box, shown before, may stay.
+        EXPECT_EQ(c.renewalRefused ? 1 : 0, client_.CountMessageBoxes());
+        EXPECT_EQ(1, tray::Connections(logonSwitch.Kill()));
+        client_.Kill();
+    }
 }
 
 // The client handles sent messages while it waits for the taskbar to take its icon, so the
