@@ -210,3 +210,10 @@ LONG DeleteConfigSubtree(LPCWSTR subkey)
     RegCloseKey(key);
     return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
 }
+
+DWORD ReadConfigWaitSeconds(LPCWSTR name)
+{
+    DWORD seconds = 0;
+    ReadConfigDword(NULL, name, &seconds);
+    return seconds < (DWORD)WAIT_SECONDS_MAX ? seconds : (DWORD)WAIT_SECONDS_MAX;
+}

@@ -95,3 +95,7 @@ LONG ParseVlanId(LPCWSTR name);
 // Deletes a subkey of the product key with everything below it; ERROR_SUCCESS also when
 // it did not exist.
 LONG DeleteConfigSubtree(LPCWSTR subkey);
+
+// WaitIpRenew or WaitFindDomain in seconds, held to WAIT_SECONDS_MAX whatever the registry
+// holds (a "-1" stored as 4294967295 included); 0 when missing or unreadable.
+DWORD ReadConfigWaitSeconds(LPCWSTR name);

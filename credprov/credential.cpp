@@ -366,10 +366,14 @@ static BOOL CheckMultipleInterfaces(HWND owner)
     WCHAR caption[CONFIG_TEXT_CHARS] = L"";
     LoadStringW(g_hinstModule, IDS_PROVIDER_CAPTION, caption, ARRAYSIZE(caption));
     while (CountExternalIPv4Addresses() > 1) {
-        // OK after unplugging a cable checks again; a box that cannot be shown is no
-        // reason to keep the user from logging on.
-        if (MessageBoxW(owner, warning, caption, MB_OKCANCEL | MB_ICONWARNING) == IDCANCEL)
+        // OK after unplugging a cable checks again. A box that cannot be shown (0, e.g.
+        // an owner that has gone) ends the check as OK: asking again would spin on
+        // LogonUI's thread, and it is no reason to keep the user from logging on.
+        int answer = MessageBoxW(owner, warning, caption, MB_OKCANCEL | MB_ICONWARNING);
+        if (answer == IDCANCEL)
             return FALSE;
+        if (answer != IDOK)
+            break;
     }
     return TRUE;
 }
@@ -377,42 +381,43 @@ static BOOL CheckMultipleInterfaces(HWND owner)
 HRESULT CWdCredentialProviderCredential::SubmitSnapshot(CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE *pcpgsr,
                                                         CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION *pcpcs)
 {
-    HWND owner = OwnerWindow();
+    // The snapshot comes first: every box below runs a modal loop, and a SetStringValue or
+    // SetDeselected dispatched in it frees the field strings. A word cut to fit its copy
+    // still makes the request too long, which FormatLogonRequest refuses.
     LPCWSTR user = m_strings[FIELD_USER_NAME] != NULL ? m_strings[FIELD_USER_NAME] : L"";
     LPCWSTR password = m_strings[FIELD_PASSWORD] != NULL ? m_strings[FIELD_PASSWORD] : L"";
     LPCWSTR domain = m_selectedDomain < DomainCount() ? m_domains[m_selectedDomain] : L"";
+    lstrcpynW(m_snapUser, user, ARRAYSIZE(m_snapUser));
+    lstrcpynW(m_snapPassword, password, ARRAYSIZE(m_snapPassword));
+    lstrcpynW(m_snapDomain, domain, ARRAYSIZE(m_snapDomain));
 
+    HWND owner = OwnerWindow();
     // Words with blanks would shift the request's words at the service, and an empty
     // domain list leaves nothing to log on to: refuse before anything is sent.
     WCHAR request[WARD_REQUEST_CHARS];
-    LogonWordsResult words = FormatLogonRequest(user, password, domain, request);
+    LogonWordsResult words = FormatLogonRequest(m_snapUser, m_snapPassword, m_snapDomain, request);
     SecureZeroMemory(request, sizeof(request));
-    if (domain[0] == L'\0')
+    if (m_snapDomain[0] == L'\0')
         words = LOGON_WORDS_BLANK;
     if (words != LOGON_WORDS_OK) {
         ShowTableMessage(owner, words == LOGON_WORDS_BLANK ? IDS_CREDENTIALS_BLANK : IDS_CREDENTIALS_TOO_LONG,
                          IDS_PROVIDER_CAPTION, MB_OK | MB_ICONWARNING);
-        *pcpgsr = CPGSR_NO_CREDENTIAL_NOT_FINISHED;
         return S_FALSE;
     }
-    if (!CheckMultipleInterfaces(owner)) {
-        *pcpgsr = CPGSR_NO_CREDENTIAL_NOT_FINISHED;
+    if (!CheckMultipleInterfaces(owner))
         return S_FALSE;
-    }
+    // The warning's loop may have seen LogonUI's window go: the dialog then has no owner.
+    owner = OwnerWindow();
+    if (owner != NULL && !IsWindow(owner))
+        owner = NULL;
 
-    // The request fitted in one buffer of the same size, so each word fits here.
-    lstrcpynW(m_snapUser, user, ARRAYSIZE(m_snapUser));
-    lstrcpynW(m_snapPassword, password, ARRAYSIZE(m_snapPassword));
-    lstrcpynW(m_snapDomain, domain, ARRAYSIZE(m_snapDomain));
     LogonRequest logon = {m_snapUser, m_snapPassword, m_snapDomain};
     int result = WORKFLOW_FAILED;
     HRESULT hr = RunLogonWorkflow(owner, &logon, &result);
     if (FAILED(hr))
         return hr;
-    if (result != WORKFLOW_SUCCEEDED) {
-        *pcpgsr = CPGSR_NO_CREDENTIAL_NOT_FINISHED;
+    if (result != WORKFLOW_SUCCEEDED)
         return S_FALSE;
-    }
 
     BYTE *buffer = NULL;
     DWORD bytes = 0;
@@ -438,16 +443,22 @@ IFACEMETHODIMP CWdCredentialProviderCredential::GetSerialization(
     CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE *pcpgsr, CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION *pcpcs,
     LPWSTR *ppszOptionalStatusText, CREDENTIAL_PROVIDER_STATUS_ICON *pcpsiOptionalStatusIcon)
 {
-    (void)ppszOptionalStatusText;
-    (void)pcpsiOptionalStatusIcon;
+    // Every output is written before anything else, so that no path leaves one as the
+    // caller left it: no credential, no status text, no icon.
+    if (pcpgsr != NULL)
+        *pcpgsr = CPGSR_NO_CREDENTIAL_NOT_FINISHED;
+    if (pcpcs != NULL)
+        ZeroMemory(pcpcs, sizeof(*pcpcs));
+    if (ppszOptionalStatusText != NULL)
+        *ppszOptionalStatusText = NULL;
+    if (pcpsiOptionalStatusIcon != NULL)
+        *pcpsiOptionalStatusIcon = CPSI_NONE;
     if (pcpgsr == NULL || pcpcs == NULL)
         return E_INVALIDARG;
     // The workflow's modal loop dispatches LogonUI's messages; a second submit arriving
     // through it must not start a second workflow over the same snapshot.
-    if (m_submitting) {
-        *pcpgsr = CPGSR_NO_CREDENTIAL_NOT_FINISHED;
+    if (m_submitting)
         return HRESULT_FROM_WIN32(ERROR_BUSY);
-    }
     m_submitting = TRUE;
     // LogonUI may drop its references while the workflow runs.
     AddRef();

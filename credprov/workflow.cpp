@@ -18,6 +18,7 @@ enum {
     WM_PROGRESS_RENEW = WM_USER + 102,       // logon accepted: address renewal
     WM_PROGRESS_FINDDOMAIN = WM_USER + 103,  // renewal accepted: domain-controller search
     WM_PROGRESS_STEP_DONE = WM_USER + 104,   // a worker's reply is in; wParam: its step
+    WM_PROGRESS_WAITING = WM_USER + 105,     // the service is not listening yet; wParam: seconds
 };
 
 enum {
@@ -66,10 +67,10 @@ struct WorkerStart {
 };
 
 // Waits the configured seconds one second at a time; FALSE when the dialog ended meanwhile.
+// The reader holds the value to its maximum, so no stored value keeps LogonUI waiting longer.
 static BOOL WaitConfiguredSeconds(HANDLE stop, LPCWSTR valueName)
 {
-    DWORD seconds = 0;
-    ReadConfigDword(NULL, valueName, &seconds);
+    DWORD seconds = ReadConfigWaitSeconds(valueName);
     for (DWORD i = 0; i < seconds; i++) {
         if (WaitForSingleObject(stop, 1000) != WAIT_TIMEOUT)
             return FALSE;
@@ -79,7 +80,8 @@ static BOOL WaitConfiguredSeconds(HANDLE stop, LPCWSTR valueName)
 
 // The logon goes only to the wardhost service itself (the request carries the password)
 // and is retried only while it cannot have reached the service: the DE-Zeruzu must
-// never see the same logon twice.
+// never see the same logon twice. While it waits, the dialog shows how long it has waited:
+// at boot this can take two minutes, and an unchanged text looks like a hang.
 static DWORD CallLogon(ProgressDialog *dialog)
 {
     const LogonRequest *logon = dialog->request;
@@ -92,7 +94,12 @@ static DWORD CallLogon(ProgressDialog *dialog)
         error = CallWardService(request, TRUE, 0, WARD_REPLY_TIMEOUT_MS, &dialog->reply);
         if (!IsServiceRefusalBeforeSending(error) || GetTickCount64() - start >= LOGON_RETRY_MS)
             break;
-        if (WaitForSingleObject(dialog->stop, LOGON_RETRY_PAUSE_MS) != WAIT_TIMEOUT)
+        BOOL stopped = FALSE;
+        for (DWORD waited = 0; waited < LOGON_RETRY_PAUSE_MS && !stopped; waited += 1000) {
+            PostMessageW(dialog->hwnd, WM_PROGRESS_WAITING, (WPARAM)((GetTickCount64() - start) / 1000), 0);
+            stopped = WaitForSingleObject(dialog->stop, 1000) != WAIT_TIMEOUT;
+        }
+        if (stopped)
             break;
     }
     SecureZeroMemory(request, sizeof(request));
@@ -125,6 +132,15 @@ static void SetStepText(HWND hwnd, UINT textId)
 {
     WCHAR text[CONFIG_TEXT_CHARS] = L"";
     LoadStringW(g_hinstModule, textId, text, ARRAYSIZE(text));
+    SetDlgItemTextW(hwnd, IDC_PROGRESS_TEXT, text);
+}
+
+static void SetWaitingText(HWND hwnd, DWORD seconds)
+{
+    WCHAR format[CONFIG_TEXT_CHARS] = L"";
+    WCHAR text[CONFIG_TEXT_CHARS] = L"";
+    LoadStringW(g_hinstModule, IDS_WAITING_FOR_SERVICE, format, ARRAYSIZE(format));
+    wsprintfW(text, format, seconds);
     SetDlgItemTextW(hwnd, IDC_PROGRESS_TEXT, text);
 }
 
@@ -231,6 +247,10 @@ static INT_PTR CALLBACK ProgressDialogProc(HWND hwnd, UINT message, WPARAM wPara
             StartStep(dialog, STEP_FIND_DOMAIN);
         return TRUE;
     }
+    case WM_PROGRESS_WAITING:
+        if (dialog != NULL)
+            SetWaitingText(hwnd, (DWORD)wParam);
+        return TRUE;
     case WM_PROGRESS_STEP_DONE:
         if (dialog != NULL && wParam < STEP_COUNT)
             FinishStep(dialog, (WorkflowStep)wParam);

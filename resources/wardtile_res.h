@@ -21,6 +21,7 @@
 #define IDS_DHCP_ERROR            10013
 #define IDS_DC_NOT_FOUND          10014
 #define IDS_CREDENTIALS_BLANK     10015
+#define IDS_WAITING_FOR_SERVICE   10016  // the logon retry; %u: seconds waited
 #define IDS_SERVICE_NOT_RUNNING   11004
 #define IDS_REQUESTING_ADDRESS    20001
 #define IDS_SEARCHING_DC          20002

@@ -306,6 +306,30 @@ TEST_F(TileTest, RenewalAndSearchFollowTheConfiguration)
     }
 }
 
+// A wait stored as "-1" (4294967295 s) is held to its maximum, 120 s: the submit ends
+// after it with the renewal's usual result (Wine's refusal). tilehost runs the tile's waits
+// 20 times faster, so the maximum lasts 6 s here.
+TEST_F(TileTest, WaitBeyondItsMaximumIsHeldToIt)
+{
+    const DWORD divisor = 20;
+    test::Simulator simulator;
+    ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-group.txt"));
+    test::SetConfigDword(NULL, L"EnableDHCP", 1);
+    test::SetConfigDword(NULL, L"NotFindDomain", 1);
+    test::SetConfigDword(NULL, L"WaitIpRenew", 0xFFFFFFFF);
+    LineProcess tilehost;
+    ASSERT_TRUE(tilehost.Start(TilehostCommand(Submit()) + L" --clock-divisor " + std::to_wstring(divisor)));
+    EXPECT_EQ(1u, tilehost.Finish(120000));
+    std::vector<std::string> lines = tilehost.Lines();
+    EXPECT_EQ(Joined({TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS)}), Joined(Steps(lines)));
+    EXPECT_EQ(std::vector<std::string>{ServiceText(SERVICE_DHCP_ERROR)}, Boxes(lines));
+    // "GetSerialization: hr ..., after N ms": the maximum, shortened, plus the steps' own time.
+    std::vector<std::string> returned = Logged(lines, "GetSerialization");
+    ASSERT_EQ(1u, returned.size()) << Joined(lines);
+    double elapsed = atof(returned[0].c_str() + returned[0].find("after ") + 6);
+    EXPECT_LE(elapsed, 120000.0 / divisor + 30000) << returned[0];
+}
+
 // ---- the service late or absent
 
 TEST_F(TileTest, ServiceStartedLateIsReachedByTheLogonRetry)
@@ -316,6 +340,12 @@ TEST_F(TileTest, ServiceStartedLateIsReachedByTheLogonRetry)
     LineProcess tilehost;
     ASSERT_TRUE(tilehost.Start(TilehostCommand(Submit())));
     ASSERT_NE("", tilehost.WaitForText("step: " + TileText(IDS_SENDING_REQUEST), 30000));
+    // Meanwhile the dialog says that it waits for the service, and for how long.
+    std::string waiting = TileText(IDS_WAITING_FOR_SERVICE);
+    waiting = waiting.substr(0, waiting.find('%'));
+    ASSERT_FALSE(waiting.empty());
+    std::string shown = tilehost.WaitForText("step: " + waiting + "3", 30000);
+    EXPECT_NE("", shown) << Joined(tilehost.Lines());
     ASSERT_TRUE(test::StartService());
     EXPECT_EQ(0u, tilehost.Finish(150000)) << Joined(tilehost.Lines());
     EXPECT_EQ(std::vector<std::string>{}, Boxes(tilehost.Lines()));

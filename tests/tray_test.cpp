@@ -20,6 +20,7 @@ enum {
     IDS_TITLE = 10000, IDS_LOGON_BUTTON = 10002, IDS_LOGOFF_BUTTON = 10003,
     IDS_AUTH_FAILED = 10005, IDS_DHCP_ERROR = 10013, IDS_BLANK_IN_CREDENTIALS = 10015,
     IDS_LOGON_DONE = 11002, IDS_LOGOFF_DONE = 11003, IDS_SERVICE_NOT_RUNNING = 11004,
+    IDS_REQUESTING_ADDRESS = 20001,
     IDS_CONFIG_NOT_STARTED = 11008,
     WARDHOST_AUTH_FAILED = 10005, WARDHOST_DHCP_ERROR = 10013, WARDHOST_CANNOT_CONNECT = 10010,
     WM_TRAY_NOTIFY = WM_USER + 201,
@@ -317,6 +318,64 @@ TEST_F(TrayWindow, PagesFollowTheStateValues)
     }
 }
 
+// Whether any committed private page of process holds text (UTF-16).
+bool ProcessMemoryHolds(HANDLE process, const std::wstring &text)
+{
+    std::string wanted(reinterpret_cast<const char *>(text.data()), text.size() * sizeof(wchar_t));
+    MEMORY_BASIC_INFORMATION info;
+    for (BYTE *at = NULL; VirtualQueryEx(process, at, &info, sizeof(info)) == sizeof(info);
+         at = static_cast<BYTE *>(info.BaseAddress) + info.RegionSize) {
+        if (info.State != MEM_COMMIT || info.Type != MEM_PRIVATE ||
+            (info.Protect & (PAGE_READWRITE | PAGE_READONLY)) == 0 || (info.Protect & PAGE_GUARD) != 0)
+            continue;
+        std::string bytes(info.RegionSize, '\0');
+        SIZE_T read = 0;
+        if (ReadProcessMemory(process, info.BaseAddress, &bytes[0], bytes.size(), &read) &&
+            bytes.find(wanted) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+// The password edit's buffer is wiped when its text goes: after a refused logon, and
+// when the page goes, the password is nowhere in the client's memory.
+TEST_F(TrayWindow, PasswordLeavesNoCopyInTheEdit)
+{
+    tray::FakeTaskbar taskbar;
+    TrayClient client;
+    ASSERT_TRUE(client.Start());
+    HWND main = client.WaitForMainWindow();
+    ASSERT_NE(nullptr, main);
+    client.WaitUntilIdle();
+    // Typed key by key, so that no message carries the whole text.
+    const std::wstring password = L"Pw-0123456789-abcdefghijklmnopqrstuvwxyz";
+    HWND edit = GetDlgItem(client.Page(), 1004);
+    ASSERT_NE(nullptr, edit);
+    for (wchar_t c : password)
+        PostMessageW(edit, WM_CHAR, c, 1);
+    ASSERT_TRUE(tray::WaitUntil([&] {
+        return SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0) == (LRESULT)password.size();
+    }, WAIT_MS));
+    // The start of a freed block holds the heap's own links: look for the rest.
+    const std::wstring tail = password.substr(16);
+    ASSERT_TRUE(ProcessMemoryHolds(client.Process(), tail)) << "the edit's text is not where it is looked for";
+    // No switch is configured: whatever answers, the logon fails and the edits are emptied.
+    PostMessageW(main, WM_COMMAND, IDOK, 0);
+    EXPECT_NE(L"<no box>", client.WaitForMessageBox(WAIT_MS));
+    ASSERT_TRUE(client.AnswerMessageBox());
+    EXPECT_TRUE(tray::WaitUntil([&] { return SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0) == 0; }, WAIT_MS));
+    EXPECT_FALSE(ProcessMemoryHolds(client.Process(), tail));
+    for (wchar_t c : password)
+        PostMessageW(edit, WM_CHAR, c, 1);
+    ASSERT_TRUE(tray::WaitUntil([&] {
+        return SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0) == (LRESULT)password.size();
+    }, WAIT_MS));
+    SendMessageW(main, WM_COMMAND, 1015, 0);
+    ASSERT_EQ(nullptr, GetDlgItem(client.Page(), 1004));
+    EXPECT_FALSE(ProcessMemoryHolds(client.Process(), tail));
+    client.Kill();
+}
+
 // ---- the Config button
 
 TEST_F(TrayWindow, ConfigButtonStartsTheToolBesideTheClient)
@@ -603,32 +662,25 @@ TEST_F(TrayWorkflow, InputThatDoesNotFitIsRefusedBeforeSending)
 TEST_F(TrayWorkflow, OneRequestAtATime)
 {
     // The switch takes its time with the answer, so the progress window stays open.
-    Simulator simulator, logoffSwitch;
+    Simulator simulator;
     StartSwitch(&simulator,
                 Script("send \"Connect(1) / Disconnect(2): \"\nexpect \"1\"\n"
                        "send \"Login Name? \"\nexpectany\nsend \"Password? \"\nexpectany\n"
                        "sleep 1500\nsend \"\\r\\nAuthentication Succeeded\\r\\n\"\n"),
                 false, 2);
-    StartSwitch(&logoffSwitch, tray::ShippedScript(L"logoff.txt"), true);
-    // Logged on from before, so that the session's end would log off.
-    test::SetConfigDword(NULL, L"VLANLogon", 2);
     HWND main = StartClient();
     ASSERT_NE(nullptr, main);
-    SendMessageW(main, WM_COMMAND, 1015, 0);
     client_.SubmitLogon(L"alice", L"secret");
     ASSERT_TRUE(simulator.WaitForLine("conn: open", WAIT_MS));
-    // A second OK, a Mode change and the session's end while the first request runs.
+    // A second OK and a Mode change while the first request runs.
     PostMessageW(main, WM_COMMAND, IDOK, 0);
     PostMessageW(main, WM_COMMAND, 1015, 0);
-    DWORD_PTR answer;
-    EXPECT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, WAIT_MS, &answer));
     ASSERT_TRUE(simulator.WaitForLine("recv: secret\\r\\n", WAIT_MS));
     EXPECT_EQ(TrayString(IDS_LOGON_DONE), client_.WaitForMessageBox(WAIT_MS));
     ASSERT_TRUE(client_.AnswerMessageBox());
     EXPECT_TRUE(tray::WaitUntil([&] { return client_.FindProgressWindow() == NULL; }, WAIT_MS));
     EXPECT_EQ(L"<no box>", client_.WaitForMessageBox(0));
     EXPECT_EQ(1, tray::Connections(simulator.Kill()));
-    EXPECT_EQ(0, tray::Connections(logoffSwitch.Kill()));
     EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), client_.ControlText(main, IDOK));
 }
 
@@ -789,6 +841,54 @@ TEST_F(TrayWorkflow, SessionEndWithASilentSwitchIsBounded)
     EXPECT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 40000, &answer));
     EXPECT_EQ(L"<no box>", client_.WaitForMessageBox(0));
     EXPECT_TRUE(taskbar_.WaitForRecords(2, WAIT_MS));
+}
+
+// The session ends while a logon runs on after its accepted "logon": waiting before its
+// renewal (a wait stored as "-1", held to two minutes), or with the renewal's refusal on
+// screen. The request is given up and the workstation is logged off within the bound.
+TEST_F(TrayWorkflow, SessionEndDuringALogonLogsOff)
+{
+    struct {
+        const char *name;
+        DWORD waitIpRenew;
+        bool renewalRefused;
+    } cases[] = {{"waiting before the renewal", 0xFFFFFFFF, false},
+                 {"the renewal's refusal on screen", 0, true}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ClearProductKey();
+        Simulator logonSwitch, logoffSwitch;
+        StartSwitch(&logonSwitch, tray::ShippedScript(L"logon-group.txt"));
+        StartSwitch(&logoffSwitch, tray::ShippedScript(L"logoff.txt"), true);
+        test::SetConfigDword(NULL, L"EnableDHCP", 1);
+        test::SetConfigDword(NULL, L"WaitIpRenew", c.waitIpRenew);
+        HWND main = StartClient();
+        ASSERT_NE(nullptr, main);
+        client_.SubmitLogon(L"alice", L"secret");
+        if (c.renewalRefused) {
+            // Wine renews no address: the service refuses "iprenew".
+            std::wstring box = client_.WaitForMessageBox(WAIT_MS);
+            EXPECT_TRUE(IsOneOf(box, ServiceTexts(WARDHOST_DHCP_ERROR))) << test::Narrow(box);
+        } else {
+            HWND progress = NULL;
+            ASSERT_TRUE(tray::WaitUntil([&] {
+                return (progress = client_.FindProgressWindow()) != NULL &&
+                       client_.ControlText(progress, 1001) == TrayString(IDS_REQUESTING_ADDRESS);
+            }, WAIT_MS));
+        }
+        EXPECT_EQ(2u, Dword(L"VLANLogon"));
+        // The logoff that follows goes without a renewal of its own.
+        test::SetConfigDword(NULL, L"EnableDHCP", 0);
+        DWORD_PTR answer = 0;
+        // The session-end bound (30 s) and a margin for this machine.
+        ASSERT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 45000, &answer));
+        EXPECT_EQ(Joined({"2\\r\\n"}), Joined(tray::Received(logoffSwitch.Kill())));
+        EXPECT_EQ(1u, Dword(L"VLANLogon"));
+        // No box of its own; the refusal's box, shown before, may stay.
+        EXPECT_EQ(c.renewalRefused ? 1 : 0, client_.CountMessageBoxes());
+        EXPECT_EQ(1, tray::Connections(logonSwitch.Kill()));
+        client_.Kill();
+    }
 }
 
 // The client handles sent messages while it waits for the taskbar to take its icon, so the

@@ -6,6 +6,7 @@
 #include "registration.h"
 #include "product_key.h"
 #include "wardtile_res.h"
+#include "ward_client.h"
 
 #include <gtest/gtest.h>
 
@@ -261,7 +262,7 @@ TEST(Resources, EnglishAndJapaneseTablesMatch)
     for (UINT id : {IDS_TILE_TITLE, IDS_USER_NAME, IDS_PASSWORD, IDS_LOG_ON_TO, IDS_PROVIDER_CAPTION,
                     IDS_AUTH_FAILED, IDS_CREDENTIALS_TOO_LONG, IDS_LOGON_CAPTION, IDS_SENDING_REQUEST,
                     IDS_DHCP_ERROR, IDS_DC_NOT_FOUND, IDS_CREDENTIALS_BLANK, IDS_SERVICE_NOT_RUNNING,
-                    IDS_REQUESTING_ADDRESS, IDS_SEARCHING_DC}) {
+                    IDS_REQUESTING_ADDRESS, IDS_SEARCHING_DC, IDS_WAITING_FOR_SERVICE}) {
         EXPECT_FALSE(DllStringIn(id, english).empty()) << id;
         EXPECT_FALSE(DllStringIn(id, japanese).empty()) << id;
         EXPECT_NE(DllStringIn(id, english), DllStringIn(id, japanese)) << id;
@@ -271,6 +272,28 @@ TEST(Resources, EnglishAndJapaneseTablesMatch)
     LANGID language = expect != nullptr && atoi(expect) == 1041 ? japanese : english;
     EXPECT_EQ(DllStringIn(IDS_CREDENTIALS_BLANK, language), DllString(IDS_CREDENTIALS_BLANK));
     EXPECT_NE(nullptr, FindResourceW(g_dll, MAKEINTRESOURCEW(IDD_PROGRESS), RT_DIALOG));
+}
+
+// Both waits are held to their documented maximum of 120 s whatever the registry holds;
+// the tile and the tray client read them through this reader only.
+TEST(ConfigWaits, HeldToTheirMaximumWhateverIsStored)
+{
+    test::ClearProductKey();
+    for (const wchar_t *name : {L"WaitIpRenew", L"WaitFindDomain"}) {
+        SCOPED_TRACE(test::Narrow(name));
+        EXPECT_EQ(0u, ReadConfigWaitSeconds(name));  // missing
+        const struct {
+            DWORD stored, read;
+        } cases[] = {{0, 0}, {5, 5}, {120, 120}, {121, 120}, {5000, 120}, {0x80000000u, 120}, {0xFFFFFFFFu, 120}};
+        for (const auto &c : cases) {
+            test::SetConfigDword(NULL, name, c.stored);
+            EXPECT_EQ(c.read, ReadConfigWaitSeconds(name)) << c.stored;
+        }
+        // "-1" stored as text is no number of seconds: no wait.
+        test::SetConfigString(NULL, name, L"-1");
+        EXPECT_EQ(0u, ReadConfigWaitSeconds(name));
+    }
+    test::ClearProductKey();
 }
 
 // ---- the tile's state from the registry
@@ -731,6 +754,35 @@ TEST_F(Submit, BlankOrOverlongWordsAreRefusedBeforeTheService)
     }
 }
 
+TEST_F(Submit, EveryOutputIsWrittenOnEveryPath)
+{
+    struct {
+        const char *name;
+        bool withSerialization;
+        HRESULT expected;
+    } cases[] = {{"refused before the service", true, S_FALSE}, {"no serialization record", false, E_INVALIDARG}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(S_OK, credential_->SetStringValue(2, L""));
+        BoxAnswerer boxes;
+        CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_RETURN_CREDENTIAL_FINISHED;
+        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization;
+        memset(&serialization, 0xA5, sizeof(serialization));
+        LPWSTR status = reinterpret_cast<LPWSTR>(1);
+        CREDENTIAL_PROVIDER_STATUS_ICON icon = CPSI_ERROR;
+        EXPECT_EQ(c.expected, credential_->GetSerialization(&response, c.withSerialization ? &serialization : nullptr,
+                                                            &status, &icon));
+        boxes.Stop();
+        EXPECT_EQ(CPGSR_NO_CREDENTIAL_NOT_FINISHED, response);
+        EXPECT_EQ(nullptr, status);
+        EXPECT_EQ(CPSI_NONE, icon);
+        if (c.withSerialization) {
+            CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION empty = {};
+            EXPECT_EQ(0, memcmp(&empty, &serialization, sizeof(empty)));
+        }
+    }
+}
+
 TEST_F(Submit, PasswordNeverGoesToAPipeTheServiceDoesNotServe)
 {
     // Another program holds the service's pipe name while the service is absent.
@@ -833,9 +885,101 @@ TEST_F(Submit, TypingDuringTheWorkflowChangesNothingSubmitted)
     } else {
         // Wine knows no "Negotiate" package: the lookup's failure is returned as such.
         EXPECT_EQ(FACILITY_NT_BIT, hr & FACILITY_NT_BIT);
-        EXPECT_EQ(CPGSR_NO_CREDENTIAL_FINISHED, response);
+        EXPECT_EQ(CPGSR_NO_CREDENTIAL_NOT_FINISHED, response);
         EXPECT_EQ(nullptr, serialization.rgbSerialization);
     }
+}
+
+// ---- the several-interfaces warning (wardtile_interfaces runs these in a network
+// namespace with two more addresses, through tests/tilehost_interfaces.sh)
+
+ICredentialProviderCredential *g_warned;
+const UINT WM_CHANGE_AND_GO = WM_APP + 2;
+
+// LogonUI's window: inside the warning's modal loop the password is replaced and the
+// window goes, taking the box with it.
+LRESULT CALLBACK VanishingLogonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CHANGE_AND_GO && g_warned != nullptr) {
+        g_warned->SetStringValue(3, L"changed-in-the-box");
+        DestroyWindow(hwnd);
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+// A box that can no longer be shown ends the warning as OK (it is no reason to keep the
+// user out, and asking again would spin on LogonUI's thread); what reaches the switch and
+// Windows is what was submitted, not the strings freed meanwhile.
+class SeveralInterfaces : public Submit {};
+
+TEST_F(SeveralInterfaces, WarningWhoseOwnerGoesEndsAsOk)
+{
+    if (CountExternalIPv4Addresses() < 2)
+        GTEST_SKIP() << "needs two IPv4 addresses besides 127.0.0.1 (wardtile_interfaces provides them)";
+    ASSERT_TRUE(test::InstallService());
+    ASSERT_TRUE(test::StartService());
+    test::Simulator simulator;
+    ASSERT_TRUE(simulator.Start(test::ShippedScript(L"logon-group.txt")));
+    test::SetConfigString(NULL, L"VLANLogonServer", L"127.0.0.1");
+    test::SetConfigDword(NULL, L"VLANLogonPort", (DWORD)simulator.Port());
+    test::SetConfigDword(NULL, L"MultiInterfaceCheck", 1);
+    test::SetConfigString(NULL, L"MultiInterfaceMessage", L"Unplug one cable");
+    ASSERT_EQ(S_OK, credential_->SetStringValue(2, L"alice"));
+    ASSERT_EQ(S_OK, credential_->SetStringValue(3, L"secret"));
+
+    // LogonUI's thread, with a window of its own that LogonUI loses during the warning.
+    HANDLE done = CreateEventW(NULL, TRUE, FALSE, NULL);
+    HRESULT hr = E_PENDING;
+    CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_NO_CREDENTIAL_FINISHED;
+    CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization = {};
+    BoxAnswerer boxes;
+    HWND fixtureWindow = sink_.window;
+    std::thread logonUi([&] {
+        CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+        WNDCLASSW windowClass = {};
+        windowClass.lpfnWndProc = VanishingLogonProc;
+        windowClass.hInstance = GetModuleHandleW(NULL);
+        windowClass.lpszClassName = L"WardtileTestVanishing";
+        RegisterClassW(&windowClass);
+        sink_.window = CreateWindowW(L"WardtileTestVanishing", L"logon", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, NULL,
+                                     NULL, GetModuleHandleW(NULL), NULL);
+        g_warned = credential_;
+        PostMessageW(sink_.window, WM_CHANGE_AND_GO, 0, 0);  // handled in the warning's loop
+        hr = credential_->GetSerialization(&response, &serialization, nullptr, nullptr);
+        g_warned = nullptr;
+        SetEvent(done);
+        CoUninitialize();
+    });
+    if (WaitForSingleObject(done, 60000) != WAIT_OBJECT_0) {
+        // The warning loop spins for good: nothing can end this process more gently.
+        fprintf(stderr, "GetSerialization did not return within 60 s: the warning loop spins\n");
+        fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 1);
+    }
+    logonUi.join();
+    boxes.Stop();
+    CloseHandle(done);
+    EXPECT_FALSE(IsWindow(sink_.window));
+    sink_.window = fixtureWindow;
+    std::string received = test::Joined(test::Received(simulator.Finish()));
+    test::UninstallService();
+
+    // The window went inside the warning's loop, which had replaced the password.
+    EXPECT_NE(std::string::npos, received.find("[secret\\r\\n]")) << received;
+    EXPECT_EQ(std::string::npos, received.find("changed")) << received;
+    EXPECT_EQ(L"changed-in-the-box", String(3));
+    // The prefix of this run has the test's "Negotiate" package: the packed password too.
+    ASSERT_EQ(S_OK, hr);
+    ASSERT_EQ(CPGSR_RETURN_CREDENTIAL_FINISHED, response);
+    const BYTE *block = serialization.rgbSerialization;
+    USHORT length = 0;
+    ULONGLONG offset = 0;
+    memcpy(&length, block + 40, sizeof(length));
+    memcpy(&offset, block + 48, sizeof(offset));
+    ASSERT_LE(offset + length, serialization.cbSerialization);
+    EXPECT_EQ(L"secret", std::wstring(reinterpret_cast<const wchar_t *>(block + offset), length / 2));
+    CoTaskMemFree(serialization.rgbSerialization);
 }
 
 }  // namespace

@@ -14,7 +14,8 @@
 enum {
     INTERFACE_TIMER = 0,
     INTERFACE_TIMER_MS = 500,
-    // The service gives up on a silent switch after 30 s; the session's end waits no longer.
+    // The service gives up on a silent switch after 30 s; the session's end waits no longer
+    // for a running request to end, and no longer for its logoff.
     SESSION_END_BUDGET_MS = 30000,
     EDIT_LIMIT_CHARS = 259,
 };
@@ -33,9 +34,31 @@ static void SetOkButtonText(HWND mainWindow, UINT textId)
     SetDlgItemTextW(mainWindow, IDOK, text);
 }
 
+void WipePasswordEdit(HWND page)
+{
+    HWND edit = GetDlgItem(page, IDC_PASSWORD);
+    if (edit == NULL)
+        return;
+    // Text of the same length is written over the old one in place; then it is emptied.
+    int length = GetWindowTextLengthW(edit);
+    if (length > 0) {
+        WCHAR *filler = (WCHAR *)HeapAlloc(GetProcessHeap(), 0, ((SIZE_T)length + 1) * sizeof(WCHAR));
+        if (filler != NULL) {
+            for (int i = 0; i < length; i++)
+                filler[i] = L'0';
+            filler[length] = L'\0';
+            SetWindowTextW(edit, filler);
+            HeapFree(GetProcessHeap(), 0, filler);
+        }
+    }
+    SetWindowTextW(edit, L"");
+    SendMessageW(edit, EM_EMPTYUNDOBUFFER, 0, 0);
+}
+
 static void ShowPage(HWND mainWindow, WORD pageId)
 {
     if (g_tray.page != NULL) {
+        WipePasswordEdit(g_tray.page);
         DestroyWindow(g_tray.page);
         g_tray.page = NULL;
     }
@@ -197,9 +220,14 @@ static void RunShutdown(HWND window)
     if (g_tray.shutdownDone)
         return;
     g_tray.shutdownDone = TRUE;
-    // A request still running (its progress window is open) is left to finish on its own.
-    if (!g_tray.requestRunning && IsLoggedOnToVlan())
+    // A request still running (a logon in its renewal wait, say) would leave the
+    // workstation in the user's VLAN: it is ended first, within the same bound as the
+    // logoff, and the state it left decides whether to log off.
+    EndRunningRequest(SESSION_END_BUDGET_MS);
+    if (IsLoggedOnToVlan())
         RunSessionEndLogoff(window, SESSION_END_BUDGET_MS);
+    if (g_tray.page != NULL)
+        WipePasswordEdit(g_tray.page);
     if (g_tray.iconAdded) {
         UpdateTrayIcon(window, NIM_DELETE, 1);
         g_tray.iconAdded = FALSE;

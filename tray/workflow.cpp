@@ -1,7 +1,9 @@
 // Logon and logoff through the service: a topmost progress window with a marquee runs the
 // steps ("logon"/"logoff", then "iprenew" when EnableDHCP is on), each step's pipe call on
 // a worker thread of its own. Workers own a copy of what they need, report with at most
-// one message box, and post their outcome to the window, which ends itself.
+// one message box, and post their outcome to the window, which ends itself. At the
+// session's end the running request is stopped (EndRunningRequest) so that the logoff
+// that follows finds the service free.
 #include <windows.h>
 #include <commctrl.h>
 #include <process.h>
@@ -31,13 +33,17 @@ typedef enum WorkerStep {
 } WorkerStep;
 
 // The progress window's user data; lives on the stack of RunLogon or RunLogoff until the
-// window has ended. Workers never read it.
-typedef struct ProgressRecord {
+// window has ended. Workers never read it; they get their own copies of the two events.
+struct ProgressRecord {
     BOOL logon;          // the logon sequence, else the logoff sequence
     BOOL quiet;          // the session is ending: no message boxes
     DWORD deadline;      // tick count at which the window gives up; 0: none
     LPCWSTR request;     // the "logon" request text (logon sequence only)
-} ProgressRecord;
+    HWND window;
+    BOOL abandoned;      // the session ended while it ran: no further step
+    HANDLE stop;         // set when the window has ended or is abandoned: waits end, no boxes
+    HANDLE callDone;     // set while no pipe call of this window is under way
+};
 
 // Owned by one worker, which wipes and frees it.
 typedef struct WorkerTask {
@@ -45,12 +51,19 @@ typedef struct WorkerTask {
     WorkerStep step;
     BOOL quiet;
     DWORD waitSeconds;
+    DWORD busyRetryMs;
     DWORD replyTimeoutMs;
+    HANDLE stop;
+    HANDLE callDone;
     WCHAR request[WARD_REQUEST_CHARS];
 } WorkerTask;
 
 static void FreeTask(WorkerTask *task)
 {
+    if (task->stop != NULL)
+        CloseHandle(task->stop);
+    if (task->callDone != NULL)
+        CloseHandle(task->callDone);
     SecureZeroMemory(task, sizeof(*task));
     HeapFree(GetProcessHeap(), 0, task);
 }
@@ -58,7 +71,7 @@ static void FreeTask(WorkerTask *task)
 // A box for a window that has already ended, or during the session's end, is dropped.
 static void WorkerMessage(const WorkerTask *task, LPCWSTR text, UINT textId, UINT style)
 {
-    if (task->quiet || !IsWindow(task->progress))
+    if (task->quiet || WaitForSingleObject(task->stop, 0) == WAIT_OBJECT_0 || !IsWindow(task->progress))
         return;
     if (text != NULL && text[0] != L'\0') {
         WCHAR caption[CONFIG_TEXT_CHARS] = L"";
@@ -72,16 +85,22 @@ static void WorkerMessage(const WorkerTask *task, LPCWSTR text, UINT textId, UIN
 static unsigned __stdcall WorkerMain(void *argument)
 {
     WorkerTask *task = (WorkerTask *)argument;
-    for (DWORD second = 0; second < task->waitSeconds && IsWindow(task->progress); second++)
-        Sleep(1000);
+    BOOL stopped = FALSE;
+    for (DWORD second = 0; second < task->waitSeconds && !stopped; second++)
+        stopped = WaitForSingleObject(task->stop, 1000) != WAIT_TIMEOUT;
     BOOL renew = task->step == STEP_RENEW_AFTER_LOGON || task->step == STEP_RENEW_AFTER_LOGOFF;
     WardReply reply = {};
-    DWORD error = CallWardService(task->request, task->step == STEP_LOGON,
-                                  renew ? WARD_BUSY_RETRY_MS : 0, task->replyTimeoutMs, &reply);
+    // A window that ended during the wait sends nothing more.
+    DWORD error = stopped ? ERROR_CANCELLED
+                          : CallWardService(task->request, task->step == STEP_LOGON, task->busyRetryMs,
+                                            task->replyTimeoutMs, &reply);
     SecureZeroMemory(task->request, sizeof(task->request));
+    SetEvent(task->callDone);
     UINT message = WM_PROGRESS_DONE;
     WPARAM result = RESULT_FAILURE;
-    if (error != ERROR_SUCCESS) {
+    if (error == ERROR_CANCELLED) {
+        // nothing was sent: nothing to report
+    } else if (error != ERROR_SUCCESS) {
         WorkerMessage(task, NULL, IDS_SERVICE_NOT_RUNNING, MB_ICONWARNING);
     } else if (!reply.accepted) {
         WorkerMessage(task, reply.text, renew ? IDS_DHCP_ERROR : IDS_AUTH_FAILED, MB_ICONWARNING);
@@ -112,12 +131,27 @@ static unsigned __stdcall WorkerMain(void *argument)
     return 0;
 }
 
+static HANDLE DuplicateForWorker(HANDLE event)
+{
+    HANDLE copy = NULL;
+    if (!DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &copy, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return NULL;
+    return copy;
+}
+
 // Starts one step; the window ends with failure when no worker can run it.
-static void StartWorker(HWND progress, const ProgressRecord *record, WorkerStep step,
+static void StartWorker(HWND progress, ProgressRecord *record, WorkerStep step,
                         LPCWSTR request, DWORD waitSeconds)
 {
     WorkerTask *task = (WorkerTask *)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(*task));
-    if (task == NULL) {
+    if (task != NULL) {
+        task->stop = DuplicateForWorker(record->stop);
+        task->callDone = DuplicateForWorker(record->callDone);
+    }
+    if (task == NULL || task->stop == NULL || task->callDone == NULL) {
+        if (task != NULL)
+            FreeTask(task);
         EndDialog(progress, RESULT_FAILURE);
         return;
     }
@@ -125,14 +159,21 @@ static void StartWorker(HWND progress, const ProgressRecord *record, WorkerStep 
     task->step = step;
     task->quiet = record->quiet;
     task->waitSeconds = waitSeconds;
+    BOOL renew = step == STEP_RENEW_AFTER_LOGON || step == STEP_RENEW_AFTER_LOGOFF;
+    task->busyRetryMs = renew ? WARD_BUSY_RETRY_MS : 0;
     task->replyTimeoutMs = WARD_REPLY_TIMEOUT_MS;
     if (record->deadline != 0) {
         LONG left = (LONG)(record->deadline - GetTickCount());
         task->replyTimeoutMs = left > 0 ? (DWORD)left : 1;
+        // At the session's end the service may still be finishing the request that was
+        // running: a busy pipe is tried again for as long as the budget lasts.
+        task->busyRetryMs = task->replyTimeoutMs;
     }
     lstrcpynW(task->request, request, ARRAYSIZE(task->request));
+    ResetEvent(record->callDone);
     HANDLE thread = (HANDLE)_beginthreadex(NULL, 0, WorkerMain, task, 0, NULL);
     if (thread == NULL) {
+        SetEvent(record->callDone);
         FreeTask(task);
         EndDialog(progress, RESULT_FAILURE);
         return;
@@ -150,6 +191,7 @@ static void SetProgressText(HWND progress, UINT textId)
 static void InitProgress(HWND progress, ProgressRecord *record)
 {
     SetWindowLongPtrW(progress, DWLP_USER, (LONG_PTR)record);
+    record->window = progress;
     WCHAR caption[CONFIG_TEXT_CHARS] = L"";
     LoadStringW(g_tray.instance, record->logon ? IDS_LOGON_CAPTION : IDS_LOGOFF_CAPTION, caption,
                 ARRAYSIZE(caption));
@@ -169,7 +211,7 @@ static void InitProgress(HWND progress, ProgressRecord *record)
     PostMessageW(progress, WM_PROGRESS_START, 0, 0);
 }
 
-static void StartRenewal(HWND progress, const ProgressRecord *record)
+static void StartRenewal(HWND progress, ProgressRecord *record)
 {
     DWORD enabled = 0;
     ReadConfigDword(NULL, VALUE_ENABLE_DHCP, &enabled);
@@ -177,8 +219,7 @@ static void StartRenewal(HWND progress, const ProgressRecord *record)
         EndDialog(progress, RESULT_SUCCESS);
         return;
     }
-    DWORD waitSeconds = 0;
-    ReadConfigDword(NULL, VALUE_WAIT_IP_RENEW, &waitSeconds);
+    DWORD waitSeconds = ReadConfigWaitSeconds(VALUE_WAIT_IP_RENEW);
     SetProgressText(progress, record->logon ? IDS_REQUESTING_ADDRESS : IDS_GOOD_BYE);
     StartWorker(progress, record, record->logon ? STEP_RENEW_AFTER_LOGON : STEP_RENEW_AFTER_LOGOFF,
                 L"iprenew", waitSeconds);
@@ -193,6 +234,11 @@ static INT_PTR CALLBACK ProgressProc(HWND progress, UINT message, WPARAM wParam,
     }
     if (record == NULL)
         return FALSE;
+    // Abandoned at the session's end: whatever its worker reports, no further step starts.
+    if (record->abandoned && message >= WM_PROGRESS_START && message <= WM_PROGRESS_DONE) {
+        EndDialog(progress, RESULT_FAILURE);
+        return TRUE;
+    }
     switch (message) {
     case WM_PROGRESS_START:
         if (record->logon)
@@ -228,16 +274,57 @@ static INT_PTR CALLBACK ProgressProc(HWND progress, UINT message, WPARAM wParam,
 
 static int RunProgress(ProgressRecord *record)
 {
-    g_tray.requestRunning = TRUE;
-    INT_PTR result = DialogBoxParamW(g_tray.instance, MAKEINTRESOURCEW(IDD_PROGRESS), NULL,
-                                     ProgressProc, (LPARAM)record);
-    g_tray.requestRunning = FALSE;
+    record->stop = CreateEventW(NULL, TRUE, FALSE, NULL);
+    record->callDone = CreateEventW(NULL, TRUE, TRUE, NULL);
+    INT_PTR result = RESULT_FAILURE;
+    if (record->stop != NULL && record->callDone != NULL) {
+        ProgressRecord *outer = g_tray.running;
+        g_tray.running = record;
+        g_tray.requestRunning = TRUE;
+        result = DialogBoxParamW(g_tray.instance, MAKEINTRESOURCEW(IDD_PROGRESS), NULL,
+                                 ProgressProc, (LPARAM)record);
+        g_tray.running = outer;
+        g_tray.requestRunning = outer != NULL;
+        // A worker still waiting (Escape, the deadline) gives up; one in its pipe call
+        // reports to nobody.
+        SetEvent(record->stop);
+    }
+    if (record->stop != NULL)
+        CloseHandle(record->stop);
+    if (record->callDone != NULL)
+        CloseHandle(record->callDone);
+    record->stop = record->callDone = NULL;
     return result == RESULT_SUCCESS ? RESULT_SUCCESS : RESULT_FAILURE;
+}
+
+void EndRunningRequest(DWORD budgetMs)
+{
+    ProgressRecord *record = g_tray.running;
+    if (record == NULL)
+        return;
+    record->abandoned = TRUE;
+    SetEvent(record->stop);
+    // Only sent messages are handled meanwhile (a worker's box may send to its owner); a
+    // posted step must not run while the window is being given up.
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= budgetMs)
+            break;
+        DWORD woken = MsgWaitForMultipleObjects(1, &record->callDone, FALSE, budgetMs - elapsed,
+                                                QS_SENDMESSAGE);
+        if (woken != WAIT_OBJECT_0 + 1)
+            break;
+        MSG message;
+        PeekMessageW(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    if (IsWindow(record->window))
+        EndDialog(record->window, RESULT_FAILURE);
 }
 
 static void ClearLogonEdits(BOOL userToo)
 {
-    SetDlgItemTextW(g_tray.page, IDC_PASSWORD, L"");
+    WipePasswordEdit(g_tray.page);
     if (userToo)
         SetDlgItemTextW(g_tray.page, IDC_USER_NAME, L"");
 }
@@ -268,8 +355,13 @@ int RunLogon(HWND mainWindow)
     int result = RunProgress(&record);
     SecureZeroMemory(request, sizeof(request));
     SecureZeroMemory(&record, sizeof(record));
+    // The session ended meanwhile: its shutdown has logged off and set the page.
+    if (g_tray.shutdownDone)
+        return result;
     if (result == RESULT_SUCCESS) {
         ShowTableMessage(mainWindow, IDS_LOGON_DONE, IDS_TITLE, MB_ICONINFORMATION);
+        if (g_tray.shutdownDone)  // the session ended while the box was open
+            return result;
         ShowLogonInfoPage(mainWindow);
         PostMessageW(mainWindow, WM_SIZE, SIZE_MINIMIZED, 0);
     } else {
@@ -287,9 +379,13 @@ static int RunLogoffSequence(HWND mainWindow, BOOL showCompletion, BOOL quiet, D
     if (budgetMs != 0)
         record.deadline = (GetTickCount() + budgetMs) | 1;  // 0 means "none"
     int result = RunProgress(&record);
+    if (g_tray.shutdownDone && !quiet)
+        return result;
     if (result == RESULT_SUCCESS) {
         if (showCompletion)
             ShowTableMessage(mainWindow, IDS_LOGOFF_DONE, IDS_TITLE, MB_ICONINFORMATION);
+        if (g_tray.shutdownDone && !quiet)
+            return result;
         ShowLogonPage(mainWindow);
         PostMessageW(mainWindow, WM_SIZE, SIZE_MINIMIZED, 0);
     }

@@ -14,7 +14,7 @@
 static const wchar_t USAGE[] =
     L"Usage: tilehost [--dll PATH] [--clsid CLSID]\n"
     L"       tilehost [--dll PATH] --user NAME --password TEXT [--domain NAME]\n"
-    L"                [--answer ok|cancel] [--timeout SECONDS]\n"
+    L"                [--answer ok|cancel] [--timeout SECONDS] [--clock-divisor N]\n"
     L"       tilehost --register PATH | --unregister\n"
     L"\n"
     L"Tries a credential provider's logon tile without logging off: finds the provider\n"
@@ -32,6 +32,8 @@ static const wchar_t USAGE[] =
     L"  --answer ok|cancel scripted: how message boxes are answered (default ok;\n"
     L"                     a box with only OK is always answered OK)\n"
     L"  --timeout SECONDS  scripted: give up when the submit has not returned (default 600)\n"
+    L"  --clock-divisor N  the provider's waits (WaitForSingleObject, Sleep) last 1/N of what\n"
+    L"                     it asks, for tests of long waits; --timeout is not divided\n"
     L"  --register PATH    register PATH as the Portgate tile, as the configuration tool does\n"
     L"  --unregister       remove that registration\n"
     L"\n"
@@ -58,6 +60,7 @@ struct Options {
     const wchar_t *domain;
     BoxAnswer answer;
     DWORD timeoutSeconds;
+    DWORD clockDivisor;
 };
 
 static Options g_options;
@@ -414,6 +417,7 @@ static BOOL ParseArguments(int argc, wchar_t **argv, Options *options, const wch
     options->clsid = CLSID_WdCredentialProvider;
     options->answer = ANSWER_OK;
     options->timeoutSeconds = 600;
+    options->clockDivisor = 1;
     for (int i = 1; i < argc; i++) {
         const wchar_t *arg = argv[i];
         const wchar_t *value = i + 1 < argc ? argv[i + 1] : NULL;
@@ -448,6 +452,10 @@ static BOOL ParseArguments(int argc, wchar_t **argv, Options *options, const wch
             options->scripted = TRUE;
         } else if (wcscmp(arg, L"--timeout") == 0) {
             options->timeoutSeconds = wcstoul(value, NULL, 10);
+        } else if (wcscmp(arg, L"--clock-divisor") == 0) {
+            options->clockDivisor = wcstoul(value, NULL, 10);
+            if (options->clockDivisor == 0)
+                return FALSE;
         } else if (wcscmp(arg, L"--register") == 0) {
             *registerPath = value;
         } else {
@@ -493,6 +501,9 @@ int wmain(int argc, wchar_t **argv)
     BOOL created = g_options.dll != NULL ? LoadProviderDll(g_options.dll, g_options.clsid, &loaded)
                                          : LoadRegisteredProvider(g_options.clsid, &loaded);
     int result = EXIT_NOT_LOADED;
+    if (created && g_options.clockDivisor > 1)
+        Log(L"clock: waits %lu times faster (%d imports)", g_options.clockDivisor,
+            SpeedUpModuleClock(loaded.module, g_options.clockDivisor));
     if (created) {
         result = RunTile(loaded.provider);
         ULONG left = loaded.provider->Release();

@@ -66,3 +66,8 @@ enum BoxAnswer { ANSWER_NONE, ANSWER_OK, ANSWER_CANCEL };
 // Logs every message box and step text of this process's dialogs; answers the boxes.
 void StartDialogWatcher(BoxAnswer answer);  // on the thread that submits
 void StopDialogWatcher(void);
+
+// ---- a faster clock for tests (clock.cpp)
+// Points module's kernel32 imports of WaitForSingleObject and Sleep at versions that wait
+// 1/divisor of what is asked; returns how many imports were patched.
+int SpeedUpModuleClock(HMODULE module, DWORD divisor);
