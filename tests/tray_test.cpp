@@ -112,8 +112,10 @@ TEST(TrayResources, EnglishAndJapaneseHoldTheSameIds)
         WORD language = (WORD)atoi(expected);
         EXPECT_EQ(StringBlock(module, IDS_TITLE / 16 + 1, language)[IDS_TITLE % 16],
                   TrayString(IDS_TITLE));
-        EXPECT_NE(StringBlock(module, IDS_TITLE / 16 + 1, english)[IDS_TITLE % 16],
-                  TrayString(IDS_TITLE));
+        if (language != english) {
+            EXPECT_NE(StringBlock(module, IDS_TITLE / 16 + 1, english)[IDS_TITLE % 16],
+                      TrayString(IDS_TITLE));
+        }
     }
     FreeLibrary(module);
 }
