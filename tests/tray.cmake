@@ -13,7 +13,7 @@ target_include_directories(tray_test PRIVATE ${PROJECT_SOURCE_DIR}/tray ${PROJEC
 set_tests_properties(tray_test PROPERTIES
   ENVIRONMENT "${TEST_WINE_ENV};GTEST_FILTER=-TraySessionEnd.*:TrayInterfaces.*:TrayWorkflow.SessionEnd*")
 
-# The session's end by its messages: one case waits out a silent switch's 30 s.
+# The session's end by its messages: one case waits out the client's own 30 s bound.
 add_test(NAME tray_session_end_messages
          COMMAND tray_test --gtest_color=no --gtest_filter=TrayWorkflow.SessionEnd*)
 set_tests_properties(tray_session_end_messages PROPERTIES
