@@ -11,6 +11,7 @@
 #include <commctrl.h>
 #include <process.h>
 
+#include "time_limits.h"
 #include "wardtile_res.h"
 
 enum {
@@ -22,8 +23,6 @@ enum {
 };
 
 enum {
-    LOGON_RETRY_MS = 120000,       // a service still starting at boot gets two minutes
-    LOGON_RETRY_PAUSE_MS = 5000,
     MARQUEE_STEP_MS = 20,
 };
 
@@ -72,7 +71,7 @@ static BOOL WaitConfiguredSeconds(HANDLE stop, LPCWSTR valueName)
 {
     DWORD seconds = ReadConfigWaitSeconds(valueName);
     for (DWORD i = 0; i < seconds; i++) {
-        if (WaitForSingleObject(stop, 1000) != WAIT_TIMEOUT)
+        if (WaitForSingleObject(stop, WAIT_STEP_MS) != WAIT_TIMEOUT)
             return FALSE;
     }
     return TRUE;
@@ -95,9 +94,9 @@ static DWORD CallLogon(ProgressDialog *dialog)
         if (!IsServiceRefusalBeforeSending(error) || GetTickCount64() - start >= LOGON_RETRY_MS)
             break;
         BOOL stopped = FALSE;
-        for (DWORD waited = 0; waited < LOGON_RETRY_PAUSE_MS && !stopped; waited += 1000) {
+        for (DWORD waited = 0; waited < LOGON_RETRY_PAUSE_MS && !stopped; waited += WAIT_STEP_MS) {
             PostMessageW(dialog->hwnd, WM_PROGRESS_WAITING, (WPARAM)((GetTickCount64() - start) / 1000), 0);
-            stopped = WaitForSingleObject(dialog->stop, 1000) != WAIT_TIMEOUT;
+            stopped = WaitForSingleObject(dialog->stop, WAIT_STEP_MS) != WAIT_TIMEOUT;
         }
         if (stopped)
             break;

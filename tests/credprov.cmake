@@ -1,11 +1,10 @@
 # Tests of wardtile.dll in-process: the COM contract, the tile's state from the registry,
 # submits stopped before the service, and the packed logon.
 portgate_test(wardtile_test
-  SOURCES wardtile_test.cpp wardtile_logon_buffer_test.cpp ${PROJECT_SOURCE_DIR}/credprov/logon_buffer.cpp
-  LIBS product_key ward_client ole32 secur32 gdi32
+  SOURCES wardtile_test.cpp wardtile_logon_buffer_test.cpp
+  LIBS wardtile_core
   DEPENDS wardtile wardhost dezsim dezsim_scripts
   SERVICE)  # it writes the product key and holds the service's pipe name
-target_include_directories(wardtile_test PRIVATE ${PROJECT_SOURCE_DIR}/credprov ${PROJECT_SOURCE_DIR}/resources)
 
 # The same texts as a Japanese user interface loads them.
 add_test(NAME wardtile_test_japanese

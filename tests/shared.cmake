@@ -9,3 +9,4 @@ portgate_test(ward_client_test
   LIBS ward_client
   DEPENDS wardhost
   SERVICE)
+target_include_directories(ward_client_test PRIVATE ${PROJECT_SOURCE_DIR}/resources)

@@ -4,6 +4,8 @@
 //   hang        read the request and never answer
 //   long N      answer "OK" followed by N - 2 letters x (N UTF-16 units in all)
 //   gap MS      answer "OK", then listen again only after MS milliseconds
+//   replies R1 R2 ...  answer the first request with R1, the second with R2, and so on;
+//               the last one answers every request after it
 // After each request it rewrites REPORT_FILE with "requests N".
 #include <windows.h>
 
@@ -16,6 +18,8 @@ static wchar_t g_report[MAX_PATH];
 static BOOL g_hang;
 static DWORD g_replyUnits = 2;
 static DWORD g_gapMs;
+static LPWSTR *g_replies;  // the "replies" mode's texts, or NULL
+static DWORD g_replyCount;
 
 static void Report(DWORD state)
 {
@@ -65,6 +69,10 @@ static void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
             g_replyUnits = number;
         if (lstrcmpW(argv[2], L"gap") == 0)
             g_gapMs = number;
+        if (lstrcmpW(argv[2], L"replies") == 0 && argc > 3) {
+            g_replies = argv + 3;
+            g_replyCount = argc - 3;
+        }
     }
     g_stop = CreateEventW(NULL, TRUE, FALSE, NULL);
     g_status = RegisterServiceCtrlHandlerExW(L"wardhost", Handler, NULL);
@@ -89,8 +97,14 @@ static void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
             WriteReport(++requests);
             if (g_hang)
                 break;  // the connection stays open, unanswered, until the stop
+            const wchar_t *answer = reply;
+            DWORD units = g_replyUnits;
+            if (g_replies != NULL) {
+                answer = g_replies[requests <= g_replyCount ? requests - 1 : g_replyCount - 1];
+                units = (DWORD)lstrlenW(answer);
+            }
             ResetEvent(overlapped.hEvent);
-            Complete(pipe, WriteFile(pipe, reply, g_replyUnits * sizeof(wchar_t), NULL, &overlapped), &overlapped,
+            Complete(pipe, WriteFile(pipe, answer, units * sizeof(wchar_t), NULL, &overlapped), &overlapped,
                      &bytes);
             FlushFileBuffers(pipe);
         }

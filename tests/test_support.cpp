@@ -431,6 +431,25 @@ bool StopService()
     return WaitForServiceState(SERVICE_STOPPED, 60000);
 }
 
+bool StartStandInService(const std::wstring &report, const std::vector<std::wstring> &mode)
+{
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    if (manager == NULL)
+        return false;
+    std::wstring binary = L"\"" + BinaryPath(L"standin_service.exe") + L"\"";
+    SC_HANDLE service = CreateServiceW(manager, SERVICE_NAME, SERVICE_NAME, SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       binary.c_str(), NULL, NULL, NULL, NULL, NULL);
+    std::vector<const wchar_t *> arguments = {report.c_str()};
+    for (const std::wstring &m : mode)
+        arguments.push_back(m.c_str());
+    bool started = service != NULL && StartServiceW(service, (DWORD)arguments.size(), arguments.data());
+    if (service != NULL)
+        CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return started && WaitForServiceState(SERVICE_RUNNING, 20000) && WaitNamedPipeW(PIPE_NAME, 10000);
+}
+
 void UninstallService()
 {
     if (!IsServiceInstalled())

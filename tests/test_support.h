@@ -101,6 +101,9 @@ bool StopService();          // sends stop and waits for STOPPED
 DWORD ServiceState();        // 0 when it can't be queried
 DWORD ServiceProcessId();
 bool WaitForServiceState(DWORD state, DWORD timeoutMs);
+// Installs standin_service.exe under wardhost's name (none may be installed) and starts it
+// with REPORT MODE...; true once it runs and its pipe listens. See standin_service.cpp.
+bool StartStandInService(const std::wstring &report, const std::vector<std::wstring> &mode);
 
 // One CallNamedPipeW transaction with raw request bytes; false with *error set on failure.
 bool CallPipeRaw(const void *request, DWORD bytes, std::wstring *reply, DWORD *error,

@@ -16,9 +16,12 @@ target_link_libraries(standin_service PRIVATE advapi32)
 # The tile through tilehost against the real service and simulator.
 portgate_test(tilehost_test
   SOURCES tilehost_test.cpp
-  LIBS iphlpapi
+  LIBS iphlpapi product_key
   DEPENDS wardtile tilehost wardhost dezsim dezsim_scripts standin_service
   SERVICE)
+# The tile's texts and limits, and the service's texts, by their own headers.
+target_include_directories(tilehost_test PRIVATE ${PROJECT_SOURCE_DIR}/resources
+                           ${PROJECT_SOURCE_DIR}/credprov ${PROJECT_SOURCE_DIR}/common)
 set_tests_properties(tilehost_test PROPERTIES FIXTURES_REQUIRED "wine;lsa_negotiate")
 
 # The tile's own texts as a Japanese user interface shows them (the service, started

@@ -4,7 +4,7 @@
 // texts come from the string tables of wardtile.dll and wardhost.exe.
 #include "test_support.h"
 // The service's ids first, kept under names of their own: the two tables share numbers.
-#include "../resources/wardhost_res.h"
+#include "wardhost_res.h"
 const UINT SERVICE_AUTH_FAILED = IDS_AUTH_FAILED;
 const UINT SERVICE_DHCP_ERROR = IDS_DHCP_ERROR;
 #undef IDD_PROGRESS
@@ -26,7 +26,10 @@ const UINT SERVICE_DHCP_ERROR = IDS_DHCP_ERROR;
 #undef IDS_SERVICE_NOT_RUNNING
 #undef IDS_REQUESTING_ADDRESS
 #undef IDS_SEARCHING_DC
-#include "../resources/wardtile_res.h"
+#include "wardtile_res.h"
+#include "product_key.h"
+#include "time_limits.h"
+#include "ward_client.h"
 
 #include <gtest/gtest.h>
 #include <iphlpapi.h>
@@ -37,8 +40,6 @@ const UINT SERVICE_DHCP_ERROR = IDS_DHCP_ERROR;
 #include <vector>
 
 namespace {
-
-const wchar_t PIPE_NAME[] = L"\\\\.\\pipe\\wardhost";
 
 // tilehost writes UTF-8 lines.
 std::string TileText(UINT id) { return test::Narrow(test::ProgramString(L"wardtile.dll", id)); }
@@ -117,12 +118,20 @@ struct Submit {
     std::wstring password = L"secret";
     std::wstring domain = L"CORP";
     const wchar_t *answer = L"ok";
+    DWORD clockDivisor = 1;  // the tile's clock runs this many times faster
 };
+
+// Limits of minutes are run 20 times faster: the tile's own code measures them all the same.
+const DWORD FAST_CLOCK = 20;
 
 std::wstring TilehostCommand(const Submit &s)
 {
-    return L"\"" + test::BinaryPath(L"tilehost.exe") + L"\" --user \"" + s.user + L"\" --password \"" +
-           s.password + L"\" --domain \"" + s.domain + L"\" --answer " + s.answer + L" --timeout 400";
+    std::wstring command = L"\"" + test::BinaryPath(L"tilehost.exe") + L"\" --user \"" + s.user +
+                           L"\" --password \"" + s.password + L"\" --domain \"" + s.domain + L"\" --answer " +
+                           s.answer + L" --timeout 400";
+    if (s.clockDivisor > 1)
+        command += L" --clock-divisor " + std::to_wstring(s.clockDivisor);
+    return command;
 }
 
 class TileTest : public ::testing::Test {
@@ -256,80 +265,6 @@ TEST_F(TileTest, WindowDrivesTheTileAsTheLogonScreenDoes)
     EXPECT_EQ(Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n"}), Joined(Received(simulator.Lines())));
 }
 
-// ---- renewal and search. Wine cannot renew a lease, so the service refuses "iprenew"
-// while EnableDHCP is on; to let a renewal pass, the value is switched off once the tile
-// has read it (its step text shows) and before the service reads it (after WaitIpRenew
-// and the service's 4 s timer). The search is switched off the same way, within
-// WaitFindDomain.
-
-TEST_F(TileTest, RenewalAndSearchFollowTheConfiguration)
-{
-    struct {
-        const char *name;
-        DWORD notFindDomain;
-        bool letRenewalPass;
-        bool letSearchPass;
-        std::vector<std::string> steps;
-        std::vector<std::string> boxes;
-        DWORD exitCode;
-    } cases[] = {
-        {"renewal refused by the platform", 1, false, false,
-         {TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS)}, {ServiceText(SERVICE_DHCP_ERROR)}, 1},
-        {"renewal, no search", 1, true, false,
-         {TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS)}, {}, 0},
-        {"renewal and search", 0, true, true,
-         {TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS), TileText(IDS_SEARCHING_DC)}, {}, 0},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        test::Simulator simulator;
-        ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-group.txt"));
-        test::SetConfigDword(NULL, L"EnableDHCP", 1);
-        test::SetConfigDword(NULL, L"WaitIpRenew", 1);
-        test::SetConfigDword(NULL, L"NotFindDomain", c.notFindDomain);
-        // The service reads NotFindDomain at once: this wait is the margin for switching it.
-        test::SetConfigDword(NULL, L"WaitFindDomain", 3);
-        LineProcess tilehost;
-        ASSERT_TRUE(tilehost.Start(TilehostCommand(Submit())));
-        if (c.letRenewalPass) {
-            ASSERT_NE("", tilehost.WaitForText("step: " + TileText(IDS_REQUESTING_ADDRESS), 30000));
-            test::SetConfigDword(NULL, L"EnableDHCP", 0);
-        }
-        if (c.letSearchPass) {
-            ASSERT_NE("", tilehost.WaitForText("step: " + TileText(IDS_SEARCHING_DC), 30000));
-            test::SetConfigDword(NULL, L"NotFindDomain", 1);
-        }
-        EXPECT_EQ(c.exitCode, tilehost.Finish(60000));
-        std::vector<std::string> lines = tilehost.Lines();
-        EXPECT_EQ(Joined(c.steps), Joined(Steps(lines)));
-        EXPECT_EQ(Joined(c.boxes), Joined(Boxes(lines)));
-    }
-}
-
-// A wait stored as "-1" (4294967295 s) is held to its maximum, 120 s: the submit ends
-// after it with the renewal's usual result (Wine's refusal). tilehost runs the tile's waits
-// 20 times faster, so the maximum lasts 6 s here.
-TEST_F(TileTest, WaitBeyondItsMaximumIsHeldToIt)
-{
-    const DWORD divisor = 20;
-    test::Simulator simulator;
-    ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-group.txt"));
-    test::SetConfigDword(NULL, L"EnableDHCP", 1);
-    test::SetConfigDword(NULL, L"NotFindDomain", 1);
-    test::SetConfigDword(NULL, L"WaitIpRenew", 0xFFFFFFFF);
-    LineProcess tilehost;
-    ASSERT_TRUE(tilehost.Start(TilehostCommand(Submit()) + L" --clock-divisor " + std::to_wstring(divisor)));
-    EXPECT_EQ(1u, tilehost.Finish(120000));
-    std::vector<std::string> lines = tilehost.Lines();
-    EXPECT_EQ(Joined({TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS)}), Joined(Steps(lines)));
-    EXPECT_EQ(std::vector<std::string>{ServiceText(SERVICE_DHCP_ERROR)}, Boxes(lines));
-    // "GetSerialization: hr ..., after N ms": the maximum, shortened, plus the steps' own time.
-    std::vector<std::string> returned = Logged(lines, "GetSerialization");
-    ASSERT_EQ(1u, returned.size()) << Joined(lines);
-    double elapsed = atof(returned[0].c_str() + returned[0].find("after ") + 6);
-    EXPECT_LE(elapsed, 120000.0 / divisor + 30000) << returned[0];
-}
-
 // ---- the service late or absent
 
 TEST_F(TileTest, ServiceStartedLateIsReachedByTheLogonRetry)
@@ -353,18 +288,26 @@ TEST_F(TileTest, ServiceStartedLateIsReachedByTheLogonRetry)
     EXPECT_EQ(Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n"}), Joined(Received(simulator.Lines())));
 }
 
+// The tile keeps trying for its whole retry limit, counted by its own clock (run faster
+// here), then tells the user.
 TEST_F(TileTest, ServiceAbsentIsReportedAfterTheRetries)
 {
     test::UninstallService();
+    Submit fast;
+    fast.clockDivisor = FAST_CLOCK;
     std::vector<std::string> lines;
-    EXPECT_EQ(1u, Run(Submit(), &lines, 200000)) << Joined(lines);
+    EXPECT_EQ(1u, Run(fast, &lines, 60000)) << Joined(lines);
     EXPECT_EQ(std::vector<std::string>{TileText(IDS_SERVICE_NOT_RUNNING)}, Boxes(lines));
-    // The box came after about two minutes of attempts, not at the first refusal.
-    for (const std::string &l : lines) {
-        if (l.find("] box: ") != std::string::npos) {
-            EXPECT_GE(atof(l.c_str() + 1), 100.0) << l;
-        }
+    // The last waiting text counts the seconds of the last pause before the final attempt.
+    std::string waiting = TileText(IDS_WAITING_FOR_SERVICE);
+    waiting = waiting.substr(0, waiting.find('%'));
+    ASSERT_FALSE(waiting.empty());
+    int lastShown = -1;
+    for (const std::string &step : Steps(lines)) {
+        if (step.rfind(waiting, 0) == 0)
+            lastShown = atoi(step.c_str() + waiting.size());
     }
+    EXPECT_GE(lastShown, (int)((LOGON_RETRY_MS - LOGON_RETRY_PAUSE_MS) / 1000)) << Joined(lines);
 }
 
 // ---- words that must never reach the service
@@ -428,7 +371,7 @@ private:
     {
         HANDLE event = CreateEventW(NULL, TRUE, FALSE, NULL);
         for (;;) {
-            HANDLE pipe = CreateNamedPipeW(PIPE_NAME, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+            HANDLE pipe = CreateNamedPipeW(WARD_PIPE_NAME, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 520, 520,
                                            0, NULL);
             if (pipe == INVALID_HANDLE_VALUE)
@@ -492,40 +435,91 @@ protected:
         test::UninstallService();
         test::RemoveTree(dir_);
     }
-    // Installs standin_service.exe as "wardhost" and starts it with mode's arguments.
-    void StartStandIn(std::vector<std::wstring> mode)
+    // standin_service.exe as "wardhost", answering as mode says.
+    void StartStandIn(const std::vector<std::wstring> &mode)
     {
-        SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-        ASSERT_NE(nullptr, manager);
-        std::wstring binary = L"\"" + test::BinaryPath(L"standin_service.exe") + L"\"";
-        SC_HANDLE service = CreateServiceW(manager, L"wardhost", L"wardhost", SERVICE_ALL_ACCESS,
-                                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                           binary.c_str(), NULL, NULL, NULL, NULL, NULL);
-        ASSERT_NE(nullptr, service) << GetLastError();
-        mode.insert(mode.begin(), report_);
-        std::vector<const wchar_t *> arguments;
-        for (const std::wstring &m : mode)
-            arguments.push_back(m.c_str());
-        EXPECT_TRUE(StartServiceW(service, (DWORD)arguments.size(), arguments.data())) << GetLastError();
-        CloseServiceHandle(service);
-        CloseServiceHandle(manager);
-        ASSERT_TRUE(test::WaitForServiceState(SERVICE_RUNNING, 20000));
-        ASSERT_TRUE(WaitNamedPipeW(PIPE_NAME, 10000));
+        ASSERT_TRUE(test::StartStandInService(report_, mode));
     }
     std::string Requests() { return test::ReadFileBytes(report_); }
 
     std::wstring dir_, report_;
 };
 
-// Connected, never answered: the tile gives up after its reply limit (three minutes)
-// and reports the service as not reachable, instead of hanging; it does not send again.
+// Connected, never answered: the tile gives up after its reply limit (run faster here) and
+// reports the service as not reachable, instead of hanging; it does not send again.
 TEST_F(StandInTest, HungServiceIsReportedWithinTheReplyLimit)
 {
     ASSERT_NO_FATAL_FAILURE(StartStandIn({L"hang"}));
+    Submit fast;
+    fast.clockDivisor = FAST_CLOCK;
     std::vector<std::string> lines;
-    EXPECT_EQ(1u, Run(Submit(), &lines, 300000)) << Joined(lines);
+    EXPECT_EQ(1u, Run(fast, &lines, WARD_REPLY_TIMEOUT_MS / FAST_CLOCK + 30000)) << Joined(lines);
     EXPECT_EQ(std::vector<std::string>{TileText(IDS_SERVICE_NOT_RUNNING)}, Boxes(lines));
     EXPECT_EQ("requests 1\n", Requests());
+}
+
+// After the accepted logon, EnableDHCP and NotFindDomain decide the steps; a refusal
+// without a text of its own shows the step's text.
+TEST_F(StandInTest, RenewalAndSearchFollowTheConfiguration)
+{
+    struct {
+        const char *name;
+        DWORD notFindDomain;
+        std::vector<std::wstring> replies;
+        std::vector<std::string> steps;
+        std::vector<std::string> boxes;
+        DWORD exitCode;
+        const char *requests;
+    } cases[] = {
+        {"renewal refused", 1, {L"OK", L"NG"},
+         {TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS)}, {TileText(IDS_DHCP_ERROR)}, 1,
+         "requests 2\n"},
+        {"renewal, no search", 1, {L"OK", L"OK"},
+         {TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS)}, {}, 0, "requests 2\n"},
+        {"renewal and search", 0, {L"OK", L"OK", L"OK"},
+         {TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS), TileText(IDS_SEARCHING_DC)}, {}, 0,
+         "requests 3\n"},
+        {"search refused", 0, {L"OK", L"OK", L"NG"},
+         {TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS), TileText(IDS_SEARCHING_DC)},
+         {TileText(IDS_DC_NOT_FOUND)}, 1, "requests 3\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::UninstallService();
+        test::SetConfigDword(NULL, L"EnableDHCP", 1);
+        test::SetConfigDword(NULL, L"WaitIpRenew", 0);
+        test::SetConfigDword(NULL, L"NotFindDomain", c.notFindDomain);
+        test::SetConfigDword(NULL, L"WaitFindDomain", 0);
+        std::vector<std::wstring> mode = {L"replies"};
+        mode.insert(mode.end(), c.replies.begin(), c.replies.end());
+        ASSERT_NO_FATAL_FAILURE(StartStandIn(mode));
+        std::vector<std::string> lines;
+        EXPECT_EQ(c.exitCode, Run(Submit(), &lines)) << Joined(lines);
+        EXPECT_EQ(Joined(c.steps), Joined(Steps(lines)));
+        EXPECT_EQ(Joined(c.boxes), Joined(Boxes(lines)));
+        EXPECT_EQ(c.requests, Requests());
+    }
+}
+
+// A wait stored as "-1" (4294967295 s) is held to its maximum: the submit goes on after it
+// (run faster here) to the renewal.
+TEST_F(StandInTest, WaitBeyondItsMaximumIsHeldToIt)
+{
+    test::SetConfigDword(NULL, L"EnableDHCP", 1);
+    test::SetConfigDword(NULL, L"NotFindDomain", 1);
+    test::SetConfigDword(NULL, L"WaitIpRenew", 0xFFFFFFFF);
+    ASSERT_NO_FATAL_FAILURE(StartStandIn({L"replies", L"OK"}));
+    Submit fast;
+    fast.clockDivisor = FAST_CLOCK;
+    std::vector<std::string> lines;
+    EXPECT_EQ(0u, Run(fast, &lines, 120000)) << Joined(lines);
+    EXPECT_EQ(Joined({TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS)}), Joined(Steps(lines)));
+    EXPECT_EQ("requests 2\n", Requests());
+    // "GetSerialization: hr ..., after N ms": the maximum, shortened, plus the steps' own time.
+    std::vector<std::string> returned = Logged(lines, "GetSerialization");
+    ASSERT_EQ(1u, returned.size()) << Joined(lines);
+    double elapsed = atof(returned[0].c_str() + returned[0].find("after ") + 6);
+    EXPECT_LE(elapsed, WAIT_SECONDS_MAX * 1000.0 / FAST_CLOCK + 30000) << returned[0];
 }
 
 // A reply that fills the 520-byte buffer has no terminator; a longer one fails with

@@ -6,10 +6,21 @@ target_include_directories(tray_support PUBLIC ${PROJECT_SOURCE_DIR}/tools)
 portgate_test(tray_test
   SOURCES tray_test.cpp
   LIBS tray_support ward_client
-  DEPENDS wardtray wardhost dezsim dezsim_scripts
+  DEPENDS wardtray wardhost dezsim dezsim_scripts standin_service
   SERVICE)
+# The client's ids, messages and limits by its own headers.
+target_include_directories(tray_test PRIVATE ${PROJECT_SOURCE_DIR}/tray ${PROJECT_SOURCE_DIR}/resources)
 set_tests_properties(tray_test PROPERTIES
-  ENVIRONMENT "${TEST_WINE_ENV};GTEST_FILTER=-TraySessionEnd.*:TrayInterfaces.*")
+  ENVIRONMENT "${TEST_WINE_ENV};GTEST_FILTER=-TraySessionEnd.*:TrayInterfaces.*:TrayWorkflow.SessionEnd*")
+
+# The session's end by its messages: one case waits out the client's own 30 s bound.
+add_test(NAME tray_session_end_messages
+         COMMAND tray_test --gtest_color=no --gtest_filter=TrayWorkflow.SessionEnd*)
+set_tests_properties(tray_session_end_messages PROPERTIES
+  FIXTURES_REQUIRED wine
+  ENVIRONMENT "${TEST_WINE_ENV}"
+  RESOURCE_LOCK wardhost_service
+  TIMEOUT 300)
 
 # wineboot -e ends every program with windows in the prefix: nothing may run beside it.
 add_test(NAME tray_session_end

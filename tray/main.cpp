@@ -4,9 +4,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include "tray.h"
-
-TrayState g_tray;
+#include "main_window.h"
+#include "wardtray_res.h"
 
 // Session-local: another user's session has its own client.
 static const WCHAR INSTANCE_MUTEX[] = L"Local\\KORVALE.Portgate.wardtray";
@@ -73,9 +72,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
     }
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
-    g_tray.instance = instance;
-    g_tray.startHidden = IsStartHiddenSwitch();
-    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), NULL, MainWindowProc, 0);
+    MainWindow context = {};
+    context.instance = instance;
+    context.startHidden = IsStartHiddenSwitch();
+    context.requests.instance = instance;
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), NULL, MainWindowProc, (LPARAM)&context);
     if (mutex != NULL)
         CloseHandle(mutex);
     return 0;

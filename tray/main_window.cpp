@@ -7,16 +7,15 @@
 #include <time.h>
 
 #include "product_key.h"
+#include "main_window.h"
 #include "registration.h"
-#include "tray.h"
+#include "time_limits.h"
+#include "tray_icon.h"
 #include "ward_client.h"
+#include "wardtray_res.h"
 
 enum {
     INTERFACE_TIMER = 0,
-    INTERFACE_TIMER_MS = 500,
-    // The service gives up on a silent switch after 30 s; the session's end waits no longer
-    // for a running request to end, and no longer for its logoff.
-    SESSION_END_BUDGET_MS = 30000,
     EDIT_LIMIT_CHARS = 259,
 };
 
@@ -27,14 +26,16 @@ static BOOL IsLoggedOnToVlan(void)
            state == VLAN_LOGON_STATE_ON;
 }
 
-static void SetOkButtonText(HWND mainWindow, UINT textId)
+static void SetOkButtonText(MainWindow *context, HWND mainWindow, UINT textId)
 {
     WCHAR text[CONFIG_TEXT_CHARS] = L"";
-    LoadStringW(g_tray.instance, textId, text, ARRAYSIZE(text));
+    LoadStringW(context->instance, textId, text, ARRAYSIZE(text));
     SetDlgItemTextW(mainWindow, IDOK, text);
 }
 
-void WipePasswordEdit(HWND page)
+// Overwrites the logon page's password edit before emptying it, so that the buffer the
+// edit frees holds no password.
+static void WipePasswordEdit(HWND page)
 {
     HWND edit = GetDlgItem(page, IDC_PASSWORD);
     if (edit == NULL)
@@ -55,34 +56,34 @@ void WipePasswordEdit(HWND page)
     SendMessageW(edit, EM_EMPTYUNDOBUFFER, 0, 0);
 }
 
-static void ShowPage(HWND mainWindow, WORD pageId)
+static void ShowPage(MainWindow *context, HWND mainWindow, WORD pageId)
 {
-    if (g_tray.page != NULL) {
-        WipePasswordEdit(g_tray.page);
-        DestroyWindow(g_tray.page);
-        g_tray.page = NULL;
+    if (context->page != NULL) {
+        WipePasswordEdit(context->page);
+        DestroyWindow(context->page);
+        context->page = NULL;
     }
-    g_tray.pageId = pageId;
+    context->pageId = pageId;
     // The placeholder's rectangle in the main window's client coordinates.
     RECT area;
     GetWindowRect(GetDlgItem(mainWindow, IDC_PAGE_AREA), &area);
     MapWindowPoints(NULL, mainWindow, (POINT *)&area, 2);
-    g_tray.page = CreateDialogParamW(g_tray.instance, MAKEINTRESOURCEW(pageId), mainWindow, NULL, 0);
-    if (g_tray.page == NULL)
+    context->page = CreateDialogParamW(context->instance, MAKEINTRESOURCEW(pageId), mainWindow, NULL, 0);
+    if (context->page == NULL)
         return;
-    SetWindowPos(g_tray.page, NULL, area.left, area.top, area.right - area.left,
+    SetWindowPos(context->page, NULL, area.left, area.top, area.right - area.left,
                  area.bottom - area.top, SWP_NOZORDER | SWP_SHOWWINDOW);
-    HWND first = GetNextDlgTabItem(g_tray.page, NULL, FALSE);
+    HWND first = GetNextDlgTabItem(context->page, NULL, FALSE);
     if (first != NULL)
         SetFocus(first);
 }
 
-void ShowLogonPage(HWND mainWindow)
+static void ShowLogonPage(MainWindow *context, HWND mainWindow)
 {
-    ShowPage(mainWindow, IDD_LOGON_PAGE);
-    SendDlgItemMessageW(g_tray.page, IDC_USER_NAME, EM_LIMITTEXT, EDIT_LIMIT_CHARS, 0);
-    SendDlgItemMessageW(g_tray.page, IDC_PASSWORD, EM_LIMITTEXT, EDIT_LIMIT_CHARS, 0);
-    SetOkButtonText(mainWindow, IDS_LOGON_BUTTON);
+    ShowPage(context, mainWindow, IDD_LOGON_PAGE);
+    SendDlgItemMessageW(context->page, IDC_USER_NAME, EM_LIMITTEXT, EDIT_LIMIT_CHARS, 0);
+    SendDlgItemMessageW(context->page, IDC_PASSWORD, EM_LIMITTEXT, EDIT_LIMIT_CHARS, 0);
+    SetOkButtonText(context, mainWindow, IDS_LOGON_BUTTON);
 }
 
 // A logon time as the information page shows it: local date and time in the user's
@@ -111,39 +112,39 @@ static void FormatLogonDate(DWORD unixSeconds, LPWSTR text, int chars)
     text[chars - 1] = L'\0';
 }
 
-void ShowLogonInfoPage(HWND mainWindow)
+static void ShowLogonInfoPage(MainWindow *context, HWND mainWindow)
 {
-    ShowPage(mainWindow, IDD_LOGON_INFO_PAGE);
+    ShowPage(context, mainWindow, IDD_LOGON_INFO_PAGE);
     WCHAR user[CONFIG_TEXT_CHARS] = L"";
     WCHAR date[CONFIG_TEXT_CHARS] = L"";
     DWORD logonDate = 0;
     if (ReadConfigString(NULL, VALUE_DEFAULT_USER_NAME, user, ARRAYSIZE(user)) == ERROR_SUCCESS &&
         ReadConfigDword(NULL, VALUE_LOGON_DATE, &logonDate) == ERROR_SUCCESS)
         FormatLogonDate(logonDate, date, ARRAYSIZE(date));
-    SetDlgItemTextW(g_tray.page, IDC_USER_NAME, user);
-    SetDlgItemTextW(g_tray.page, IDC_LOGON_DATE, date);
-    SetOkButtonText(mainWindow, IDS_LOGOFF_BUTTON);
+    SetDlgItemTextW(context->page, IDC_USER_NAME, user);
+    SetDlgItemTextW(context->page, IDC_LOGON_DATE, date);
+    SetOkButtonText(context, mainWindow, IDS_LOGOFF_BUTTON);
 }
 
 // Re-entered from the warning's own message loop (a timer, a click on the icon, a second
 // start): one warning on screen at a time.
-static void CheckMultipleInterfaces(HWND mainWindow)
+static void CheckMultipleInterfaces(MainWindow *context, HWND mainWindow)
 {
-    if (g_tray.warningShown)
+    if (context->warningShown)
         return;
     WCHAR message[CONFIG_TEXT_CHARS];
     if (!ReadMultiInterfaceWarning(message, ARRAYSIZE(message)))
         return;
     WCHAR caption[CONFIG_TEXT_CHARS] = L"";
-    LoadStringW(g_tray.instance, IDS_TITLE, caption, ARRAYSIZE(caption));
-    g_tray.warningShown = TRUE;
+    LoadStringW(context->instance, IDS_TITLE, caption, ARRAYSIZE(caption));
+    context->warningShown = TRUE;
     while (CountExternalIPv4Addresses() > 1) {
         if (MessageBoxW(mainWindow, message, caption, MB_OKCANCEL | MB_ICONWARNING) != IDOK) {
             ShowWindow(mainWindow, SW_HIDE);
             break;
         }
     }
-    g_tray.warningShown = FALSE;
+    context->warningShown = FALSE;
 }
 
 // The path of wardsetup.exe beside programPath; FALSE when it does not fit in chars.
@@ -177,78 +178,154 @@ static void StartConfigTool(HWND mainWindow)
         ShowTableMessage(mainWindow, IDS_CONFIG_NOT_STARTED, IDS_TITLE, MB_ICONWARNING);
 }
 
-static void InitMainWindow(HWND window)
+static void InitMainWindow(MainWindow *context, HWND window)
 {
     WCHAR title[CONFIG_TEXT_CHARS] = L"";
-    LoadStringW(g_tray.instance, IDS_TITLE, title, ARRAYSIZE(title));
+    LoadStringW(context->instance, IDS_TITLE, title, ARRAYSIZE(title));
     SetWindowTextW(window, title);
     SendMessageW(window, WM_SETICON, ICON_BIG,
-                 (LPARAM)LoadIconW(g_tray.instance, MAKEINTRESOURCEW(IDI_WARDTRAY)));
+                 (LPARAM)LoadIconW(context->instance, MAKEINTRESOURCEW(IDI_WARDTRAY)));
 
     WCHAR image[CONFIG_TEXT_CHARS] = L"";
     ReadConfigString(NULL, VALUE_LOGON_IMAGE, image, ARRAYSIZE(image));
     if (image[0] != L'\0') {
         // Set even when the file does not load: the picture then stays empty.
-        g_tray.logonImage = (HBITMAP)LoadImageW(NULL, image, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE);
+        context->logonImage = (HBITMAP)LoadImageW(NULL, image, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE);
         SendDlgItemMessageW(window, IDC_PICTURE, STM_SETIMAGE, IMAGE_BITMAP,
-                            (LPARAM)g_tray.logonImage);
+                            (LPARAM)context->logonImage);
     }
 
     if (IsLoggedOnToVlan())
-        ShowLogonInfoPage(window);
+        ShowLogonInfoPage(context, window);
     else
-        ShowLogonPage(window);
+        ShowLogonPage(context, window);
 
     SendDlgItemMessageW(window, IDC_CONFIG, BCM_SETSHIELD, 0, TRUE);
     if (!IsAdministrator())
         EnableWindow(GetDlgItem(window, IDC_CONFIG), FALSE);
 
-    g_tray.iconAdded = UpdateTrayIcon(window, NIM_ADD, 5);
+    context->iconAdded = UpdateTrayIcon(context->instance, window, NIM_ADD, TRAY_ICON_ATTEMPTS,
+                                        &context->shutdownDone);
     // Adding waits for the taskbar, and the end of the session (a sent message) may be
     // handled meanwhile, before the icon counted as added: remove it now that it is.
-    if (g_tray.iconAdded && g_tray.shutdownDone) {
-        UpdateTrayIcon(window, NIM_DELETE, 1);
-        g_tray.iconAdded = FALSE;
+    if (context->iconAdded && context->shutdownDone) {
+        UpdateTrayIcon(context->instance, window, NIM_DELETE, 1, &context->shutdownDone);
+        context->iconAdded = FALSE;
     }
-    SetTimer(window, INTERFACE_TIMER, INTERFACE_TIMER_MS, NULL);
+    SetTimer(window, INTERFACE_TIMER, INTERFACE_CHECK_DELAY_MS, NULL);
+}
+
+static void ClearLogonEdits(MainWindow *context, BOOL userToo)
+{
+    WipePasswordEdit(context->page);
+    if (userToo)
+        SetDlgItemTextW(context->page, IDC_USER_NAME, L"");
+}
+
+// OK on the logon page: the typed words to the service, then the page the outcome asks for.
+static int RunLogon(MainWindow *context, HWND mainWindow)
+{
+    WCHAR user[CONFIG_TEXT_CHARS] = L"";
+    WCHAR password[CONFIG_TEXT_CHARS] = L"";
+    WCHAR request[WARD_REQUEST_CHARS] = L"";
+    GetDlgItemTextW(context->page, IDC_USER_NAME, user, ARRAYSIZE(user));
+    GetDlgItemTextW(context->page, IDC_PASSWORD, password, ARRAYSIZE(password));
+    LogonWordsResult words = FormatLogonRequest(user, password, NULL, request);
+    SecureZeroMemory(password, sizeof(password));
+    SecureZeroMemory(user, sizeof(user));
+    // The password leaves the edit after every attempt, refused ones included.
+    ClearLogonEdits(context, FALSE);
+    if (words != LOGON_WORDS_OK) {
+        // Nothing was sent: the user corrects the input.
+        ShowTableMessage(mainWindow, words == LOGON_WORDS_BLANK ? IDS_BLANK_IN_CREDENTIALS
+                                                                : IDS_AUTH_FAILED,
+                         IDS_TITLE, MB_ICONWARNING);
+        SetFocus(GetDlgItem(context->page, words == LOGON_WORDS_BLANK ? IDC_USER_NAME : IDC_PASSWORD));
+        return REQUEST_FAILED;
+    }
+    int result = RunLogonProgress(&context->requests, request);
+    SecureZeroMemory(request, sizeof(request));
+    // The session ended meanwhile: its shutdown has logged off and set the page.
+    if (context->shutdownDone)
+        return result;
+    if (result == REQUEST_SUCCEEDED) {
+        ShowTableMessage(mainWindow, IDS_LOGON_DONE, IDS_TITLE, MB_ICONINFORMATION);
+        if (context->shutdownDone)  // the session ended while the box was open
+            return result;
+        ShowLogonInfoPage(context, mainWindow);
+        PostMessageW(mainWindow, WM_SIZE, SIZE_MINIMIZED, 0);
+    } else {
+        ClearLogonEdits(context, TRUE);
+        SetFocus(GetDlgItem(context->page, IDC_USER_NAME));
+    }
+    return result;
+}
+
+// The logoff, from OK (showCompletion) or from the session's end (quiet, within budgetMs).
+static int RunLogoffSequence(MainWindow *context, HWND mainWindow, BOOL showCompletion, BOOL quiet,
+                             DWORD budgetMs)
+{
+    int result = RunLogoffProgress(&context->requests, quiet, budgetMs);
+    if (context->shutdownDone && !quiet)
+        return result;
+    if (result == REQUEST_SUCCEEDED) {
+        if (showCompletion)
+            ShowTableMessage(mainWindow, IDS_LOGOFF_DONE, IDS_TITLE, MB_ICONINFORMATION);
+        if (context->shutdownDone && !quiet)
+            return result;
+        ShowLogonPage(context, mainWindow);
+        PostMessageW(mainWindow, WM_SIZE, SIZE_MINIMIZED, 0);
+    }
+    return result;
+}
+
+static int RunLogoff(MainWindow *context, HWND mainWindow)
+{
+    return RunLogoffSequence(context, mainWindow, TRUE, FALSE, 0);
+}
+
+// The logoff of a session that is ending: no boxes, over within budgetMs.
+static int RunSessionEndLogoff(MainWindow *context, HWND mainWindow, DWORD budgetMs)
+{
+    return RunLogoffSequence(context, mainWindow, FALSE, TRUE, budgetMs);
 }
 
 // Runs once, from the session's end or the window's destruction, whichever comes first.
 // It shows no boxes and is bounded, so it never holds up the end of the session.
-static void RunShutdown(HWND window)
+static void RunShutdown(MainWindow *context, HWND window)
 {
-    if (g_tray.shutdownDone)
+    if (context->shutdownDone)
         return;
-    g_tray.shutdownDone = TRUE;
+    context->shutdownDone = TRUE;
     // A request still running (a logon in its renewal wait, say) would leave the
     // workstation in the user's VLAN: it is ended first, within the same bound as the
     // logoff, and the state it left decides whether to log off.
-    EndRunningRequest(SESSION_END_BUDGET_MS);
+    EndRunningRequest(&context->requests, SESSION_END_BUDGET_MS);
     if (IsLoggedOnToVlan())
-        RunSessionEndLogoff(window, SESSION_END_BUDGET_MS);
-    if (g_tray.page != NULL)
-        WipePasswordEdit(g_tray.page);
-    if (g_tray.iconAdded) {
-        UpdateTrayIcon(window, NIM_DELETE, 1);
-        g_tray.iconAdded = FALSE;
+        RunSessionEndLogoff(context, window, SESSION_END_BUDGET_MS);
+    if (context->page != NULL)
+        WipePasswordEdit(context->page);
+    if (context->iconAdded) {
+        UpdateTrayIcon(context->instance, window, NIM_DELETE, 1, &context->shutdownDone);
+        context->iconAdded = FALSE;
     }
-    if (g_tray.logonImage != NULL) {
-        DeleteObject(g_tray.logonImage);
-        g_tray.logonImage = NULL;
+    if (context->logonImage != NULL) {
+        DeleteObject(context->logonImage);
+        context->logonImage = NULL;
     }
 }
 
-static void OnCommand(HWND window, WORD id)
+static void OnCommand(MainWindow *context, HWND window, WORD id)
 {
     switch (id) {
     case IDOK: {
-        if (g_tray.requestRunning)
+        if (context->requests.running != NULL)
             return;
         HCURSOR previous = SetCursor(LoadCursorW(NULL, IDC_WAIT));
-        if (g_tray.pageId == IDD_LOGON_INFO_PAGE)
-            RunLogoff(window, TRUE);
+        if (context->pageId == IDD_LOGON_INFO_PAGE)
+            RunLogoff(context, window);
         else
-            RunLogon(window);
+            RunLogon(context, window);
         SetCursor(previous);
         return;
     }
@@ -260,12 +337,12 @@ static void OnCommand(HWND window, WORD id)
         StartConfigTool(window);
         return;
     case IDC_MODE_CHANGE:
-        if (g_tray.requestRunning)
+        if (context->requests.running != NULL)
             return;
-        if (g_tray.pageId == IDD_LOGON_PAGE)
-            ShowLogonInfoPage(window);
+        if (context->pageId == IDD_LOGON_PAGE)
+            ShowLogonInfoPage(context, window);
         else
-            ShowLogonPage(window);
+            ShowLogonPage(context, window);
         PostMessageW(window, WM_CHECK_INTERFACES, 0, 0);
         return;
     }
@@ -273,31 +350,38 @@ static void OnCommand(HWND window, WORD id)
 
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-    case WM_INITDIALOG:
-        InitMainWindow(window);
+    MainWindow *context = (MainWindow *)GetWindowLongPtrW(window, DWLP_USER);
+    if (message == WM_INITDIALOG) {
+        context = (MainWindow *)lParam;
+        SetWindowLongPtrW(window, DWLP_USER, (LONG_PTR)context);
+        InitMainWindow(context, window);
         return TRUE;
+    }
+    // Messages before WM_INITDIALOG (the font, the first sizes) find no context yet.
+    if (context == NULL)
+        return FALSE;
+    switch (message) {
     case WM_PAINT:
-        if (g_tray.startHidden) {
+        if (context->startHidden) {
             ShowWindow(window, SW_HIDE);
-            g_tray.startHidden = FALSE;
+            context->startHidden = FALSE;
         }
         return FALSE;
     case WM_SIZE:
-        if (wParam == SIZE_MINIMIZED && g_tray.iconAdded)
+        if (wParam == SIZE_MINIMIZED && context->iconAdded)
             ShowWindow(window, SW_HIDE);
         return TRUE;
     case WM_COMMAND:
-        OnCommand(window, LOWORD(wParam));
+        OnCommand(context, window, LOWORD(wParam));
         return TRUE;
     case WM_TIMER:
         if (wParam == INTERFACE_TIMER) {
             KillTimer(window, INTERFACE_TIMER);
-            CheckMultipleInterfaces(window);
+            CheckMultipleInterfaces(context, window);
         }
         return FALSE;
     case WM_CHECK_INTERFACES:
-        CheckMultipleInterfaces(window);
+        CheckMultipleInterfaces(context, window);
         return FALSE;
     case WM_TRAY_NOTIFY:
         if (lParam != WM_LBUTTONDOWN)
@@ -309,10 +393,11 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_ENDSESSION:
         // FALSE: the end was cancelled and the session goes on, still logged on.
         if (wParam)
-            RunShutdown(window);
+            RunShutdown(context, window);
         return FALSE;
     case WM_DESTROY:
-        RunShutdown(window);
+        RunShutdown(context, window);
+        SetWindowLongPtrW(window, DWLP_USER, 0);
         return FALSE;
     }
     return FALSE;

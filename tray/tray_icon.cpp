@@ -2,9 +2,12 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "tray.h"
+#include "time_limits.h"
+#include "tray_icon.h"
+#include "wardtray_res.h"
 
-BOOL UpdateTrayIcon(HWND mainWindow, DWORD message, int attempts)
+BOOL UpdateTrayIcon(HINSTANCE instance, HWND mainWindow, DWORD message, int attempts,
+                    const BOOL *giveUp)
 {
     NOTIFYICONDATAW data = {};
     data.cbSize = sizeof(data);  // the full Vista-and-later record
@@ -12,18 +15,18 @@ BOOL UpdateTrayIcon(HWND mainWindow, DWORD message, int attempts)
     data.uID = 0;
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     data.uCallbackMessage = WM_TRAY_NOTIFY;
-    data.hIcon = (HICON)LoadImageW(g_tray.instance, MAKEINTRESOURCEW(IDI_WARDTRAY), IMAGE_ICON,
+    data.hIcon = (HICON)LoadImageW(instance, MAKEINTRESOURCEW(IDI_WARDTRAY), IMAGE_ICON,
                                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
                                    LR_DEFAULTCOLOR);
-    LoadStringW(g_tray.instance, IDS_TITLE, data.szTip, ARRAYSIZE(data.szTip));
+    LoadStringW(instance, IDS_TITLE, data.szTip, ARRAYSIZE(data.szTip));
     BOOL done = FALSE;
-    // At logon the taskbar may not be ready yet: a few attempts a second apart, none once
-    // the session has ended (handled while an attempt waited for the taskbar).
+    // No further attempt once the session has ended (handled while an attempt waited for
+    // the taskbar).
     for (int attempt = 1; attempt <= attempts; attempt++) {
         done = Shell_NotifyIconW(message, &data);
-        if (done || attempt == attempts || g_tray.shutdownDone)
+        if (done || attempt == attempts || *giveUp)
             break;
-        Sleep(1000);
+        Sleep(TRAY_ICON_RETRY_MS);
     }
     if (data.hIcon != NULL)
         DestroyIcon(data.hIcon);

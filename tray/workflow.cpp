@@ -3,14 +3,16 @@
 // a worker thread of its own. Workers own a copy of what they need, report with at most
 // one message box, and post their outcome to the window, which ends itself. At the
 // session's end the running request is stopped (EndRunningRequest) so that the logoff
-// that follows finds the service free.
+// that follows finds the service free. What the main window shows afterwards is its own.
 #include <windows.h>
 #include <commctrl.h>
 #include <process.h>
 
 #include "product_key.h"
-#include "tray.h"
+#include "time_limits.h"
 #include "ward_client.h"
+#include "wardtray_res.h"
+#include "workflow.h"
 
 // Private messages of the progress window.
 #define WM_PROGRESS_START       (WM_USER + 101)  // from WM_INITDIALOG: start the first step
@@ -19,8 +21,6 @@
 #define WM_PROGRESS_DONE        (WM_USER + 104)  // wParam: the window's result, 1 or 2
 
 enum {
-    RESULT_SUCCESS = 1,
-    RESULT_FAILURE = 2,
     DEADLINE_TIMER = 1,
     MARQUEE_STEP_MS = 20,
 };
@@ -32,9 +32,11 @@ typedef enum WorkerStep {
     STEP_RENEW_AFTER_LOGOFF,
 } WorkerStep;
 
-// The progress window's user data; lives on the stack of RunLogon or RunLogoff until the
-// window has ended. Workers never read it; they get their own copies of the two events.
+// The progress window's user data; lives on the stack of RunLogonProgress or
+// RunLogoffProgress until the window has ended. Workers never read it; they get their own
+// copies of the two events.
 struct ProgressRecord {
+    HINSTANCE instance;
     BOOL logon;          // the logon sequence, else the logoff sequence
     BOOL quiet;          // the session is ending: no message boxes
     DWORD deadline;      // tick count at which the window gives up; 0: none
@@ -47,6 +49,7 @@ struct ProgressRecord {
 
 // Owned by one worker, which wipes and frees it.
 typedef struct WorkerTask {
+    HINSTANCE instance;
     HWND progress;
     WorkerStep step;
     BOOL quiet;
@@ -75,7 +78,7 @@ static void WorkerMessage(const WorkerTask *task, LPCWSTR text, UINT textId, UIN
         return;
     if (text != NULL && text[0] != L'\0') {
         WCHAR caption[CONFIG_TEXT_CHARS] = L"";
-        LoadStringW(g_tray.instance, IDS_TITLE, caption, ARRAYSIZE(caption));
+        LoadStringW(task->instance, IDS_TITLE, caption, ARRAYSIZE(caption));
         MessageBoxW(task->progress, text, caption, style);
     } else {
         ShowTableMessage(task->progress, textId, IDS_TITLE, style);
@@ -87,7 +90,7 @@ static unsigned __stdcall WorkerMain(void *argument)
     WorkerTask *task = (WorkerTask *)argument;
     BOOL stopped = FALSE;
     for (DWORD second = 0; second < task->waitSeconds && !stopped; second++)
-        stopped = WaitForSingleObject(task->stop, 1000) != WAIT_TIMEOUT;
+        stopped = WaitForSingleObject(task->stop, WAIT_STEP_MS) != WAIT_TIMEOUT;
     BOOL renew = task->step == STEP_RENEW_AFTER_LOGON || task->step == STEP_RENEW_AFTER_LOGOFF;
     WardReply reply = {};
     // A window that ended during the wait sends nothing more.
@@ -97,7 +100,7 @@ static unsigned __stdcall WorkerMain(void *argument)
     SecureZeroMemory(task->request, sizeof(task->request));
     SetEvent(task->callDone);
     UINT message = WM_PROGRESS_DONE;
-    WPARAM result = RESULT_FAILURE;
+    WPARAM result = REQUEST_FAILED;
     if (error == ERROR_CANCELLED) {
         // nothing was sent: nothing to report
     } else if (error != ERROR_SUCCESS) {
@@ -120,7 +123,7 @@ static unsigned __stdcall WorkerMain(void *argument)
             message = WM_PROGRESS_FINDDOMAIN;
             break;
         case STEP_RENEW_AFTER_LOGOFF:
-            result = RESULT_SUCCESS;
+            result = REQUEST_SUCCEEDED;
             break;
         }
     }
@@ -152,9 +155,10 @@ static void StartWorker(HWND progress, ProgressRecord *record, WorkerStep step,
     if (task == NULL || task->stop == NULL || task->callDone == NULL) {
         if (task != NULL)
             FreeTask(task);
-        EndDialog(progress, RESULT_FAILURE);
+        EndDialog(progress, REQUEST_FAILED);
         return;
     }
+    task->instance = record->instance;
     task->progress = progress;
     task->step = step;
     task->quiet = record->quiet;
@@ -175,16 +179,16 @@ static void StartWorker(HWND progress, ProgressRecord *record, WorkerStep step,
     if (thread == NULL) {
         SetEvent(record->callDone);
         FreeTask(task);
-        EndDialog(progress, RESULT_FAILURE);
+        EndDialog(progress, REQUEST_FAILED);
         return;
     }
     CloseHandle(thread);  // workers are not waited for
 }
 
-static void SetProgressText(HWND progress, UINT textId)
+static void SetProgressText(HWND progress, HINSTANCE instance, UINT textId)
 {
     WCHAR text[CONFIG_TEXT_CHARS] = L"";
-    LoadStringW(g_tray.instance, textId, text, ARRAYSIZE(text));
+    LoadStringW(instance, textId, text, ARRAYSIZE(text));
     SetDlgItemTextW(progress, IDC_PROGRESS_TEXT, text);
 }
 
@@ -193,10 +197,10 @@ static void InitProgress(HWND progress, ProgressRecord *record)
     SetWindowLongPtrW(progress, DWLP_USER, (LONG_PTR)record);
     record->window = progress;
     WCHAR caption[CONFIG_TEXT_CHARS] = L"";
-    LoadStringW(g_tray.instance, record->logon ? IDS_LOGON_CAPTION : IDS_LOGOFF_CAPTION, caption,
+    LoadStringW(record->instance, record->logon ? IDS_LOGON_CAPTION : IDS_LOGOFF_CAPTION, caption,
                 ARRAYSIZE(caption));
     SetWindowTextW(progress, caption);
-    SetProgressText(progress, record->logon ? IDS_LOGON_SENDING : IDS_LOGOFF_SENDING);
+    SetProgressText(progress, record->instance, record->logon ? IDS_LOGON_SENDING : IDS_LOGOFF_SENDING);
     HWND bar = GetDlgItem(progress, IDC_PROGRESS_BAR);
     SetWindowLongPtrW(bar, GWL_STYLE, GetWindowLongPtrW(bar, GWL_STYLE) | PBS_MARQUEE);
     SendMessageW(bar, PBM_SETMARQUEE, TRUE, MARQUEE_STEP_MS);
@@ -216,11 +220,11 @@ static void StartRenewal(HWND progress, ProgressRecord *record)
     DWORD enabled = 0;
     ReadConfigDword(NULL, VALUE_ENABLE_DHCP, &enabled);
     if (enabled == 0) {
-        EndDialog(progress, RESULT_SUCCESS);
+        EndDialog(progress, REQUEST_SUCCEEDED);
         return;
     }
     DWORD waitSeconds = ReadConfigWaitSeconds(VALUE_WAIT_IP_RENEW);
-    SetProgressText(progress, record->logon ? IDS_REQUESTING_ADDRESS : IDS_GOOD_BYE);
+    SetProgressText(progress, record->instance, record->logon ? IDS_REQUESTING_ADDRESS : IDS_GOOD_BYE);
     StartWorker(progress, record, record->logon ? STEP_RENEW_AFTER_LOGON : STEP_RENEW_AFTER_LOGOFF,
                 L"iprenew", waitSeconds);
 }
@@ -236,7 +240,7 @@ static INT_PTR CALLBACK ProgressProc(HWND progress, UINT message, WPARAM wParam,
         return FALSE;
     // Abandoned at the session's end: whatever its worker reports, no further step starts.
     if (record->abandoned && message >= WM_PROGRESS_START && message <= WM_PROGRESS_DONE) {
-        EndDialog(progress, RESULT_FAILURE);
+        EndDialog(progress, REQUEST_FAILED);
         return TRUE;
     }
     switch (message) {
@@ -251,40 +255,39 @@ static INT_PTR CALLBACK ProgressProc(HWND progress, UINT message, WPARAM wParam,
         return TRUE;
     case WM_PROGRESS_FINDDOMAIN:
         // The client sends no domain, so there is no domain controller to look for.
-        EndDialog(progress, RESULT_SUCCESS);
+        EndDialog(progress, REQUEST_SUCCEEDED);
         return TRUE;
     case WM_PROGRESS_DONE:
-        EndDialog(progress, wParam == RESULT_SUCCESS ? RESULT_SUCCESS : RESULT_FAILURE);
+        EndDialog(progress, wParam == REQUEST_SUCCEEDED ? REQUEST_SUCCEEDED : REQUEST_FAILED);
         return TRUE;
     case WM_TIMER:
         if (wParam == DEADLINE_TIMER) {
             KillTimer(progress, DEADLINE_TIMER);
-            EndDialog(progress, RESULT_FAILURE);
+            EndDialog(progress, REQUEST_FAILED);
         }
         return TRUE;
     case WM_COMMAND:
         // A logon cannot be cancelled; Escape drops a logoff's outcome (the service still
         // carries out what it was sent).
         if (!record->logon && LOWORD(wParam) == IDCANCEL)
-            EndDialog(progress, RESULT_FAILURE);
+            EndDialog(progress, REQUEST_FAILED);
         return TRUE;
     }
     return FALSE;
 }
 
-static int RunProgress(ProgressRecord *record)
+static int RunProgress(RequestState *state, ProgressRecord *record)
 {
+    record->instance = state->instance;
     record->stop = CreateEventW(NULL, TRUE, FALSE, NULL);
     record->callDone = CreateEventW(NULL, TRUE, TRUE, NULL);
-    INT_PTR result = RESULT_FAILURE;
+    INT_PTR result = REQUEST_FAILED;
     if (record->stop != NULL && record->callDone != NULL) {
-        ProgressRecord *outer = g_tray.running;
-        g_tray.running = record;
-        g_tray.requestRunning = TRUE;
-        result = DialogBoxParamW(g_tray.instance, MAKEINTRESOURCEW(IDD_PROGRESS), NULL,
+        ProgressRecord *outer = state->running;
+        state->running = record;
+        result = DialogBoxParamW(state->instance, MAKEINTRESOURCEW(IDD_PROGRESS), NULL,
                                  ProgressProc, (LPARAM)record);
-        g_tray.running = outer;
-        g_tray.requestRunning = outer != NULL;
+        state->running = outer;
         // A worker still waiting (Escape, the deadline) gives up; one in its pipe call
         // reports to nobody.
         SetEvent(record->stop);
@@ -294,12 +297,12 @@ static int RunProgress(ProgressRecord *record)
     if (record->callDone != NULL)
         CloseHandle(record->callDone);
     record->stop = record->callDone = NULL;
-    return result == RESULT_SUCCESS ? RESULT_SUCCESS : RESULT_FAILURE;
+    return result == REQUEST_SUCCEEDED ? REQUEST_SUCCEEDED : REQUEST_FAILED;
 }
 
-void EndRunningRequest(DWORD budgetMs)
+void EndRunningRequest(RequestState *state, DWORD budgetMs)
 {
-    ProgressRecord *record = g_tray.running;
+    ProgressRecord *record = state->running;
     if (record == NULL)
         return;
     record->abandoned = TRUE;
@@ -319,85 +322,25 @@ void EndRunningRequest(DWORD budgetMs)
         PeekMessageW(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
     if (IsWindow(record->window))
-        EndDialog(record->window, RESULT_FAILURE);
+        EndDialog(record->window, REQUEST_FAILED);
 }
 
-static void ClearLogonEdits(BOOL userToo)
+int RunLogonProgress(RequestState *state, LPCWSTR request)
 {
-    WipePasswordEdit(g_tray.page);
-    if (userToo)
-        SetDlgItemTextW(g_tray.page, IDC_USER_NAME, L"");
-}
-
-int RunLogon(HWND mainWindow)
-{
-    WCHAR user[CONFIG_TEXT_CHARS] = L"";
-    WCHAR password[CONFIG_TEXT_CHARS] = L"";
-    WCHAR request[WARD_REQUEST_CHARS] = L"";
-    GetDlgItemTextW(g_tray.page, IDC_USER_NAME, user, ARRAYSIZE(user));
-    GetDlgItemTextW(g_tray.page, IDC_PASSWORD, password, ARRAYSIZE(password));
-    LogonWordsResult words = FormatLogonRequest(user, password, NULL, request);
-    SecureZeroMemory(password, sizeof(password));
-    SecureZeroMemory(user, sizeof(user));
-    // The password leaves the edit after every attempt, refused ones included.
-    ClearLogonEdits(FALSE);
-    if (words != LOGON_WORDS_OK) {
-        // Nothing was sent: the user corrects the input.
-        ShowTableMessage(mainWindow, words == LOGON_WORDS_BLANK ? IDS_BLANK_IN_CREDENTIALS
-                                                                : IDS_AUTH_FAILED,
-                         IDS_TITLE, MB_ICONWARNING);
-        SetFocus(GetDlgItem(g_tray.page, words == LOGON_WORDS_BLANK ? IDC_USER_NAME : IDC_PASSWORD));
-        return RESULT_FAILURE;
-    }
     ProgressRecord record = {};
     record.logon = TRUE;
     record.request = request;
-    int result = RunProgress(&record);
-    SecureZeroMemory(request, sizeof(request));
+    int result = RunProgress(state, &record);
     SecureZeroMemory(&record, sizeof(record));
-    // The session ended meanwhile: its shutdown has logged off and set the page.
-    if (g_tray.shutdownDone)
-        return result;
-    if (result == RESULT_SUCCESS) {
-        ShowTableMessage(mainWindow, IDS_LOGON_DONE, IDS_TITLE, MB_ICONINFORMATION);
-        if (g_tray.shutdownDone)  // the session ended while the box was open
-            return result;
-        ShowLogonInfoPage(mainWindow);
-        PostMessageW(mainWindow, WM_SIZE, SIZE_MINIMIZED, 0);
-    } else {
-        ClearLogonEdits(TRUE);
-        SetFocus(GetDlgItem(g_tray.page, IDC_USER_NAME));
-    }
     return result;
 }
 
-static int RunLogoffSequence(HWND mainWindow, BOOL showCompletion, BOOL quiet, DWORD budgetMs)
+int RunLogoffProgress(RequestState *state, BOOL quiet, DWORD budgetMs)
 {
     ProgressRecord record = {};
     record.logon = FALSE;
     record.quiet = quiet;
     if (budgetMs != 0)
         record.deadline = (GetTickCount() + budgetMs) | 1;  // 0 means "none"
-    int result = RunProgress(&record);
-    if (g_tray.shutdownDone && !quiet)
-        return result;
-    if (result == RESULT_SUCCESS) {
-        if (showCompletion)
-            ShowTableMessage(mainWindow, IDS_LOGOFF_DONE, IDS_TITLE, MB_ICONINFORMATION);
-        if (g_tray.shutdownDone && !quiet)
-            return result;
-        ShowLogonPage(mainWindow);
-        PostMessageW(mainWindow, WM_SIZE, SIZE_MINIMIZED, 0);
-    }
-    return result;
-}
-
-int RunLogoff(HWND mainWindow, BOOL showCompletion)
-{
-    return RunLogoffSequence(mainWindow, showCompletion, FALSE, 0);
-}
-
-int RunSessionEndLogoff(HWND mainWindow, DWORD budgetMs)
-{
-    return RunLogoffSequence(mainWindow, FALSE, TRUE, budgetMs);
+    return RunProgress(state, &record);
 }

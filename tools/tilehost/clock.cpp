@@ -1,12 +1,15 @@
-// --clock-divisor: the provider's own waits run N times faster, so that a test sees a
+// --clock-divisor: the provider's own clock runs N times faster, so that a test sees a
 // wait of minutes end in seconds. Its imports of WaitForSingleObject and Sleep from
 // kernel32 are pointed at versions that wait 1/N of what was asked (at least 1 ms;
-// 0 and INFINITE unchanged). Nothing else of the provider changes.
+// 0 and INFINITE unchanged), and GetTickCount64 and GetTickCount at a count that runs
+// N times faster from the moment of patching, so that limits it measures by the tick
+// count shrink alike. Nothing else of the provider changes.
 #include "tilehost.h"
 
 #include <string.h>
 
 static DWORD g_divisor = 1;
+static ULONGLONG g_patchedAt;
 
 static DWORD Shorten(DWORD ms)
 {
@@ -25,11 +28,22 @@ static VOID WINAPI FastSleep(DWORD ms)
     Sleep(Shorten(ms));
 }
 
+static ULONGLONG WINAPI FastGetTickCount64(void)
+{
+    return g_patchedAt + (GetTickCount64() - g_patchedAt) * g_divisor;
+}
+
+static DWORD WINAPI FastGetTickCount(void)
+{
+    return (DWORD)FastGetTickCount64();
+}
+
 int SpeedUpModuleClock(HMODULE module, DWORD divisor)
 {
     if (module == NULL || divisor == 0)
         return 0;
     g_divisor = divisor;
+    g_patchedAt = GetTickCount64();
     BYTE *base = reinterpret_cast<BYTE *>(module);
     const IMAGE_NT_HEADERS *nt =
         reinterpret_cast<const IMAGE_NT_HEADERS *>(base + reinterpret_cast<const IMAGE_DOS_HEADER *>(base)->e_lfanew);
@@ -54,6 +68,10 @@ int SpeedUpModuleClock(HMODULE module, DWORD divisor)
                 replacement = reinterpret_cast<ULONG_PTR>(&FastWaitForSingleObject);
             else if (strcmp(name, "Sleep") == 0)
                 replacement = reinterpret_cast<ULONG_PTR>(&FastSleep);
+            else if (strcmp(name, "GetTickCount64") == 0)
+                replacement = reinterpret_cast<ULONG_PTR>(&FastGetTickCount64);
+            else if (strcmp(name, "GetTickCount") == 0)
+                replacement = reinterpret_cast<ULONG_PTR>(&FastGetTickCount);
             DWORD protection = 0;
             if (replacement == 0 ||
                 !VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), PAGE_READWRITE, &protection))

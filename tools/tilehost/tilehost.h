@@ -69,5 +69,6 @@ void StopDialogWatcher(void);
 
 // ---- a faster clock for tests (clock.cpp)
 // Points module's kernel32 imports of WaitForSingleObject and Sleep at versions that wait
-// 1/divisor of what is asked; returns how many imports were patched.
+// 1/divisor of what is asked, and of GetTickCount64 and GetTickCount at a count divisor
+// times faster; returns how many imports were patched.
 int SpeedUpModuleClock(HMODULE module, DWORD divisor);
