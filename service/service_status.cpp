@@ -1,8 +1,8 @@
 // Status reporting to the service control manager, the control handler and the stop
 // event it signals. The handler runs on the main thread, everything else on the service
 // thread; they share the record and the event handle only.
-#include "wardhost.h"
 #include "service_status.h"
+#include "ward_names.h"
 
 SERVICE_STATUS g_serviceStatus;
 static SERVICE_STATUS_HANDLE g_statusHandle;

@@ -58,7 +58,9 @@ protected:
         test::ClearProductKey();
         // Read once when the service process starts.
         logPath_ = test::LogToTempFile(L"portgate-vlan", &logDir_);
-        ASSERT_TRUE(test::InstallService());
+        // The dialogues' own time limits are tested in-process: the scaled build only
+        // pauses less after each reply line.
+        ASSERT_TRUE(test::InstallService(L"wardhost_scaled.exe"));
     }
     static void TearDownTestSuite()
     {
