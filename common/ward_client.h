@@ -5,8 +5,7 @@
 
 #include <windows.h>
 
-#define WARD_PIPE_NAME    L"\\\\.\\pipe\\wardhost"
-#define WARD_SERVICE_NAME L"wardhost"
+#include "ward_names.h"
 
 enum {
     WARD_REQUEST_CHARS = 260,   // request text, terminator included

@@ -2,16 +2,24 @@
 // once and then every five seconds, until one answers or 120 seconds have passed.
 #include "wardhost.h"
 #include "net_platform.h"
-#include "../config/product_key.h"
-#include "../resources/wardhost_res.h"
+#include "operation_window.h"
+#include "product_key.h"
+#include "time_limits.h"
+#include "wardhost_res.h"
+
+#include <stdlib.h>
 
 static const UINT_PTR FINDDOMAIN_TIMER_ID = 40000;
-static const UINT FINDDOMAIN_FIRST_PROBE_MS = 0;  // the platform's minimum interval
-static const UINT FINDDOMAIN_NEXT_PROBE_MS = 5000;
-static const ULONGLONG FINDDOMAIN_BUDGET_MS = 120000;
 
-// Set when a search window opens; only one operation window exists at a time.
-static ULONGLONG g_searchStart;
+// One search window's state, in its user data from WM_INITDIALOG to WM_DESTROY.
+struct DomainSearch {
+    ULONGLONG start;  // NetCalls().tickCount() when the window opened
+};
+
+static DomainSearch *SearchOf(HWND window)
+{
+    return reinterpret_cast<DomainSearch *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
 
 bool FindDomainController()
 {
@@ -32,8 +40,8 @@ static void FindDomainDlgInit(HWND window)
 {
     LogPrint("FindDomainDlgInit() --- start ---");
     SetOperationText(window, IDS_SEARCHING_DC);
-    g_searchStart = NetCalls().tickCount();
-    SetTimer(window, FINDDOMAIN_TIMER_ID, FINDDOMAIN_FIRST_PROBE_MS, /*timerProc*/ NULL);
+    SearchOf(window)->start = NetCalls().tickCount();
+    SetTimer(window, FINDDOMAIN_TIMER_ID, TimeLimits().searchFirstProbeMs, /*timerProc*/ NULL);
     LogPrint("FindDomainDlgInit() --- end ---");
 }
 
@@ -46,16 +54,16 @@ static void FindDomainDlgOnTimer(HWND window, UINT_PTR timerId)
         KillTimer(window, FINDDOMAIN_TIMER_ID);
         DWORD notFindDomain;
         ReadConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, &notFindDomain);
-        ULONGLONG elapsed = NetCalls().tickCount() - g_searchStart;
+        ULONGLONG elapsed = NetCalls().tickCount() - SearchOf(window)->start;
         if (notFindDomain != 0) {
             EndDialog(window, OPERATION_SUCCESS);
-        } else if (elapsed >= FINDDOMAIN_BUDGET_MS) {
+        } else if (elapsed >= TimeLimits().searchBudgetMs) {
             LoadResultMessage(IDS_DC_NOT_FOUND);
             EndDialog(window, OPERATION_FAILURE);
         } else if (FindDomainController()) {
             EndDialog(window, OPERATION_SUCCESS);
         } else {
-            SetTimer(window, FINDDOMAIN_TIMER_ID, FINDDOMAIN_NEXT_PROBE_MS, NULL);
+            SetTimer(window, FINDDOMAIN_TIMER_ID, TimeLimits().searchNextProbeMs, NULL);
         }
     }
     LogPrint("FindDomainDlgOnTimer() --- end ---");
@@ -64,13 +72,25 @@ static void FindDomainDlgOnTimer(HWND window, UINT_PTR timerId)
 INT_PTR CALLBACK FindDomainDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     (void)lParam;
+    DomainSearch *search = SearchOf(window);
     switch (message) {
     case WM_INITDIALOG:
+        search = static_cast<DomainSearch *>(calloc(1, sizeof(DomainSearch)));
+        if (search == NULL) {
+            EndDialog(window, OPERATION_FAILURE);
+            return FALSE;
+        }
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(search));
         FindDomainDlgInit(window);
         return FALSE;
     case WM_TIMER:
-        FindDomainDlgOnTimer(window, wParam);
+        if (search != NULL)
+            FindDomainDlgOnTimer(window, wParam);
         return TRUE;
+    case WM_DESTROY:
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        free(search);
+        return FALSE;
     }
     return FALSE;
 }

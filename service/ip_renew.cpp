@@ -3,13 +3,14 @@
 // VLAN it has just been moved to.
 #include "wardhost.h"
 #include "net_platform.h"
-#include "../config/product_key.h"
-#include "../resources/wardhost_res.h"
+#include "operation_window.h"
+#include "product_key.h"
+#include "time_limits.h"
+#include "wardhost_res.h"
 
 #include <stddef.h>
 
 static const UINT_PTR IPRENEW_TIMER_ID = 30000;
-static const UINT IPRENEW_TIMER_MS = 4000;
 
 // An adapter without a lease to act on answers ERROR_FILE_NOT_FOUND; that is no failure.
 static BOOL IsLeaseCallDone(DWORD result)
@@ -78,7 +79,7 @@ static void IpRenewDlgInit(HWND window)
 {
     LogPrint("IpRenewDlgInit() --- start ---");
     SetOperationText(window, IDS_REQUESTING_ADDRESS);
-    SetTimer(window, IPRENEW_TIMER_ID, IPRENEW_TIMER_MS, /*timerProc*/ NULL);
+    SetTimer(window, IPRENEW_TIMER_ID, TimeLimits().renewDelayMs, /*timerProc*/ NULL);
     LogPrint("IpRenewDlgInit() --- end ---");
 }
 

@@ -4,7 +4,7 @@
 // have chosen what it is: never through a link, never one another account owns, and a
 // file it creates itself is readable and writable by SYSTEM and Administrators only.
 #include "wardhost.h"
-#include "../config/product_key.h"
+#include "product_key.h"
 
 #include <aclapi.h>
 #include <sddl.h>

@@ -1,18 +1,11 @@
 // The named-pipe command server: one instance, one request and one reply per connection,
 // each request dispatched to an operation that runs as a modal, never-shown dialog.
 #include "wardhost.h"
-#include "../resources/wardhost_res.h"
+#include "operation_window.h"
+#include "service_status.h"
+#include "time_limits.h"
 
 #include <sddl.h>
-#include <stdarg.h>
-
-WCHAR ResultMessage[RESULT_MESSAGE_CHARS];
-
-// The clients write their request as soon as they are connected: one that connects and
-// then stalls would hold the only instance and keep every other client out.
-static const DWORD PIPE_REQUEST_TIMEOUT_MS = 1000;
-// A client waiting for its reply reads it at once; the bound only ends a stalled one.
-static const DWORD PIPE_REPLY_TIMEOUT_MS = 5000;
 
 // Only the clients' accounts: the logon screen (SYSTEM), administrators and interactive
 // users get generic read and write, which is what CallNamedPipeW opens with; service
@@ -37,25 +30,6 @@ static const struct {
 
 enum WaitOutcome { IO_COMPLETED, IO_STOPPED, IO_TIMED_OUT };
 
-void SetResultMessage(LPCWSTR text)
-{
-    lstrcpynW(ResultMessage, text, ARRAYSIZE(ResultMessage));
-}
-
-void LoadResultMessage(UINT id, ...)
-{
-    WCHAR format[RESULT_MESSAGE_CHARS];
-    if (LoadStringW(GetModuleHandleW(NULL), id, format, ARRAYSIZE(format)) <= 0)
-        format[0] = L'\0';
-    // wvsprintfW never writes more than 1024 units.
-    WCHAR text[1025];
-    va_list args;
-    va_start(args, id);
-    wvsprintfW(text, format, args);
-    va_end(args);
-    SetResultMessage(text);
-}
-
 int FormatReply(INT_PTR result, LPWSTR reply, int replyChars)
 {
     // The clients read at most 520 bytes: a long message is shortened to fit.
@@ -67,25 +41,6 @@ int FormatReply(INT_PTR result, LPWSTR reply, int replyChars)
     lstrcpyW(reply, result == OPERATION_SUCCESS ? L"OK" : L"NG");
     lstrcpynW(reply + 2, ResultMessage, room - 2 + 1);
     return lstrlenW(reply);
-}
-
-INT_PTR RunOperationWindow(DLGPROC procedure, LPARAM parameter)
-{
-    return DialogBoxParamW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDD_OPERATION),
-                           /*owner*/ NULL, procedure, parameter);
-}
-
-void SetTextFromTable(HWND target, UINT id)
-{
-    WCHAR text[RESULT_MESSAGE_CHARS];
-    if (LoadStringW(GetModuleHandleW(NULL), id, text, ARRAYSIZE(text)) <= 0)
-        text[0] = L'\0';
-    SetWindowTextW(target, text);
-}
-
-void SetOperationText(HWND window, UINT id)
-{
-    SetTextFromTable(GetDlgItem(window, IDC_MESSAGE), id);
 }
 
 // Blank-delimited tokens, cut out in place; a run of blanks is one delimiter.
@@ -146,7 +101,7 @@ INT_PTR PipeCommandDispatch(LPWSTR request)
 static WaitOutcome WaitForPipeIo(HANDLE pipe, OVERLAPPED *overlapped, DWORD timeout,
                                  BOOL stoppable = TRUE)
 {
-    HANDLE events[2] = {g_stopEvent, overlapped->hEvent};
+    HANDLE events[2] = {StopEvent(), overlapped->hEvent};
     DWORD wait;
     if (stoppable)
         wait = WaitForMultipleObjects(2, events, FALSE, timeout);
@@ -177,13 +132,15 @@ static DWORD TimeLeft(ULONGLONG deadline)
 }
 
 // Reads one request message into request (PIPE_BUFFER_BYTES + one spare unit, zeroed),
-// all of it within PIPE_REQUEST_TIMEOUT_MS of the connection, whatever its size; a client
-// that has not sent it whole by then is dropped (IO_TIMED_OUT). *valid is FALSE for a
-// message that can't be a request: longer than REQUEST_MAX_CHARS (the rest is read and
-// discarded so the reply is not mistaken for part of it) or of an odd byte count.
+// all of it within the request's time limit from the connection, whatever its size: the
+// clients write at once, and one that connects and then stalls would hold the only
+// instance and keep every other client out. A client that has not sent it whole by then
+// is dropped (IO_TIMED_OUT). *valid is FALSE for a message that can't be a request:
+// longer than REQUEST_MAX_CHARS (the rest is read and discarded so the reply is not
+// mistaken for part of it) or of an odd byte count.
 static WaitOutcome ReadRequest(HANDLE pipe, HANDLE ioEvent, LPWSTR request, BOOL *valid)
 {
-    ULONGLONG deadline = GetTickCount64() + PIPE_REQUEST_TIMEOUT_MS;
+    ULONGLONG deadline = GetTickCount64() + TimeLimits().pipeRequestMs;
     OVERLAPPED overlapped;
     DWORD bytes = 0;
     BYTE *buffer = reinterpret_cast<BYTE *>(request);
@@ -239,10 +196,11 @@ static WaitOutcome WriteReply(HANDLE pipe, HANDLE ioEvent, LPCWSTR reply, int ch
     OVERLAPPED overlapped;
     StartOverlapped(&overlapped, ioEvent);
     // A stop that arrived during the operation must not cancel its reply; the client
-    // gets it or the time-out ends the write, and the stop is honoured afterwards.
+    // gets it or the time-out ends the write, and the stop is honoured afterwards. A
+    // client waiting for its reply reads it at once; the bound only ends a stalled one.
     if (!WriteFile(pipe, reply, chars * sizeof(WCHAR), NULL, &overlapped) &&
         GetLastError() == ERROR_IO_PENDING)
-        return WaitForPipeIo(pipe, &overlapped, PIPE_REPLY_TIMEOUT_MS, /*stoppable*/ FALSE);
+        return WaitForPipeIo(pipe, &overlapped, TimeLimits().pipeReplyMs, /*stoppable*/ FALSE);
     return IO_COMPLETED;
 }
 
@@ -289,7 +247,7 @@ static BOOL ServeOneClient(HANDLE pipe, HANDLE ioEvent, OVERLAPPED *connect, BOO
     // connect is issued: issue it first, and only then look for a stop requested while
     // the operation ran.
     *listening = StartListening(pipe, ioEvent, connect);
-    return WaitForSingleObject(g_stopEvent, 0) != WAIT_OBJECT_0;
+    return WaitForSingleObject(StopEvent(), 0) != WAIT_OBJECT_0;
 }
 
 // Logs a set-up step that failed and gives its error, for the service's exit code.
@@ -311,12 +269,11 @@ DWORD PipeServerRun(DWORD argc, LPWSTR *argv)
     PSECURITY_DESCRIPTOR descriptor = NULL;
     DWORD exitCode = ERROR_SUCCESS;
 
-    if (!ReportServiceStatus(SERVICE_START_PENDING, 0, 3000)) {
+    if (!ReportServiceStatus(SERVICE_START_PENDING, 0, TimeLimits().startWaitHintMs)) {
         exitCode = SetUpFailed("SetServiceStatus()");
         goto cleanup;
     }
-    g_stopEvent = CreateEventW(NULL, /*manualReset*/ TRUE, /*initialState*/ FALSE, NULL);
-    if (g_stopEvent == NULL) {
+    if (!CreateStopEvent()) {
         exitCode = SetUpFailed("CreateEventW()");
         goto cleanup;
     }
@@ -336,13 +293,13 @@ DWORD PipeServerRun(DWORD argc, LPWSTR *argv)
         // the service was down, instead of serving beside it.
         SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor,
                                           /*inheritHandle*/ FALSE};
-        pipe = CreateNamedPipeW(PIPE_NAME_W,
+        pipe = CreateNamedPipeW(WARD_PIPE_NAME,
                                 PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED |
                                     FILE_FLAG_FIRST_PIPE_INSTANCE,
                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT |
                                     PIPE_REJECT_REMOTE_CLIENTS,
                                 /*maxInstances*/ 1, /*outBuffer*/ 260, /*inBuffer*/ 260,
-                                /*defaultTimeout*/ 1000, &attributes);
+                                /*defaultTimeout*/ TimeLimits().pipeDefaultWaitMs, &attributes);
     }
     if (pipe == INVALID_HANDLE_VALUE) {
         exitCode = SetUpFailed("CreateNamedPipeW()");
@@ -382,11 +339,7 @@ DWORD PipeServerRun(DWORD argc, LPWSTR *argv)
 cleanup:
     if (pipe != INVALID_HANDLE_VALUE)
         CloseHandle(pipe);
-    if (g_stopEvent != NULL) {
-        HANDLE stopEvent = g_stopEvent;
-        g_stopEvent = NULL;
-        CloseHandle(stopEvent);
-    }
+    CloseStopEvent();
     if (ioEvent != NULL)
         CloseHandle(ioEvent);
     if (descriptor != NULL)

@@ -2,9 +2,10 @@
 // tray client, network, log) and prints one line per check, "OK" or what is wrong and
 // what to do. Reads only; sends no request that could log anyone on or off.
 #include "wardhost.h"
-#include "../config/product_key.h"
-#include "../config/registration.h"
-#include "../resources/wardhost_res.h"
+#include "time_limits.h"
+#include "product_key.h"
+#include "registration.h"
+#include "wardhost_res.h"
 
 #include <ws2tcpip.h>
 #include <aclapi.h>
@@ -17,8 +18,6 @@
 
 enum {
     CHECK_TEXT_CHARS = 1025,          // wvsprintfW writes at most 1024 units
-    NETWORK_TIMEOUT_MS = 5000,        // per server: resolution and connection
-    PIPE_TIMEOUT_MS = 5000,           // to open the pipe and to get its reply
     STRING_VALUE_BYTES = 1024,        // more than any string of the schema may hold
 };
 
@@ -327,7 +326,7 @@ static DWORD CheckService()
         ReportWithLabel(IDS_LABEL_SERVICE, &finding);
         return 0;
     }
-    service = OpenServiceW(manager, SERVICE_NAME_W, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
+    service = OpenServiceW(manager, WARD_SERVICE_NAME, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
     if (service == NULL) {
         DWORD error = GetLastError();
         if (error == ERROR_SERVICE_DOES_NOT_EXIST)
@@ -369,7 +368,7 @@ static HANDLE OpenServicePipe(DWORD *error)
 {
     ULONGLONG start = GetTickCount64();
     for (;;) {
-        HANDLE pipe = CreateFileW(PIPE_NAME_W, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+        HANDLE pipe = CreateFileW(WARD_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL,
                                   OPEN_EXISTING,
                                   FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT |
                                       SECURITY_IDENTIFICATION,
@@ -379,7 +378,7 @@ static HANDLE OpenServicePipe(DWORD *error)
         *error = GetLastError();
         // Busy: 231; Wine says 121 for the same.
         if ((*error != ERROR_PIPE_BUSY && *error != ERROR_SEM_TIMEOUT) ||
-            GetTickCount64() - start >= PIPE_TIMEOUT_MS)
+            GetTickCount64() - start >= TimeLimits().checkPipeMs)
             return INVALID_HANDLE_VALUE;
         Sleep(50);
     }
@@ -399,7 +398,7 @@ static void CheckPipe(DWORD serviceProcessId)
         if (error == ERROR_ACCESS_DENIED)
             Find(&finding, CHECK_NOT_MADE, IDS_CHECK_NEEDS_ADMIN);
         else
-            Find(&finding, CHECK_FAULT, IDS_PIPE_ABSENT, PIPE_NAME_W, (int)error);
+            Find(&finding, CHECK_FAULT, IDS_PIPE_ABSENT, WARD_PIPE_NAME, (int)error);
         ReportWithLabel(IDS_LABEL_PIPE, &finding);
         return;
     }
@@ -409,14 +408,14 @@ static void CheckPipe(DWORD serviceProcessId)
         goto cleanup;
     }
     if (serverProcessId != serviceProcessId || serviceProcessId == 0) {
-        Find(&finding, CHECK_FAULT, IDS_PIPE_SQUATTED, PIPE_NAME_W, (int)serverProcessId,
+        Find(&finding, CHECK_FAULT, IDS_PIPE_SQUATTED, WARD_PIPE_NAME, (int)serverProcessId,
              (int)serviceProcessId);
         goto cleanup;
     }
     {
         DWORD mode = PIPE_READMODE_MESSAGE;
         if (!SetNamedPipeHandleState(pipe, &mode, NULL, NULL)) {
-            Find(&finding, CHECK_FAULT, IDS_PIPE_ABSENT, PIPE_NAME_W, (int)GetLastError());
+            Find(&finding, CHECK_FAULT, IDS_PIPE_ABSENT, WARD_PIPE_NAME, (int)GetLastError());
             goto cleanup;
         }
         done = CreateEventW(NULL, TRUE, FALSE, NULL);
@@ -433,13 +432,13 @@ static void CheckPipe(DWORD serviceProcessId)
                                     NULL, &overlapped);
         error = ok ? ERROR_SUCCESS : GetLastError();
         if (error == ERROR_IO_PENDING) {
-            if (WaitForSingleObject(done, PIPE_TIMEOUT_MS) != WAIT_OBJECT_0)
+            if (WaitForSingleObject(done, TimeLimits().checkPipeMs) != WAIT_OBJECT_0)
                 CancelIo(pipe);
             error = GetOverlappedResult(pipe, &overlapped, &bytes, TRUE) ? ERROR_SUCCESS
                                                                           : GetLastError();
             if (error == ERROR_OPERATION_ABORTED) {
-                Find(&finding, CHECK_FAULT, IDS_PIPE_NO_REPLY, PIPE_NAME_W,
-                     (int)(PIPE_TIMEOUT_MS / 1000));
+                Find(&finding, CHECK_FAULT, IDS_PIPE_NO_REPLY, WARD_PIPE_NAME,
+                     (int)(TimeLimits().checkPipeMs / 1000));
                 goto cleanup;
             }
         } else if (ok) {
@@ -449,7 +448,7 @@ static void CheckPipe(DWORD serviceProcessId)
             (wcsncmp(reply, L"OK", 2) == 0 || wcsncmp(reply, L"NG", 2) == 0)) {
             Find(&finding, CHECK_HOLDS, IDS_PIPE_OK, (int)serverProcessId);
         } else {
-            Find(&finding, CHECK_FAULT, IDS_PIPE_ABSENT, PIPE_NAME_W,
+            Find(&finding, CHECK_FAULT, IDS_PIPE_ABSENT, WARD_PIPE_NAME,
                  (int)(error != ERROR_SUCCESS ? error : ERROR_INVALID_DATA));
         }
     }
@@ -1088,7 +1087,7 @@ static void CheckEndpoint(const Endpoint *endpoint)
     lstrcpynA(probe->address, endpoint->address, sizeof(probe->address));
     probe->port = (u_short)endpoint->port;
     ULONGLONG start = GetTickCount64();
-    probe->deadline = start + NETWORK_TIMEOUT_MS;
+    probe->deadline = start + TimeLimits().checkNetworkMs;
     probe->references = 2;
     thread = CreateThread(NULL, 0, ProbeThread, probe, 0, NULL);
     if (thread == NULL) {
@@ -1096,12 +1095,12 @@ static void CheckEndpoint(const Endpoint *endpoint)
         CouldNotRead(&finding, L"CreateThread", GetLastError());
     } else {
         CloseHandle(thread);
-        BOOL answered = WaitForSingleObject(probe->done, NETWORK_TIMEOUT_MS) == WAIT_OBJECT_0;
+        BOOL answered = WaitForSingleObject(probe->done, TimeLimits().checkNetworkMs) == WAIT_OBJECT_0;
         int elapsed = (int)(GetTickCount64() - start);
         WCHAR address[VLAN_SERVER_CHARS];
         MultiByteToWideChar(CP_ACP, 0, probe->address, -1, address, ARRAYSIZE(address));
         if (!answered || probe->error == WSAETIMEDOUT)
-            Find(&finding, CHECK_FAULT, IDS_NET_TIMEOUT, (int)(NETWORK_TIMEOUT_MS / 1000));
+            Find(&finding, CHECK_FAULT, IDS_NET_TIMEOUT, (int)(TimeLimits().checkNetworkMs / 1000));
         else if (!probe->resolved)
             Find(&finding, CHECK_FAULT, IDS_NET_UNRESOLVED, address, probe->error);
         else if (probe->error != 0)

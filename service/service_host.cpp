@@ -1,60 +1,21 @@
-// Process entry, the "install"/"uninstall" console actions, the service entry point,
-// status reporting and the control handler of wardhost.
+// Process entry, the "install"/"uninstall" console actions and the service entry point
+// of wardhost.
 #include "wardhost.h"
+#include "service_status.h"
+#include "time_limits.h"
 
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
 
-SERVICE_STATUS g_serviceStatus;
-SERVICE_STATUS_HANDLE g_statusHandle;
-// Created by the pipe server; the control handler on the main thread only signals it.
-HANDLE g_stopEvent;
-
-static DWORD g_checkPoint = 1;
-
-BOOL ReportServiceStatus(DWORD state, DWORD exitCode, DWORD waitHint)
-{
-    g_serviceStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    g_serviceStatus.dwCurrentState = state;
-    g_serviceStatus.dwWin32ExitCode = exitCode;
-    g_serviceStatus.dwServiceSpecificExitCode = 0;
-    g_serviceStatus.dwWaitHint = waitHint;
-    g_serviceStatus.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
-    if (state == SERVICE_RUNNING || state == SERVICE_STOPPED)
-        g_serviceStatus.dwCheckPoint = 0;
-    else
-        g_serviceStatus.dwCheckPoint = g_checkPoint++;
-    return SetServiceStatus(g_statusHandle, &g_serviceStatus);
-}
-
-void SignalStop()
-{
-    if (g_stopEvent != NULL)
-        SetEvent(g_stopEvent);
-}
-
-static void WINAPI ServiceCtrlHandler(DWORD control)
-{
-    if (control == SERVICE_CONTROL_STOP) {
-        ReportServiceStatus(SERVICE_STOP_PENDING, 0, 0);
-        SignalStop();
-        return;
-    }
-    ReportServiceStatus(g_serviceStatus.dwCurrentState, 0, 0);
-}
-
 static void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
 {
-    g_statusHandle = RegisterServiceCtrlHandlerW(SERVICE_NAME_W, ServiceCtrlHandler);
-    if (g_statusHandle == NULL)
+    if (!RegisterServiceControlHandler())
         return;
-    g_serviceStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    g_serviceStatus.dwServiceSpecificExitCode = 0;
     // A pipe that could not be set up (a squatter holds its name, say) ends the service
     // with that error, so that the service control manager reports a failed start.
     DWORD exitCode = ERROR_SUCCESS;
-    if (ReportServiceStatus(SERVICE_START_PENDING, 0, 3000))
+    if (ReportServiceStatus(SERVICE_START_PENDING, 0, TimeLimits().startWaitHintMs))
         exitCode = PipeServerRun(argc, argv);
     ReportServiceStatus(SERVICE_STOPPED, exitCode, 0);
 }
@@ -79,7 +40,7 @@ static void InstallService()
         wprintf(L"OpenSCManager failed - %d\n", (int)GetLastError());
         return;
     }
-    SC_HANDLE service = CreateServiceW(manager, SERVICE_NAME_W, SERVICE_DISPLAY_NAME_W,
+    SC_HANDLE service = CreateServiceW(manager, WARD_SERVICE_NAME, SERVICE_DISPLAY_NAME_W,
                                        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                                        SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, path,
                                        /*loadOrderGroup*/ NULL, /*tagId*/ NULL,
@@ -101,7 +62,7 @@ static void UninstallService()
         wprintf(L"OpenSCManager failed - %d\n", (int)GetLastError());
         return;
     }
-    SC_HANDLE service = OpenServiceW(manager, SERVICE_NAME_W, SERVICE_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(manager, WARD_SERVICE_NAME, SERVICE_ALL_ACCESS);
     if (service == NULL) {
         wprintf(L"OpenService failed - %d\n", (int)GetLastError());
         CloseServiceHandle(manager);
@@ -110,12 +71,12 @@ static void UninstallService()
     if (ControlService(service, SERVICE_CONTROL_STOP, &g_serviceStatus)) {
         wprintf(L"Stopping %ls.", SERVICE_DISPLAY_NAME_W);
         fflush(stdout);
-        Sleep(1000);
+        Sleep(TimeLimits().uninstallPollMs);
         while (QueryServiceStatus(service, &g_serviceStatus) &&
                g_serviceStatus.dwCurrentState == SERVICE_STOP_PENDING) {
             wprintf(L".");
             fflush(stdout);
-            Sleep(1000);
+            Sleep(TimeLimits().uninstallPollMs);
         }
         if (g_serviceStatus.dwCurrentState == SERVICE_STOPPED)
             wprintf(L"\n%ls stopped.\n", SERVICE_DISPLAY_NAME_W);
@@ -148,7 +109,7 @@ int WardhostMain(int argc, char **argv)
     WSADATA wsaData;
     WSAStartup(MAKEWORD(2, 2), &wsaData);
     SERVICE_TABLE_ENTRYW table[] = {
-        {const_cast<LPWSTR>(SERVICE_NAME_W), ServiceMain},
+        {const_cast<LPWSTR>(WARD_SERVICE_NAME), ServiceMain},
         {NULL, NULL},
     };
     if (!StartServiceCtrlDispatcherW(table))

@@ -3,8 +3,10 @@
 // the single receive and the socket close.
 #include "wardhost.h"
 #include "net_platform.h"
-#include "../config/product_key.h"
-#include "../resources/wardhost_res.h"
+#include "operation_window.h"
+#include "product_key.h"
+#include "time_limits.h"
+#include "wardhost_res.h"
 
 #include <ws2tcpip.h>
 #include <stdio.h>
@@ -208,19 +210,24 @@ const PromptRule *FindPromptRule(const PromptRule *table, int rows, const char *
     return NULL;
 }
 
-// Set while the data left after the server's close is analysed: prompts found in it are
-// not answered, so the password is sent at most where the server asked for it.
-static BOOL g_serverClosed;
-
-BOOL SendPromptReply(SOCKET socket, const char *reply)
+void VLANConnectionInit(VLANConnection *connection)
 {
-    if (g_serverClosed || strlen(reply) > VLAN_REPLY_MAX_BYTES)
+    connection->socket = INVALID_SOCKET;
+    connection->deadline = 0;
+    connection->serverClosed = FALSE;
+}
+
+// Prompts found in what the server left after its close are not answered, so the
+// password is sent at most where the server asked for it.
+BOOL SendPromptReply(VLANConnection *connection, const char *reply)
+{
+    if (connection->serverClosed || strlen(reply) > VLAN_REPLY_MAX_BYTES)
         return FALSE;
     char line[VLAN_TEXT_BYTES];
     int length = snprintf(line, sizeof(line), "%s\r\n", reply);
-    send(socket, line, length, 0);
+    send(connection->socket, line, length, 0);
     SecureZeroMemory(line, sizeof(line));  // it may have carried the password
-    Sleep(VLAN_REPLY_PAUSE_MS);
+    Sleep(TimeLimits().replyPauseMs);
     return TRUE;
 }
 
@@ -402,9 +409,6 @@ static int ResolveWithin(const char *name, IN_ADDR *address, ULONGLONG deadline)
 
 // ---- connection
 
-// The end of the running dialogue, from its connection attempt.
-static ULONGLONG g_dialogueDeadline;
-
 // The configured text in the ANSI code page, only when it converts exactly: a text cut to
 // nothing would name the workstation itself, and a best-fit or "?" character another host.
 static BOOL ServerAddressText(LPCWSTR server, char *address, int addressBytes)
@@ -424,13 +428,15 @@ static BOOL ServerAddressText(LPCWSTR server, char *address, int addressBytes)
     return TRUE;
 }
 
-BOOL VLANSocketConnect(HWND window, LPWSTR server, DWORD port, SOCKET *socketHandle,
+BOOL VLANSocketConnect(HWND window, LPWSTR server, DWORD port, VLANConnection *connection,
                        const VLANServerTexts *texts)
 {
-    ULONGLONG deadline = GetTickCount64() + VLAN_DIALOGUE_TIMEOUT_MS;
-    g_dialogueDeadline = deadline;
-    g_serverClosed = FALSE;
-    SetTimer(window, VLAN_TIMEOUT_TIMER_ID, VLAN_DIALOGUE_TIMEOUT_MS, /*callback*/ NULL);
+    const DWORD limit = TimeLimits().dialogueMs;
+    ULONGLONG deadline = GetTickCount64() + limit;
+    connection->deadline = deadline;
+    connection->serverClosed = FALSE;
+    SOCKET *socketHandle = &connection->socket;
+    SetTimer(window, VLAN_TIMEOUT_TIMER_ID, limit, /*callback*/ NULL);
 
     ExpandServerTemplate(server, VLAN_SERVER_CHARS * sizeof(WCHAR));
     char address[VLAN_TEXT_BYTES];
@@ -459,7 +465,7 @@ BOOL VLANSocketConnect(HWND window, LPWSTR server, DWORD port, SOCKET *socketHan
     if (kind == SERVER_ADDRESS_NAME) {
         int error = ResolveWithin(address, &in, deadline);
         if (error == WSAETIMEDOUT) {
-            LogPrint("  getaddrinfo() gave no answer within %d ms", (int)VLAN_DIALOGUE_TIMEOUT_MS);
+            LogPrint("  getaddrinfo() gave no answer within %d ms", (int)limit);
         } else if (error != 0) {
             LogPrint("  getaddrinfo() error = %d", error);
         }
@@ -484,7 +490,7 @@ BOOL VLANSocketConnect(HWND window, LPWSTR server, DWORD port, SOCKET *socketHan
     int error = ConnectWithin(*socketHandle, &to, deadline);
     if (error != 0) {
         LogPrint("  connect() error = 0x%08X", (unsigned)error);
-        VLANSocketClose(socketHandle);
+        VLANSocketClose(connection);
         LoadResultMessage(texts->cannotConnectId, server);
         return FALSE;
     }
@@ -493,7 +499,7 @@ BOOL VLANSocketConnect(HWND window, LPWSTR server, DWORD port, SOCKET *socketHan
         SOCKET_ERROR) {
         error = WSAGetLastError();
         LogPrint("  WSAAsyncSelect() error = 0x%08X", (unsigned)error);
-        VLANSocketClose(socketHandle);
+        VLANSocketClose(connection);
         LoadResultMessage(IDS_SOCKET_ERROR, L"WSAAsyncSelect()", error);
         return FALSE;
     }
@@ -510,63 +516,64 @@ int VLANSocketReceive(SOCKET socket, char *buffer, int *error)
     return received;
 }
 
-void VLANSocketClose(SOCKET *socket)
+void VLANSocketClose(VLANConnection *connection)
 {
     LogPrint("VLANSocketClose()");
-    if (*socket == INVALID_SOCKET)
+    if (connection->socket == INVALID_SOCKET)
         return;
-    shutdown(*socket, SD_BOTH);
-    closesocket(*socket);
-    *socket = INVALID_SOCKET;
+    shutdown(connection->socket, SD_BOTH);
+    closesocket(connection->socket);
+    connection->socket = INVALID_SOCKET;
 }
 
-void VLANDialogueFail(HWND window, SOCKET *socket, int error)
+void VLANDialogueFail(HWND window, VLANConnection *connection, int error)
 {
-    VLANSocketClose(socket);
+    VLANSocketClose(connection);
     LoadResultMessage(IDS_SOCKET_ERROR, L"recv()", error);
     EndDialog(window, OPERATION_FAILURE);
 }
 
 // FD_CLOSE may arrive with data still unread, and a reset brings no zero-byte receive at
 // all: analyse what is left, which may hold the answer, then end the dialogue.
-void VLANDialogueClosed(HWND window, SOCKET *socket, int closeError, PromptHandler analyze)
+void VLANDialogueClosed(HWND window, VLANConnection *connection, int closeError,
+                        PromptHandler analyze)
 {
     LogPrint("  connection closed by the server, error = %d", closeError);
     char text[VLAN_TEXT_BYTES + 1];
     int error = closeError;
-    g_serverClosed = TRUE;
+    connection->serverClosed = TRUE;
     // Bounded by the dialogue's deadline like every other wait: a server may have left
     // more behind than can be read in time.
-    while (*socket != INVALID_SOCKET && GetTickCount64() < g_dialogueDeadline) {
-        int received = VLANSocketReceive(*socket, text, &error);
+    while (connection->socket != INVALID_SOCKET && GetTickCount64() < connection->deadline) {
+        int received = VLANSocketReceive(connection->socket, text, &error);
         if (received <= 0)
             break;
         analyze(window, text);
     }
-    g_serverClosed = FALSE;
-    if (*socket == INVALID_SOCKET)
+    connection->serverClosed = FALSE;
+    if (connection->socket == INVALID_SOCKET)
         return;  // an answer in the remaining data ended the dialogue
-    if (GetTickCount64() >= g_dialogueDeadline) {
-        VLANDialogueTimedOut(window, socket);
+    if (GetTickCount64() >= connection->deadline) {
+        VLANDialogueTimedOut(window, connection);
         return;
     }
-    VLANDialogueFail(window, socket, closeError != 0 ? closeError : error);
+    VLANDialogueFail(window, connection, closeError != 0 ? closeError : error);
 }
 
-void VLANDialogueTimedOut(HWND window, SOCKET *socket)
+void VLANDialogueTimedOut(HWND window, VLANConnection *connection)
 {
     KillTimer(window, VLAN_TIMEOUT_TIMER_ID);
-    LogPrint("  no answer within %d ms", (int)VLAN_DIALOGUE_TIMEOUT_MS);
-    VLANDialogueFail(window, socket, WSAETIMEDOUT);
+    LogPrint("  no answer within %d ms", (int)TimeLimits().dialogueMs);
+    VLANDialogueFail(window, connection, WSAETIMEDOUT);
 }
 
 // WM_TIMER is made only while no posted message waits, so a server that keeps sending
 // keeps FD_READ queued and could hold the time-out off for ever.
-BOOL VLANDialogueOutOfTime(HWND window, SOCKET *socket)
+BOOL VLANDialogueOutOfTime(HWND window, VLANConnection *connection)
 {
-    if (GetTickCount64() < g_dialogueDeadline)
+    if (GetTickCount64() < connection->deadline)
         return FALSE;
-    VLANDialogueTimedOut(window, socket);
+    VLANDialogueTimedOut(window, connection);
     return TRUE;
 }
 

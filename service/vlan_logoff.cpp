@@ -1,10 +1,12 @@
 // The "logoff" operation: the DE-Zeruzu logoff dialogue with the server chosen by the
 // group of the last logon, and the logon state set back to logged off.
 #include "wardhost.h"
-#include "../config/product_key.h"
-#include "../resources/wardhost_res.h"
+#include "operation_window.h"
+#include "product_key.h"
+#include "wardhost_res.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <wchar.h>
 
 static void VLANLogoffAnalyzeSuccess(HWND window, const char *text);
@@ -14,14 +16,22 @@ static void VLANLogoffAnalyzeSuccess(HWND window, const char *text);
 // answered row 1 does not apply: a banner holding a 2 would otherwise record a logoff
 // that was never sent.
 const PromptRule VLANLogoffPrompts[] = {
-    /* 0 */ {"Connect(1) / Disconnect(2):", "2", NULL},
-    /* 1 */ {"2", NULL, VLANLogoffAnalyzeSuccess},
+    /* 0 */ {"Connect(1) / Disconnect(2):", ANSWER_TEXT, "2", NULL},
+    /* 1 */ {"2", ANSWER_NONE, NULL, VLANLogoffAnalyzeSuccess},
 };
 const int VLAN_LOGOFF_PROMPT_ROWS = ARRAYSIZE(VLANLogoffPrompts);
 enum { ROW_CONFIRMATION = 1 };
 
-static SOCKET g_logoffSocket = INVALID_SOCKET;
-static BOOL g_promptAnswered;  // row 0 was answered in this dialogue
+// One logoff window's state, in its user data from WM_INITDIALOG to WM_DESTROY.
+struct LogoffDialogue {
+    VLANConnection connection;
+    BOOL promptAnswered;  // row 0 was answered in this dialogue
+};
+
+static LogoffDialogue *DialogueOf(HWND window)
+{
+    return reinterpret_cast<LogoffDialogue *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
 
 static const VLANServerTexts LOGOFF_SERVER_TEXTS = {
     "  VLAN Logoff server IP adress = %s",
@@ -34,7 +44,6 @@ static void VLANLogoffDlgInit(HWND window)
     LogPrint("VLANLogoffDlgInit() --- start ---");
     SetTextFromTable(window, IDS_LOGOFF_CAPTION);
     SetOperationText(window, IDS_SENDING_REQUEST);
-    g_promptAnswered = FALSE;
     PostMessageW(window, WM_VLAN_CONNECT, 0, 0);
     LogPrint("VLANLogoffDlgInit() --- end ---");
 }
@@ -72,7 +81,8 @@ static void VLANLogoffConnectStart(HWND window)
         EndDialog(window, OPERATION_FAILURE);
         return;
     }
-    if (!VLANSocketConnect(window, server, port, &g_logoffSocket, &LOGOFF_SERVER_TEXTS)) {
+    if (!VLANSocketConnect(window, server, port, &DialogueOf(window)->connection,
+                           &LOGOFF_SERVER_TEXTS)) {
         EndDialog(window, OPERATION_FAILURE);
         return;
     }
@@ -82,12 +92,13 @@ static void VLANLogoffConnectStart(HWND window)
 static void VLANLogoffAnalyze(HWND window, const char *text)
 {
     LogPrint("VLANLogoffAnalyze() --- start ---");
+    LogoffDialogue *dialogue = DialogueOf(window);
     const PromptRule *rule = FindPromptRule(VLANLogoffPrompts, VLAN_LOGOFF_PROMPT_ROWS, text);
-    if (rule == &VLANLogoffPrompts[ROW_CONFIRMATION] && !g_promptAnswered)
+    if (rule == &VLANLogoffPrompts[ROW_CONFIRMATION] && !dialogue->promptAnswered)
         rule = NULL;
     if (rule != NULL) {
-        if (rule->reply != NULL && SendPromptReply(g_logoffSocket, rule->reply))
-            g_promptAnswered = TRUE;
+        if (rule->answer == ANSWER_TEXT && SendPromptReply(&dialogue->connection, rule->text))
+            dialogue->promptAnswered = TRUE;
         if (rule->handler != NULL)
             rule->handler(window, text);
     }
@@ -97,13 +108,14 @@ static void VLANLogoffAnalyze(HWND window, const char *text)
 static void VLANLogoffReceiveData(HWND window)
 {
     LogPrint("VLANLogoffReceiveData() --- start ---");
-    if (VLANDialogueOutOfTime(window, &g_logoffSocket))
+    VLANConnection *connection = &DialogueOf(window)->connection;
+    if (VLANDialogueOutOfTime(window, connection))
         return;
     char text[VLAN_TEXT_BYTES + 1];
     int error;
-    int received = VLANSocketReceive(g_logoffSocket, text, &error);
+    int received = VLANSocketReceive(connection->socket, text, &error);
     if (received == 0) {
-        VLANDialogueFail(window, &g_logoffSocket, error);
+        VLANDialogueFail(window, connection, error);
         return;
     }
     VLANLogoffAnalyze(window, text);
@@ -116,29 +128,40 @@ static void VLANLogoffAnalyzeSuccess(HWND window, const char *text)
     LogPrint("VLANLogoffAnalyzeSuccess() --- start ---");
     SetOperationText(window, IDS_GOOD_BYE);
     WriteConfigDword(NULL, VALUE_VLAN_LOGON, VLAN_LOGON_STATE_OFF, FALSE);
-    VLANSocketClose(&g_logoffSocket);
+    VLANSocketClose(&DialogueOf(window)->connection);
     EndDialog(window, OPERATION_SUCCESS);
     LogPrint("VLANLogoffAnalyzeSuccess() --- end ---");
 }
 
-static void VLANLogoffDlgExit()
+static void VLANLogoffDlgExit(LogoffDialogue *dialogue)
 {
     LogPrint("VLANLogoffDlgExit()");
     // Every ending path has closed it; this only guards against a path added later.
-    if (g_logoffSocket != INVALID_SOCKET)
-        VLANSocketClose(&g_logoffSocket);
+    if (dialogue->connection.socket != INVALID_SOCKET)
+        VLANSocketClose(&dialogue->connection);
 }
 
+// The window's parameter (an all-null request) is not used: a logoff sends no words.
 INT_PTR CALLBACK VLANLogoffDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-    case WM_INITDIALOG:
-        SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
+    LogoffDialogue *dialogue = DialogueOf(window);
+    if (message == WM_INITDIALOG) {
+        dialogue = static_cast<LogoffDialogue *>(calloc(1, sizeof(LogoffDialogue)));
+        if (dialogue == NULL) {
+            EndDialog(window, OPERATION_FAILURE);
+            return FALSE;
+        }
+        VLANConnectionInit(&dialogue->connection);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(dialogue));
         VLANLogoffDlgInit(window);
         return FALSE;
+    }
+    if (dialogue == NULL)
+        return FALSE;  // before WM_INITDIALOG, or after WM_DESTROY
+    switch (message) {
     case WM_COMMAND:
         if (LOWORD(wParam) == IDCANCEL) {
-            VLANSocketClose(&g_logoffSocket);
+            VLANSocketClose(&dialogue->connection);
             EndDialog(window, OPERATION_FAILURE);
         }
         return TRUE;
@@ -146,20 +169,23 @@ INT_PTR CALLBACK VLANLogoffDlgProc(HWND window, UINT message, WPARAM wParam, LPA
         VLANLogoffConnectStart(window);
         return TRUE;
     case WM_VLAN_SOCKET:
-        if ((SOCKET)wParam != g_logoffSocket || g_logoffSocket == INVALID_SOCKET)
+        if ((SOCKET)wParam != dialogue->connection.socket ||
+            dialogue->connection.socket == INVALID_SOCKET)
             return TRUE;
         if (WSAGETSELECTEVENT(lParam) == FD_READ)
             VLANLogoffReceiveData(window);
         else
-            VLANDialogueClosed(window, &g_logoffSocket, WSAGETSELECTERROR(lParam),
+            VLANDialogueClosed(window, &dialogue->connection, WSAGETSELECTERROR(lParam),
                                VLANLogoffAnalyze);
         return TRUE;
     case WM_TIMER:
         if (wParam == VLAN_TIMEOUT_TIMER_ID)
-            VLANDialogueTimedOut(window, &g_logoffSocket);
+            VLANDialogueTimedOut(window, &dialogue->connection);
         return TRUE;
     case WM_DESTROY:
-        VLANLogoffDlgExit();
+        VLANLogoffDlgExit(dialogue);
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        free(dialogue);
         return FALSE;
     }
     return FALSE;

@@ -1,8 +1,9 @@
 // The "logon" operation: the DE-Zeruzu logon dialogue, answered from a prompt table, and
 // the state values recorded after the switch accepted the user.
 #include "wardhost.h"
-#include "../config/product_key.h"
-#include "../resources/wardhost_res.h"
+#include "operation_window.h"
+#include "product_key.h"
+#include "wardhost_res.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -12,25 +13,27 @@ static void VLANLogonAnalyzeGroup(HWND window, const char *text);
 static void VLANLogonAnalyzeSuccess(HWND window, const char *text);
 static void VLANLogonAnalyzeFail(HWND window, const char *text);
 
-// Rows 1 to 4 reply with the request's ANSI copies, set for the life of one window.
-PromptRule VLANLogonPrompts[] = {
-    /* 0 */ {"Connect(1) / Disconnect(2):", "1", NULL},
-    /* 1 */ {"Login Name?", NULL, NULL},
-    /* 2 */ {"User ID:", NULL, NULL},
-    /* 3 */ {"Password?", NULL, NULL},
-    /* 4 */ {"Password:", NULL, NULL},
-    /* 5 */ {"Successfully moved to group", NULL, VLANLogonAnalyzeGroup},
-    /* 6 */ {"Successfully moved to vlan", NULL, VLANLogonAnalyzeGroup},
-    /* 7 */ {"Authentication Succeeded", NULL, VLANLogonAnalyzeSuccess},
-    /* 8 */ {"Authentication Failed", NULL, VLANLogonAnalyzeFail},
+// Rows 1 to 4 answer with the request's ANSI copies, which live in the window's context.
+const PromptRule VLANLogonPrompts[] = {
+    /* 0 */ {"Connect(1) / Disconnect(2):", ANSWER_TEXT, "1", NULL},
+    /* 1 */ {"Login Name?", ANSWER_USER_NAME, NULL, NULL},
+    /* 2 */ {"User ID:", ANSWER_USER_NAME, NULL, NULL},
+    /* 3 */ {"Password?", ANSWER_PASSWORD, NULL, NULL},
+    /* 4 */ {"Password:", ANSWER_PASSWORD, NULL, NULL},
+    /* 5 */ {"Successfully moved to group", ANSWER_NONE, NULL, VLANLogonAnalyzeGroup},
+    /* 6 */ {"Successfully moved to vlan", ANSWER_NONE, NULL, VLANLogonAnalyzeGroup},
+    /* 7 */ {"Authentication Succeeded", ANSWER_NONE, NULL, VLANLogonAnalyzeSuccess},
+    /* 8 */ {"Authentication Failed", ANSWER_NONE, NULL, VLANLogonAnalyzeFail},
 };
 const int VLAN_LOGON_PROMPT_ROWS = ARRAYSIZE(VLANLogonPrompts);
 
-enum { ROW_LOGIN_NAME = 1, ROW_USER_ID, ROW_PASSWORD_QUESTION, ROW_PASSWORD_COLON };
-
-static SOCKET g_logonSocket = INVALID_SOCKET;
-static char *g_userNameA;  // ANSI copies, from VLANLogonDlgInit to VLANLogonDlgExit
-static char *g_passwordA;
+// One logon window's state, in its user data from WM_INITDIALOG to WM_DESTROY.
+struct LogonDialogue {
+    const LogonRequest *request;
+    VLANConnection connection;
+    char *userName;  // ANSI copies, from VLANLogonDlgInit to VLANLogonDlgExit
+    char *password;
+};
 
 static const VLANServerTexts LOGON_SERVER_TEXTS = {
     "  VLAN Logon server IP adress = %s",
@@ -40,10 +43,11 @@ static const VLANServerTexts LOGON_SERVER_TEXTS = {
 
 // Logs a text received from the switch with every occurrence of the password replaced by
 // the mask: a switch (or anyone between) may echo what was typed.
-static void LogReceivedText(const char *text)
+static void LogReceivedText(const LogonDialogue *dialogue, const char *text)
 {
-    size_t secretLength = g_passwordA != NULL ? strlen(g_passwordA) : 0;
-    if (secretLength == 0 || strstr(text, g_passwordA) == NULL) {
+    const char *secret = dialogue->password;
+    size_t secretLength = secret != NULL ? strlen(secret) : 0;
+    if (secretLength == 0 || strstr(text, secret) == NULL) {
         LogPrint("  %s", text);
         return;
     }
@@ -53,7 +57,7 @@ static void LogReceivedText(const char *text)
     char masked[VLAN_TEXT_BYTES * 8 + 1];
     size_t used = 0;
     for (const char *p = text; *p != '\0';) {
-        if (strncmp(p, g_passwordA, secretLength) == 0) {
+        if (strncmp(p, secret, secretLength) == 0) {
             memcpy(masked + used, LOG_PASSWORD_MASK, maskLength);
             used += maskLength;
             p += secretLength;
@@ -68,9 +72,9 @@ static void LogReceivedText(const char *text)
     SecureZeroMemory(masked, sizeof(masked));
 }
 
-static const LogonRequest *RequestOf(HWND window)
+static LogonDialogue *DialogueOf(HWND window)
 {
-    return reinterpret_cast<const LogonRequest *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    return reinterpret_cast<LogonDialogue *>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
 static char *CopyToHeap(const char *text)
@@ -94,22 +98,19 @@ static void FreeSecret(char **copy)
 static void VLANLogonDlgInit(HWND window)
 {
     LogPrint("VLANLogonDlgInit() --- start ---");
-    const LogonRequest *request = RequestOf(window);
+    LogonDialogue *dialogue = DialogueOf(window);
+    const LogonRequest *request = dialogue->request;
     SetTextFromTable(window, IDS_LOGON_CAPTION);
 
     char text[VLAN_TEXT_BYTES];
     DialogueTextResult name = ConvertToDialogueText(CP_ACP, request->userName, text, sizeof(text));
-    g_userNameA = CopyToHeap(text);
-    VLANLogonPrompts[ROW_LOGIN_NAME].reply = g_userNameA;
-    VLANLogonPrompts[ROW_USER_ID].reply = g_userNameA;
-    LogPrint("  user name: %s", g_userNameA != NULL ? g_userNameA : "");
+    dialogue->userName = CopyToHeap(text);
+    LogPrint("  user name: %s", dialogue->userName != NULL ? dialogue->userName : "");
 
     DialogueTextResult password =
         ConvertToDialogueText(CP_ACP, request->password, text, sizeof(text));
-    g_passwordA = CopyToHeap(text);
+    dialogue->password = CopyToHeap(text);
     SecureZeroMemory(text, sizeof(text));
-    VLANLogonPrompts[ROW_PASSWORD_QUESTION].reply = g_passwordA;
-    VLANLogonPrompts[ROW_PASSWORD_COLON].reply = g_passwordA;
     LogPrint("  password: %s", LOG_PASSWORD_MASK);
 
     SetOperationText(window, IDS_SENDING_REQUEST);
@@ -118,8 +119,8 @@ static void VLANLogonDlgInit(HWND window)
         LogPrint("  user name or password does not convert exactly to code page %u", GetACP());
         LoadResultMessage(IDS_CREDENTIALS_NOT_CONVERTIBLE);
         EndDialog(window, OPERATION_FAILURE);
-    } else if (name != DIALOGUE_TEXT_OK || password != DIALOGUE_TEXT_OK || g_userNameA == NULL ||
-               g_passwordA == NULL) {
+    } else if (name != DIALOGUE_TEXT_OK || password != DIALOGUE_TEXT_OK ||
+               dialogue->userName == NULL || dialogue->password == NULL) {
         LogPrint("  user name or password does not fit a reply line");
         LoadResultMessage(IDS_CREDENTIALS_TOO_LONG);
         EndDialog(window, OPERATION_FAILURE);
@@ -143,21 +144,39 @@ static void VLANLogonConnectStart(HWND window)
         EndDialog(window, OPERATION_FAILURE);
         return;
     }
-    if (!VLANSocketConnect(window, server, port, &g_logonSocket, &LOGON_SERVER_TEXTS)) {
+    if (!VLANSocketConnect(window, server, port, &DialogueOf(window)->connection,
+                           &LOGON_SERVER_TEXTS)) {
         EndDialog(window, OPERATION_FAILURE);
         return;
     }
     LogPrint("VLANLogonConnectStart() --- end ---");
 }
 
+// The text a row answers with in this dialogue, or NULL.
+static const char *AnswerOf(const PromptRule *rule, const LogonDialogue *dialogue)
+{
+    switch (rule->answer) {
+    case ANSWER_TEXT:
+        return rule->text;
+    case ANSWER_USER_NAME:
+        return dialogue->userName;
+    case ANSWER_PASSWORD:
+        return dialogue->password;
+    default:
+        return NULL;
+    }
+}
+
 static void VLANLogonAnalyze(HWND window, const char *text)
 {
     LogPrint("VLANLogonAnalyze() --- start ---");
+    LogonDialogue *dialogue = DialogueOf(window);
     const PromptRule *rule = FindPromptRule(VLANLogonPrompts, VLAN_LOGON_PROMPT_ROWS, text);
     if (rule != NULL) {
-        LogReceivedText(text);
-        if (rule->reply != NULL)
-            SendPromptReply(g_logonSocket, rule->reply);
+        LogReceivedText(dialogue, text);
+        const char *answer = AnswerOf(rule, dialogue);
+        if (answer != NULL)
+            SendPromptReply(&dialogue->connection, answer);
         if (rule->handler != NULL)
             rule->handler(window, text);
     }
@@ -167,13 +186,14 @@ static void VLANLogonAnalyze(HWND window, const char *text)
 static void VLANLogonReceiveData(HWND window)
 {
     LogPrint("VLANLogonReceiveData() --- start ---");
-    if (VLANDialogueOutOfTime(window, &g_logonSocket))
+    VLANConnection *connection = &DialogueOf(window)->connection;
+    if (VLANDialogueOutOfTime(window, connection))
         return;
     char text[VLAN_TEXT_BYTES + 1];
     int error;
-    int received = VLANSocketReceive(g_logonSocket, text, &error);
+    int received = VLANSocketReceive(connection->socket, text, &error);
     if (received == 0) {
-        VLANDialogueFail(window, &g_logonSocket, error);
+        VLANDialogueFail(window, connection, error);
         return;
     }
     VLANLogonAnalyze(window, text);
@@ -183,7 +203,7 @@ static void VLANLogonReceiveData(HWND window)
 static void VLANLogonAnalyzeGroup(HWND window, const char *text)
 {
     LogPrint("VLANLogonAnalyze() --- start ---");
-    LogReceivedText(text);
+    LogReceivedText(DialogueOf(window), text);
     if (strstr(text, "Successfully moved to group") != NULL ||
         strstr(text, "Successfully moved to vlan") != NULL)
         WriteConfigDword(NULL, VALUE_GROUP_NUMBER, (DWORD)ReadGroupNumber(text), FALSE);
@@ -216,7 +236,8 @@ static void VLANLogonAnalyzeSuccess(HWND window, const char *text)
 {
     (void)text;
     LogPrint("VLANLogonAnalyzeSuccess() --- start ---");
-    const LogonRequest *request = RequestOf(window);
+    LogonDialogue *dialogue = DialogueOf(window);
+    const LogonRequest *request = dialogue->request;
     LPCWSTR userName = request->userName != NULL ? request->userName : L"";
     LPCWSTR domain = request->domain != NULL ? request->domain : L"";
 
@@ -249,7 +270,7 @@ static void VLANLogonAnalyzeSuccess(HWND window, const char *text)
         }
     }
 
-    VLANSocketClose(&g_logonSocket);
+    VLANSocketClose(&dialogue->connection);
     EndDialog(window, OPERATION_SUCCESS);
     LogPrint("VLANLogonAnalyzeSuccess() --- end ---");
 }
@@ -258,36 +279,44 @@ static void VLANLogonAnalyzeFail(HWND window, const char *text)
 {
     (void)text;
     LogPrint("VLANLogonAnalyzeFail() --- start ---");
-    VLANSocketClose(&g_logonSocket);
+    VLANSocketClose(&DialogueOf(window)->connection);
     LoadResultMessage(IDS_AUTH_FAILED);
     EndDialog(window, OPERATION_FAILURE);
     LogPrint("VLANLogonAnalyzeFail() --- end ---");
 }
 
-static void VLANLogonDlgExit(HWND window)
+static void VLANLogonDlgExit(LogonDialogue *dialogue)
 {
-    (void)window;
     LogPrint("VLANLogonDlgExit() --- start ---");
-    for (int row = ROW_LOGIN_NAME; row <= ROW_PASSWORD_COLON; row++)
-        VLANLogonPrompts[row].reply = NULL;
-    FreeSecret(&g_userNameA);
-    FreeSecret(&g_passwordA);
+    FreeSecret(&dialogue->userName);
+    FreeSecret(&dialogue->password);
     // Every ending path has closed it; this only guards against a path added later.
-    if (g_logonSocket != INVALID_SOCKET)
-        VLANSocketClose(&g_logonSocket);
+    if (dialogue->connection.socket != INVALID_SOCKET)
+        VLANSocketClose(&dialogue->connection);
     LogPrint("VLANLogonDlgExit() --- exit ---");
 }
 
 INT_PTR CALLBACK VLANLogonDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-    case WM_INITDIALOG:
-        SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
+    LogonDialogue *dialogue = DialogueOf(window);
+    if (message == WM_INITDIALOG) {
+        dialogue = static_cast<LogonDialogue *>(calloc(1, sizeof(LogonDialogue)));
+        if (dialogue == NULL) {
+            EndDialog(window, OPERATION_FAILURE);
+            return FALSE;
+        }
+        dialogue->request = reinterpret_cast<const LogonRequest *>(lParam);
+        VLANConnectionInit(&dialogue->connection);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(dialogue));
         VLANLogonDlgInit(window);
         return FALSE;
+    }
+    if (dialogue == NULL)
+        return FALSE;  // before WM_INITDIALOG, or after WM_DESTROY
+    switch (message) {
     case WM_COMMAND:
         if (LOWORD(wParam) == IDCANCEL) {
-            VLANSocketClose(&g_logonSocket);
+            VLANSocketClose(&dialogue->connection);
             EndDialog(window, OPERATION_FAILURE);
         }
         return TRUE;
@@ -296,20 +325,23 @@ INT_PTR CALLBACK VLANLogonDlgProc(HWND window, UINT message, WPARAM wParam, LPAR
         return TRUE;
     case WM_VLAN_SOCKET:
         // A notification still queued for a socket closed earlier is not this dialogue's.
-        if ((SOCKET)wParam != g_logonSocket || g_logonSocket == INVALID_SOCKET)
+        if ((SOCKET)wParam != dialogue->connection.socket ||
+            dialogue->connection.socket == INVALID_SOCKET)
             return TRUE;
         if (WSAGETSELECTEVENT(lParam) == FD_READ)
             VLANLogonReceiveData(window);
         else
-            VLANDialogueClosed(window, &g_logonSocket, WSAGETSELECTERROR(lParam),
+            VLANDialogueClosed(window, &dialogue->connection, WSAGETSELECTERROR(lParam),
                                VLANLogonAnalyze);
         return TRUE;
     case WM_TIMER:
         if (wParam == VLAN_TIMEOUT_TIMER_ID)
-            VLANDialogueTimedOut(window, &g_logonSocket);
+            VLANDialogueTimedOut(window, &dialogue->connection);
         return TRUE;
     case WM_DESTROY:
-        VLANLogonDlgExit(window);
+        VLANLogonDlgExit(dialogue);
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        free(dialogue);
         return FALSE;
     }
     return FALSE;

@@ -4,9 +4,9 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#define SERVICE_NAME_W  L"wardhost"
+#include "ward_names.h"
+
 #define SERVICE_DISPLAY_NAME_W L"Portgate for Vista Service"
-#define PIPE_NAME_W     L"\\\\.\\pipe\\wardhost"
 
 // Operation end codes of every operation window.
 enum {
@@ -18,7 +18,6 @@ enum {
 enum {
     REQUEST_MAX_CHARS = 259,
     PIPE_BUFFER_BYTES = 520,
-    RESULT_MESSAGE_CHARS = 260,
 };
 
 // Private messages of the DE-Zeruzu operation windows.
@@ -44,17 +43,9 @@ void LogClose();
 extern const char LOG_PASSWORD_MASK[];
 
 // ---- service host (service_host.cpp)
-extern SERVICE_STATUS g_serviceStatus;
-extern SERVICE_STATUS_HANDLE g_statusHandle;
-extern HANDLE g_stopEvent;
-BOOL ReportServiceStatus(DWORD state, DWORD exitCode, DWORD waitHint);
-void SignalStop();
 int WardhostMain(int argc, char **argv);
 
 // ---- pipe server and dispatcher (pipe_server.cpp)
-extern WCHAR ResultMessage[RESULT_MESSAGE_CHARS];
-void LoadResultMessage(UINT id, ...);
-void SetResultMessage(LPCWSTR text);
 // Serves the pipe until the stop event; ERROR_SUCCESS then, else the error of the set-up
 // step that failed (logged with its call), for the service's exit code.
 DWORD PipeServerRun(DWORD argc, LPWSTR *argv);
@@ -71,12 +62,6 @@ INT_PTR PipeCommandDispatch(LPWSTR request);
 // Formats "OK%s"/"NG%s" with ResultMessage into reply (at most REQUEST_MAX_CHARS + 1
 // units); returns the number of units, without terminator.
 int FormatReply(INT_PTR result, LPWSTR reply, int replyChars);
-// Runs one operation as a modal, never-shown dialog from template IDD_OPERATION.
-INT_PTR RunOperationWindow(DLGPROC procedure, LPARAM parameter);
-// Sets a window's text (a caption) to string `id` of the string table.
-void SetTextFromTable(HWND target, UINT id);
-// Sets the operation window's one text to string `id`.
-void SetOperationText(HWND window, UINT id);
 
 // ---- operations; each is a dialog procedure for RunOperationWindow
 INT_PTR CALLBACK VLANLogonDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -95,28 +80,43 @@ enum {
     VLAN_SERVER_CHARS = 260,        // server address buffers, in UTF-16 units
     VLAN_TEXT_BYTES = 260,          // ANSI buffers: received text, reply line, copies
     VLAN_REPLY_MAX_BYTES = VLAN_TEXT_BYTES - 3,  // room left for CR LF and terminator
-    VLAN_REPLY_PAUSE_MS = 50,       // pause after every reply, as the server expects
-    VLAN_DIALOGUE_TIMEOUT_MS = 30000,  // whole dialogue, from the connection attempt
     VLAN_TIMEOUT_TIMER_ID = 1,
 };
 
 // One row of a prompt table: the first row whose pattern occurs in a received text is
-// acted on; its reply (if any) is sent with CR LF, then its handler (if any) is called.
+// acted on; its answer (if any) is sent with CR LF, then its handler (if any) is called.
+// The handler finds its dialogue in the window's user data.
 typedef void (*PromptHandler)(HWND window, const char *text);
+enum PromptAnswer {
+    ANSWER_NONE,
+    ANSWER_TEXT,       // the row's own text
+    ANSWER_USER_NAME,  // the request's words, as the dialogue converted them
+    ANSWER_PASSWORD,
+};
 struct PromptRule {
     const char *pattern;
-    const char *reply;
+    PromptAnswer answer;
+    const char *text;
     PromptHandler handler;
 };
-extern PromptRule VLANLogonPrompts[];
+extern const PromptRule VLANLogonPrompts[];
 extern const int VLAN_LOGON_PROMPT_ROWS;
 extern const PromptRule VLANLogoffPrompts[];
 extern const int VLAN_LOGOFF_PROMPT_ROWS;
 
+// One dialogue's connection to its DE-Zeruzu, kept in the dialogue's window context.
+struct VLANConnection {
+    SOCKET socket;        // INVALID_SOCKET when none is open
+    ULONGLONG deadline;   // GetTickCount64() at which the dialogue's time is up
+    BOOL serverClosed;    // set while the data left after the server's close is analysed
+};
+void VLANConnectionInit(VLANConnection *connection);
+
 // The row acted on for text, or NULL; pure.
 const PromptRule *FindPromptRule(const PromptRule *table, int rows, const char *text);
-// Sends "reply\r\n" in one call and pauses; FALSE when the line does not fit.
-BOOL SendPromptReply(SOCKET socket, const char *reply);
+// Sends "reply\r\n" in one call and pauses; FALSE when the line does not fit or the
+// server has already closed (prompts in what it left are not answered).
+BOOL SendPromptReply(VLANConnection *connection, const char *reply);
 // Converts text (NULL = empty) into buffer. On a refusal the buffer is emptied: when the
 // result does not fit a reply line of VLAN_REPLY_MAX_BYTES, or when a character has no
 // exact equivalent in the code page (no best fit, no default character).
@@ -164,23 +164,24 @@ struct VLANServerTexts {
 // Expands, resolves, connects (resolution and connection bounded by the dialogue's
 // time-out, which starts here) and asks for FD_READ/FD_CLOSE as WM_VLAN_SOCKET. An
 // address that does not convert to the ANSI code page fails like one that does not
-// resolve. On failure the result message is set, *socket is closed and FALSE returned;
+// resolve. On failure the result message is set, the socket is closed and FALSE returned;
 // the caller ends the window with 2.
-BOOL VLANSocketConnect(HWND window, LPWSTR server, DWORD port, SOCKET *socket,
+BOOL VLANSocketConnect(HWND window, LPWSTR server, DWORD port, VLANConnection *connection,
                        const VLANServerTexts *texts);
 // Receives once into buffer (VLAN_TEXT_BYTES + 1, terminated); the recv result, with
 // *error set to the error of this call.
 int VLANSocketReceive(SOCKET socket, char *buffer, int *error);
-void VLANSocketClose(SOCKET *socket);
+void VLANSocketClose(VLANConnection *connection);
 // Ends the window with 2 and the "recv()" form of the socket error message.
-void VLANDialogueFail(HWND window, SOCKET *socket, int error);
+void VLANDialogueFail(HWND window, VLANConnection *connection, int error);
 // The server closed the connection: analyses any text still unread, then, unless that
 // ended the dialogue, fails it as VLANDialogueFail does.
-void VLANDialogueClosed(HWND window, SOCKET *socket, int closeError, PromptHandler analyze);
+void VLANDialogueClosed(HWND window, VLANConnection *connection, int closeError,
+                        PromptHandler analyze);
 // The dialogue's time-out timer fired: fails it with WSAETIMEDOUT.
-void VLANDialogueTimedOut(HWND window, SOCKET *socket);
+void VLANDialogueTimedOut(HWND window, VLANConnection *connection);
 // Fails the dialogue as VLANDialogueTimedOut does, and returns TRUE, once its time is up.
-BOOL VLANDialogueOutOfTime(HWND window, SOCKET *socket);
+BOOL VLANDialogueOutOfTime(HWND window, VLANConnection *connection);
 
 // ---- "wardhost -check" (self_check.cpp)
 enum {

@@ -1,11 +1,13 @@
 // In-process tests of "iprenew" and "finddomain": the real dialog procedures run in the
 // real operation window, with adapters, domain controllers and the tick clock
-// scripted through the platform table.
+// scripted through the platform table, and the time limits scaled down.
 #include "test_support.h"
 #include "net_platform.h"
+#include "operation_window.h"
+#include "product_key.h"
+#include "time_limits.h"
 #include "wardhost.h"
 #include "wardhost_res.h"
-#include "../config/product_key.h"
 
 #include <gtest/gtest.h>
 
@@ -177,11 +179,25 @@ const NetPlatform SCRIPTED_PLATFORM = {
     getaddrinfo,              freeaddrinfo,             GetAdaptersAddresses,
 };
 
-// Every case starts from an empty script and key, with the scripted calls installed.
+// The renewal delay and the probe interval at a twentieth; the budget is measured by the
+// scripted clock.
+const TimeLimitTable SCALED_LIMITS = [] {
+    TimeLimitTable limits = REAL_TIME_LIMITS;
+    limits.renewDelayMs = 200;
+    limits.searchNextProbeMs = 250;
+    limits.searchBudgetMs = 6000;
+    return limits;
+}();
+// GetTickCount and the timers need not agree to the millisecond.
+const DWORD TICK_SLACK_MS = 20;
+
+// Every case starts from an empty script and key, with the scripted calls and the scaled
+// limits installed.
 class Scripted : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        SetTimeLimits(&SCALED_LIMITS);
         g_script = Script();
         g_calls.clear();
         g_probeTicks.clear();
@@ -196,6 +212,7 @@ protected:
     void TearDown() override
     {
         SetNetPlatform(NULL);
+        SetTimeLimits(NULL);
         EXPECT_TRUE(g_enumBuffers.empty()) << g_enumBuffers.size() << " buffers not freed";
         for (void *buffer : g_enumBuffers)
             HeapFree(GetProcessHeap(), 0, buffer);
@@ -386,15 +403,14 @@ TEST_F(Scripted, FindDomainControllerAnswersAndFreesTheBuffer)
 
 // ---- "iprenew" in its window
 
-TEST_F(Scripted, IpRenewSwitchedOffEndsAfterFourSecondsTouchingNothing)
+TEST_F(Scripted, IpRenewSwitchedOffEndsAfterItsDelayTouchingNothing)
 {
     StartLog();
     g_script.adapters = {{11, NO_ERROR, NO_ERROR}};
     // The foreign timer and the Cancel command must not end the window.
     WindowRun run = RunBounded(IpRenewDlgProc, 15000, /*foreignTimerAndCancel*/ true);
     EXPECT_EQ(OPERATION_SUCCESS, run.result);
-    EXPECT_GE(run.elapsedMs, 3900u);
-    EXPECT_LE(run.elapsedMs, 6000u);
+    EXPECT_GE(run.elapsedMs, SCALED_LIMITS.renewDelayMs - TICK_SLACK_MS);
     EXPECT_EQ(L"", run.message);
     EXPECT_EQ("", Joined(g_calls));
     std::vector<std::wstring> texts(2, StringTableText(IDS_REQUESTING_ADDRESS));
@@ -441,7 +457,7 @@ TEST_F(Scripted, IpRenewSwitchedOnAnswersByTheRenewal)
         WindowRun run = RunBounded(IpRenewDlgProc, 15000);
         EXPECT_EQ(c.result, run.result);
         EXPECT_EQ(c.message ? StringTableText(c.message) : L"", run.message);
-        EXPECT_GE(run.elapsedMs, 3900u);
+        EXPECT_GE(run.elapsedMs, SCALED_LIMITS.renewDelayMs - TICK_SLACK_MS);
         EXPECT_EQ(c.calls, Joined(g_calls));
     }
 }
@@ -468,8 +484,9 @@ TEST_F(Scripted, FindDomainSwitchedOffEndsAtTheFirstTick)
     EXPECT_EQ(expected, TraceLines());
 }
 
-TEST_F(Scripted, FindDomainProbesAtOnceThenEveryFiveSecondsWithinTheBudget)
+TEST_F(Scripted, FindDomainProbesAtOnceThenAtItsIntervalWithinTheBudget)
 {
+    const ULONGLONG budget = SCALED_LIMITS.searchBudgetMs;
     struct {
         const char *name;
         int controllerFromProbe;
@@ -480,9 +497,10 @@ TEST_F(Scripted, FindDomainProbesAtOnceThenEveryFiveSecondsWithinTheBudget)
     } cases[] = {
         {"found at the first probe", 1, {1000000}, OPERATION_SUCCESS, 0, 1},
         {"found at the second probe", 2, {1000000}, OPERATION_SUCCESS, 0, 2},
-        {"budget spent after two probes", 0, {1000000, 1000000, 1119999, 1120000},
-         OPERATION_FAILURE, IDS_DC_NOT_FOUND, 2},
-        {"budget spent at the first tick", 0, {5000, 125000}, OPERATION_FAILURE,
+        {"budget spent after two probes", 0,
+         {1000000, 1000000, 1000000 + budget - 1, 1000000 + budget}, OPERATION_FAILURE,
+         IDS_DC_NOT_FOUND, 2},
+        {"budget spent at the first tick", 0, {5000, 5000 + budget + 5000}, OPERATION_FAILURE,
          IDS_DC_NOT_FOUND, 0},
     };
     for (const auto &c : cases) {
@@ -503,13 +521,10 @@ TEST_F(Scripted, FindDomainProbesAtOnceThenEveryFiveSecondsWithinTheBudget)
         size_t ticks = c.result == OPERATION_SUCCESS ? c.probes : c.probes + 1;
         EXPECT_EQ(1 + ticks, g_clockReads);
         EXPECT_EQ(g_enumAllocations, g_enumFrees);
+        // No probe before the interval has passed since the last one.
         for (size_t i = 1; i < g_probeTicks.size(); i++) {
             DWORD gap = g_probeTicks[i] - g_probeTicks[i - 1];
-            EXPECT_GE(gap, 4900u) << "probe " << i + 1;
-            EXPECT_LE(gap, 6500u) << "probe " << i + 1;
-        }
-        if (c.result == OPERATION_FAILURE) {
-            EXPECT_GE(run.elapsedMs, 4900u * c.probes);
+            EXPECT_GE(gap, SCALED_LIMITS.searchNextProbeMs - TICK_SLACK_MS) << "probe " << i + 1;
         }
     }
 }
@@ -534,7 +549,7 @@ TEST_F(Scripted, FindDomainTraceAndSettingReadAtEveryTick)
     EXPECT_EQ(OPERATION_SUCCESS, run.result);
     EXPECT_EQ(L"", run.message);
     EXPECT_EQ("enum", Joined(g_calls));
-    EXPECT_GE(run.elapsedMs, 4900u);
+    EXPECT_GE(run.elapsedMs, SCALED_LIMITS.searchNextProbeMs - TICK_SLACK_MS);
     std::vector<std::string> expected = {
         "FindDomainDlgInit() --- start ---",
         "FindDomainDlgInit() --- end ---",

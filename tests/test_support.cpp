@@ -320,9 +320,9 @@ bool IsServiceInstalled()
     return true;
 }
 
-bool InstallService()
+bool InstallService(const wchar_t *image)
 {
-    RunProcess(L"\"" + BinaryPath(L"wardhost.exe") + L"\" -install");
+    RunProcess(L"\"" + BinaryPath(image) + L"\" -install");
     return IsServiceInstalled();
 }
 

@@ -93,7 +93,8 @@ int Connections(const std::vector<std::string> &lines);
 std::string Joined(const std::vector<std::string> &items);
 
 // wardhost under the service control manager of the test prefix.
-bool InstallService();       // "wardhost.exe -install"; true when installed afterwards
+// "IMAGE -install", by default the shipped wardhost.exe; true when installed afterwards.
+bool InstallService(const wchar_t *image = L"wardhost.exe");
 void UninstallService();     // stops and deletes it if present, waits until it is gone
 bool IsServiceInstalled();
 bool StartService();         // starts it and waits for RUNNING and a listening pipe

@@ -3,9 +3,9 @@
 // system folder, the simulator as the DE-Zeruzu on loopback), then with one fault at a
 // time. Expected lines come from wardhost.exe's own string table.
 #include "test_support.h"
-#include "../config/product_key.h"
-#include "../config/registration.h"
-#include "../resources/wardhost_res.h"
+#include "product_key.h"
+#include "registration.h"
+#include "wardhost_res.h"
 
 #include <gtest/gtest.h>
 #include <aclapi.h>

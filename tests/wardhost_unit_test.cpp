@@ -1,6 +1,8 @@
 // In-process tests of the service's pieces: request grammar, reply and result message,
-// diagnostic log, resources and the import table of wardhost.exe.
+// diagnostic log, resources and the time limits wardhost.exe runs with.
 #include "test_support.h"
+#include "operation_window.h"
+#include "time_limits.h"
 #include "wardhost.h"
 #include "wardhost_res.h"
 
@@ -431,55 +433,34 @@ TEST(Resources, UserInterfaceLanguagePicksTheTable)
                                      RT_DIALOG));
 }
 
-// ---- deliverable
+// ---- time limits
 
-std::vector<std::string> ImportedDlls(const std::string &image)
+// Tests that link the service's code scale its limits down; the program runs the real
+// ones, and so does this test, which installs none.
+TEST(TimeLimits, TheProgramRunsTheRealValues)
 {
-    std::vector<std::string> dlls;
-    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER *>(image.data());
-    if (image.size() < sizeof(*dos) || dos->e_magic != IMAGE_DOS_SIGNATURE)
-        return dlls;
-    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS64 *>(image.data() + dos->e_lfanew);
-    if (nt->Signature != IMAGE_NT_SIGNATURE ||
-        nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC)
-        return dlls;
-    const IMAGE_SECTION_HEADER *sections = IMAGE_FIRST_SECTION(nt);
-    auto fileOffset = [&](DWORD rva) -> size_t {
-        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; i++) {
-            const IMAGE_SECTION_HEADER &s = sections[i];
-            if (rva >= s.VirtualAddress && rva < s.VirtualAddress + s.Misc.VirtualSize)
-                return rva - s.VirtualAddress + s.PointerToRawData;
-        }
-        return 0;
-    };
-    const IMAGE_DATA_DIRECTORY &directory =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    size_t offset = fileOffset(directory.VirtualAddress);
-    if (offset == 0)
-        return dlls;
-    for (auto imports = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR *>(image.data() + offset);
-         imports->Name != 0; imports++) {
-        std::string name = image.data() + fileOffset(imports->Name);
-        for (char &c : name)
-            c = (char)tolower((unsigned char)c);
-        dlls.push_back(name);
-    }
-    return dlls;
-}
-
-TEST(Deliverable, WardhostImportsOnlyWindowsDlls)
-{
-    std::string image = test::ReadFileBytes(test::BinaryPath(L"wardhost.exe"));
-    ASSERT_FALSE(image.empty());
-    std::vector<std::string> dlls = ImportedDlls(image);
-    ASSERT_FALSE(dlls.empty());
-    const std::set<std::string> windows = {
-        "kernel32.dll", "user32.dll", "advapi32.dll", "ws2_32.dll", "iphlpapi.dll",
-        "netapi32.dll", "msvcrt.dll", "gdi32.dll", "comctl32.dll", "shell32.dll",
-    };
-    for (const std::string &dll : dlls)
-        EXPECT_TRUE(windows.count(dll)) << dll << " is not one of Windows' own DLLs";
-    EXPECT_TRUE(std::find(dlls.begin(), dlls.end(), "advapi32.dll") != dlls.end());
+    const TimeLimitTable &limits = TimeLimits();
+    EXPECT_EQ(&REAL_TIME_LIMITS, &limits);
+    EXPECT_EQ(30000u, limits.dialogueMs);
+    EXPECT_EQ(50u, limits.replyPauseMs);
+    EXPECT_EQ(4000u, limits.renewDelayMs);
+    EXPECT_EQ(0u, limits.searchFirstProbeMs);
+    EXPECT_EQ(5000u, limits.searchNextProbeMs);
+    EXPECT_EQ(120000u, limits.searchBudgetMs);
+    EXPECT_EQ(1000u, limits.pipeRequestMs);
+    EXPECT_EQ(5000u, limits.pipeReplyMs);
+    EXPECT_EQ(1000u, limits.pipeDefaultWaitMs);
+    EXPECT_EQ(3000u, limits.startWaitHintMs);
+    EXPECT_EQ(1000u, limits.uninstallPollMs);
+    EXPECT_EQ(5000u, limits.checkNetworkMs);
+    EXPECT_EQ(5000u, limits.checkPipeMs);
+    // A scaled table is put back by NULL.
+    TimeLimitTable scaled = REAL_TIME_LIMITS;
+    scaled.dialogueMs = 1;
+    SetTimeLimits(&scaled);
+    EXPECT_EQ(1u, TimeLimits().dialogueMs);
+    SetTimeLimits(NULL);
+    EXPECT_EQ(30000u, TimeLimits().dialogueMs);
 }
 
 }  // namespace
