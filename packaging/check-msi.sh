@@ -37,13 +37,13 @@ while IFS="$(printf '\t')" read -r action type source target rest; do
         fault "deferred custom action $action at $s is before InstallInitialize ($init)"
     fi
     case $action in
-    ImportConfig|Unregister)
+    ImportConfig|Unregister|QuoteServicePath)
         # Deferred and run as LocalSystem: the configuration lives under HKLM.
         [ $((type & 3072)) -eq 3072 ] || fault "$action (type $type) is not deferred without impersonation"
         ;;
     esac
     case $action in
-    ImportConfig) [ $((type & 64)) -eq 0 ] || fault "ImportConfig ignores the tool's exit code" ;;
+    ImportConfig|QuoteServicePath) [ $((type & 64)) -eq 0 ] || fault "$action ignores its program's exit code" ;;
     esac
 done <"$tmp/CustomAction"
 
@@ -102,6 +102,11 @@ awk -F'\t' '$2 == "wardhost" && $3 == 163 && $5 == 1 && $6 == "wardhost"' "$tmp/
 for a in StopServices DeleteServices InstallServices StartServices; do
     [ -n "$(seq_of $a)" ] || fault "$a not sequenced"
 done
+# The path is quoted once the service is in the table, before it is started from it.
+s=$(seq_of QuoteServicePath)
+if [ -z "$s" ] || [ "$s" -le "$(seq_of InstallServices)" ] || [ "$s" -ge "$(seq_of StartServices)" ]; then
+    fault "QuoteServicePath at '${s}' is not between InstallServices and StartServices"
+fi
 
 # A row that only deletes a key on removal writes nothing: as a key path the component
 # would always look missing.

@@ -20,7 +20,10 @@ static void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
     ReportServiceStatus(SERVICE_STOPPED, exitCode, 0);
 }
 
-static void InstallService()
+// Installs the service, or, when it exists already (an installer put it there), sets its
+// program path again in the quoted form, so that whoever registered it the path cannot be
+// read as "C:\\Program.exe". Returns the process exit code: 0 done, 1 failed.
+static int InstallService()
 {
     // Quoted: unquoted, a path with a blank ("C:\\Program Files\\...") lets the system
     // start "C:\\Program.exe" as LocalSystem.
@@ -31,15 +34,16 @@ static void InstallService()
     if (length == 0 || length >= MAX_PATH) {
         DWORD error = length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
         wprintf(L"Unable to install %ls - %d\n", SERVICE_DISPLAY_NAME_W, (int)error);
-        return;
+        return 1;
     }
     path[length + 1] = L'"';
     path[length + 2] = L'\0';
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (manager == NULL) {
         wprintf(L"OpenSCManager failed - %d\n", (int)GetLastError());
-        return;
+        return 1;
     }
+    int exitCode = 0;
     SC_HANDLE service = CreateServiceW(manager, WARD_SERVICE_NAME, SERVICE_DISPLAY_NAME_W,
                                        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                                        SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, path,
@@ -49,10 +53,26 @@ static void InstallService()
     if (service != NULL) {
         wprintf(L"%ls installed.\n", SERVICE_DISPLAY_NAME_W);
         CloseServiceHandle(service);
+    } else if (GetLastError() == ERROR_SERVICE_EXISTS) {
+        service = OpenServiceW(manager, WARD_SERVICE_NAME, SERVICE_CHANGE_CONFIG);
+        if (service != NULL &&
+            ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                 path, /*loadOrderGroup*/ NULL, /*tagId*/ NULL,
+                                 /*dependencies*/ NULL, /*account*/ NULL, /*password*/ NULL,
+                                 /*displayName*/ NULL)) {
+            wprintf(L"%ls installed.\n", SERVICE_DISPLAY_NAME_W);
+        } else {
+            wprintf(L"ChangeServiceConfig failed - %d\n", (int)GetLastError());
+            exitCode = 1;
+        }
+        if (service != NULL)
+            CloseServiceHandle(service);
     } else {
         wprintf(L"CreateService failed - %d\n", (int)GetLastError());
+        exitCode = 1;
     }
     CloseServiceHandle(manager);
+    return exitCode;
 }
 
 static void UninstallService()
@@ -95,10 +115,8 @@ int WardhostMain(int argc, char **argv)
 {
     if (argc > 1 && (argv[1][0] == '-' || argv[1][0] == '/')) {
         const char *word = argv[1] + 1;
-        if (_stricmp(word, "install") == 0) {
-            InstallService();
-            return 0;
-        }
+        if (_stricmp(word, "install") == 0)
+            return InstallService();
         if (_stricmp(word, "uninstall") == 0) {
             UninstallService();
             return 0;

@@ -48,7 +48,8 @@ TEST_F(ServiceTest, SwitchWordsInEveryRecognisedSpelling)
         EXPECT_FALSE(test::IsServiceInstalled());
     }
     EXPECT_EQ("Portgate for Vista Service installed.\n", Wardhost(L"-install"));
-    EXPECT_EQ("CreateService failed - 1073\n", Wardhost(L"-install"));
+    // Again over the installed service: its registration is made right, not refused.
+    EXPECT_EQ("Portgate for Vista Service installed.\n", Wardhost(L"-install"));
     // Further arguments are never looked at.
     EXPECT_EQ("Portgate for Vista Service uninstalled.\n", Wardhost(L"-UnInstall extra words"));
 }
@@ -108,6 +109,28 @@ TEST_F(ServiceTest, ImagePathWithABlankIsQuoted)
     // The quoted path is one the service control manager starts.
     EXPECT_TRUE(test::StartService());
     EXPECT_EQ(L"NG", test::CallPipe(L"hello"));
+    test::UninstallService();
+
+    // Registered unquoted by someone else (an installer's service table, say): -install
+    // quotes it in the service control manager's own record.
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = CreateServiceW(manager, L"wardhost", L"Portgate for Vista Service",
+                                       SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                       SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, image.c_str(),
+                                       NULL, NULL, NULL, NULL, NULL);
+    ASSERT_NE(nullptr, service) << GetLastError();
+    install = test::RunProcess(L"\"" + image + L"\" -install");
+    EXPECT_EQ(0u, install.exitCode) << install.output;
+    union {
+        QUERY_SERVICE_CONFIGW config;
+        BYTE bytes[8192];
+    } buffer;
+    DWORD needed = 0;
+    ASSERT_TRUE(QueryServiceConfigW(service, &buffer.config, sizeof(buffer), &needed));
+    EXPECT_EQ(L"\"" + image + L"\"", std::wstring(buffer.config.lpBinaryPathName));
+    EXPECT_EQ((DWORD)SERVICE_AUTO_START, buffer.config.dwStartType);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
     test::UninstallService();
     test::RemoveTree(dir);
 }
