@@ -1,8 +1,9 @@
 # The test kit's pieces without a test framework inside, for tests, benchmarks and drivers:
-# finding and answering dialogs, and the configuration tool's snapshot and files.
-add_library(dialog_support STATIC support/dialogs.cpp)
-target_include_directories(dialog_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/support)
-target_link_libraries(dialog_support PUBLIC user32)
+# finding and answering dialogs, resources by language, and the configuration tool's
+# snapshot and files.
+add_library(test_kit STATIC support/dialogs.cpp support/string_tables.cpp)
+target_include_directories(test_kit PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/support)
+target_link_libraries(test_kit PUBLIC user32)
 add_library(setup_support STATIC support/setup_support.cpp)
 target_include_directories(setup_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/support)
 target_link_libraries(setup_support PUBLIC product_key advapi32)
@@ -24,7 +25,7 @@ target_link_options(wardtray_standin PRIVATE -municode)
 
 portgate_test(wardsetup_test
   SOURCES wardsetup_test.cpp ${PROJECT_SOURCE_DIR}/resources/wardsetup.rc
-  LIBS setup_support dialog_support wardsetup_core comctl32
+  LIBS setup_support test_kit wardsetup_core comctl32
   DEPENDS wardsetup wardtile_standin wardtray_standin
   SERVICE)
 

@@ -7,6 +7,7 @@
 #include "registration.h"
 #include "setup_support.h"
 #include "standins/wardtile_standin.h"
+#include "string_tables.h"
 #include "ward_client.h"
 #include "wardsetup.h"
 #include "wardsetup_res.h"
@@ -690,73 +691,33 @@ TEST_F(Setup, TwoQuickStartsOpenOneWindow)
 
 // ---- resources
 
-std::set<std::pair<UINT_PTR, LANGID>> ResourceIds(LPCWSTR type)
-{
-    std::set<std::pair<UINT_PTR, LANGID>> ids;
-    struct Walk {
-        static BOOL CALLBACK Language(HMODULE, LPCWSTR, LPCWSTR name, WORD language, LONG_PTR p)
-        {
-            ((std::set<std::pair<UINT_PTR, LANGID>> *)p)->insert({(UINT_PTR)name, language});
-            return TRUE;
-        }
-        static BOOL CALLBACK Name(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR p)
-        {
-            EnumResourceLanguagesW(module, type, name, Language, p);
-            return TRUE;
-        }
-    };
-    EnumResourceNamesW(GetModuleHandleW(NULL), type, Walk::Name, (LONG_PTR)&ids);
-    return ids;
-}
-
-// A string of one language's table, read from the resource itself.
-std::wstring StringOfLanguage(UINT id, LANGID language)
-{
-    HRSRC found = FindResourceExW(NULL, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
-    if (found == NULL)
-        return L"";
-    const WCHAR *at = (const WCHAR *)LockResource(LoadResource(NULL, found));
-    for (UINT i = 0; i < id % 16; i++)
-        at += 1 + *at;
-    return std::wstring(at + 1, *at);
-}
-
 TEST(Resources, EnglishAndJapaneseCarryTheSameIds)
 {
-    const LANGID english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-    const LANGID japanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
-    for (LPCWSTR type : {RT_STRING, RT_DIALOG, RT_MENU}) {
-        std::set<UINT_PTR> inEnglish, inJapanese;
-        for (const auto &id : ResourceIds(type)) {
-            if (id.second == english)
-                inEnglish.insert(id.first);
-            else if (id.second == japanese)
-                inJapanese.insert(id.first);
-        }
+    HMODULE tool = GetModuleHandleW(NULL);
+    for (LPCWSTR type : {RT_DIALOG, RT_MENU}) {
+        std::set<UINT_PTR> inEnglish = test::ResourceIdsOfLanguage(tool, type, test::ENGLISH);
         EXPECT_FALSE(inEnglish.empty());
-        EXPECT_EQ(inEnglish, inJapanese);
+        EXPECT_EQ(inEnglish, test::ResourceIdsOfLanguage(tool, type, test::JAPANESE));
     }
-    for (UINT id = 1; id <= IDS_LAST_STRING; id++) {
-        bool inEnglish = !StringOfLanguage(id, english).empty();
-        EXPECT_EQ(inEnglish, !StringOfLanguage(id, japanese).empty()) << id;
-    }
+    std::set<UINT> strings = test::StringIdsOfLanguage(tool, test::ENGLISH);
+    EXPECT_EQ(1u, strings.count(IDS_LAST_STRING));
+    EXPECT_EQ(strings, test::StringIdsOfLanguage(tool, test::JAPANESE));
 }
 
 TEST_F(Setup, WindowSpeaksTheUserInterfaceLanguage)
 {
     const char *expect = getenv("PORTGATE_EXPECT_LANGUAGE");
-    LANGID language = expect != NULL && atoi(expect) == 1041
-                          ? MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)
-                          : MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    LANGID language = expect != NULL && atoi(expect) == 1041 ? test::JAPANESE : test::ENGLISH;
+    HMODULE tool = GetModuleHandleW(NULL);
     ASSERT_NE(nullptr, OpenWindow());
-    EXPECT_EQ(StringOfLanguage(IDS_APP_TITLE, language), test::WindowText(run.window));
+    EXPECT_EQ(test::StringOfLanguage(tool, IDS_APP_TITLE, language), test::WindowText(run.window));
     wchar_t tab[100] = L"";
     TCITEMW item = {};
     item.mask = TCIF_TEXT;
     item.pszText = tab;
     item.cchTextMax = 100;
     SendDlgItemMessageW(run.window, IDC_TAB, TCM_GETITEMW, 0, (LPARAM)&item);
-    EXPECT_EQ(StringOfLanguage(IDS_TAB_GENERAL, language), tab);
+    EXPECT_EQ(test::StringOfLanguage(tool, IDS_TAB_GENERAL, language), tab);
     HWND page = SelectTab(1);
     HWND header = ListView_GetHeader(GetDlgItem(page, IDC_VLAN_LIST));
     HDITEMW column = {};
@@ -764,7 +725,7 @@ TEST_F(Setup, WindowSpeaksTheUserInterfaceLanguage)
     column.pszText = tab;
     column.cchTextMax = 100;
     SendMessageW(header, HDM_GETITEMW, 1, (LPARAM)&column);
-    EXPECT_EQ(StringOfLanguage(IDS_COLUMN_ADDRESS, language), tab);
+    EXPECT_EQ(test::StringOfLanguage(tool, IDS_COLUMN_ADDRESS, language), tab);
     EXPECT_EQ(IDCANCEL, CloseWindow(IDCANCEL));
 }
 
