@@ -1,19 +1,15 @@
-# The test kit's pieces without a test framework inside, for tests, benchmarks and drivers:
-# finding and answering dialogs, resources by language, and the configuration tool's
-# snapshot and files.
-add_library(test_kit STATIC support/dialogs.cpp support/string_tables.cpp)
-target_include_directories(test_kit PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/support)
-target_link_libraries(test_kit PUBLIC user32)
+# The configuration tool's piece of the test kit: its snapshot and files, also used by
+# tools/setupbench.
 add_library(setup_support STATIC support/setup_support.cpp)
 target_include_directories(setup_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/support)
 target_link_libraries(setup_support PUBLIC product_key advapi32)
 
-# wardsetup.exe: in-process tests link the tool's code and resources; they write the
-# product key and the registration entries, so they hold the service tests' lock.
-
 # Stand-ins for the provider (a version resource) and the tray client (records its start).
 add_library(wardtile_standin SHARED standins/wardtile_standin.cpp standins/wardtile_standin.rc)
 set_target_properties(wardtile_standin PROPERTIES PREFIX "")
+
+# wardsetup.exe: in-process tests link the tool's code and resources; they write the
+# product key and the registration entries, so they hold the service tests' lock.
 
 portgate_test(wardsetup_file_test
   SOURCES wardsetup_file_test.cpp ${PROJECT_SOURCE_DIR}/resources/wardsetup.rc
