@@ -1,6 +1,6 @@
 // The configuration file: an INI-style profile file read and written through the
-// platform's profile functions, one readFile/writeFile pair per page, and the
-// command-line import that writes a file's configuration straight into the registry.
+// platform's profile functions, one readFile/writeFile pair per page, and the copy of the
+// file that a save writes into.
 #include "wardsetup.h"
 #include "wardsetup_res.h"
 
@@ -532,57 +532,4 @@ int DhcpWriteFile(const ConfigRecords *records, LPCWSTR path)
               WriteProfileNumber(SECTION_DHCP, VALUE_WAIT_FIND_DOMAIN, (LONG)dhcp->waitFindDomain,
                                  path);
     return ok ? SETUP_SUCCESS : SETUP_FAILURE;
-}
-
-// ---- command-line import
-
-// The full path of a regular file that opens for reading (free it), or NULL. A bare name
-// would otherwise be looked up in the Windows folder by the profile functions.
-static LPWSTR ResolveImportPath(LPCWSTR path)
-{
-    if (path == NULL || path[0] == L'\0' || wcspbrk(path, L"*?") != NULL)
-        return NULL;
-    DWORD chars = GetFullPathNameW(path, 0, NULL, NULL);
-    if (chars == 0)
-        return NULL;
-    LPWSTR full = (LPWSTR)calloc(chars, sizeof(WCHAR));
-    if (full == NULL)
-        return NULL;
-    DWORD got = GetFullPathNameW(path, chars, full, NULL);
-    DWORD attributes = got > 0 && got < chars ? GetFileAttributesW(full) : INVALID_FILE_ATTRIBUTES;
-    BOOL usable = attributes != INVALID_FILE_ATTRIBUTES &&
-                  !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
-    if (usable) {
-        HANDLE file = CreateFileW(full, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-        usable = file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK;
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-    }
-    if (!usable) {
-        free(full);
-        return NULL;
-    }
-    return full;
-}
-
-int ImportConfigFile(LPCWSTR path)
-{
-    LPWSTR full = ResolveImportPath(path);
-    if (full == NULL)
-        return SETUP_FAILURE;
-    ConfigRecords *records = (ConfigRecords *)calloc(1, sizeof(ConfigRecords));
-    int rc = SETUP_FAILURE;
-    if (records != NULL) {
-        // Empty records: every key the file lacks gives 0 or the empty text.
-        records->importing = TRUE;
-        records->providerInstalled = IsProviderInstalled();
-        rc = ReadAllFromFile(records, full);
-        if (rc == SETUP_SUCCESS)
-            rc = WriteAllToRegistry(records);
-        ReleaseAll(records);
-        free(records);
-    }
-    free(full);
-    return rc;
 }

@@ -20,25 +20,6 @@ typedef struct MainWindow {
     RECT pageRect;    // in the main window's client coordinates
 } MainWindow;
 
-INT_PTR PageColor(UINT message, WPARAM wParam)
-{
-    if (message != WM_CTLCOLORDLG && message != WM_CTLCOLORSTATIC)
-        return FALSE;
-    SetBkColor((HDC)wParam, RGB(255, 255, 255));
-    return (INT_PTR)GetStockObject(WHITE_BRUSH);
-}
-
-void LoadFileFilter(UINT id, LPWSTR filter, DWORD chars)
-{
-    ZeroMemory(filter, chars * sizeof(WCHAR));
-    // One unit is kept back so that the filter always ends in two NULs.
-    LoadStringW(GetModuleHandleW(NULL), id, filter, chars - 1);
-    for (LPWSTR at = filter; *at != L'\0'; at++) {
-        if (*at == L'/')
-            *at = L'\0';
-    }
-}
-
 static void ShowSetupMessage(HWND owner, UINT textId)
 {
     ShowTableMessage(owner, textId, IDS_APP_TITLE, MB_OK | MB_ICONERROR);

@@ -15,41 +15,6 @@ static ConfigRecords *PageRecords(HWND page)
     return (ConfigRecords *)GetWindowLongPtrW(page, GWLP_USERDATA);
 }
 
-void SetDlgItemNumber(HWND dialog, int id, LONG value, BOOL isSigned)
-{
-    WCHAR text[16] = L"";
-    if (value != 0)
-        swprintf(text, ARRAYSIZE(text), isSigned ? L"%ld" : L"%lu", value);
-    SetDlgItemTextW(dialog, id, text);
-}
-
-LONG GetDlgItemNumber(HWND dialog, int id)
-{
-    WCHAR text[NUMBER_TEXT_CHARS] = L"";
-    LONG value = 0;
-    // A text too long for the buffer is no number of ours either.
-    if (GetWindowTextLengthW(GetDlgItem(dialog, id)) < NUMBER_TEXT_CHARS - 1) {
-        GetDlgItemTextW(dialog, id, text, ARRAYSIZE(text));
-        ParseConfigNumber(text, &value);
-    }
-    return value;
-}
-
-DWORD GetDlgItemField(HWND dialog, int id)
-{
-    if (GetWindowTextLengthW(GetDlgItem(dialog, id)) == 0)
-        return 0;
-    WCHAR text[NUMBER_TEXT_CHARS] = L"";
-    LONG value = 0;
-    // Anything but a number that fits is kept as the largest one, so that the check on OK
-    // refuses it by name instead of saving 0.
-    if (GetWindowTextLengthW(GetDlgItem(dialog, id)) >= NUMBER_TEXT_CHARS - 1 ||
-        !GetDlgItemTextW(dialog, id, text, ARRAYSIZE(text)) || !ParseConfigNumber(text, &value) ||
-        value < 0)
-        return MAXDWORD;
-    return (DWORD)value;
-}
-
 // ---- "Logoff server by VLAN ID" dialog: edits the VlanLogoffEntry passed as parameter
 
 static INT_PTR CALLBACK VlanEntryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)

@@ -61,8 +61,8 @@ typedef struct ConfigRecords {
     LONG failureHigh;
 } ConfigRecords;
 
-// One row per tab, in tab order. The main window applies each operation to all rows in
-// this order; each returns SETUP_SUCCESS or SETUP_FAILURE and shows nothing.
+// One row per tab, in tab order (page_table.cpp). The main window applies each operation to
+// all rows in this order; each returns SETUP_SUCCESS or SETUP_FAILURE and shows nothing.
 typedef struct SettingsPage {
     UINT captionId;
     UINT templateId;
@@ -77,6 +77,7 @@ typedef struct SettingsPage {
 enum { SETTINGS_PAGE_COUNT = 3 };
 extern const SettingsPage g_settingsPages[SETTINGS_PAGE_COUNT];
 
+// ---- the walks over the page table (page_table.cpp)
 // Applies one operation of every page in table order; stops at the first failure.
 int ReadAllFromRegistry(ConfigRecords *records);
 // Checks the records first (CheckRecords), writes nothing when they fail, and puts back
@@ -89,16 +90,21 @@ int ReadAllFromFile(ConfigRecords *records, LPCWSTR path);
 // existing file without a byte-order mark is turned into UTF-16 when one of the texts
 // cannot be written exactly in the ANSI code page.
 int WriteAllToFile(const ConfigRecords *records, LPCWSTR path);
+void ReleaseAll(ConfigRecords *records);
+
+// ---- records (config_records.cpp)
 // Whether the records can be saved as they stand: ports within PORT_MAX (0: not
 // configured), waits within WAIT_SECONDS_MAX, the message fits once encoded, and no
 // import switches on a provider whose file is missing. On a failure records->failureText
 // names the field.
 int CheckRecords(ConfigRecords *records);
-void ReleaseAll(ConfigRecords *records);
+// Notes a failed operation's message (a string id) and the range it names in the records;
+// returns SETUP_FAILURE.
+int RecordFailure(ConfigRecords *records, UINT textId, LONG low, LONG high);
 // A deep copy (the VLAN entries are duplicated); FALSE when memory ran out.
 BOOL CopyRecords(ConfigRecords *to, const ConfigRecords *from);
 
-// ---- numbers and lists shared by pages and files
+// Numbers and lists shared by pages and files.
 // Our one rule for numbers typed or stored as text: blanks around are ignored, then an
 // optional sign and decimal digits that fit 32 bits; anything else is invalid and gives
 // 0. Returns whether the text was a valid number.
@@ -145,6 +151,8 @@ LPWSTR BeginConfigFileCopy(LPCWSTR path, BOOL toUnicode);
 // With keep set, puts the copy in the file's place; otherwise, or when that fails, deletes
 // it and leaves the file as it was. Frees copy; FALSE when the file was not replaced.
 BOOL EndConfigFileCopy(LPWSTR copy, LPCWSTR path, BOOL keep);
+
+// ---- command-line import (config_import.cpp)
 // The command-line import: resolves path against the current folder, requires a regular
 // readable file, reads all pages from it into empty records and writes them to the
 // registry. SETUP_SUCCESS only when all of that succeeded; a file that cannot be used
@@ -161,6 +169,9 @@ int QueryRegistration(void);
 int RegisterComponents(void);
 // The opposite order; a failure leaves every entry as it was before.
 int UnregisterComponents(void);
+// The Run entry's command line: the quoted path of wardtray.exe beside this program and
+// " -t". FALSE when the module path cannot be had whole.
+BOOL FormatTrayCommandLine(LPWSTR commandLine, DWORD chars);
 
 // ---- copies of what a save changes (config_backup.cpp)
 enum {
@@ -173,11 +184,8 @@ RegistryBackup *BackupConfiguration(UINT what);
 // Puts back what differs from the copy; FALSE when some of it could not be put back.
 BOOL RestoreConfiguration(const RegistryBackup *backup);
 void FreeBackup(RegistryBackup *backup);
-// The Run entry's command line: the quoted path of wardtray.exe beside this program and
-// " -t". FALSE when the module path cannot be had whole.
-BOOL FormatTrayCommandLine(LPWSTR commandLine, DWORD chars);
 
-// ---- windows (main_window.cpp, pages)
+// ---- pages (general_page.cpp, vlan_dhcp_pages.cpp) and their controls (page_controls.cpp)
 INT_PTR CALLBACK GeneralPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK VlanPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK DhcpPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
@@ -192,6 +200,7 @@ LONG GetDlgItemNumber(HWND dialog, int id);
 // An unsigned field (port, wait): empty is 0, a text that is no such number is MAXDWORD.
 DWORD GetDlgItemField(HWND dialog, int id);
 
+// ---- the main window and start-up (main_window.cpp)
 // Runs the main window as a modal dialog on records; returns 1 (OK), 2 (Cancel) or
 // IDM_EXIT.
 INT_PTR RunMainWindow(HINSTANCE instance, ConfigRecords *records);

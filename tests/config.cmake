@@ -1,15 +1,19 @@
-# wardsetup.exe: in-process tests link the tool's code and resources; they write the
-# product key and the registration entries, so they hold the service tests' lock.
-add_library(wardsetup_test_support STATIC wardsetup_test_support.cpp)
-target_link_libraries(wardsetup_test_support PUBLIC test_support wardsetup_core)
+# The configuration tool's piece of the test kit: its snapshot and files, also used by
+# tools/setupbench.
+add_library(setup_support STATIC support/setup_support.cpp)
+target_include_directories(setup_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/support)
+target_link_libraries(setup_support PUBLIC product_key advapi32)
 
 # Stand-ins for the provider (a version resource) and the tray client (records its start).
 add_library(wardtile_standin SHARED standins/wardtile_standin.cpp standins/wardtile_standin.rc)
 set_target_properties(wardtile_standin PROPERTIES PREFIX "")
 
+# wardsetup.exe: in-process tests link the tool's code and resources; they write the
+# product key and the registration entries, so they hold the service tests' lock.
+
 portgate_test(wardsetup_file_test
   SOURCES wardsetup_file_test.cpp ${PROJECT_SOURCE_DIR}/resources/wardsetup.rc
-  LIBS wardsetup_test_support
+  LIBS setup_support wardsetup_core
   DEPENDS wardsetup wardtile_standin
   SERVICE)
 add_executable(wardtray_standin WIN32 standins/wardtray_standin.cpp)
@@ -17,7 +21,7 @@ target_link_options(wardtray_standin PRIVATE -municode)
 
 portgate_test(wardsetup_test
   SOURCES wardsetup_test.cpp ${PROJECT_SOURCE_DIR}/resources/wardsetup.rc
-  LIBS wardsetup_test_support comctl32
+  LIBS setup_support test_kit wardsetup_core comctl32
   DEPENDS wardsetup wardtile_standin wardtray_standin
   SERVICE)
 

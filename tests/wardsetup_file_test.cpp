@@ -1,7 +1,11 @@
 // wardsetup's configuration files and the -i import: registry -> file -> registry round
 // trip, imports that must change nothing, values that must read back as written, and a
 // fuzzed file reader.
-#include "wardsetup_test_support.h"
+#include "test_support.h"
+#include "product_key.h"
+#include "registration.h"
+#include "setup_support.h"
+#include "wardsetup.h"
 
 #include <map>
 #include <random>
@@ -10,55 +14,70 @@
 
 namespace {
 
-using wtest::RegistrySnapshot;
+using test::ConfigSnapshot;
+using test::StoredNumber;
+using test::StoredText;
 
 class ConfigFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        wtest::ClearConfiguration();
+        test::ClearConfiguration();
         dir = test::MakeTempDir(L"wardsetup-file");
     }
     void TearDown() override
     {
-        wtest::ClearConfiguration();
+        test::ClearConfiguration();
         test::RemoveTree(dir);
     }
+    void InstallStandInProvider()
+    {
+        ASSERT_TRUE(provider.Install(test::BinaryPath(L"wardtile_standin.dll")));
+    }
     std::wstring dir;
-    wtest::ProviderFile provider;
+    test::ProviderFile provider;
 };
+
+// The VLAN entries as "id|address|port", in list order.
+std::vector<std::wstring> EntryRows(const VlanSettings &vlan)
+{
+    std::vector<std::wstring> rows;
+    for (const VlanLogoffEntry *e = vlan.entries; e != NULL; e = e->next)
+        rows.push_back(std::to_wstring(e->vlanId) + L"|" + e->address + L"|" +
+                       std::to_wstring(e->port));
+    return rows;
+}
 
 // Every value of the configuration, 40 logoff servers among them, and a Japanese message.
 void FillRegistry()
 {
-    test::SetConfigString(NULL, L"VLANLogonServer", L"10.1.*.*");
-    test::SetConfigDword(NULL, L"VLANLogonPort", 6001);
-    test::SetConfigString(NULL, L"VLANLogoffServer", L"logoff.example");
-    test::SetConfigDword(NULL, L"VLANLogoffPort", 6002);
-    test::SetConfigDword(NULL, L"EnableDHCP", 1);
-    test::SetConfigDword(NULL, L"NotFindDomain", 1);
-    test::SetConfigDword(NULL, L"WaitIpRenew", 3);
-    test::SetConfigDword(NULL, L"WaitFindDomain", 7);
-    test::SetConfigString(NULL, L"LogonImage", L"C:\\Program Files\\Portgate\\ロゴ.bmp");
-    test::SetConfigDword(NULL, L"MultiInterfaceCheck", 1);
-    test::SetConfigString(NULL, L"MultiInterfaceMessage",
-                          L"複数のネットワークが有効です。\\n無線 LAN を切ってください。\\n");
-    test::SetConfigString(L"DomainList", L"CORP", L"");
-    test::SetConfigString(L"DomainList", L"研究所", L"");
+    WriteConfigString(NULL, VALUE_VLAN_LOGON_SERVER, L"10.1.*.*", TRUE, TRUE);
+    WriteConfigDword(NULL, VALUE_VLAN_LOGON_PORT, 6001, TRUE);
+    WriteConfigString(NULL, VALUE_VLAN_LOGOFF_SERVER, L"logoff.example", TRUE, TRUE);
+    WriteConfigDword(NULL, VALUE_VLAN_LOGOFF_PORT, 6002, TRUE);
+    WriteConfigDword(NULL, VALUE_ENABLE_DHCP, 1, TRUE);
+    WriteConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1, TRUE);
+    WriteConfigDword(NULL, VALUE_WAIT_IP_RENEW, 3, TRUE);
+    WriteConfigDword(NULL, VALUE_WAIT_FIND_DOMAIN, 7, TRUE);
+    WriteConfigString(NULL, VALUE_LOGON_IMAGE, L"C:\\Program Files\\Portgate\\ロゴ.bmp", TRUE, TRUE);
+    WriteConfigDword(NULL, VALUE_MULTI_INTERFACE_CHECK, 1, TRUE);
+    WriteConfigString(NULL, VALUE_MULTI_INTERFACE_MESSAGE, L"複数のネットワークが有効です。\\n無線 LAN を切ってください。\\n", TRUE, TRUE);
+    WriteConfigString(SUBKEY_DOMAIN_LIST, L"CORP", L"", TRUE, TRUE);
+    WriteConfigString(SUBKEY_DOMAIN_LIST, L"研究所", L"", TRUE, TRUE);
     for (int i = 0; i < 40; i++) {
         std::wstring id = std::to_wstring(i == 0 ? -5 : i * 100 + 7);
-        test::SetConfigString((L"GroupList\\" + id).c_str(), L"VLANLogoffServer",
-                              L"10.0." + std::to_wstring(i) + L".1");
-        test::SetConfigDword((L"GroupList\\" + id).c_str(), L"VLANLogoffPort", 7000 + i);
+        WriteConfigString((SUBKEY_GROUP_LIST L"\\" + id).c_str(), VALUE_VLAN_LOGOFF_SERVER,
+                          (L"10.0." + std::to_wstring(i) + L".1").c_str(), TRUE, TRUE);
+        WriteConfigDword((SUBKEY_GROUP_LIST L"\\" + id).c_str(), VALUE_VLAN_LOGOFF_PORT, 7000 + i, TRUE);
     }
 }
 
 TEST_F(ConfigFile, RegistryToFileToRegistryIsIdentical)
 {
-    provider.InstallStandIn();
+    InstallStandInProvider();
     FillRegistry();
     ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
-    RegistrySnapshot before = wtest::Snapshot();
+    ConfigSnapshot before = test::SnapshotConfiguration();
 
     ConfigRecords records = {};
     records.providerInstalled = TRUE;  // no stale-removal here
@@ -72,20 +91,20 @@ TEST_F(ConfigFile, RegistryToFileToRegistryIsIdentical)
     ASSERT_GE(bytes.size(), 2u);
     EXPECT_EQ("\xFF\xFE", bytes.substr(0, 2));
 
-    wtest::ClearConfiguration();
+    test::ClearConfiguration();
     ASSERT_EQ(0, QueryRegistration());
     EXPECT_EQ(SETUP_SUCCESS, ImportConfigFile(file.c_str()));
-    EXPECT_EQ(before, wtest::Snapshot());
+    EXPECT_EQ(before, test::SnapshotConfiguration());
     EXPECT_EQ(1, QueryRegistration());
 }
 
 TEST_F(ConfigFile, RelativePathIsTheCurrentFolderNotTheWindowsFolder)
 {
-    wtest::WriteUtf16File(dir + L"\\relative.cfg", L"[VLAN]\r\nVLANLogonServer=from-current\r\n");
+    ASSERT_TRUE(test::WriteUtf16File(dir + L"\\relative.cfg", L"[VLAN]\r\nVLANLogonServer=from-current\r\n"));
     wchar_t windows[MAX_PATH];
     GetWindowsDirectoryW(windows, MAX_PATH);
     std::wstring decoy = std::wstring(windows) + L"\\relative.cfg";
-    wtest::WriteUtf16File(decoy, L"[VLAN]\r\nVLANLogonServer=from-windows\r\n");
+    ASSERT_TRUE(test::WriteUtf16File(decoy, L"[VLAN]\r\nVLANLogonServer=from-windows\r\n"));
     wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
     ASSERT_TRUE(SetCurrentDirectoryW(dir.c_str()));
@@ -93,24 +112,22 @@ TEST_F(ConfigFile, RelativePathIsTheCurrentFolderNotTheWindowsFolder)
     SetCurrentDirectoryW(previous);
     DeleteFileW(decoy.c_str());
     EXPECT_EQ(SETUP_SUCCESS, rc);
-    std::wstring server;
-    EXPECT_TRUE(test::GetConfigString(NULL, L"VLANLogonServer", &server));
-    EXPECT_EQ(L"from-current", server);
+    EXPECT_EQ(L"from-current", StoredText(NULL, VALUE_VLAN_LOGON_SERVER));
 }
 
 TEST_F(ConfigFile, ImportThatCannotUseTheFileChangesNothing)
 {
-    provider.InstallStandIn();
+    InstallStandInProvider();
     FillRegistry();
     ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
     auto file = [&](const wchar_t *name, const std::wstring &text) {
         std::wstring path = dir + L"\\" + name;
-        wtest::WriteUtf16File(path, text);
+        EXPECT_TRUE(test::WriteUtf16File(path, text));
         return path;
     };
     auto bytes = [&](const wchar_t *name, const std::string &content) {
         std::wstring path = dir + L"\\" + name;
-        wtest::WriteBytes(path, content.data(), (DWORD)content.size());
+        EXPECT_TRUE(test::WriteBytes(path, content.data(), (DWORD)content.size()));
         return path;
     };
     const std::wstring valid = L"[General]\r\nEnable=1\r\n[VLAN]\r\nVLANLogonServer=new\r\n";
@@ -156,24 +173,25 @@ TEST_F(ConfigFile, ImportThatCannotUseTheFileChangesNothing)
         {L"Run key write-protected, Enable=1", file(L"on.cfg", valid), false, true},
         {L"Run key write-protected, Enable=0", file(L"off.cfg", L"[General]\r\nEnable=0\r\n"), false, true},
     };
-    RegistrySnapshot before = wtest::Snapshot();
+    ConfigSnapshot before = test::SnapshotConfiguration();
     for (const auto &c : cases) {
         SCOPED_TRACE(test::Narrow(c.what));
-        if (c.withoutModule)
-            DeleteFileW(wtest::ProviderFile::Path().c_str());
+        if (c.withoutModule) {
+            ASSERT_TRUE(provider.Remove());
+        }
         {
-            wtest::WriteProtectedKey run(c.runKeyProtected ? RUN_KEY : L"");
+            test::WriteProtectedKey run(c.runKeyProtected ? RUN_KEY : L"");
             ASSERT_EQ(c.runKeyProtected, run.protectedNow);
             EXPECT_EQ(SETUP_FAILURE, ImportConfigFile(c.path.c_str()));
         }
-        EXPECT_EQ(before, wtest::Snapshot());
+        EXPECT_EQ(before, test::SnapshotConfiguration());
         if (c.withoutModule)
-            provider.InstallStandIn();
+            InstallStandInProvider();
     }
     CloseHandle(locked);
     // The same valid file imports whole once nothing stands in its way.
     EXPECT_EQ(SETUP_SUCCESS, ImportConfigFile((dir + L"\\on.cfg").c_str()));
-    EXPECT_EQ(L"new", wtest::Snapshot()[PRODUCT_KEY_PATH L"|VLANLogonServer"].substr(2));
+    EXPECT_EQ(L"new", test::SnapshotConfiguration()[PRODUCT_KEY_PATH L"|VLANLogonServer"].substr(2));
 }
 
 TEST_F(ConfigFile, ValuesReadBackAsWrittenAndInjectNothing)
@@ -203,11 +221,8 @@ TEST_F(ConfigFile, ValuesReadBackAsWrittenAndInjectNothing)
     EXPECT_STREQ(L" C:\\lead and trail ", back.general.logonImage);
     EXPECT_STREQ(L"'SINGLE'", back.general.domainNames[0]);
     EXPECT_STREQ(L"\"HALF", back.general.domainNames[1]);
-    std::vector<std::wstring> entries;
-    for (const VlanLogoffEntry *e = back.vlan.entries; e != NULL; e = e->next)
-        entries.push_back(std::to_wstring(e->vlanId) + L"|" + e->address + L"|" +
-                          std::to_wstring(e->port));
-    EXPECT_EQ((std::vector<std::wstring>{L"-5|10.0.0.5 |65535", L"4094|\"a;b=c\"|1"}), entries);
+    EXPECT_EQ((std::vector<std::wstring>{L"-5|10.0.0.5 |65535", L"4094|\"a;b=c\"|1"}),
+              EntryRows(back.vlan));
     ReleaseAll(&records);
     ReleaseAll(&back);
 }
@@ -215,24 +230,22 @@ TEST_F(ConfigFile, ValuesReadBackAsWrittenAndInjectNothing)
 TEST_F(ConfigFile, NumbersFollowOneRule)
 {
     std::wstring file = dir + L"\\numbers.cfg";
-    wtest::WriteUtf16File(file,
-                          L"[VLAN]\r\nVLANLogonPort=0x10\r\nVLANLogoffPort=12abc\r\n"
-                          L"[DHCP]\r\nWaitIpRenew=  42  \r\nWaitFindDomain=+7\r\nEnableDHCP=-3\r\n"
-                          L"[GroupList-5]\r\nVLANLogoffPort=1x\r\n");
+    ASSERT_TRUE(test::WriteUtf16File(file,
+                              L"[VLAN]\r\nVLANLogonPort=0x10\r\nVLANLogoffPort=12abc\r\n"
+                              L"[DHCP]\r\nWaitIpRenew=  42  \r\nWaitFindDomain=+7\r\nEnableDHCP=-3\r\n"
+                              L"[GroupList-5]\r\nVLANLogoffPort=1x\r\n"));
     ASSERT_EQ(SETUP_SUCCESS, ImportConfigFile(file.c_str()));
-    DWORD value = 77;
     const struct {
         const wchar_t *subkey, *name;
         DWORD expected;
     } cases[] = {
         {NULL, L"VLANLogonPort", 0},  {NULL, L"VLANLogoffPort", 0}, {NULL, L"WaitIpRenew", 42},
         {NULL, L"WaitFindDomain", 7}, {NULL, L"EnableDHCP", 1},     {NULL, L"NotFindDomain", 0},
-        {L"GroupList\\-5", L"VLANLogoffPort", 0},
+        {SUBKEY_GROUP_LIST L"\\-5", L"VLANLogoffPort", 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(test::Narrow(c.name));
-        EXPECT_TRUE(test::GetConfigDword(c.subkey, c.name, &value));
-        EXPECT_EQ(c.expected, value);
+        EXPECT_EQ(c.expected, StoredNumber(c.subkey, c.name));
     }
 }
 
@@ -246,18 +259,14 @@ TEST_F(ConfigFile, SectionListLongerThanAnyFixedBufferIsReadWhole)
     // Past the end of any short list, so the file counts as a configuration only if read whole.
     text += L"[VLAN]\r\nVLANLogonServer=after\r\n";
     std::wstring file = dir + L"\\many.cfg";
-    wtest::WriteUtf16File(file, text);
+    ASSERT_TRUE(test::WriteUtf16File(file, text));
     ASSERT_EQ(SETUP_SUCCESS, ImportConfigFile(file.c_str()));
-    std::set<std::wstring> subkeys = wtest::GroupListSubkeys();
+    std::set<std::wstring> subkeys = test::GroupListSubkeys();
     EXPECT_EQ(300u, subkeys.size());
     for (int id = 1; id <= 300; id++) {
-        std::wstring server;
-        DWORD port = 0;
-        std::wstring subkey = L"GroupList\\" + std::to_wstring(id);
-        ASSERT_TRUE(test::GetConfigString(subkey.c_str(), L"VLANLogoffServer", &server)) << id;
-        EXPECT_EQ(L"s" + std::to_wstring(id), server);
-        EXPECT_TRUE(test::GetConfigDword(subkey.c_str(), L"VLANLogoffPort", &port));
-        EXPECT_EQ((DWORD)id, port);
+        std::wstring subkey = SUBKEY_GROUP_LIST L"\\" + std::to_wstring(id);
+        EXPECT_EQ(L"s" + std::to_wstring(id), StoredText(subkey.c_str(), VALUE_VLAN_LOGOFF_SERVER));
+        EXPECT_EQ((DWORD)id, StoredNumber(subkey.c_str(), VALUE_VLAN_LOGOFF_PORT));
     }
     // Saving over the same file deletes all its old GroupList sections, the last included.
     ConfigRecords records = {};
@@ -272,50 +281,43 @@ TEST_F(ConfigFile, SectionListLongerThanAnyFixedBufferIsReadWhole)
     ReleaseAll(&back);
 }
 
-TEST_F(ConfigFile, ExistingAnsiFileKeepsItsEncodingAndOtherSections)
+TEST_F(ConfigFile, SavingOverAnAnsiFileKeepsItsOtherSectionsAndEveryCharacter)
 {
+    // A Japanese code page holds the Japanese text as it stands; any other needs UTF-16.
+    const struct {
+        const wchar_t *server, *domain;
+        bool unicode;
+    } cases[] = {
+        {L"new", L"", false},
+        {L"認証サーバー", L"研究所", GetACP() != 932},
+    };
+    const std::string original = "[Site]\r\nOwner=lab\r\n[VLAN]\r\nVLANLogonServer=old\r\n";
     std::wstring file = dir + L"\\ansi.cfg";
-    const std::string original = "[Site]\r\nOwner=lab\r\n[VLAN]\r\nVLANLogonServer=old\r\n";
-    HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    DWORD written;
-    WriteFile(handle, original.data(), (DWORD)original.size(), &written, NULL);
-    CloseHandle(handle);
-    ConfigRecords records = {};
-    wcscpy(records.vlan.logonServer, L"new");
-    ASSERT_EQ(SETUP_SUCCESS, WriteAllToFile(&records, file.c_str()));
-    std::string bytes = test::ReadFileBytes(file);
-    EXPECT_NE("\xFF\xFE", bytes.substr(0, 2));
-    EXPECT_NE(std::string::npos, bytes.find("VLANLogonServer=new"));
-    EXPECT_NE(std::string::npos, bytes.find("Owner=lab"));
-}
-
-TEST_F(ConfigFile, SavingJapaneseOverAnAnsiFileKeepsEveryCharacter)
-{
-    std::wstring file = dir + L"\\ansi-ja.cfg";
-    const std::string original = "[Site]\r\nOwner=lab\r\n[VLAN]\r\nVLANLogonServer=old\r\n";
-    wtest::WriteBytes(file, original.data(), (DWORD)original.size());
-    ConfigRecords records = {};
-    wcscpy(records.vlan.logonServer, L"認証サーバー");
-    wcscpy(records.general.domainNames[0], L"研究所");
-    ASSERT_EQ(SETUP_SUCCESS, WriteAllToFile(&records, file.c_str()));
-    ConfigRecords back = {};
-    ASSERT_EQ(SETUP_SUCCESS, ReadAllFromFile(&back, file.c_str()));
-    EXPECT_STREQ(L"認証サーバー", back.vlan.logonServer);
-    EXPECT_STREQ(L"研究所", back.general.domainNames[0]);
-    wchar_t owner[16] = L"";
-    GetPrivateProfileStringW(L"Site", L"Owner", L"", owner, 16, file.c_str());
-    EXPECT_STREQ(L"lab", owner);
-    if (GetACP() != 932)  // a Japanese code page holds the text as it stands
-        EXPECT_EQ("\xFF\xFE", test::ReadFileBytes(file).substr(0, 2));
-    ReleaseAll(&records);
-    ReleaseAll(&back);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(test::Narrow(c.server));
+        ASSERT_TRUE(test::WriteBytes(file, original.data(), (DWORD)original.size()));
+        ConfigRecords records = {};
+        wcscpy(records.vlan.logonServer, c.server);
+        wcscpy(records.general.domainNames[0], c.domain);
+        ASSERT_EQ(SETUP_SUCCESS, WriteAllToFile(&records, file.c_str()));
+        EXPECT_EQ(c.unicode, test::ReadFileBytes(file).substr(0, 2) == "\xFF\xFE");
+        ConfigRecords back = {};
+        ASSERT_EQ(SETUP_SUCCESS, ReadAllFromFile(&back, file.c_str()));
+        EXPECT_STREQ(c.server, back.vlan.logonServer);
+        EXPECT_STREQ(c.domain, back.general.domainNames[0]);
+        wchar_t owner[16] = L"";
+        GetPrivateProfileStringW(L"Site", L"Owner", L"", owner, 16, file.c_str());
+        EXPECT_STREQ(L"lab", owner);
+        ReleaseAll(&records);
+        ReleaseAll(&back);
+    }
 }
 
 TEST_F(ConfigFile, GroupListSectionsInAnyLetterCase)
 {
     std::wstring file = dir + L"\\case.cfg";
-    wtest::WriteUtf16File(file, L"[VLAN]\r\nVLANLogonServer=a\r\n[grouplist7]\r\n"
-                                L"VLANLogoffServer=old\r\nVLANLogoffPort=1\r\n");
+    ASSERT_TRUE(test::WriteUtf16File(file, L"[VLAN]\r\nVLANLogonServer=a\r\n[grouplist7]\r\n"
+                                    L"VLANLogoffServer=old\r\nVLANLogoffPort=1\r\n"));
     ConfigRecords records = {};
     ASSERT_EQ(SETUP_SUCCESS, ReadAllFromFile(&records, file.c_str()));
     ASSERT_NE(nullptr, records.vlan.entries);
@@ -327,11 +329,7 @@ TEST_F(ConfigFile, GroupListSectionsInAnyLetterCase)
     ASSERT_EQ(SETUP_SUCCESS, WriteAllToFile(&records, file.c_str()));
     ConfigRecords back = {};
     ASSERT_EQ(SETUP_SUCCESS, ReadAllFromFile(&back, file.c_str()));
-    std::vector<std::wstring> entries;
-    for (const VlanLogoffEntry *e = back.vlan.entries; e != NULL; e = e->next)
-        entries.push_back(std::to_wstring(e->vlanId) + L"|" + e->address + L"|" +
-                          std::to_wstring(e->port));
-    EXPECT_EQ((std::vector<std::wstring>{L"7|new|1", L"8|eight|2"}), entries);
+    EXPECT_EQ((std::vector<std::wstring>{L"7|new|1", L"8|eight|2"}), EntryRows(back.vlan));
     ReleaseAll(&records);
     ReleaseAll(&back);
 }
@@ -349,7 +347,7 @@ TEST_F(ConfigFile, SectionLinesAreTrimmedAsTheProfileFunctionsTrim)
     std::wstring file = dir + L"\\lines.cfg";
     for (const wchar_t *line : lines) {
         SCOPED_TRACE(test::Narrow(line));
-        wtest::WriteUtf16File(file, std::wstring(L"[S]\r\n") + line + L"\r\n");
+        ASSERT_TRUE(test::WriteUtf16File(file, std::wstring(L"[S]\r\n") + line + L"\r\n"));
         wchar_t expected[64];
         GetPrivateProfileStringW(L"S", L"VLANLogoffServer", L"<missing>", expected, 64, file.c_str());
         std::wstring list = std::wstring(line) + L'\0' + L'\0';
@@ -363,16 +361,12 @@ TEST_F(ConfigFile, SectionLinesAreTrimmedAsTheProfileFunctionsTrim)
 TEST_F(ConfigFile, ShippedExampleImportsWhole)
 {
     ASSERT_EQ(SETUP_SUCCESS, ImportConfigFile(PORTGATE_EXAMPLE_INI));
-    std::wstring text;
-    EXPECT_TRUE(test::GetConfigString(NULL, L"MultiInterfaceMessage", &text));
-    EXPECT_NE(std::wstring::npos, text.find(L"\\n"));
-    EXPECT_EQ((std::set<std::wstring>{L"120", L"4094"}), wtest::GroupListSubkeys());
-    DWORD value = 0;
-    EXPECT_TRUE(test::GetConfigDword(NULL, L"NotFindDomain", &value));
-    EXPECT_EQ(1u, value);
-    EXPECT_TRUE(test::GetConfigDword(NULL, L"VLANLogonPort", &value));
-    EXPECT_NE(0u, value);
-    wtest::RegistrySnapshot snapshot = wtest::Snapshot();
+    EXPECT_NE(std::wstring::npos, StoredText(NULL, VALUE_MULTI_INTERFACE_MESSAGE).find(L"\\n"));
+    EXPECT_EQ((std::set<std::wstring>{L"120", L"4094"}), test::GroupListSubkeys());
+    EXPECT_EQ(1u, StoredNumber(NULL, VALUE_NOT_FIND_DOMAIN));
+    DWORD port = StoredNumber(NULL, VALUE_VLAN_LOGON_PORT);
+    EXPECT_TRUE(port >= PORT_MIN && port <= PORT_MAX) << port;
+    ConfigSnapshot snapshot = test::SnapshotConfiguration();
     EXPECT_EQ(1u, snapshot.count(PRODUCT_KEY_PATH L"\\DomainList|CORP"));
     EXPECT_EQ(1u, snapshot.count(PRODUCT_KEY_PATH L"\\DomainList|LAB"));
 }
@@ -411,12 +405,10 @@ FileView ViewOf(const std::wstring &file)
 std::map<std::wstring, std::wstring> StoredGroups()
 {
     std::map<std::wstring, std::wstring> groups;
-    for (const auto &id : wtest::GroupListSubkeys()) {
-        std::wstring subkey = L"GroupList\\" + id, server;
-        DWORD port = 0;
-        test::GetConfigString(subkey.c_str(), L"VLANLogoffServer", &server);
-        test::GetConfigDword(subkey.c_str(), L"VLANLogoffPort", &port);
-        groups[id] = server + L"|" + std::to_wstring(port);
+    for (const auto &id : test::GroupListSubkeys()) {
+        std::wstring subkey = SUBKEY_GROUP_LIST L"\\" + id;
+        groups[id] = StoredText(subkey.c_str(), VALUE_VLAN_LOGOFF_SERVER) + L"|" +
+                     std::to_wstring(StoredNumber(subkey.c_str(), VALUE_VLAN_LOGOFF_PORT));
     }
     return groups;
 }
@@ -471,16 +463,15 @@ TEST_F(ConfigFile, FuzzedFilesImportWholeOrNotAtAll)
     for (int round = 0; round < 1000; round++) {
         std::wstring file = dir + L"\\fuzz" + std::to_wstring(round % 8) + L".cfg";
         std::wstring text = Mutate(base, random);
-        if (round % 3 == 0)
-            wtest::WriteAnsiFile(file, text);
-        else
-            wtest::WriteUtf16File(file, text);
-        RegistrySnapshot before = wtest::Snapshot();
+        bool written = round % 3 == 0 ? test::WriteAnsiFile(file, text)
+                                      : test::WriteUtf16File(file, text);
+        ASSERT_TRUE(written) << round;
+        ConfigSnapshot before = test::SnapshotConfiguration();
         int rc = ImportConfigFile(file.c_str());
         ASSERT_TRUE(rc == SETUP_SUCCESS || rc == SETUP_FAILURE) << round;
         if (rc == SETUP_FAILURE) {
             refused++;
-            ASSERT_EQ(before, wtest::Snapshot()) << "round " << round;
+            ASSERT_EQ(before, test::SnapshotConfiguration()) << "round " << round;
             continue;
         }
         imported++;
@@ -488,9 +479,8 @@ TEST_F(ConfigFile, FuzzedFilesImportWholeOrNotAtAll)
         // Every GroupList subkey comes from a section of the file, with its values, and every
         // section is there.
         ASSERT_EQ(view.groups, StoredGroups()) << "round " << round;
-        std::wstring server;
-        test::GetConfigString(NULL, L"VLANLogonServer", &server);
-        ASSERT_EQ(view.logonServer, server) << "round " << round;
+        std::wstring server = StoredText(NULL, VALUE_VLAN_LOGON_SERVER);
+        ASSERT_EQ(view.logonServer, server == L"<missing>" ? L"" : server) << "round " << round;
     }
     printf("fuzz: %d imported, %d refused\n", imported, refused);
     EXPECT_GT(imported, 100);
@@ -507,21 +497,21 @@ TEST_F(ConfigFile, ProgramExitCodeMatchesTheImport)
         std::wstring text = Mutate(base, random);
         if (round % 2 == 1)  // a server too long to import whole
             text.insert(text.find(L"VLANLogonServer=") + 16, std::wstring(300, L'x'));
-        wtest::WriteUtf16File(file, text);
+        ASSERT_TRUE(test::WriteUtf16File(file, text));
         // The same file in-process first decides what the program must answer and leave.
-        wtest::ClearConfiguration();
-        RegistrySnapshot empty = wtest::Snapshot();
+        test::ClearConfiguration();
+        ConfigSnapshot empty = test::SnapshotConfiguration();
         bool ok = ImportConfigFile(file.c_str()) == SETUP_SUCCESS;
         if (seen[!ok] >= 3)
             continue;
         seen[!ok]++;
-        RegistrySnapshot expected = ok ? wtest::Snapshot() : empty;
-        wtest::ClearConfiguration();
+        ConfigSnapshot expected = ok ? test::SnapshotConfiguration() : empty;
+        test::ClearConfiguration();
         test::ProcessResult run = test::RunProcess(
             L"\"" + test::BinaryPath(L"wardsetup.exe") + L"\" -i \"" + file + L"\"", 60000);
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(ok ? 0u : 2u, run.exitCode) << "round " << round;
-        EXPECT_EQ(expected, wtest::Snapshot()) << "round " << round;
+        EXPECT_EQ(expected, test::SnapshotConfiguration()) << "round " << round;
     }
     EXPECT_EQ(3, seen[0]);
     EXPECT_EQ(3, seen[1]);

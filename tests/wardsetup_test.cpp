@@ -1,19 +1,41 @@
 // wardsetup as the administrator sees it: the pages round-trip every value, list dialogs
 // and limits, failed saves, the on/off registration (with the Run entry started by Wine's
 // logon), stale-registration removal, the About box, start-up and exit codes, languages.
-#include "wardsetup_test_support.h"
+#include "test_support.h"
+#include "dialogs.h"
+#include "product_key.h"
+#include "registration.h"
+#include "setup_support.h"
 #include "standins/wardtile_standin.h"
+#include "string_tables.h"
 #include "ward_client.h"
+#include "wardsetup.h"
+#include "wardsetup_res.h"
 
 #include <commctrl.h>
+#include <dlgs.h>
 #include <stdio.h>
 #include <map>
 #include <vector>
 
 namespace {
 
-using wtest::LoadText;
-using wtest::WaitForDialog;
+using test::ItemText;
+using test::IsMessageBox;
+using test::MESSAGE_BOX_TEXT_ID;
+using test::StoredNumber;
+using test::StoredText;
+
+std::wstring SetupString(UINT id)
+{
+    return test::ProgramString(SETUP_EXE_NAME, id);
+}
+
+// A dialog of this process: the tool's window runs on a thread of the test.
+HWND WaitForDialog(const test::DialogMatch &match)
+{
+    return test::WaitForDialog(GetCurrentProcessId(), match);
+}
 
 // ---- the main window, run on a thread of its own as the program runs it
 
@@ -51,18 +73,13 @@ bool IsAboutBox(HWND dialog)
     return GetDlgItem(dialog, IDC_PROVIDER_VERSION) != NULL;
 }
 
-bool IsMessageBox(HWND dialog)
-{
-    return GetDlgItem(dialog, 0xFFFF) != NULL;
-}
-
 class Setup : public ::testing::Test {
 protected:
     void SetUp() override
     {
         INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_LISTVIEW_CLASSES};
         InitCommonControlsEx(&controls);
-        wtest::ClearConfiguration();
+        test::ClearConfiguration();
     }
     void TearDown() override
     {
@@ -71,7 +88,7 @@ protected:
             WaitForSingleObject(run.thread, 20000);
             CloseHandle(run.thread);
         }
-        wtest::ClearConfiguration();
+        test::ClearConfiguration();
     }
 
     HWND OpenWindow()
@@ -112,26 +129,19 @@ protected:
         ASSERT_NE(nullptr, dialog);
         for (const auto &field : fields)
             SetDlgItemTextW(dialog, field.first, field.second.c_str());
-        PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-        DWORD start = GetTickCount();
-        while (IsWindow(dialog) && GetTickCount() - start < 20000)
-            Sleep(10);
-        ASSERT_FALSE(IsWindow(dialog));
-        // The page takes the result after the dialog has gone; answered once it has.
-        DWORD_PTR answer;
-        ASSERT_TRUE(SendMessageTimeoutW(owner, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &answer));
+        ASSERT_TRUE(test::AnswerDialog(dialog, IDOK));
+        // The page takes the result after the dialog has gone.
+        ASSERT_TRUE(test::WaitUntilHandled(owner));
     }
 
-    void InstallStandInProvider() { provider.InstallStandIn(); }
+    void InstallStandInProvider()
+    {
+        ASSERT_TRUE(provider.Install(test::BinaryPath(L"wardtile_standin.dll")));
+    }
 
     WindowRun run = {};
-    wtest::ProviderFile provider;
+    test::ProviderFile provider;
 };
-
-std::wstring ItemText(HWND dialog, int id)
-{
-    return wtest::WindowText(GetDlgItem(dialog, id));
-}
 
 bool Checked(HWND dialog, int id)
 {
@@ -166,42 +176,30 @@ std::vector<std::wstring> ListViewRows(HWND list)
     return rows;
 }
 
-std::wstring ConfigText(const wchar_t *subkey, const wchar_t *name)
-{
-    std::wstring text = L"<missing>";
-    test::GetConfigString(subkey, name, &text);
-    return text;
-}
-
-DWORD ConfigNumber(const wchar_t *subkey, const wchar_t *name)
-{
-    DWORD value = 0xDEADBEEF;
-    test::GetConfigDword(subkey, name, &value);
-    return value;
-}
-
 TEST_F(Setup, PagesShowTheRegistryKeepEditsAcrossTabsAndOkWritesThem)
 {
     InstallStandInProvider();
     ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
-    test::SetConfigString(NULL, L"LogonImage", L"C:\\logo.bmp");
-    test::SetConfigDword(NULL, L"MultiInterfaceCheck", 1);
-    test::SetConfigString(NULL, L"MultiInterfaceMessage", L"one\\ntwo");
-    test::SetConfigString(L"DomainList", L"lab", L"12/9/2026 01:00:00");  // as the service writes
-    test::SetConfigString(L"DomainList", L"CORP", L"");
-    test::SetConfigString(NULL, L"VLANLogonServer", L"10.0.0.1");
-    test::SetConfigDword(NULL, L"VLANLogonPort", 6000);
-    test::SetConfigString(NULL, L"VLANLogoffServer", L"10.0.0.2");
-    test::SetConfigDword(NULL, L"VLANLogoffPort", 6001);
+    WriteConfigString(NULL, VALUE_LOGON_IMAGE, L"C:\\logo.bmp", TRUE, TRUE);
+    WriteConfigDword(NULL, VALUE_MULTI_INTERFACE_CHECK, 1, TRUE);
+    WriteConfigString(NULL, VALUE_MULTI_INTERFACE_MESSAGE, L"one\\ntwo", TRUE, TRUE);
+    // As the service writes it: no terminator stored, a timestamp as data.
+    WriteConfigString(SUBKEY_DOMAIN_LIST, L"lab", L"12/9/2026 01:00:00", FALSE, TRUE);
+    WriteConfigString(SUBKEY_DOMAIN_LIST, L"CORP", L"", TRUE, TRUE);
+    WriteConfigString(NULL, VALUE_VLAN_LOGON_SERVER, L"10.0.0.1", TRUE, TRUE);
+    WriteConfigDword(NULL, VALUE_VLAN_LOGON_PORT, 6000, TRUE);
+    WriteConfigString(NULL, VALUE_VLAN_LOGOFF_SERVER, L"10.0.0.2", TRUE, TRUE);
+    WriteConfigDword(NULL, VALUE_VLAN_LOGOFF_PORT, 6001, TRUE);
     const wchar_t *ids[] = {L"10", L"9", L"100", L"-5"};
     for (int i = 0; i < 4; i++) {
-        std::wstring subkey = std::wstring(L"GroupList\\") + ids[i];
-        test::SetConfigString(subkey.c_str(), L"VLANLogoffServer", L"s" + std::wstring(ids[i]));
-        test::SetConfigDword(subkey.c_str(), L"VLANLogoffPort", i == 0 ? 65535 : 7000 + i);
+        std::wstring subkey = std::wstring(SUBKEY_GROUP_LIST L"\\") + ids[i];
+        WriteConfigString(subkey.c_str(), VALUE_VLAN_LOGOFF_SERVER,
+                          (L"s" + std::wstring(ids[i])).c_str(), TRUE, TRUE);
+        WriteConfigDword(subkey.c_str(), VALUE_VLAN_LOGOFF_PORT, i == 0 ? 65535 : 7000 + i, TRUE);
     }
-    test::SetConfigDword(NULL, L"EnableDHCP", 1);
-    test::SetConfigDword(NULL, L"WaitIpRenew", 3);
-    test::SetConfigDword(NULL, L"WaitFindDomain", 0);
+    WriteConfigDword(NULL, VALUE_ENABLE_DHCP, 1, TRUE);
+    WriteConfigDword(NULL, VALUE_WAIT_IP_RENEW, 3, TRUE);
+    WriteConfigDword(NULL, VALUE_WAIT_FIND_DOMAIN, 0, TRUE);
 
     ASSERT_NE(nullptr, OpenWindow());
     HWND page = Page();
@@ -252,34 +250,34 @@ TEST_F(Setup, PagesShowTheRegistryKeepEditsAcrossTabsAndOkWritesThem)
     EXPECT_EQ(IDOK, CloseWindow(IDOK));
 
     EXPECT_EQ(0, QueryRegistration());
-    EXPECT_EQ(wtest::Snapshot().count(L"Run|" RUN_VALUE_NAME), 0u);
-    EXPECT_EQ(L"D:\\画像.bmp", ConfigText(NULL, L"LogonImage"));
-    EXPECT_EQ(0u, ConfigNumber(NULL, L"MultiInterfaceCheck"));
-    EXPECT_EQ(L"ネットワーク\\nが二つ", ConfigText(NULL, L"MultiInterfaceMessage"));
+    EXPECT_EQ(test::SnapshotConfiguration().count(L"Run|" RUN_VALUE_NAME), 0u);
+    EXPECT_EQ(L"D:\\画像.bmp", StoredText(NULL, VALUE_LOGON_IMAGE));
+    EXPECT_EQ(0u, StoredNumber(NULL, VALUE_MULTI_INTERFACE_CHECK));
+    EXPECT_EQ(L"ネットワーク\\nが二つ", StoredText(NULL, VALUE_MULTI_INTERFACE_MESSAGE));
     // The service's lower-case name with its timestamp is gone; the kept name is upper
     // case with empty data.
     std::map<std::wstring, std::wstring> domains;
-    for (const auto &entry : wtest::Snapshot())
+    for (const auto &entry : test::SnapshotConfiguration())
         if (entry.first.find(L"\\DomainList|") != std::wstring::npos)
             domains[entry.first.substr(entry.first.find(L'|') + 1)] = entry.second;
     EXPECT_EQ((std::map<std::wstring, std::wstring>{{L"LAB", L"1:"}}), domains);
-    EXPECT_EQ(L"new.example", ConfigText(NULL, L"VLANLogonServer"));
-    EXPECT_EQ(0u, ConfigNumber(NULL, L"VLANLogonPort"));
-    EXPECT_EQ(L"10.0.0.2", ConfigText(NULL, L"VLANLogoffServer"));
-    EXPECT_EQ(6001u, ConfigNumber(NULL, L"VLANLogoffPort"));
-    EXPECT_EQ((std::set<std::wstring>{L"-5", L"10", L"100", L"9"}), wtest::GroupListSubkeys());
-    EXPECT_EQ(65535u, ConfigNumber(L"GroupList\\10", L"VLANLogoffPort"));
-    EXPECT_EQ(L"s-5", ConfigText(L"GroupList\\-5", L"VLANLogoffServer"));
-    EXPECT_EQ(0u, ConfigNumber(NULL, L"EnableDHCP"));
-    EXPECT_EQ(1u, ConfigNumber(NULL, L"NotFindDomain"));
-    EXPECT_EQ(0u, ConfigNumber(NULL, L"WaitIpRenew"));
-    EXPECT_EQ(15u, ConfigNumber(NULL, L"WaitFindDomain"));
+    EXPECT_EQ(L"new.example", StoredText(NULL, VALUE_VLAN_LOGON_SERVER));
+    EXPECT_EQ(0u, StoredNumber(NULL, VALUE_VLAN_LOGON_PORT));
+    EXPECT_EQ(L"10.0.0.2", StoredText(NULL, VALUE_VLAN_LOGOFF_SERVER));
+    EXPECT_EQ(6001u, StoredNumber(NULL, VALUE_VLAN_LOGOFF_PORT));
+    EXPECT_EQ((std::set<std::wstring>{L"-5", L"10", L"100", L"9"}), test::GroupListSubkeys());
+    EXPECT_EQ(65535u, StoredNumber(SUBKEY_GROUP_LIST L"\\10", VALUE_VLAN_LOGOFF_PORT));
+    EXPECT_EQ(L"s-5", StoredText(SUBKEY_GROUP_LIST L"\\-5", VALUE_VLAN_LOGOFF_SERVER));
+    EXPECT_EQ(0u, StoredNumber(NULL, VALUE_ENABLE_DHCP));
+    EXPECT_EQ(1u, StoredNumber(NULL, VALUE_NOT_FIND_DOMAIN));
+    EXPECT_EQ(0u, StoredNumber(NULL, VALUE_WAIT_IP_RENEW));
+    EXPECT_EQ(15u, StoredNumber(NULL, VALUE_WAIT_FIND_DOMAIN));
 }
 
 TEST_F(Setup, ListDialogsAndTheTenNameLimit)
 {
     for (int i = 0; i < 9; i++)
-        test::SetConfigString(L"DomainList", (L"D" + std::to_wstring(i)).c_str(), L"");
+        WriteConfigString(SUBKEY_DOMAIN_LIST, (L"D" + std::to_wstring(i)).c_str(), L"", TRUE, TRUE);
     ASSERT_NE(nullptr, OpenWindow());
     HWND page = Page();
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, IDC_ADD)));
@@ -307,46 +305,42 @@ TEST_F(Setup, ListDialogsAndTheTenNameLimit)
     for (const auto &name : names)
         expectedNames.insert(name == L"new" ? L"NEW" : name);
     std::set<std::wstring> stored;
-    for (const auto &entry : wtest::Snapshot())
+    for (const auto &entry : test::SnapshotConfiguration())
         if (entry.first.find(L"\\DomainList|") != std::wstring::npos)
             stored.insert(entry.first.substr(entry.first.find(L'|') + 1));
     EXPECT_EQ(expectedNames, stored);
     // Two rows of one VLAN id: one subkey, holding the row shown later.
-    EXPECT_EQ((std::set<std::wstring>{L"20"}), wtest::GroupListSubkeys());
+    EXPECT_EQ((std::set<std::wstring>{L"20"}), test::GroupListSubkeys());
     std::wstring later = rows[1].substr(3, rows[1].rfind(L'|') - 3);
-    EXPECT_EQ(later, ConfigText(L"GroupList\\20", L"VLANLogoffServer"));
+    EXPECT_EQ(later, StoredText(SUBKEY_GROUP_LIST L"\\20", VALUE_VLAN_LOGOFF_SERVER));
 }
 
-HWND g_fileDialogOwner;
-
-bool IsFileDialog(HWND dialog)
+// The open or save dialog that command opens, with path typed in; NULL when none came.
+HWND TypeFileName(HWND window, WPARAM command, const std::wstring &path)
 {
-    return GetWindow(dialog, GW_OWNER) == g_fileDialogOwner && GetDlgItem(dialog, 0x47c) != NULL;
+    PostMessageW(window, WM_COMMAND, command, 0);
+    HWND dialog = WaitForDialog([window](HWND d) {
+        return GetWindow(d, GW_OWNER) == window && GetDlgItem(d, cmb13) != NULL;
+    });
+    if (dialog != NULL)
+        SetDlgItemTextW(dialog, cmb13, path.c_str());
+    return dialog;
 }
 
 // Answers the open or save dialog that command opens with path.
 void ChooseFile(HWND window, WPARAM command, const std::wstring &path)
 {
-    g_fileDialogOwner = window;
-    PostMessageW(window, WM_COMMAND, command, 0);
-    HWND dialog = WaitForDialog(IsFileDialog);
+    HWND dialog = TypeFileName(window, command, path);
     ASSERT_NE(nullptr, dialog);
-    SetDlgItemTextW(dialog, 0x47c, path.c_str());
-    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-    DWORD start = GetTickCount();
-    while (IsWindow(dialog) && GetTickCount() - start < 20000)
-        Sleep(10);
-    ASSERT_FALSE(IsWindow(dialog));
-    // The file is written or read after the dialog has gone; a message sent now is answered
-    // once the command is done.
-    DWORD_PTR answer;
-    ASSERT_TRUE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &answer));
+    ASSERT_TRUE(test::AnswerDialog(dialog, IDOK));
+    // The file is written or read after the dialog has gone.
+    ASSERT_TRUE(test::WaitUntilHandled(window));
 }
 
 TEST_F(Setup, FileMenuSavesThePagesAndReadsThemBack)
 {
     std::wstring dir = test::MakeTempDir(L"wardsetup-menu");
-    test::SetConfigString(NULL, L"VLANLogonServer", L"from-registry");
+    WriteConfigString(NULL, VALUE_VLAN_LOGON_SERVER, L"from-registry", TRUE, TRUE);
     ASSERT_NE(nullptr, OpenWindow());
     HWND page = SelectTab(1);
     // An edit not yet given back to the record goes into the file too.
@@ -361,30 +355,27 @@ TEST_F(Setup, FileMenuSavesThePagesAndReadsThemBack)
 
     // Reading replaces what the page on display shows; the registry waits for OK.
     std::wstring other = dir + L"\\other.cfg";
-    wtest::WriteUtf16File(other, L"[VLAN]\r\nVLANLogonServer=from-file\r\n[GroupList30]\r\n"
-                                 L"VLANLogoffServer=g\r\nVLANLogoffPort=0\r\n");
+    ASSERT_TRUE(test::WriteUtf16File(other, L"[VLAN]\r\nVLANLogonServer=from-file\r\n[GroupList30]\r\n"
+                                     L"VLANLogoffServer=g\r\nVLANLogoffPort=0\r\n"));
     ChooseFile(run.window, IDM_READ_FILE, other);
     EXPECT_EQ(L"from-file", ItemText(page, IDC_LOGON_SERVER));
     EXPECT_EQ(L"6100", ItemText(page, IDC_LOGON_PORT));  // the file has no port: the record's stays
     EXPECT_EQ((std::vector<std::wstring>{L"30|g|0"}), ListViewRows(GetDlgItem(page, IDC_VLAN_LIST)));
-    EXPECT_EQ(L"from-registry", ConfigText(NULL, L"VLANLogonServer"));
+    EXPECT_EQ(L"from-registry", StoredText(NULL, VALUE_VLAN_LOGON_SERVER));
 
     // A file that cannot be read whole changes no page and says so.
     std::wstring bad = dir + L"\\bad.cfg";
-    wtest::WriteUtf16File(bad, L"[VLAN]\r\nVLANLogonServer=" + std::wstring(300, L'b') + L"\r\n");
-    g_fileDialogOwner = run.window;
-    PostMessageW(run.window, WM_COMMAND, IDM_READ_FILE, 0);
-    HWND dialog = WaitForDialog(IsFileDialog);
+    ASSERT_TRUE(test::WriteUtf16File(bad, L"[VLAN]\r\nVLANLogonServer=" + std::wstring(300, L'b') + L"\r\n"));
+    HWND dialog = TypeFileName(run.window, IDM_READ_FILE, bad);
     ASSERT_NE(nullptr, dialog);
-    SetDlgItemTextW(dialog, 0x47c, bad.c_str());
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
     HWND box = WaitForDialog(IsMessageBox);
     ASSERT_NE(nullptr, box);
-    EXPECT_EQ(LoadText(IDS_FILE_READ_FAILED), ItemText(box, 0xFFFF));
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(SetupString(IDS_FILE_READ_FAILED), ItemText(box, MESSAGE_BOX_TEXT_ID));
+    EXPECT_TRUE(test::AnswerDialog(box, IDOK));
     EXPECT_EQ(IDOK, CloseWindow(IDOK));
-    EXPECT_EQ(L"from-file", ConfigText(NULL, L"VLANLogonServer"));
-    EXPECT_EQ((std::set<std::wstring>{L"30"}), wtest::GroupListSubkeys());
+    EXPECT_EQ(L"from-file", StoredText(NULL, VALUE_VLAN_LOGON_SERVER));
+    EXPECT_EQ((std::set<std::wstring>{L"30"}), test::GroupListSubkeys());
     test::RemoveTree(dir);
 }
 
@@ -425,15 +416,16 @@ TEST_F(Setup, FailedSaveShowsWhyKeepsTheWindowAndChangesNothing)
     InstallStandInProvider();
     for (const auto &c : cases) {
         SCOPED_TRACE(test::Narrow(c.what));
-        wtest::ClearConfiguration();
+        test::ClearConfiguration();
         if (c.volatileKey != NULL)
             MakeVolatileKey(c.volatileKey);
-        test::SetConfigString(NULL, L"VLANLogonServer", L"10.0.0.1");
-        test::SetConfigDword(NULL, L"WaitIpRenew", 3);
-        test::SetConfigString(L"GroupList\\20", L"VLANLogoffServer", L"s20");
-        if (c.portgateOn)
+        WriteConfigString(NULL, VALUE_VLAN_LOGON_SERVER, L"10.0.0.1", TRUE, TRUE);
+        WriteConfigDword(NULL, VALUE_WAIT_IP_RENEW, 3, TRUE);
+        WriteConfigString(SUBKEY_GROUP_LIST L"\\20", VALUE_VLAN_LOGOFF_SERVER, L"s20", TRUE, TRUE);
+        if (c.portgateOn) {
             ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
-        wtest::RegistrySnapshot before = wtest::Snapshot();
+        }
+        test::ConfigSnapshot before = test::SnapshotConfiguration();
         ASSERT_NE(nullptr, OpenWindow());
         SendDlgItemMessageW(Page(), IDC_ENABLE, BM_SETCHECK, c.enable ? BST_CHECKED : BST_UNCHECKED, 0);
         SetDlgItemTextW(Page(), IDC_LOGON_IMAGE, L"C:\\changed.bmp");
@@ -441,24 +433,20 @@ TEST_F(Setup, FailedSaveShowsWhyKeepsTheWindowAndChangesNothing)
             SetDlgItemTextW(SelectTab(c.tab), c.control, c.text);
         HWND box;
         {
-            wtest::WriteProtectedKey runKey(c.runKeyProtected ? RUN_KEY : L"");
+            test::WriteProtectedKey runKey(c.runKeyProtected ? RUN_KEY : L"");
             ASSERT_EQ(c.runKeyProtected, runKey.protectedNow);
             PostMessageW(run.window, WM_COMMAND, IDOK, 0);
             box = WaitForDialog(IsMessageBox);
         }
         ASSERT_NE(nullptr, box);
         wchar_t expected[512];
-        swprintf(expected, 512, LoadText(c.message).c_str(), c.low, c.high);
-        EXPECT_EQ(expected, ItemText(box, 0xFFFF));
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        DWORD start = GetTickCount();
-        while (IsWindow(box) && GetTickCount() - start < 20000)
-            Sleep(10);
+        swprintf(expected, 512, SetupString(c.message).c_str(), c.low, c.high);
+        EXPECT_EQ(expected, ItemText(box, MESSAGE_BOX_TEXT_ID));
+        EXPECT_TRUE(test::AnswerDialog(box, IDOK));
         // Answered only by a window that is still running its dialog loop.
-        DWORD_PTR answer;
-        EXPECT_TRUE(SendMessageTimeoutW(run.window, WM_NULL, 0, 0, SMTO_NORMAL, 20000, &answer));
+        EXPECT_TRUE(test::WaitUntilHandled(run.window));
         EXPECT_EQ(IDCANCEL, CloseWindow(IDCANCEL));
-        EXPECT_EQ(before, wtest::Snapshot());
+        EXPECT_EQ(before, test::SnapshotConfiguration());
     }
 }
 
@@ -471,7 +459,7 @@ TEST_F(Setup, StaleRegistrationIsRemovedWhenTheWindowOpens)
     EXPECT_FALSE(Checked(page, IDC_ENABLE));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, IDC_ENABLE)));
     EXPECT_EQ(IDCANCEL, CloseWindow(IDCANCEL));
-    wtest::RegistrySnapshot left = wtest::Snapshot();
+    test::ConfigSnapshot left = test::SnapshotConfiguration();
     for (const auto &entry : left)
         EXPECT_EQ(std::wstring::npos, entry.first.find(PROVIDER_CLSID_TEXT)) << test::Narrow(entry.first);
     EXPECT_EQ(0u, left.count(L"Run|" RUN_VALUE_NAME));
@@ -480,7 +468,7 @@ TEST_F(Setup, StaleRegistrationIsRemovedWhenTheWindowOpens)
 TEST_F(Setup, RegistrationIsWholeAndCaseBlindOnReading)
 {
     ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
-    wtest::RegistrySnapshot on = wtest::Snapshot();
+    test::ConfigSnapshot on = test::SnapshotConfiguration();
     const std::wstring cp = CREDENTIAL_PROVIDERS_KEY L"\\" PROVIDER_CLSID_TEXT L"|";
     const std::wstring cls = MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT;
     EXPECT_EQ(L"1:" PROVIDER_CLASS_NAME, on[cp]);
@@ -496,7 +484,7 @@ TEST_F(Setup, RegistrationIsWholeAndCaseBlindOnReading)
                     REG_SZ, L"wdcredentialPROVIDER", 42);
     EXPECT_EQ(1, QueryRegistration());
     ASSERT_EQ(SETUP_SUCCESS, UnregisterComponents());
-    EXPECT_TRUE(wtest::Snapshot().empty());
+    EXPECT_TRUE(test::SnapshotConfiguration().empty());
     EXPECT_EQ(SETUP_SUCCESS, UnregisterComponents());  // nothing there is no failure
 }
 
@@ -510,14 +498,14 @@ TEST_F(Setup, RunEntryStartsTheTrayClientFromAFolderWithBlanks)
     ASSERT_TRUE(CopyFileW(test::BinaryPath(L"wardtray_standin.exe").c_str(),
                           (folder + L"\\" TRAY_EXE_NAME).c_str(), FALSE));
     std::wstring on = top + L"\\on.cfg", off = top + L"\\off.cfg";
-    wtest::WriteUtf16File(on, L"[General]\r\nEnable=1\r\n");
-    wtest::WriteUtf16File(off, L"[General]\r\nEnable=0\r\n");
+    ASSERT_TRUE(test::WriteUtf16File(on, L"[General]\r\nEnable=1\r\n"));
+    ASSERT_TRUE(test::WriteUtf16File(off, L"[General]\r\nEnable=0\r\n"));
     std::wstring tool = L"\"" + folder + L"\\wardsetup.exe\" -i ";
     // Without the provider's module the import refuses to switch Portgate on.
     test::ProcessResult result = test::RunProcess(tool + L"\"" + on + L"\"");
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(2u, result.exitCode);
-    EXPECT_TRUE(wtest::Snapshot().empty());
+    EXPECT_TRUE(test::SnapshotConfiguration().empty());
     InstallStandInProvider();
     result = test::RunProcess(tool + L"\"" + on + L"\"");
     ASSERT_TRUE(result.finished);
@@ -537,7 +525,7 @@ TEST_F(Setup, RunEntryStartsTheTrayClientFromAFolderWithBlanks)
 
     result = test::RunProcess(tool + L"\"" + off + L"\"");
     EXPECT_EQ(0u, result.exitCode);
-    EXPECT_TRUE(wtest::Snapshot().count(L"Run|" RUN_VALUE_NAME) == 0);
+    EXPECT_TRUE(test::SnapshotConfiguration().count(L"Run|" RUN_VALUE_NAME) == 0);
     EXPECT_EQ(0, QueryRegistration());
     test::RemoveTree(top);
 }
@@ -553,11 +541,11 @@ TEST_F(Setup, AboutBoxReadsTheProviderVersion)
         HWND about = WaitForDialog(IsAboutBox);
         ASSERT_NE(nullptr, about);
         if (!installed) {
-            EXPECT_EQ(LoadText(IDS_NOT_INSTALLED), ItemText(about, IDC_PROVIDER_VERSION));
+            EXPECT_EQ(SetupString(IDS_NOT_INSTALLED), ItemText(about, IDC_PROVIDER_VERSION));
             EXPECT_FALSE(IsWindowVisible(GetDlgItem(about, IDC_PROVIDER_COPYRIGHT)));
         } else {
             wchar_t expected[100];
-            swprintf(expected, 100, LoadText(IDS_VERSION_FORMAT).c_str(), 2, 0, 0);
+            swprintf(expected, 100, SetupString(IDS_VERSION_FORMAT).c_str(), 2, 0, 0);
             EXPECT_EQ(expected, ItemText(about, IDC_PROVIDER_VERSION));
             EXPECT_EQ(L"" STANDIN_COPYRIGHT, ItemText(about, IDC_PROVIDER_COPYRIGHT));
         }
@@ -582,10 +570,10 @@ TEST_F(Setup, RefusedWithoutAdministrators)
 
     std::wstring dir = test::MakeTempDir(L"wardsetup-admin");
     std::wstring file = dir + L"\\ok.cfg";
-    wtest::WriteUtf16File(file, L"[VLAN]\r\nVLANLogonServer=x\r\n");
+    ASSERT_TRUE(test::WriteUtf16File(file, L"[VLAN]\r\nVLANLogonServer=x\r\n"));
     wchar_t *importing[] = {(wchar_t *)L"wardsetup.exe", (wchar_t *)L"-i", &file[0]};
     EXPECT_EQ(2, RunWardsetup(GetModuleHandleW(NULL), 3, importing, administrator));
-    EXPECT_TRUE(wtest::Snapshot().empty());
+    EXPECT_TRUE(test::SnapshotConfiguration().empty());
     test::RemoveTree(dir);
 
     struct Refusal {
@@ -600,26 +588,23 @@ TEST_F(Setup, RefusedWithoutAdministrators)
     }, &refusal, 0, NULL);
     HWND box = WaitForDialog(IsMessageBox);
     ASSERT_NE(nullptr, box);
-    EXPECT_EQ(LoadText(IDS_NOT_ADMINISTRATOR), ItemText(box, 0xFFFF));
-    EXPECT_EQ(LoadText(IDS_APP_TITLE), wtest::WindowText(box));
+    EXPECT_EQ(SetupString(IDS_NOT_ADMINISTRATOR), ItemText(box, MESSAGE_BOX_TEXT_ID));
+    EXPECT_EQ(SetupString(IDS_APP_TITLE), test::WindowText(box));
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 20000));
     CloseHandle(thread);
     EXPECT_EQ(0, refusal.exitCode);
 }
 
+// A wardsetup process's main window: no owner, and the tab control.
+bool IsProgramWindow(HWND window)
+{
+    return GetWindow(window, GW_OWNER) == NULL && GetDlgItem(window, IDC_TAB) != NULL;
+}
+
 HWND WaitForProgramWindow(HANDLE process)
 {
-    std::wstring title = LoadText(IDS_APP_TITLE);
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < 30000) {
-        HWND window = FindWindowW(L"#32770", title.c_str());
-        if (window != NULL)
-            return window;
-        if (WaitForSingleObject(process, 20) == WAIT_OBJECT_0)
-            return NULL;
-    }
-    return NULL;
+    return test::WaitForDialog(GetProcessId(process), IsProgramWindow, 30000);
 }
 
 TEST_F(Setup, ExitCodesAndOneWindowAtATime)
@@ -667,8 +652,7 @@ std::vector<HWND> ProgramWindows()
         DWORD process = 0;
         GetWindowThreadProcessId(window, &process);
         if (process != GetCurrentProcessId() && GetClassNameW(window, className, 16) &&
-            wcscmp(className, L"#32770") == 0 && GetWindow(window, GW_OWNER) == NULL &&
-            GetDlgItem(window, IDC_TAB) != NULL)
+            wcscmp(className, L"#32770") == 0 && IsProgramWindow(window))
             ((std::vector<HWND> *)p)->push_back(window);
         return TRUE;
     }, (LPARAM)&windows);
@@ -707,73 +691,33 @@ TEST_F(Setup, TwoQuickStartsOpenOneWindow)
 
 // ---- resources
 
-std::set<std::pair<UINT_PTR, LANGID>> ResourceIds(LPCWSTR type)
-{
-    std::set<std::pair<UINT_PTR, LANGID>> ids;
-    struct Walk {
-        static BOOL CALLBACK Language(HMODULE, LPCWSTR, LPCWSTR name, WORD language, LONG_PTR p)
-        {
-            ((std::set<std::pair<UINT_PTR, LANGID>> *)p)->insert({(UINT_PTR)name, language});
-            return TRUE;
-        }
-        static BOOL CALLBACK Name(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR p)
-        {
-            EnumResourceLanguagesW(module, type, name, Language, p);
-            return TRUE;
-        }
-    };
-    EnumResourceNamesW(GetModuleHandleW(NULL), type, Walk::Name, (LONG_PTR)&ids);
-    return ids;
-}
-
-// A string of one language's table, read from the resource itself.
-std::wstring StringOfLanguage(UINT id, LANGID language)
-{
-    HRSRC found = FindResourceExW(NULL, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
-    if (found == NULL)
-        return L"";
-    const WCHAR *at = (const WCHAR *)LockResource(LoadResource(NULL, found));
-    for (UINT i = 0; i < id % 16; i++)
-        at += 1 + *at;
-    return std::wstring(at + 1, *at);
-}
-
 TEST(Resources, EnglishAndJapaneseCarryTheSameIds)
 {
-    const LANGID english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-    const LANGID japanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
-    for (LPCWSTR type : {RT_STRING, RT_DIALOG, RT_MENU}) {
-        std::set<UINT_PTR> inEnglish, inJapanese;
-        for (const auto &id : ResourceIds(type)) {
-            if (id.second == english)
-                inEnglish.insert(id.first);
-            else if (id.second == japanese)
-                inJapanese.insert(id.first);
-        }
+    HMODULE tool = GetModuleHandleW(NULL);
+    for (LPCWSTR type : {RT_DIALOG, RT_MENU}) {
+        std::set<UINT_PTR> inEnglish = test::ResourceIdsOfLanguage(tool, type, test::ENGLISH);
         EXPECT_FALSE(inEnglish.empty());
-        EXPECT_EQ(inEnglish, inJapanese);
+        EXPECT_EQ(inEnglish, test::ResourceIdsOfLanguage(tool, type, test::JAPANESE));
     }
-    for (UINT id = 1; id <= IDS_LAST_STRING; id++) {
-        bool inEnglish = !StringOfLanguage(id, english).empty();
-        EXPECT_EQ(inEnglish, !StringOfLanguage(id, japanese).empty()) << id;
-    }
+    std::set<UINT> strings = test::StringIdsOfLanguage(tool, test::ENGLISH);
+    EXPECT_EQ(1u, strings.count(IDS_LAST_STRING));
+    EXPECT_EQ(strings, test::StringIdsOfLanguage(tool, test::JAPANESE));
 }
 
 TEST_F(Setup, WindowSpeaksTheUserInterfaceLanguage)
 {
     const char *expect = getenv("PORTGATE_EXPECT_LANGUAGE");
-    LANGID language = expect != NULL && atoi(expect) == 1041
-                          ? MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)
-                          : MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    LANGID language = expect != NULL && atoi(expect) == 1041 ? test::JAPANESE : test::ENGLISH;
+    HMODULE tool = GetModuleHandleW(NULL);
     ASSERT_NE(nullptr, OpenWindow());
-    EXPECT_EQ(StringOfLanguage(IDS_APP_TITLE, language), wtest::WindowText(run.window));
+    EXPECT_EQ(test::StringOfLanguage(tool, IDS_APP_TITLE, language), test::WindowText(run.window));
     wchar_t tab[100] = L"";
     TCITEMW item = {};
     item.mask = TCIF_TEXT;
     item.pszText = tab;
     item.cchTextMax = 100;
     SendDlgItemMessageW(run.window, IDC_TAB, TCM_GETITEMW, 0, (LPARAM)&item);
-    EXPECT_EQ(StringOfLanguage(IDS_TAB_GENERAL, language), tab);
+    EXPECT_EQ(test::StringOfLanguage(tool, IDS_TAB_GENERAL, language), tab);
     HWND page = SelectTab(1);
     HWND header = ListView_GetHeader(GetDlgItem(page, IDC_VLAN_LIST));
     HDITEMW column = {};
@@ -781,7 +725,7 @@ TEST_F(Setup, WindowSpeaksTheUserInterfaceLanguage)
     column.pszText = tab;
     column.cchTextMax = 100;
     SendMessageW(header, HDM_GETITEMW, 1, (LPARAM)&column);
-    EXPECT_EQ(StringOfLanguage(IDS_COLUMN_ADDRESS, language), tab);
+    EXPECT_EQ(test::StringOfLanguage(tool, IDS_COLUMN_ADDRESS, language), tab);
     EXPECT_EQ(IDCANCEL, CloseWindow(IDCANCEL));
 }
 

@@ -4,6 +4,11 @@
 // showing its first page.
 // Usage: setupbench [ROUNDS]   (default 10; run beside wardsetup.exe)
 #include "bench_support.h"
+#include "dialogs.h"
+#include "product_key.h"
+#include "registration.h"
+#include "setup_support.h"
+#include "wardsetup_res.h"
 
 #include <windows.h>
 
@@ -16,18 +21,6 @@ using namespace bench;
 
 enum { GROUPS = 500 };
 
-static bool WriteUtf16(const std::wstring &path, const std::wstring &text)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    std::wstring content = L"\xFEFF" + text;
-    DWORD written = 0;
-    bool ok = WriteFile(file, content.data(), (DWORD)(content.size() * 2), &written, NULL) != 0;
-    CloseHandle(file);
-    return ok;
-}
-
 // The same configuration as an INI file for wardsetup and as a .reg file for reg.exe.
 static bool WriteInputs(const std::wstring &ini, const std::wstring &reg)
 {
@@ -35,7 +28,7 @@ static bool WriteInputs(const std::wstring &ini, const std::wstring &reg)
                      L"MultiInterfaceMessage=one\\ntwo\r\n[DomainList]\r\n0=CORP\r\n1=LAB\r\n"
                      L"[VLAN]\r\nVLANLogonServer=10.0.0.1\r\nVLANLogonPort=6000\r\n"
                      L"VLANLogoffServer=10.0.0.2\r\nVLANLogoffPort=6001\r\n";
-    std::wstring base = L"[HKEY_LOCAL_MACHINE\\" + std::wstring(PRODUCT_KEY);
+    std::wstring base = L"[HKEY_LOCAL_MACHINE\\" + std::wstring(PRODUCT_KEY_PATH);
     std::wstring r = L"Windows Registry Editor Version 5.00\r\n\r\n" + base + L"]\r\n"
                      L"\"LogonImage\"=\"C:\\\\logo.bmp\"\r\n\"MultiInterfaceCheck\"=dword:00000001\r\n"
                      L"\"MultiInterfaceMessage\"=\"one\\\\ntwo\"\r\n"
@@ -56,7 +49,7 @@ static bool WriteInputs(const std::wstring &ini, const std::wstring &reg)
         r += line;
     }
     i += L"[DHCP]\r\nEnableDHCP=1\r\nNotFindDomain=1\r\nWaitIpRenew=2\r\nWaitFindDomain=3\r\n";
-    return WriteUtf16(ini, i) && WriteUtf16(reg, r);
+    return test::WriteUtf16File(ini, i) && test::WriteUtf16File(reg, r);
 }
 
 // Milliseconds from start to exit, or -1 when it failed or took over a minute.
@@ -74,31 +67,12 @@ static double TimeProcess(const std::wstring &commandLine)
     return done ? elapsed : -1;
 }
 
-static DWORD CountGroups()
+// The main window with its first page: a dialog of the process without owner, holding
+// the tab control and a child page.
+static bool IsReadyWindow(HWND window)
 {
-    HKEY key;
-    DWORD count = 0;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(PRODUCT_KEY) + L"\\GroupList").c_str(), 0,
-                      KEY_READ, &key) == ERROR_SUCCESS) {
-        RegQueryInfoKeyW(key, NULL, NULL, NULL, &count, NULL, NULL, NULL, NULL, NULL, NULL, NULL);
-        RegCloseKey(key);
-    }
-    return count;
-}
-
-// The main window with its first page: a top-level dialog of the process holding a tab
-// control (1000) and a child page.
-static HWND FindReadyWindow(DWORD processId)
-{
-    HWND window = NULL;
-    while ((window = FindWindowExW(NULL, window, L"#32770", NULL)) != NULL) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner == processId && IsWindowVisible(window) && GetDlgItem(window, 1000) != NULL &&
-            FindWindowExW(window, NULL, L"#32770", NULL) != NULL)
-            return window;
-    }
-    return NULL;
+    return GetWindow(window, GW_OWNER) == NULL && GetDlgItem(window, IDC_TAB) != NULL &&
+           FindWindowExW(window, NULL, L"#32770", NULL) != NULL;
 }
 
 int wmain(int argc, wchar_t **argv)
@@ -111,15 +85,15 @@ int wmain(int argc, wchar_t **argv)
         fprintf(stderr, "cannot write the inputs beside setupbench.exe\n");
         return 2;
     }
-    std::wstring setup = L"\"" + BesideMe(L"wardsetup.exe") + L"\"";
+    std::wstring setup = L"\"" + BesideMe(SETUP_EXE_NAME) + L"\"";
     std::vector<double> imports, regImports, opens;
     for (int round = 0; round < rounds; round++) {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
+        test::ClearConfiguration();
         double a = TimeProcess(setup + L" -i \"" + ini + L"\"");
-        DWORD groupsA = CountGroups();
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
+        DWORD groupsA = (DWORD)test::GroupListSubkeys().size();
+        test::ClearConfiguration();
         double b = TimeProcess(L"reg.exe import \"" + reg + L"\"");
-        DWORD groupsB = CountGroups();
+        DWORD groupsB = (DWORD)test::GroupListSubkeys().size();
         if (a < 0 || b < 0 || groupsA != GROUPS || groupsB != GROUPS) {
             fprintf(stderr, "round %d failed: wardsetup %.1f ms (%lu groups), reg %.1f ms (%lu groups)\n",
                     round, a, groupsA, b, groupsB);
@@ -131,11 +105,9 @@ int wmain(int argc, wchar_t **argv)
     for (int round = 0; round < rounds; round++) {
         double start = NowMs();
         HANDLE process = StartCommand(setup);
-        DWORD processId = process != NULL ? GetProcessId(process) : 0;
-        HWND window = NULL;
-        while (process != NULL && window == NULL && NowMs() - start < 30000 &&
-               WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
-            window = FindReadyWindow(processId);
+        HWND window = process != NULL
+                          ? test::WaitForDialog(GetProcessId(process), IsReadyWindow, 30000)
+                          : NULL;
         double ready = NowMs() - start;
         if (window == NULL) {
             fprintf(stderr, "round %d: no window\n", round);
@@ -146,7 +118,7 @@ int wmain(int argc, wchar_t **argv)
         CloseHandle(process);
         opens.push_back(ready);
     }
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
+    test::ClearConfiguration();
     DeleteFileW(ini.c_str());
     DeleteFileW(reg.c_str());
     double a = Median(imports), b = Median(regImports);

@@ -3,6 +3,7 @@
 // "SHOT name x y width height" and waits until the file "name.done" appears in FOLDER,
 // which tools/screenshots.sh creates once it has taken the picture.
 // Usage: shotdriver FOLDER CONFIG-FILE
+#include "dialogs.h"
 #include "wardsetup.h"
 #include "wardsetup_res.h"
 
@@ -22,18 +23,8 @@ static DWORD WINAPI WindowThread(void *)
 // A visible dialog of this process that holds control id; NULL after 20 s.
 static HWND WaitForDialog(int id)
 {
-    for (int i = 0; i < 2000; i++) {
-        HWND window = NULL;
-        while ((window = FindWindowExW(NULL, window, L"#32770", NULL)) != NULL) {
-            DWORD process = 0;
-            GetWindowThreadProcessId(window, &process);
-            if (process == GetCurrentProcessId() && IsWindowVisible(window) &&
-                GetDlgItem(window, id) != NULL)
-                return window;
-        }
-        Sleep(10);
-    }
-    return NULL;
+    return test::WaitForDialog(GetCurrentProcessId(),
+                               [id](HWND window) { return GetDlgItem(window, id) != NULL; });
 }
 
 static void Shoot(HWND window, const char *name)
@@ -76,9 +67,7 @@ static void ShootDialog(HWND owner, WPARAM command, int id, const char *name)
     if (dialog == NULL)
         return;
     Shoot(dialog, name);
-    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-    while (IsWindow(dialog))
-        Sleep(10);
+    test::AnswerDialog(dialog, IDCANCEL);
 }
 
 int wmain(int argc, wchar_t **argv)

@@ -1,11 +1,12 @@
-// Helpers of the wardsetup tests; see wardsetup_test_support.h.
-#include "wardsetup_test_support.h"
+// The configuration tool's test kit; see setup_support.h.
+#include "setup_support.h"
+#include "product_key.h"
+#include "registration.h"
 
 #include <sddl.h>
 #include <stdio.h>
-#include <vector>
 
-namespace wtest {
+namespace test {
 
 static const wchar_t *const SNAPSHOT_ROOTS[] = {
     PRODUCT_KEY_PATH,
@@ -13,7 +14,7 @@ static const wchar_t *const SNAPSHOT_ROOTS[] = {
     MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT,
 };
 
-static void SnapshotKey(const std::wstring &path, RegistrySnapshot *snapshot)
+static void SnapshotKey(const std::wstring &path, ConfigSnapshot *snapshot)
 {
     HKEY key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -53,9 +54,9 @@ static void SnapshotKey(const std::wstring &path, RegistrySnapshot *snapshot)
         SnapshotKey(path + L"\\" + subkey, snapshot);
 }
 
-RegistrySnapshot Snapshot()
+ConfigSnapshot SnapshotConfiguration()
 {
-    RegistrySnapshot snapshot;
+    ConfigSnapshot snapshot;
     for (const wchar_t *root : SNAPSHOT_ROOTS)
         SnapshotKey(root, &snapshot);
     wchar_t run[4096] = L"";
@@ -68,9 +69,11 @@ RegistrySnapshot Snapshot()
 
 void ClearConfiguration()
 {
-    test::ClearProductKey();
-    for (const wchar_t *root : SNAPSHOT_ROOTS)
+    for (const wchar_t *root : SNAPSHOT_ROOTS) {
+        // The tree's contents first: a key with subkeys cannot be deleted.
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, root);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, root);
+    }
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RUN_KEY, RUN_VALUE_NAME);
 }
 
@@ -78,12 +81,12 @@ std::set<std::wstring> GroupListSubkeys()
 {
     std::set<std::wstring> names;
     HKEY key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\GroupList", 0, KEY_READ, &key) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_GROUP_LIST, 0, KEY_READ,
+                      &key) != ERROR_SUCCESS)
         return names;
     wchar_t name[256];
     for (DWORD i = 0;; i++) {
-        DWORD chars = 256;
+        DWORD chars = ARRAYSIZE(name);
         if (RegEnumKeyExW(key, i, name, &chars, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
             break;
         names.insert(name);
@@ -92,27 +95,42 @@ std::set<std::wstring> GroupListSubkeys()
     return names;
 }
 
-void WriteBytes(const std::wstring &path, const void *data, DWORD bytes)
+std::wstring StoredText(LPCWSTR subkey, LPCWSTR name)
+{
+    WCHAR text[CONFIG_TEXT_CHARS];
+    if (ReadConfigString(subkey, name, text, CONFIG_TEXT_CHARS) != ERROR_SUCCESS)
+        return L"<missing>";
+    return text;
+}
+
+DWORD StoredNumber(LPCWSTR subkey, LPCWSTR name)
+{
+    DWORD value = 0;
+    return ReadConfigDword(subkey, name, &value) == ERROR_SUCCESS ? value : MISSING_NUMBER;
+}
+
+bool WriteBytes(const std::wstring &path, const void *data, DWORD bytes)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
     DWORD written = 0;
-    WriteFile(file, data, bytes, &written, NULL);
-    CloseHandle(file);
+    bool ok = WriteFile(file, data, bytes, &written, NULL) && written == bytes;
+    return CloseHandle(file) && ok;
 }
 
-void WriteUtf16File(const std::wstring &path, const std::wstring &text)
+bool WriteUtf16File(const std::wstring &path, const std::wstring &text)
 {
     std::wstring content = L"\xFEFF" + text;
-    WriteBytes(path, content.data(), (DWORD)(content.size() * sizeof(wchar_t)));
+    return WriteBytes(path, content.data(), (DWORD)(content.size() * sizeof(wchar_t)));
 }
 
-void WriteAnsiFile(const std::wstring &path, const std::wstring &text)
+bool WriteAnsiFile(const std::wstring &path, const std::wstring &text)
 {
     int bytes = WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), NULL, 0, NULL, NULL);
     std::string content(bytes, '\0');
     WideCharToMultiByte(CP_ACP, 0, text.data(), (int)text.size(), &content[0], bytes, NULL, NULL);
-    WriteBytes(path, content.data(), (DWORD)content.size());
+    return WriteBytes(path, content.data(), (DWORD)content.size());
 }
 
 std::wstring ProviderFile::Path()
@@ -129,14 +147,19 @@ ProviderFile::ProviderFile() : backup(Path() + L".wardsetup-test")
 
 ProviderFile::~ProviderFile()
 {
-    DeleteFileW(Path().c_str());
+    Remove();
     if (moved)
         MoveFileExW(backup.c_str(), Path().c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
-void ProviderFile::InstallStandIn()
+bool ProviderFile::Install(const std::wstring &standIn)
 {
-    ASSERT_TRUE(CopyFileW(test::BinaryPath(L"wardtile_standin.dll").c_str(), Path().c_str(), FALSE));
+    return CopyFileW(standIn.c_str(), Path().c_str(), FALSE) != 0;
+}
+
+bool ProviderFile::Remove()
+{
+    return DeleteFileW(Path().c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
 WriteProtectedKey::WriteProtectedKey(const wchar_t *path) : protectedNow(false), key(NULL)
@@ -167,52 +190,4 @@ WriteProtectedKey::~WriteProtectedKey()
         RegCloseKey(key);
 }
 
-std::wstring LoadText(UINT id)
-{
-    const wchar_t *text = NULL;
-    int chars = LoadStringW(GetModuleHandleW(NULL), id, (LPWSTR)&text, 0);
-    EXPECT_GT(chars, 0) << "string " << id;
-    return chars > 0 ? std::wstring(text, chars) : std::wstring();
-}
-
-struct DialogSearch {
-    bool (*match)(HWND);
-    HWND found;
-};
-
-static BOOL CALLBACK FindDialog(HWND window, LPARAM parameter)
-{
-    DialogSearch *search = (DialogSearch *)parameter;
-    wchar_t className[16];
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId() && IsWindowVisible(window) &&
-        GetClassNameW(window, className, 16) && wcscmp(className, L"#32770") == 0 &&
-        search->match(window)) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND WaitForDialog(bool (*match)(HWND dialog), DWORD timeoutMs)
-{
-    DWORD start = GetTickCount();
-    do {
-        DialogSearch search = {match, NULL};
-        EnumWindows(FindDialog, (LPARAM)&search);
-        if (search.found != NULL)
-            return search.found;
-        Sleep(10);
-    } while (GetTickCount() - start < timeoutMs);
-    return NULL;
-}
-
-std::wstring WindowText(HWND window)
-{
-    wchar_t text[1024] = L"";
-    GetWindowTextW(window, text, 1024);
-    return text;
-}
-
-}  // namespace wtest
+}  // namespace test
