@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "../tools/dezsim/dezsim_script.h"
+#include "dezsim_script.h"
 
 using dezsim::ParseError;
 using dezsim::Step;

@@ -205,7 +205,7 @@ fi
 
 step "one logon through the tile stand-in"
 if ! have tilehost.exe || ! have portgate_negotiate.dll; then
-    skip "logon through the tile: tools/tilehost is not built"
+    skip "logon through the tile: tools/lab/tilehost is not built"
 elif ! have wardtile.dll || ! have wardsetup.exe; then
     skip "logon through the tile: wardtile.dll or wardsetup.exe is not built"
 else

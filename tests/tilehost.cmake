@@ -1,4 +1,4 @@
-# The tile end to end through tools/tilehost, against the real service and the simulator.
+# The tile end to end through tools/lab/tilehost, against the real service and the simulator.
 
 # A test-only LSA package answering to "Negotiate", installed into the test prefix.
 add_library(portgate_negotiate SHARED negotiate_package/negotiate_package.cpp)
