@@ -1,7 +1,6 @@
 # Tests of wardtray.exe, included at the end of tests/CMakeLists.txt.
 add_library(tray_support STATIC tray_support.cpp)
-target_link_libraries(tray_support PUBLIC test_support)
-target_include_directories(tray_support PUBLIC ${PROJECT_SOURCE_DIR}/tools)
+target_link_libraries(tray_support PUBLIC test_support test_kit)
 
 portgate_test(tray_test
   SOURCES tray_test.cpp
