@@ -1,5 +1,5 @@
 # The configuration tool's piece of the test kit: its snapshot and files, also used by
-# tools/setupbench.
+# tools/bench/setupbench.
 add_library(setup_support STATIC support/setup_support.cpp)
 target_include_directories(setup_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/support)
 target_link_libraries(setup_support PUBLIC product_key advapi32)

@@ -6,7 +6,7 @@
 //   renewbench.exe [COUNT]     (default 10; the two settings are restored afterwards)
 #include <windows.h>
 
-#include "../config/product_key.h"
+#include "product_key.h"
 
 #include <algorithm>
 #include <stdio.h>

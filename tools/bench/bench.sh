@@ -6,9 +6,9 @@
 # five times over. "setup" times wardsetup's -i import beside "reg import" of the same values.
 # "tile" measures the logon tile (tilebench): submit beside the service's own logon, load
 # to seven descriptors, create/release cycles, random COM calls, and the stripped size.
-# Usage: tools/bench.sh [pipe|renew|logon|backtoback|tray|setup|tile ...]   (default: all of them)
+# Usage: tools/bench/bench.sh [pipe|renew|logon|backtoback|tray|setup|tile ...]   (default: all of them)
 set -eu
-top=$(cd "$(dirname "$0")/.." && pwd)
+top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$top/build}
 BUILD_DIR=$build sh "$top/tools/build.sh" >/dev/null
 
