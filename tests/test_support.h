@@ -5,6 +5,9 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "product_key.h"
+#include "ward_names.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>

@@ -310,7 +310,7 @@ TEST_F(VlanDialogueTest, DomainListRecordsOtherDomainsWithTheirTime)
 
         EXPECT_EQ(c.domain.empty() ? L"OLDDOM" : c.domain, String(NULL, L"DefaultDomainName"));
         HKEY key;
-        LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KORVALE\\Portgate\\DomainList",
+        LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_DOMAIN_LIST,
                                     0, KEY_READ, &key);
         if (!c.recorded) {
             EXPECT_EQ(ERROR_FILE_NOT_FOUND, opened) << "nothing may be added under DomainList";
@@ -513,7 +513,7 @@ TEST_F(VlanDialogueTest, StopDuringALogonIsHonouredAfterTheReply)
     DWORD stateDuringLogon = 0;
     if (exchanging) {
         SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
-        SC_HANDLE service = OpenServiceW(manager, L"wardhost", SERVICE_STOP | SERVICE_QUERY_STATUS);
+        SC_HANDLE service = OpenServiceW(manager, WARD_SERVICE_NAME, SERVICE_STOP | SERVICE_QUERY_STATUS);
         controlled = ControlService(service, SERVICE_CONTROL_STOP, &status);
         stateDuringLogon = test::ServiceState();
         CloseServiceHandle(service);
