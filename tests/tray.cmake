@@ -1,5 +1,5 @@
 # Tests of wardtray.exe, included at the end of tests/CMakeLists.txt.
-add_library(tray_support STATIC tray_support.cpp)
+add_library(tray_support STATIC support/tray_support.cpp)
 target_link_libraries(tray_support PUBLIC test_support)
 target_include_directories(tray_support PUBLIC ${PROJECT_SOURCE_DIR}/tools)
 

@@ -2,6 +2,7 @@
 // against the DE-Zeruzu simulator on 127.0.0.1: the bytes the simulator received, the
 // replies, the state values in the registry afterwards and the trace lines of the log.
 #include "test_support.h"
+#include "files.h"
 #include "wardhost_res.h"
 
 #include <gtest/gtest.h>
@@ -80,15 +81,7 @@ protected:
     }
     void TearDown() override { test::RemoveTree(scriptDir_); }
 
-    std::wstring WriteScript(const std::string &text)
-    {
-        std::wstring path = scriptDir_ + L"\\script" + std::to_wstring(scripts_++) + L".txt";
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-        DWORD written = 0;
-        WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
-        CloseHandle(file);
-        return path;
-    }
+    std::wstring WriteScript(const std::string &text) { return test::WriteScript(scriptDir_, text); }
 
     static void PointLogonAt(int port, const std::wstring &server = L"127.0.0.1")
     {
@@ -120,7 +113,6 @@ protected:
     static std::wstring logDir_;
     static std::wstring logPath_;
     std::wstring scriptDir_;
-    int scripts_ = 0;
 };
 
 std::wstring VlanDialogueTest::logDir_;

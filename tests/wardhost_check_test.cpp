@@ -490,21 +490,13 @@ TEST(CheckConsole, LinesReachAConsoleAsWritten)
     FillConsoleOutputCharacterW(console, L' ', screen.dwSize.X * screen.dwSize.Y, origin, &count);
     SetConsoleCursorPosition(console, origin);
 
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = console;
-    startup.hStdError = console;
-    std::wstring line = L"\"" + test::BinaryPath(L"wardhost.exe") + L"\" -check extra";
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessW(NULL, &line[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process));
-    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 30000));
+    HANDLE process = test::StartProcessWritingTo(L"\"" + test::BinaryPath(L"wardhost.exe") + L"\" -check extra", console);
+    ASSERT_NE(nullptr, process);
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(process, 30000));
     DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
+    GetExitCodeProcess(process, &exitCode);
     EXPECT_EQ(2u, exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    CloseHandle(process);
 
     std::vector<wchar_t> cells(screen.dwSize.X * 2);
     ASSERT_TRUE(ReadConsoleOutputCharacterW(console, cells.data(), (DWORD)cells.size(), origin, &count));

@@ -47,20 +47,14 @@ std::wstring WardhostText(UINT id, ...)
     return text;
 }
 
-HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd)
+HANDLE StartProcessWritingTo(const std::wstring &commandLine, HANDLE output)
 {
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
-    HANDLE writeEnd;
-    *readEnd = NULL;
-    if (!CreatePipe(readEnd, &writeEnd, &inherit, 0))
-        return NULL;
-    SetHandleInformation(*readEnd, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
     PROCESS_INFORMATION process = {};
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
@@ -74,16 +68,30 @@ HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd)
         started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup,
                                  &process);
     }
-    // Only the child holds the write end now, so reads end when it does.
-    CloseHandle(writeEnd);
     if (!started) {
         fprintf(stderr, "CreateProcess failed - %lu\n", GetLastError());
-        CloseHandle(*readEnd);
-        *readEnd = NULL;
         return NULL;
     }
     CloseHandle(process.hThread);
     return process.hProcess;
+}
+
+HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
+    HANDLE writeEnd;
+    *readEnd = NULL;
+    if (!CreatePipe(readEnd, &writeEnd, &inherit, 0))
+        return NULL;
+    SetHandleInformation(*readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE process = StartProcessWritingTo(commandLine, writeEnd);
+    // Only the child holds the write end now, so reads end when it does.
+    CloseHandle(writeEnd);
+    if (process == NULL) {
+        CloseHandle(*readEnd);
+        *readEnd = NULL;
+    }
+    return process;
 }
 
 ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs)

@@ -37,6 +37,9 @@ struct ProcessResult {
     DWORD exitCode = 0;
     std::string output;  // standard output and standard error, as written
 };
+// Starts commandLine with standard output and standard error going to output (an
+// inheritable handle); returns the process handle, or NULL.
+HANDLE StartProcessWritingTo(const std::wstring &commandLine, HANDLE output);
 // Starts commandLine with standard output and standard error going to *readEnd, which
 // the caller reads and closes; returns the process handle, or NULL.
 HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "test_support.h"
+#include "files.h"
 #include "tray_driver.h"
 
 #include <functional>
@@ -17,8 +18,7 @@ using test::Connections;
 using test::Received;
 using test::ShippedScript;
 using test::Simulator;
-// A script file in dir.
-std::wstring WriteScript(const std::wstring &dir, const std::string &text);
+using test::WriteScript;
 
 // The stand-in taskbar and the window finding are the main job's driver's.
 using FakeTaskbar = driver::Taskbar;
