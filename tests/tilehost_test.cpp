@@ -30,6 +30,7 @@ const UINT SERVICE_DHCP_ERROR = IDS_DHCP_ERROR;
 #include "wardtile_res.h"
 #include "product_key.h"
 #include "time_limits.h"
+#include "wardtile.h"
 #include "ward_client.h"
 
 #include <gtest/gtest.h>
@@ -249,13 +250,15 @@ TEST_F(TileTest, WindowDrivesTheTileAsTheLogonScreenDoes)
     HWND window = reinterpret_cast<HWND>(
         static_cast<ULONG_PTR>(strtoull(ready.c_str() + ready.find("window: ") + 8, NULL, 16)));
     ASSERT_TRUE(IsWindow(window)) << ready;
-    // Control ids are 100 + the field id.
-    SendMessageW(GetDlgItem(window, 102), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"alice"));
-    SendMessageW(GetDlgItem(window, 103), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"secret"));
-    HWND list = GetDlgItem(window, 104);
+    // tilehost gives the control of field N the id 100 + N.
+    auto control = [](int field) { return 100 + field; };
+    SendMessageW(GetDlgItem(window, control(FIELD_USER_NAME)), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"alice"));
+    SendMessageW(GetDlgItem(window, control(FIELD_PASSWORD)), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"secret"));
+    HWND list = GetDlgItem(window, control(FIELD_DOMAIN));
     SendMessageW(list, CB_SETCURSEL, 1, 0);
-    SendMessageW(window, WM_COMMAND, MAKEWPARAM(104, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
-    PostMessageW(window, WM_COMMAND, MAKEWPARAM(105, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(window, 105)));
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(control(FIELD_DOMAIN), CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    HWND submit = GetDlgItem(window, control(FIELD_SUBMIT));
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(control(FIELD_SUBMIT), BN_CLICKED), reinterpret_cast<LPARAM>(submit));
 
     // A returned credential closes the window, as the logon screen goes away.
     EXPECT_EQ(0u, tilehost.Finish(60000)) << Joined(tilehost.Lines());
