@@ -2,7 +2,7 @@
 # tools/bench/setupbench.
 add_library(setup_support STATIC support/setup_support.cpp)
 target_include_directories(setup_support PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/support)
-target_link_libraries(setup_support PUBLIC product_key advapi32)
+target_link_libraries(setup_support PUBLIC test_kit product_key advapi32)
 
 # Stand-ins for the provider (a version resource) and the tray client (records its start).
 add_library(wardtile_standin SHARED standins/wardtile_standin.cpp standins/wardtile_standin.rc)

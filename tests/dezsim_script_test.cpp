@@ -1,4 +1,4 @@
-// Script parser and byte escaping of the DE-Zeruzu simulator (tools/dezsim).
+// Script parser and byte escaping of the DE-Zeruzu simulator (tools/lab/dezsim).
 #include <gtest/gtest.h>
 
 #include <string>

@@ -9,7 +9,6 @@
 
 namespace {
 
-const wchar_t PIPE_NAME[] = L"\\\\.\\pipe\\wardhost";
 
 // A client that has sent its request and waits for the reply with an overlapped read.
 // Once Start() returns, the service holds this connection, so the test can try others.
@@ -30,12 +29,12 @@ public:
     bool Start(const std::wstring &request)
     {
         start_ = GetTickCount();
-        while ((pipe_ = CreateFileW(PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+        while ((pipe_ = CreateFileW(WARD_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL,
                                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED, NULL)) ==
                INVALID_HANDLE_VALUE) {
             if (GetLastError() != ERROR_PIPE_BUSY || GetTickCount() - start_ > 10000)
                 return false;
-            WaitNamedPipeW(PIPE_NAME, 1000);
+            WaitNamedPipeW(WARD_PIPE_NAME, 1000);
         }
         DWORD mode = PIPE_READMODE_MESSAGE;
         event_ = CreateEventW(NULL, TRUE, FALSE, NULL);
@@ -159,7 +158,7 @@ TEST_F(RenewService, SecondClientIsRefusedAtOnceWhileAnOperationRuns)
         // NOWAIT wait it makes after it.
         EXPECT_TRUE(error == ERROR_PIPE_BUSY || error == ERROR_SEM_TIMEOUT) << error;
         SetLastError(0xdeadbeef);
-        HANDLE second = CreateFileW(PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+        HANDLE second = CreateFileW(WARD_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL,
                                     OPEN_EXISTING, 0, NULL);
         EXPECT_EQ(INVALID_HANDLE_VALUE, second);
         EXPECT_EQ((DWORD)ERROR_PIPE_BUSY, GetLastError());

@@ -2,6 +2,7 @@
 // real operation window, with adapters, domain controllers and the tick clock
 // scripted through the platform table, and the time limits scaled down.
 #include "test_support.h"
+#include "string_tables.h"
 #include "net_platform.h"
 #include "operation_window.h"
 #include "product_key.h"
@@ -249,14 +250,6 @@ std::string Joined(const std::vector<std::string> &calls)
     return text;
 }
 
-std::wstring StringTableText(UINT id)
-{
-    wchar_t text[260];
-    if (LoadStringW(GetModuleHandleW(NULL), id, text, ARRAYSIZE(text)) <= 0)
-        return L"<missing " + std::to_wstring(id) + L">";
-    return text;
-}
-
 // ---- the operation window, bounded
 
 // Runs `procedure` in the operation window. The harness adds what a test needs around
@@ -413,7 +406,7 @@ TEST_F(Scripted, IpRenewSwitchedOffEndsAfterItsDelayTouchingNothing)
     EXPECT_GE(run.elapsedMs, SCALED_LIMITS.renewDelayMs - TICK_SLACK_MS);
     EXPECT_EQ(L"", run.message);
     EXPECT_EQ("", Joined(g_calls));
-    std::vector<std::wstring> texts(2, StringTableText(IDS_REQUESTING_ADDRESS));
+    std::vector<std::wstring> texts(2, test::ModuleString(NULL, IDS_REQUESTING_ADDRESS));
     EXPECT_EQ(texts, g_harness.textsAtTicks);
     std::vector<std::string> expected = {
         "IpRenewDlgInit() --- start ---",
@@ -456,7 +449,7 @@ TEST_F(Scripted, IpRenewSwitchedOnAnswersByTheRenewal)
         test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, c.enableDhcp);
         WindowRun run = RunBounded(IpRenewDlgProc, 15000);
         EXPECT_EQ(c.result, run.result);
-        EXPECT_EQ(c.message ? StringTableText(c.message) : L"", run.message);
+        EXPECT_EQ(c.message ? test::ModuleString(NULL, c.message) : L"", run.message);
         EXPECT_GE(run.elapsedMs, SCALED_LIMITS.renewDelayMs - TICK_SLACK_MS);
         EXPECT_EQ(c.calls, Joined(g_calls));
     }
@@ -473,7 +466,7 @@ TEST_F(Scripted, FindDomainSwitchedOffEndsAtTheFirstTick)
     EXPECT_EQ(OPERATION_SUCCESS, run.result);
     EXPECT_LT(run.elapsedMs, 1000u);
     EXPECT_EQ("", Joined(g_calls));
-    std::vector<std::wstring> texts = {StringTableText(IDS_SEARCHING_DC)};
+    std::vector<std::wstring> texts = {test::ModuleString(NULL, IDS_SEARCHING_DC)};
     EXPECT_EQ(texts, g_harness.textsAtTicks);
     std::vector<std::string> expected = {
         "FindDomainDlgInit() --- start ---",
@@ -515,7 +508,7 @@ TEST_F(Scripted, FindDomainProbesAtOnceThenAtItsIntervalWithinTheBudget)
         WindowRun run = RunBounded(FindDomainDlgProc, 30000);
         ASSERT_NE(OUT_OF_TIME, run.result) << "still searching after 30 s";
         EXPECT_EQ(c.result, run.result);
-        EXPECT_EQ(c.message ? StringTableText(c.message) : L"", run.message);
+        EXPECT_EQ(c.message ? test::ModuleString(NULL, c.message) : L"", run.message);
         ASSERT_EQ(c.probes, g_probeTicks.size()) << Joined(g_calls);
         // One clock reading at the start and one per tick; no probe after the last one.
         size_t ticks = c.result == OPERATION_SUCCESS ? c.probes : c.probes + 1;

@@ -9,6 +9,8 @@
 // After each request it rewrites REPORT_FILE with "requests N".
 #include <windows.h>
 
+#include "ward_names.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -75,8 +77,8 @@ static void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
         }
     }
     g_stop = CreateEventW(NULL, TRUE, FALSE, NULL);
-    g_status = RegisterServiceCtrlHandlerExW(L"wardhost", Handler, NULL);
-    HANDLE pipe = CreateNamedPipeW(L"\\\\.\\pipe\\wardhost", PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+    g_status = RegisterServiceCtrlHandlerExW(WARD_SERVICE_NAME, Handler, NULL);
+    HANDLE pipe = CreateNamedPipeW(WARD_PIPE_NAME, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                                    PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0, NULL);
     Report(SERVICE_RUNNING);
     OVERLAPPED overlapped = {};
@@ -122,6 +124,6 @@ static void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
 
 int main()
 {
-    SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(L"wardhost"), ServiceMain}, {NULL, NULL}};
+    SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(WARD_SERVICE_NAME), ServiceMain}, {NULL, NULL}};
     return StartServiceCtrlDispatcherW(table) ? 0 : 1;
 }

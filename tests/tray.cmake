@@ -1,6 +1,6 @@
 # Tests of wardtray.exe, included at the end of tests/CMakeLists.txt.
-add_library(tray_support STATIC tray_support.cpp)
-target_link_libraries(tray_support PUBLIC test_support test_kit)
+add_library(tray_support STATIC support/tray_support.cpp)
+target_link_libraries(tray_support PUBLIC test_support)
 
 portgate_test(tray_test
   SOURCES tray_test.cpp

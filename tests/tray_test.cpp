@@ -2,6 +2,9 @@
 // icon, the pages from the state values, logon and logoff against the real service and
 // the DE-Zeruzu simulator, the end of the session and the Config button.
 #include "tray_support.h"
+#include "dialogs.h"
+#include "fake_pipe.h"
+#include "string_tables.h"
 #include "main_window.h"
 #include "time_limits.h"
 #include "tray_icon.h"
@@ -67,74 +70,37 @@ std::wstring ExpectedLogonDate(DWORD unixSeconds)
 
 // ---- resources
 
-// The string-table entries of one block in one language; empty when the block is missing.
-std::vector<std::wstring> StringBlock(HMODULE module, WORD block, WORD language)
-{
-    std::vector<std::wstring> strings;
-    HRSRC found = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(block), language);
-    if (found == NULL)
-        return strings;
-    const WCHAR *data = (const WCHAR *)LockResource(LoadResource(module, found));
-    for (int i = 0; i < 16; i++) {
-        strings.emplace_back(data + 1, *data);
-        data += 1 + *data;
-    }
-    return strings;
-}
-
 TEST(TrayResources, EnglishAndJapaneseHoldTheSameIds)
 {
-    HMODULE module = LoadLibraryExW(test::BinaryPath(L"wardtray.exe").c_str(), NULL,
-                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    ASSERT_NE(nullptr, module);
-    const WORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-    const WORD japanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
-    int strings = 0;
-    for (WORD block = 1; block <= 4096; block++) {
-        std::vector<std::wstring> en = StringBlock(module, block, english);
-        std::vector<std::wstring> ja = StringBlock(module, block, japanese);
-        ASSERT_EQ(en.size(), ja.size()) << "block " << block;
-        for (size_t i = 0; i < en.size(); i++) {
-            EXPECT_EQ(en[i].empty(), ja[i].empty()) << "string " << (block - 1) * 16 + i;
-            strings += !en[i].empty();
-        }
-    }
-    EXPECT_GT(strings, 0);
-    for (WORD dialog : {IDD_MAIN, IDD_LOGON_PAGE, IDD_LOGON_INFO_PAGE}) {
-        EXPECT_NE(nullptr, FindResourceExW(module, RT_DIALOG, MAKEINTRESOURCEW(dialog), english));
-        EXPECT_NE(nullptr, FindResourceExW(module, RT_DIALOG, MAKEINTRESOURCEW(dialog), japanese));
-    }
+    test::ResourceImage tray(test::BinaryPath(L"wardtray.exe"));
+    ASSERT_NE(nullptr, tray.module);
+    std::set<UINT> english = test::StringIdsOfLanguage(tray.module, test::ENGLISH);
+    EXPECT_FALSE(english.empty());
+    EXPECT_EQ(english, test::StringIdsOfLanguage(tray.module, test::JAPANESE));
+    std::set<UINT_PTR> dialogs = test::ResourceIdsOfLanguage(tray.module, RT_DIALOG, test::ENGLISH);
+    EXPECT_EQ(dialogs, test::ResourceIdsOfLanguage(tray.module, RT_DIALOG, test::JAPANESE));
+    for (UINT_PTR dialog : {IDD_MAIN, IDD_LOGON_PAGE, IDD_LOGON_INFO_PAGE})
+        EXPECT_EQ(1u, dialogs.count(dialog)) << dialog;
     // The user interface's language picks the set the tests compare with; under a Japanese
     // one this must really be the Japanese set, or the run would prove nothing.
-    char expected[16] = "";
-    if (GetEnvironmentVariableA("PORTGATE_EXPECT_LANGUAGE", expected, sizeof(expected)) > 0) {
-        WORD language = (WORD)atoi(expected);
-        EXPECT_EQ(StringBlock(module, IDS_TITLE / 16 + 1, language)[IDS_TITLE % 16],
-                  TrayString(IDS_TITLE));
-        if (language != english) {
-            EXPECT_NE(StringBlock(module, IDS_TITLE / 16 + 1, english)[IDS_TITLE % 16],
-                      TrayString(IDS_TITLE));
-        }
+    LANGID language = test::ExpectedLanguage();
+    EXPECT_EQ(test::StringOfLanguage(tray.module, IDS_TITLE, language), TrayString(IDS_TITLE));
+    if (language != test::ENGLISH) {
+        EXPECT_NE(test::StringOfLanguage(tray.module, IDS_TITLE, test::ENGLISH), TrayString(IDS_TITLE));
     }
-    FreeLibrary(module);
 }
 
 // A message of the service's string table as the service may send it: the service runs
 // in its own process, whose user-interface language need not be the client's.
 std::vector<std::wstring> ServiceTexts(UINT id)
 {
+    test::ResourceImage service(test::BinaryPath(L"wardhost.exe"));
     std::vector<std::wstring> texts;
-    HMODULE module = LoadLibraryExW(test::BinaryPath(L"wardhost.exe").c_str(), NULL,
-                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (module == NULL)
-        return texts;
-    for (WORD language : {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                          MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)}) {
-        std::vector<std::wstring> block = StringBlock(module, id / 16 + 1, language);
-        if (!block.empty())
-            texts.push_back(block[id % 16]);
+    for (LANGID language : {test::ENGLISH, test::JAPANESE}) {
+        std::wstring text = service.module != NULL ? test::StringOfLanguage(service.module, id, language) : L"";
+        if (!text.empty())
+            texts.push_back(text);
     }
-    FreeLibrary(module);
     return texts;
 }
 
@@ -204,11 +170,9 @@ TEST_F(TrayWindow, SecondStartRestoresTheFirstWindow)
     // A message box of another program with the same caption, on top of the first window,
     // must not be taken for it.
     std::thread decoy([] { MessageBoxW(NULL, L"decoy", TrayString(IDS_TITLE).c_str(), MB_OK); });
-    HWND decoyBox = NULL;
-    ASSERT_TRUE(tray::WaitUntil([&] {
-        return (decoyBox = FindWindowW(L"#32770", TrayString(IDS_TITLE).c_str())) != NULL &&
-               decoyBox != main;
-    }, WAIT_MS));
+    HWND decoyBox = test::WaitForDialog(GetCurrentProcessId(), test::IsMessageBox, WAIT_MS);
+    ASSERT_NE(nullptr, decoyBox);
+    ASSERT_EQ(TrayString(IDS_TITLE), test::WindowText(decoyBox));
     TrayClient second;
     ASSERT_TRUE(second.Start());
     DWORD exitCode = 99;
@@ -216,7 +180,7 @@ TEST_F(TrayWindow, SecondStartRestoresTheFirstWindow)
     EXPECT_EQ(0u, exitCode);
     EXPECT_TRUE(tray::WaitUntil([&] { return IsWindowVisible(main) != FALSE; }, WAIT_MS));
     EXPECT_EQ(1u, taskbar.Records().size());
-    PostMessageW(decoyBox, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(test::AnswerDialog(decoyBox, IDOK));
     decoy.join();
 }
 
@@ -645,10 +609,8 @@ TEST_F(TrayWorkflow, InputThatDoesNotFitIsRefusedBeforeSending)
         std::wstring user, password;
         UINT box;
     } cases[] = {
-        {"blank in the user name", L"al ice", L"secret", IDS_BLANK_IN_CREDENTIALS},
+        // The words' rules are the shared client's: one case of each refusal shows its box.
         {"blank in the password", L"alice", L"sec ret", IDS_BLANK_IN_CREDENTIALS},
-        {"empty password", L"alice", L"", IDS_BLANK_IN_CREDENTIALS},
-        {"empty user name", L"", L"secret", IDS_BLANK_IN_CREDENTIALS},
         // "logon " + 200 + " " + 53 = 260 characters: one more than a request holds.
         {"too long together", std::wstring(200, L'u'), std::wstring(53, L'p'), IDS_AUTH_FAILED},
     };
@@ -698,7 +660,7 @@ TEST_F(TrayWorkflow, OneRequestAtATime)
 TEST_F(TrayWorkflow, BusyServiceIsReportedAtOnce)
 {
     // Another client holds the service's only pipe instance.
-    HANDLE other = CreateFileW(L"\\\\.\\pipe\\wardhost", GENERIC_READ | GENERIC_WRITE, 0, NULL,
+    HANDLE other = CreateFileW(WARD_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL,
                                OPEN_EXISTING, 0, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, other);
     HWND main = StartClient();
@@ -780,28 +742,16 @@ TEST_F(TrayWorkflow, PasswordGoesOnlyToTheService)
 {
     // With the service gone, another program serves a pipe of the service's name.
     test::UninstallService();
-    HANDLE impostor = CreateNamedPipeW(L"\\\\.\\pipe\\wardhost", PIPE_ACCESS_DUPLEX,
-                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
-                                       520, 520, 0, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, impostor);
-    std::string received;
-    std::thread server([&] {
-        if (!ConnectNamedPipe(impostor, NULL) && GetLastError() != ERROR_PIPE_CONNECTED)
-            return;
-        char buffer[1024];
-        DWORD bytes = 0;
-        while (ReadFile(impostor, buffer, sizeof(buffer), &bytes, NULL) && bytes > 0)
-            received.append(buffer, bytes);
-    });
+    test::FakePipe impostor;
+    ASSERT_TRUE(impostor.Listening()) << impostor.CreateError();
     ASSERT_NE(nullptr, StartClient());
     client_.SubmitLogon(L"alice", L"secret");
     EXPECT_EQ(TrayString(IDS_SERVICE_NOT_RUNNING), client_.WaitForMessageBox(WAIT_MS));
     ASSERT_TRUE(client_.AnswerMessageBox());
     client_.Kill();  // its end of the pipe, if it still held one, goes with it
-    DisconnectNamedPipe(impostor);
-    server.join();
-    CloseHandle(impostor);
-    EXPECT_EQ("", received);
+    impostor.Stop();
+    EXPECT_GE(impostor.Connections(), 1) << "the client never looked at the pipe";
+    EXPECT_EQ("", impostor.Received());
 }
 
 // ---- the end of the session

@@ -2,6 +2,7 @@
 // against the DE-Zeruzu simulator on 127.0.0.1: the bytes the simulator received, the
 // replies, the state values in the registry afterwards and the trace lines of the log.
 #include "test_support.h"
+#include "files.h"
 #include "wardhost_res.h"
 
 #include <gtest/gtest.h>
@@ -80,15 +81,7 @@ protected:
     }
     void TearDown() override { test::RemoveTree(scriptDir_); }
 
-    std::wstring WriteScript(const std::string &text)
-    {
-        std::wstring path = scriptDir_ + L"\\script" + std::to_wstring(scripts_++) + L".txt";
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-        DWORD written = 0;
-        WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
-        CloseHandle(file);
-        return path;
-    }
+    std::wstring WriteScript(const std::string &text) { return test::WriteScript(scriptDir_, text); }
 
     static void PointLogonAt(int port, const std::wstring &server = L"127.0.0.1")
     {
@@ -120,7 +113,6 @@ protected:
     static std::wstring logDir_;
     static std::wstring logPath_;
     std::wstring scriptDir_;
-    int scripts_ = 0;
 };
 
 std::wstring VlanDialogueTest::logDir_;
@@ -182,7 +174,7 @@ const char PROMPTS_THEN[] =
 
 struct LogonCase {
     const char *name;
-    const wchar_t *shipped;  // a script of tools/dezsim/scripts, or NULL for `script`
+    const wchar_t *shipped;  // a script of tools/lab/dezsim/scripts, or NULL for `script`
     std::string script;
     const wchar_t *request;
     std::wstring reply;
@@ -310,7 +302,7 @@ TEST_F(VlanDialogueTest, DomainListRecordsOtherDomainsWithTheirTime)
 
         EXPECT_EQ(c.domain.empty() ? L"OLDDOM" : c.domain, String(NULL, L"DefaultDomainName"));
         HKEY key;
-        LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\KORVALE\\Portgate\\DomainList",
+        LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_DOMAIN_LIST,
                                     0, KEY_READ, &key);
         if (!c.recorded) {
             EXPECT_EQ(ERROR_FILE_NOT_FOUND, opened) << "nothing may be added under DomainList";
@@ -513,7 +505,7 @@ TEST_F(VlanDialogueTest, StopDuringALogonIsHonouredAfterTheReply)
     DWORD stateDuringLogon = 0;
     if (exchanging) {
         SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
-        SC_HANDLE service = OpenServiceW(manager, L"wardhost", SERVICE_STOP | SERVICE_QUERY_STATUS);
+        SC_HANDLE service = OpenServiceW(manager, WARD_SERVICE_NAME, SERVICE_STOP | SERVICE_QUERY_STATUS);
         controlled = ControlService(service, SERVICE_CONTROL_STOP, &status);
         stateDuringLogon = test::ServiceState();
         CloseServiceHandle(service);

@@ -4,6 +4,7 @@
 // does not convert, the resolver or the server does not answer or the server floods, with
 // the dialogue's time limit scaled down.
 #include "test_support.h"
+#include "string_tables.h"
 #include "net_platform.h"
 #include "operation_window.h"
 #include "time_limits.h"
@@ -389,19 +390,6 @@ const NetPlatform RESOLVER_PLATFORM = {
     ScriptedGetAdaptersAddresses,
 };
 
-std::wstring TableText(UINT id, ...)
-{
-    wchar_t format[260];
-    if (LoadStringW(GetModuleHandleW(NULL), id, format, ARRAYSIZE(format)) <= 0)
-        return L"<missing " + std::to_wstring(id) + L">";
-    wchar_t text[1025];
-    va_list args;
-    va_start(args, id);
-    wvsprintfW(text, format, args);
-    va_end(args);
-    return text;
-}
-
 // A dialogue that gets no answer ends after a second instead of 30.
 const TimeLimitTable SCALED_LIMITS = [] {
     TimeLimitTable limits = REAL_TIME_LIMITS;
@@ -480,7 +468,7 @@ TEST_F(LogonWindow, AddressThatDoesNotConvertIsNeitherResolvedNorConnected)
         SCOPED_TRACE(test::Narrow(server));
         PointAt(server, listener.Port());
         EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, L"alice", L"secret"));
-        EXPECT_EQ(TableText(IDS_CANNOT_CONNECT_LOGON, server.c_str()), std::wstring(ResultMessage));
+        EXPECT_EQ(test::ModuleText(NULL, IDS_CANNOT_CONNECT_LOGON, server.c_str()), std::wstring(ResultMessage));
         EXPECT_FALSE(listener.Connected()) << "the user name and password went to this host";
         EXPECT_TRUE(g_resolved.empty());
         DWORD state = 0;
@@ -495,9 +483,9 @@ TEST_F(LogonWindow, CredentialsThatDoNotConvertExactlyAreRefusedBeforeSending)
     Listener listener;
     PointAt(L"127.0.0.1", listener.Port());
     EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, L"\x0101lice", L"secret"));
-    EXPECT_EQ(TableText(IDS_CREDENTIALS_NOT_CONVERTIBLE), std::wstring(ResultMessage));
+    EXPECT_EQ(test::ModuleText(NULL, IDS_CREDENTIALS_NOT_CONVERTIBLE), std::wstring(ResultMessage));
     EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, L"alice", L"s\x0101cret"));
-    EXPECT_EQ(TableText(IDS_CREDENTIALS_NOT_CONVERTIBLE), std::wstring(ResultMessage));
+    EXPECT_EQ(test::ModuleText(NULL, IDS_CREDENTIALS_NOT_CONVERTIBLE), std::wstring(ResultMessage));
     EXPECT_FALSE(listener.Connected()) << "a best-fitted name or password was sent";
 }
 
@@ -513,7 +501,7 @@ TEST_F(LogonWindow, ShortFormsAndUnfilledTemplatesSendNothing)
         SCOPED_TRACE(test::Narrow(server));
         PointAt(server, listener.Port());
         EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, L"alice", L"secret"));
-        EXPECT_EQ(TableText(IDS_CANNOT_CONNECT_LOGON, server), std::wstring(ResultMessage));
+        EXPECT_EQ(test::ModuleText(NULL, IDS_CANNOT_CONNECT_LOGON, server), std::wstring(ResultMessage));
         EXPECT_TRUE(g_resolved.empty()) << g_resolved.size();
         g_resolved.clear();
     }
@@ -530,9 +518,9 @@ TEST_F(LogonWindow, CredentialsThatDoNotFitAReplyLineAreRefusedBeforeSending)
     PointAt(L"127.0.0.1", listener.Port());
     std::wstring wide(130, L'\x3042');  // two bytes each
     EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, wide, L"pw"));
-    EXPECT_EQ(TableText(IDS_CREDENTIALS_TOO_LONG), std::wstring(ResultMessage));
+    EXPECT_EQ(test::ModuleText(NULL, IDS_CREDENTIALS_TOO_LONG), std::wstring(ResultMessage));
     EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, L"alice", wide));
-    EXPECT_EQ(TableText(IDS_CREDENTIALS_TOO_LONG), std::wstring(ResultMessage));
+    EXPECT_EQ(test::ModuleText(NULL, IDS_CREDENTIALS_TOO_LONG), std::wstring(ResultMessage));
     EXPECT_FALSE(listener.Connected());
 }
 
@@ -542,7 +530,7 @@ TEST_F(LogonWindow, ResolverThatNeverAnswersEndsWithinTheTimeOut)
     g_resolverBlocks = true;
     PointAt(L"dez.example", listener.Port());
     EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, L"alice", L"secret"));
-    EXPECT_EQ(TableText(IDS_CANNOT_CONNECT_LOGON, L"dez.example"), std::wstring(ResultMessage));
+    EXPECT_EQ(test::ModuleText(NULL, IDS_CANNOT_CONNECT_LOGON, L"dez.example"), std::wstring(ResultMessage));
     EXPECT_LT(elapsedMs_, DIALOGUE_MS + 5000);
     EXPECT_EQ(std::vector<std::string>{"dez.example"}, g_resolved);
     EXPECT_NE(std::string::npos, Log().find("  getaddrinfo() gave no answer within " +
@@ -552,7 +540,7 @@ TEST_F(LogonWindow, ResolverThatNeverAnswersEndsWithinTheTimeOut)
     g_resolverBlocks = false;
     g_resolved.clear();
     EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, L"alice", L"secret"));
-    EXPECT_EQ(TableText(IDS_CANNOT_CONNECT_LOGON, L"dez.example"), std::wstring(ResultMessage));
+    EXPECT_EQ(test::ModuleText(NULL, IDS_CANNOT_CONNECT_LOGON, L"dez.example"), std::wstring(ResultMessage));
     EXPECT_EQ(std::vector<std::string>{"dez.example"}, g_resolved);
     EXPECT_NE(std::string::npos, Log().find("  getaddrinfo() error = 11001"));
     EXPECT_FALSE(listener.Connected());
@@ -642,7 +630,7 @@ TEST_F(LogonWindow, ServerThatFloodsEndsWithinTheTimeOut)
     INT_PTR result = Logon(TimerStarvingProc, L"alice", L"secret");
     server.join();
     EXPECT_EQ(OPERATION_FAILURE, result) << "the dialogue did not end within a minute";
-    EXPECT_EQ(TableText(IDS_SOCKET_ERROR, L"recv()", WSAETIMEDOUT), std::wstring(ResultMessage));
+    EXPECT_EQ(test::ModuleText(NULL, IDS_SOCKET_ERROR, L"recv()", WSAETIMEDOUT), std::wstring(ResultMessage));
     EXPECT_LT(elapsedMs_, DIALOGUE_MS + 5000);
 }
 
@@ -683,7 +671,7 @@ TEST_F(LogonWindow, SilentServerEndsAtTheTimeLimitSendingNothing)
     ASSERT_TRUE(connected) << "the dialogue did not connect";
     EXPECT_TRUE(closedByDialogue) << "still connected " << DIALOGUE_MS + 5000 << " ms later";
     EXPECT_EQ(OPERATION_FAILURE, result);
-    EXPECT_EQ(TableText(IDS_SOCKET_ERROR, L"recv()", WSAETIMEDOUT), std::wstring(ResultMessage));
+    EXPECT_EQ(test::ModuleText(NULL, IDS_SOCKET_ERROR, L"recv()", WSAETIMEDOUT), std::wstring(ResultMessage));
     EXPECT_EQ("", received);
     DWORD state = 0;
     EXPECT_TRUE(test::GetConfigDword(NULL, L"VLANLogon", &state));

@@ -1,6 +1,9 @@
 // The clients' service call against the real wardhost and against stand-in pipe servers,
 // the logon request's words, the administrator test and the table-driven message box.
 #include "test_support.h"
+#include "dialogs.h"
+#include "fake_pipe.h"
+#include "string_tables.h"
 #include "ward_client.h"
 #include "product_key.h"
 #include "wardhost_res.h"
@@ -105,41 +108,12 @@ TEST(Administrator, MembershipRegardlessOfAttributes)
 // Finds this process's message box, returns its text and caption and presses `button`.
 bool AnswerMessageBox(int button, std::wstring *text, std::wstring *caption)
 {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(10)) {
-        struct Search {
-            HWND found = NULL;
-        } search;
-        EnumWindows(
-            [](HWND window, LPARAM parameter) -> BOOL {
-                wchar_t className[16];
-                DWORD process = 0;
-                GetWindowThreadProcessId(window, &process);
-                if (process != GetCurrentProcessId() || !IsWindowVisible(window) ||
-                    !GetClassNameW(window, className, ARRAYSIZE(className)) ||
-                    wcscmp(className, L"#32770") != 0)
-                    return TRUE;
-                reinterpret_cast<Search *>(parameter)->found = window;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        if (search.found == NULL)
-            continue;
-        wchar_t buffer[512];
-        GetDlgItemTextW(search.found, 0xFFFF, buffer, ARRAYSIZE(buffer));
-        *text = buffer;
-        GetWindowTextW(search.found, buffer, ARRAYSIZE(buffer));
-        *caption = buffer;
-        PostMessageW(search.found, WM_COMMAND, button, 0);
-        return true;
-    }
-    return false;
-}
-
-std::wstring OwnString(UINT id)
-{
-    wchar_t text[260];
-    int chars = LoadStringW(GetModuleHandleW(NULL), id, text, ARRAYSIZE(text));
-    return std::wstring(text, chars > 0 ? chars : 0);
+    HWND box = test::WaitForDialog(GetCurrentProcessId(), test::IsMessageBox);
+    if (box == NULL)
+        return false;
+    *text = test::ItemText(box, test::MESSAGE_BOX_TEXT_ID);
+    *caption = test::WindowText(box);
+    return test::AnswerDialog(box, button);
 }
 
 TEST(TableMessage, LoadsBothStringsFromThisModule)
@@ -152,9 +126,8 @@ TEST(TableMessage, LoadsBothStringsFromThisModule)
     answer.join();
     ASSERT_TRUE(answered);
     EXPECT_EQ(IDCANCEL, result);
-    ASSERT_FALSE(OwnString(IDS_AUTH_FAILED).empty());
-    EXPECT_EQ(OwnString(IDS_AUTH_FAILED), text);
-    EXPECT_EQ(OwnString(IDS_LOGON_CAPTION), caption);
+    EXPECT_EQ(test::ModuleString(NULL, IDS_AUTH_FAILED), text);
+    EXPECT_EQ(test::ModuleString(NULL, IDS_LOGON_CAPTION), caption);
 }
 
 // ---- the several-interfaces warning's text
@@ -181,19 +154,6 @@ TEST_F(MultiInterface, WarningNeedsTheSwitchAndAText)
 
 // ---- the service call
 
-// The service's own answer text, as its string table holds it in this language.
-std::wstring WardhostString(UINT id)
-{
-    HMODULE module = LoadLibraryExW(test::BinaryPath(L"wardhost.exe").c_str(), NULL,
-                                    LOAD_LIBRARY_AS_DATAFILE);
-    if (module == NULL)
-        return L"<wardhost.exe not loadable>";
-    wchar_t text[260];
-    int chars = LoadStringW(module, id, text, ARRAYSIZE(text));
-    FreeLibrary(module);
-    return chars > 0 ? std::wstring(text, chars) : L"<no string>";
-}
-
 using ServiceCall = test::ServiceTestBase;
 
 TEST_F(ServiceCall, RealServiceAnswersAndPassesTheServerCheck)
@@ -214,7 +174,7 @@ TEST_F(ServiceCall, RealServiceAnswersAndPassesTheServerCheck)
                                                    WARD_BUSY_RETRY_MS, WARD_REPLY_TIMEOUT_MS,
                                                    &reply));
     EXPECT_FALSE(reply.accepted);
-    EXPECT_EQ(WardhostString(IDS_NO_LOGON_SERVER), std::wstring(reply.text));
+    EXPECT_EQ(test::WardhostString(IDS_NO_LOGON_SERVER), std::wstring(reply.text));
 
     // While another client holds the only instance the call is refused before sending.
     // The service may still be between the last reply and its next listen: wait for the
@@ -232,61 +192,6 @@ TEST_F(ServiceCall, RealServiceAnswersAndPassesTheServerCheck)
     CloseHandle(holder);
 }
 
-// A one-instance pipe under the service's name, served by a thread of the test. It reads
-// one request and then writes `reply` (or, with holdReply, waits until released).
-class FakeServer {
-public:
-    FakeServer(std::string reply, bool holdReply) : reply_(std::move(reply)), hold_(holdReply)
-    {
-        release_ = CreateEventW(NULL, TRUE, FALSE, NULL);
-        pipe_ = CreateNamedPipeW(WARD_PIPE_NAME, PIPE_ACCESS_DUPLEX,
-                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1024,
-                                 1024, 0, NULL);
-        EXPECT_NE(INVALID_HANDLE_VALUE, pipe_) << GetLastError();
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~FakeServer()
-    {
-        SetEvent(release_);
-        if (thread_.joinable())
-            thread_.join();
-        CloseHandle(pipe_);
-        CloseHandle(release_);
-    }
-    // What the server read, once the client has gone (joins the thread).
-    std::string Received()
-    {
-        SetEvent(release_);
-        if (thread_.joinable())
-            thread_.join();
-        return received_;
-    }
-
-private:
-    void Serve()
-    {
-        if (!ConnectNamedPipe(pipe_, NULL) && GetLastError() != ERROR_PIPE_CONNECTED)
-            return;
-        char buffer[1024];
-        DWORD bytes = 0;
-        if (ReadFile(pipe_, buffer, sizeof(buffer), &bytes, NULL)) {
-            received_.assign(buffer, bytes);
-            if (hold_)
-                WaitForSingleObject(release_, 60000);
-            DWORD written;
-            WriteFile(pipe_, reply_.data(), (DWORD)reply_.size(), &written, NULL);
-        }
-        DisconnectNamedPipe(pipe_);
-    }
-
-    std::string reply_;
-    bool hold_;
-    HANDLE release_;
-    HANDLE pipe_;
-    std::string received_;
-    std::thread thread_;
-};
-
 std::string Utf16Bytes(const std::wstring &text)
 {
     return std::string(reinterpret_cast<const char *>(text.data()), text.size() * 2);
@@ -300,12 +205,14 @@ TEST_F(ServiceCall, ServerCheckRefusesAPipeNotServedByTheService)
     for (const wchar_t *request : requests) {
         for (BOOL checkServer : {TRUE, FALSE}) {
             SCOPED_TRACE(test::Narrow(request) + (checkServer ? " checked" : " unchecked"));
-            FakeServer server(Utf16Bytes(L"NG" + std::wstring(258, L'!')), false);
+            test::FakePipe server({{Utf16Bytes(L"NG" + std::wstring(258, L'!')), false}});
+            ASSERT_TRUE(server.Listening()) << server.CreateError();
             WardReply reply;
             EXPECT_EQ((DWORD)ERROR_SERVICE_NOT_ACTIVE,
                       CallWardService(request, checkServer, 0, 5000, &reply));
             EXPECT_FALSE(reply.accepted);
             EXPECT_STREQ(L"", reply.text);
+            server.Stop();
             EXPECT_EQ("", server.Received()) << "the request reached a stranger";
         }
     }
@@ -332,17 +239,18 @@ TEST_F(FakeServerCall, RepliesAreReadWithinTheirBuffer)
     {
         // Exactly 520 bytes: all of it, terminated.
         std::wstring full = L"OK" + std::wstring(258, L'm');
-        FakeServer server(Utf16Bytes(full), false);
+        test::FakePipe server({{Utf16Bytes(full), false}});
         WardReply reply;
         wmemset(reply.text, L'#', WARD_REPLY_CHARS);
         ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"iprenew", FALSE, 0, 5000, &reply));
         EXPECT_TRUE(reply.accepted);
         EXPECT_EQ(std::wstring(258, L'm'), std::wstring(reply.text));
+        server.Stop();
         EXPECT_EQ(Utf16Bytes(L"iprenew"), server.Received());  // no terminator sent
     }
     {
         // Longer than the buffer: answered, its first 520 bytes kept.
-        FakeServer server(Utf16Bytes(L"NG" + std::wstring(258, L'a') + L"zzzz"), false);
+        test::FakePipe server({{Utf16Bytes(L"NG" + std::wstring(258, L'a') + L"zzzz"), false}});
         WardReply reply;
         ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"logoff", FALSE, 0, 5000, &reply));
         EXPECT_FALSE(reply.accepted);
@@ -350,7 +258,7 @@ TEST_F(FakeServerCall, RepliesAreReadWithinTheirBuffer)
     }
     {
         // Only exactly "OK" accepts; an odd trailing byte is dropped.
-        FakeServer server(Utf16Bytes(L"okay") + "x", false);
+        test::FakePipe server({{Utf16Bytes(L"okay") + "x", false}});
         WardReply reply;
         ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"logoff", FALSE, 0, 5000, &reply));
         EXPECT_FALSE(reply.accepted);
@@ -360,10 +268,11 @@ TEST_F(FakeServerCall, RepliesAreReadWithinTheirBuffer)
 
 TEST_F(FakeServerCall, ASilentServerTimesOut)
 {
-    FakeServer server(Utf16Bytes(L"OK"), true);
+    test::FakePipe server({{Utf16Bytes(L"OK"), true}});
     WardReply reply;
     EXPECT_EQ((DWORD)ERROR_TIMEOUT, CallWardService(L"finddomain", FALSE, 0, 300, &reply));
     EXPECT_FALSE(reply.accepted);
+    server.Stop();
     EXPECT_EQ(Utf16Bytes(L"finddomain"), server.Received());
 }
 
@@ -378,7 +287,7 @@ TEST_F(FakeServerCall, AbsentPipeIsRetriedForTheGivenTime)
     // A server that appears while the call is retrying is reached.
     DWORD error = ERROR_GEN_FAILURE;
     std::thread call([&] { error = CallWardService(L"logoff", FALSE, 60000, 5000, &reply); });
-    FakeServer server(Utf16Bytes(L"OK"), false);
+    test::FakePipe server({{Utf16Bytes(L"OK"), false}});
     call.join();
     EXPECT_EQ((DWORD)ERROR_SUCCESS, error);
     EXPECT_TRUE(reply.accepted);

@@ -3,6 +3,7 @@
 // system folder, the simulator as the DE-Zeruzu on loopback), then with one fault at a
 // time. Expected lines come from wardhost.exe's own string table.
 #include "test_support.h"
+#include "fake_pipe.h"
 #include "product_key.h"
 #include "registration.h"
 #include "wardhost_res.h"
@@ -86,7 +87,7 @@ int Faults(const CheckRun &run)
 void SetServiceStartType(DWORD startType)
 {
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = OpenServiceW(manager, L"wardhost", SERVICE_CHANGE_CONFIG);
+    SC_HANDLE service = OpenServiceW(manager, WARD_SERVICE_NAME, SERVICE_CHANGE_CONFIG);
     EXPECT_TRUE(ChangeServiceConfigW(service, SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE,
                                      NULL, NULL, NULL, NULL, NULL, NULL, NULL));
     CloseServiceHandle(service);
@@ -438,25 +439,18 @@ TEST_F(CheckTest, WhatCannotBeReadIsSaidAndIsNoFault)
 TEST_F(CheckTest, PipeHeldByAnotherProcessGetsNothing)
 {
     ASSERT_TRUE(test::StopService());
-    HANDLE squatter = CreateNamedPipeW(L"\\\\.\\pipe\\wardhost", PIPE_ACCESS_DUPLEX,
-                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
-                                       520, 520, 0, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, squatter);
+    test::FakePipe squatter;
+    ASSERT_TRUE(squatter.Listening()) << squatter.CreateError();
     CheckRun run = RunCheck();
     EXPECT_EQ(1u, run.exitCode);
     EXPECT_TRUE(HasLine(run, [](const std::wstring &line) {
         return line == Line(WardhostText(IDS_LABEL_PIPE),
-                            WardhostText(IDS_PIPE_SQUATTED, L"\\\\.\\pipe\\wardhost",
-                                         (int)GetCurrentProcessId(), 0));
+                            WardhostText(IDS_PIPE_SQUATTED, WARD_PIPE_NAME, (int)GetCurrentProcessId(), 0));
     })) << run.output;
     // The check connected and went without writing a byte.
-    char buffer[520];
-    DWORD bytes = 1234;
-    SetLastError(0xdeadbeef);
-    EXPECT_FALSE(ReadFile(squatter, buffer, sizeof(buffer), &bytes, NULL));
-    EXPECT_EQ((DWORD)ERROR_BROKEN_PIPE, GetLastError());
-    EXPECT_EQ(0u, bytes);
-    CloseHandle(squatter);
+    squatter.Stop();
+    EXPECT_GE(squatter.Connections(), 1);
+    EXPECT_EQ("", squatter.Received());
 }
 
 TEST(CheckCommandLine, FurtherArgumentsAreMalformed)
@@ -496,21 +490,13 @@ TEST(CheckConsole, LinesReachAConsoleAsWritten)
     FillConsoleOutputCharacterW(console, L' ', screen.dwSize.X * screen.dwSize.Y, origin, &count);
     SetConsoleCursorPosition(console, origin);
 
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = console;
-    startup.hStdError = console;
-    std::wstring line = L"\"" + test::BinaryPath(L"wardhost.exe") + L"\" -check extra";
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessW(NULL, &line[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process));
-    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 30000));
+    HANDLE process = test::StartProcessWritingTo(L"\"" + test::BinaryPath(L"wardhost.exe") + L"\" -check extra", console);
+    ASSERT_NE(nullptr, process);
+    EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(process, 30000));
     DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
+    GetExitCodeProcess(process, &exitCode);
     EXPECT_EQ(2u, exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    CloseHandle(process);
 
     std::vector<wchar_t> cells(screen.dwSize.X * 2);
     ASSERT_TRUE(ReadConsoleOutputCharacterW(console, cells.data(), (DWORD)cells.size(), origin, &count));

@@ -3,6 +3,8 @@
 // bytes, the diagnostic log, stalled clients, what an over-long request leaves in memory
 // and a run of random requests.
 #include "test_support.h"
+#include "fake_pipe.h"
+#include "ward_names.h"
 #include "wardhost_res.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <regex>
 #include <thread>
@@ -18,7 +21,6 @@
 
 namespace {
 
-const wchar_t PIPE_NAME[] = L"\\\\.\\pipe\\wardhost";
 
 std::string Wardhost(const std::wstring &arguments)
 {
@@ -102,7 +104,7 @@ TEST_F(ServiceTest, ImagePathWithABlankIsQuoted)
     wchar_t stored[MAX_PATH + 8] = {};
     DWORD bytes = sizeof(stored) - sizeof(wchar_t);
     EXPECT_EQ(ERROR_SUCCESS,
-              RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\wardhost",
+              RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\" WARD_SERVICE_NAME,
                            L"ImagePath", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
                            NULL, stored, &bytes));
     EXPECT_EQ(L"\"" + image + L"\"", std::wstring(stored));
@@ -114,7 +116,7 @@ TEST_F(ServiceTest, ImagePathWithABlankIsQuoted)
     // Registered unquoted by someone else (an installer's service table, say): -install
     // quotes it in the service control manager's own record.
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = CreateServiceW(manager, L"wardhost", L"Portgate for Vista Service",
+    SC_HANDLE service = CreateServiceW(manager, WARD_SERVICE_NAME, L"Portgate for Vista Service",
                                        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                                        SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, image.c_str(),
                                        NULL, NULL, NULL, NULL, NULL);
@@ -141,7 +143,7 @@ TEST_F(ServiceTest, StatusSequenceInterrogateAndStop)
 {
     ASSERT_TRUE(test::InstallService());
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = OpenServiceW(manager, L"wardhost", SERVICE_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(manager, WARD_SERVICE_NAME, SERVICE_ALL_ACCESS);
     ASSERT_NE(nullptr, service);
     ASSERT_TRUE(StartServiceW(service, 0, NULL));
 
@@ -170,7 +172,7 @@ TEST_F(ServiceTest, StatusSequenceInterrogateAndStop)
     EXPECT_EQ((DWORD)SERVICE_RUNNING, status.dwCurrentState);
     EXPECT_EQ(0u, status.dwCheckPoint);
     EXPECT_EQ((DWORD)SERVICE_ACCEPT_STOP, status.dwControlsAccepted);
-    ASSERT_TRUE(WaitNamedPipeW(PIPE_NAME, 5000));
+    ASSERT_TRUE(WaitNamedPipeW(WARD_PIPE_NAME, 5000));
     EXPECT_EQ(L"NG", test::CallPipe(L"ping"));
 
     ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
@@ -235,7 +237,7 @@ TEST_F(ServiceTest, RepliesAreExactBytes)
 TEST_F(ServiceTest, PipeRefusesSecurityChangesByOrdinaryAccounts)
 {
     InstallAndStart();
-    HANDLE pipe = CreateFileW(PIPE_NAME, GENERIC_READ | GENERIC_WRITE | READ_CONTROL, 0, NULL,
+    HANDLE pipe = CreateFileW(WARD_PIPE_NAME, GENERIC_READ | GENERIC_WRITE | READ_CONTROL, 0, NULL,
                               OPEN_EXISTING, 0, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, pipe) << GetLastError();
     PACL dacl = NULL;
@@ -276,7 +278,7 @@ TEST_F(ServiceTest, PipeRefusesSecurityChangesByOrdinaryAccounts)
 TEST_F(ServiceTest, SilentClientIsDroppedAndTheNextIsServed)
 {
     InstallAndStart();
-    HANDLE silent = CreateFileW(PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+    HANDLE silent = CreateFileW(WARD_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                                 0, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, silent);
     DWORD start = GetTickCount();
@@ -305,12 +307,11 @@ TEST_F(ServiceTest, SquattedPipeNameFailsTheStartWithItsErrorInTheLog)
 {
     std::wstring dir;
     std::wstring path = test::LogToTempFile(L"portgate-squat", &dir);
-    HANDLE squatter = CreateNamedPipeW(PIPE_NAME, PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE,
-                                       PIPE_UNLIMITED_INSTANCES, 512, 512, 0, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, squatter) << GetLastError();
+    auto squatter = std::make_unique<test::FakePipe>();
+    ASSERT_TRUE(squatter->Listening()) << squatter->CreateError();
     ASSERT_TRUE(test::InstallService());
     SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
-    SC_HANDLE service = OpenServiceW(manager, L"wardhost", SERVICE_START | SERVICE_QUERY_STATUS);
+    SC_HANDLE service = OpenServiceW(manager, WARD_SERVICE_NAME, SERVICE_START | SERVICE_QUERY_STATUS);
     ASSERT_NE(nullptr, service);
     StartServiceW(service, 0, NULL);  // its result is no proof either way under Wine
     // Bounded: STOPPED follows the failed set-up at once.
@@ -322,7 +323,7 @@ TEST_F(ServiceTest, SquattedPipeNameFailsTheStartWithItsErrorInTheLog)
     }
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    CloseHandle(squatter);
+    squatter.reset();
     EXPECT_EQ((DWORD)SERVICE_STOPPED, status.dwCurrentState);
     EXPECT_NE(0u, status.dwWin32ExitCode) << "a failed start reported as success";
     // The failing call and the exit code, on one line.

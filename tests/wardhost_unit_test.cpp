@@ -1,6 +1,7 @@
 // In-process tests of the service's pieces: request grammar, reply and result message,
 // diagnostic log, resources and the time limits wardhost.exe runs with.
 #include "test_support.h"
+#include "string_tables.h"
 #include "operation_window.h"
 #include "time_limits.h"
 #include "wardhost.h"
@@ -108,13 +109,6 @@ TEST(Reply, LongMessageIsShortenedToFitTheClientsBuffer)
     EXPECT_EQ(L"NG" + message.substr(0, 258), std::wstring(reply));
 }
 
-std::wstring TableString(UINT id)
-{
-    wchar_t text[260];
-    int chars = LoadStringW(GetModuleHandleW(NULL), id, text, ARRAYSIZE(text));
-    return chars > 0 ? std::wstring(text, chars) : L"<missing>";
-}
-
 TEST(ResultMessage, FormatsStringTableTexts)
 {
     // The arguments replace the format's fields, whatever the language of the table.
@@ -126,7 +120,7 @@ TEST(ResultMessage, FormatsStringTableTexts)
     message = ResultMessage;
     EXPECT_NE(std::wstring::npos, message.find(L"(10.20.30.254)")) << test::Narrow(message);
     LoadResultMessage(IDS_DC_NOT_FOUND);
-    EXPECT_EQ(TableString(IDS_DC_NOT_FOUND), std::wstring(ResultMessage));
+    EXPECT_EQ(test::ModuleString(NULL, IDS_DC_NOT_FOUND), std::wstring(ResultMessage));
 }
 
 class Log : public ::testing::Test {
@@ -388,28 +382,10 @@ TEST_F(Log, PlantedLinksAndForeignFilesAreLeftUntouched)
 
 // ---- resources
 
-std::set<UINT> StringIds(LANGID language)
-{
-    std::set<UINT> ids;
-    HMODULE module = GetModuleHandleW(NULL);
-    for (UINT block = 1; block < 4096; block++) {
-        HRSRC resource = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(block), language);
-        if (resource == NULL)
-            continue;
-        const WCHAR *p = static_cast<const WCHAR *>(LockResource(LoadResource(module, resource)));
-        for (UINT i = 0; i < 16; i++) {
-            if (*p != 0)
-                ids.insert((block - 1) * 16 + i);
-            p += 1 + *p;
-        }
-    }
-    return ids;
-}
-
 TEST(Resources, EnglishAndJapaneseHaveTheSameStringIds)
 {
-    std::set<UINT> english = StringIds(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
-    std::set<UINT> japanese = StringIds(MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT));
+    std::set<UINT> english = test::StringIdsOfLanguage(GetModuleHandleW(NULL), test::ENGLISH);
+    std::set<UINT> japanese = test::StringIdsOfLanguage(GetModuleHandleW(NULL), test::JAPANESE);
     // Texts of the service, the new credentials rule and the -check block are all read.
     for (UINT id : {IDS_AUTH_FAILED, IDS_CREDENTIALS_NOT_CONVERTIBLE, IDS_CHECK_LINE})
         EXPECT_EQ(1u, english.count(id)) << id;

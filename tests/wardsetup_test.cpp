@@ -646,17 +646,7 @@ TEST_F(Setup, ExitCodesAndOneWindowAtATime)
 // Every main window of a wardsetup process: no owner, the tab control and the buttons.
 std::vector<HWND> ProgramWindows()
 {
-    std::vector<HWND> windows;
-    EnumWindows([](HWND window, LPARAM p) -> BOOL {
-        wchar_t className[16] = L"";
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process != GetCurrentProcessId() && GetClassNameW(window, className, 16) &&
-            wcscmp(className, L"#32770") == 0 && IsProgramWindow(window))
-            ((std::vector<HWND> *)p)->push_back(window);
-        return TRUE;
-    }, (LPARAM)&windows);
-    return windows;
+    return test::FindDialogs(0, IsProgramWindow);
 }
 
 TEST_F(Setup, TwoQuickStartsOpenOneWindow)

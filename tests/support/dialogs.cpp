@@ -1,39 +1,42 @@
 // Finding and answering dialogs; see dialogs.h.
 #include "dialogs.h"
 
-#include <vector>
-
 namespace test {
 
 struct DialogSearch {
     DWORD processId;
     const DialogMatch *match;
-    HWND found;
+    std::vector<HWND> found;
 };
 
-static BOOL CALLBACK FindDialog(HWND window, LPARAM parameter)
+static BOOL CALLBACK CollectDialog(HWND window, LPARAM parameter)
 {
     DialogSearch *search = (DialogSearch *)parameter;
     wchar_t className[16] = L"";
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
-    if (process == search->processId && IsWindowVisible(window) &&
-        GetClassNameW(window, className, ARRAYSIZE(className)) &&
-        wcscmp(className, L"#32770") == 0 && (*search->match)(window)) {
-        search->found = window;
-        return FALSE;
-    }
+    bool wanted = search->processId != 0 ? process == search->processId : process != GetCurrentProcessId();
+    if (wanted && GetClassNameW(window, className, ARRAYSIZE(className)) &&
+        wcscmp(className, L"#32770") == 0 && (*search->match)(window))
+        search->found.push_back(window);
     return TRUE;
+}
+
+std::vector<HWND> FindDialogs(DWORD processId, const DialogMatch &match)
+{
+    DialogSearch search = {processId, &match, {}};
+    EnumWindows(CollectDialog, (LPARAM)&search);
+    return search.found;
 }
 
 HWND WaitForDialog(DWORD processId, const DialogMatch &match, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();
     for (;;) {
-        DialogSearch search = {processId, &match, NULL};
-        EnumWindows(FindDialog, (LPARAM)&search);
-        if (search.found != NULL)
-            return search.found;
+        std::vector<HWND> found =
+            FindDialogs(processId, [&](HWND dialog) { return IsWindowVisible(dialog) && match(dialog); });
+        if (!found.empty())
+            return found.front();
         if (GetTickCount() - start >= timeoutMs)
             return NULL;
         Sleep(10);

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace test {
 
@@ -14,6 +15,9 @@ enum { MESSAGE_BOX_TEXT_ID = 0xFFFF };
 
 typedef std::function<bool(HWND dialog)> DialogMatch;
 
+// Every top-level dialog (class "#32770"), shown or hidden, of process processId, or of
+// any process but this one when processId is 0, for which match holds.
+std::vector<HWND> FindDialogs(DWORD processId, const DialogMatch &match);
 // A visible top-level dialog (class "#32770") of process processId for which match holds,
 // found within timeoutMs; NULL when none appeared.
 HWND WaitForDialog(DWORD processId, const DialogMatch &match, DWORD timeoutMs = 20000);

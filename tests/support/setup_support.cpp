@@ -109,16 +109,6 @@ DWORD StoredNumber(LPCWSTR subkey, LPCWSTR name)
     return ReadConfigDword(subkey, name, &value) == ERROR_SUCCESS ? value : MISSING_NUMBER;
 }
 
-bool WriteBytes(const std::wstring &path, const void *data, DWORD bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    bool ok = WriteFile(file, data, bytes, &written, NULL) && written == bytes;
-    return CloseHandle(file) && ok;
-}
-
 bool WriteUtf16File(const std::wstring &path, const std::wstring &text)
 {
     std::wstring content = L"\xFEFF" + text;

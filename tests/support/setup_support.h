@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "files.h"
+
 #include <map>
 #include <set>
 #include <string>
@@ -26,7 +28,6 @@ enum : DWORD { MISSING_NUMBER = 0xDEADBEEF };
 std::wstring StoredText(LPCWSTR subkey, LPCWSTR name);  // "<missing>" when unreadable
 DWORD StoredNumber(LPCWSTR subkey, LPCWSTR name);
 
-bool WriteBytes(const std::wstring &path, const void *data, DWORD bytes);
 bool WriteUtf16File(const std::wstring &path, const std::wstring &text);  // with a BOM
 bool WriteAnsiFile(const std::wstring &path, const std::wstring &text);   // system code page
 

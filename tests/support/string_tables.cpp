@@ -1,7 +1,7 @@
 // A program's resources by language; see string_tables.h.
 #include "string_tables.h"
 
-#include <utility>
+#include <stdlib.h>
 
 namespace test {
 
@@ -13,6 +13,48 @@ static const WCHAR *StringBlock(HMODULE module, UINT block, LANGID language)
     HRSRC found = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(block), language);
     HGLOBAL loaded = found != NULL ? LoadResource(module, found) : NULL;
     return loaded != NULL ? (const WCHAR *)LockResource(loaded) : NULL;
+}
+
+ResourceImage::ResourceImage(const std::wstring &path)
+    : module(LoadLibraryExW(path.c_str(), NULL,
+                            LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE))
+{
+}
+
+ResourceImage::~ResourceImage()
+{
+    if (module != NULL)
+        FreeLibrary(module);
+}
+
+LANGID ExpectedLanguage()
+{
+    const char *expect = getenv("PORTGATE_EXPECT_LANGUAGE");
+    return expect != NULL && atoi(expect) != 0 ? (LANGID)atoi(expect) : ENGLISH;
+}
+
+std::wstring ModuleString(HMODULE module, UINT id)
+{
+    const WCHAR *text = NULL;
+    int chars = LoadStringW(module != NULL ? module : GetModuleHandleW(NULL), id, (LPWSTR)&text, 0);
+    return chars > 0 ? std::wstring(text, chars) : L"<no string " + std::to_wstring(id) + L">";
+}
+
+std::wstring ModuleTextV(HMODULE module, UINT id, va_list args)
+{
+    std::wstring format = ModuleString(module, id);
+    WCHAR text[1025];  // wvsprintfW writes at most 1024 units
+    wvsprintfW(text, format.c_str(), args);
+    return text;
+}
+
+std::wstring ModuleText(HMODULE module, UINT id, ...)
+{
+    va_list args;
+    va_start(args, id);
+    std::wstring text = ModuleTextV(module, id, args);
+    va_end(args);
+    return text;
 }
 
 std::wstring StringOfLanguage(HMODULE module, UINT id, LANGID language)

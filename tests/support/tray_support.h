@@ -1,8 +1,9 @@
 // Fixtures of the tray client's tests: the simulator's output read back, and wardtray.exe
-// driven through its windows (tools/tray_driver.h).
+// driven through its windows (tray_driver.h).
 #pragma once
 
 #include "test_support.h"
+#include "files.h"
 #include "tray_driver.h"
 
 #include <functional>
@@ -17,8 +18,7 @@ using test::Connections;
 using test::Received;
 using test::ShippedScript;
 using test::Simulator;
-// A script file in dir.
-std::wstring WriteScript(const std::wstring &dir, const std::string &text);
+using test::WriteScript;
 
 // The stand-in taskbar and the window finding are the main job's driver's.
 using FakeTaskbar = driver::Taskbar;

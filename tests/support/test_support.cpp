@@ -1,5 +1,6 @@
 // Helpers shared by the tests; see test_support.h.
 #include "test_support.h"
+#include "string_tables.h"
 
 #include <shellapi.h>
 #include <stdarg.h>
@@ -7,10 +8,6 @@
 #include <vector>
 
 namespace test {
-
-static const wchar_t PRODUCT_KEY[] = L"SOFTWARE\\KORVALE\\Portgate";
-static const wchar_t SERVICE_NAME[] = L"wardhost";
-static const wchar_t PIPE_NAME[] = L"\\\\.\\pipe\\wardhost";
 
 std::wstring BinaryDir()
 {
@@ -27,15 +24,10 @@ std::wstring BinaryPath(const wchar_t *fileName)
 
 std::wstring ProgramString(const wchar_t *fileName, UINT id)
 {
-    HMODULE module = LoadLibraryExW(BinaryPath(fileName).c_str(), NULL,
-                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    if (module == NULL)
+    ResourceImage image(BinaryPath(fileName));
+    if (image.module == NULL)
         return L"<" + std::wstring(fileName) + L" not loadable>";
-    const wchar_t *text = NULL;
-    int chars = LoadStringW(module, id, (LPWSTR)&text, 0);
-    std::wstring result = chars > 0 ? std::wstring(text, chars) : L"<no string " + std::to_wstring(id) + L">";
-    FreeLibrary(module);
-    return result;
+    return ModuleString(image.module, id);
 }
 
 std::wstring WardhostString(UINT id)
@@ -45,29 +37,24 @@ std::wstring WardhostString(UINT id)
 
 std::wstring WardhostText(UINT id, ...)
 {
-    std::wstring format = WardhostString(id);
-    wchar_t text[1025];  // wvsprintfW writes at most 1024 units
+    ResourceImage image(BinaryPath(L"wardhost.exe"));
+    if (image.module == NULL)
+        return L"<wardhost.exe not loadable>";
     va_list args;
     va_start(args, id);
-    wvsprintfW(text, format.c_str(), args);
+    std::wstring text = ModuleTextV(image.module, id, args);
     va_end(args);
     return text;
 }
 
-HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd)
+HANDLE StartProcessWritingTo(const std::wstring &commandLine, HANDLE output)
 {
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
-    HANDLE writeEnd;
-    *readEnd = NULL;
-    if (!CreatePipe(readEnd, &writeEnd, &inherit, 0))
-        return NULL;
-    SetHandleInformation(*readEnd, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
     PROCESS_INFORMATION process = {};
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
@@ -81,16 +68,30 @@ HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd)
         started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup,
                                  &process);
     }
-    // Only the child holds the write end now, so reads end when it does.
-    CloseHandle(writeEnd);
     if (!started) {
         fprintf(stderr, "CreateProcess failed - %lu\n", GetLastError());
-        CloseHandle(*readEnd);
-        *readEnd = NULL;
         return NULL;
     }
     CloseHandle(process.hThread);
     return process.hProcess;
+}
+
+HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd)
+{
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
+    HANDLE writeEnd;
+    *readEnd = NULL;
+    if (!CreatePipe(readEnd, &writeEnd, &inherit, 0))
+        return NULL;
+    SetHandleInformation(*readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE process = StartProcessWritingTo(commandLine, writeEnd);
+    // Only the child holds the write end now, so reads end when it does.
+    CloseHandle(writeEnd);
+    if (process == NULL) {
+        CloseHandle(*readEnd);
+        *readEnd = NULL;
+    }
+    return process;
 }
 
 ProcessResult RunProcess(const std::wstring &commandLine, DWORD timeoutMs)
@@ -301,7 +302,7 @@ static SC_HANDLE OpenWardhost(DWORD access, SC_HANDLE *manager)
     *manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (*manager == NULL)
         return NULL;
-    SC_HANDLE service = OpenServiceW(*manager, SERVICE_NAME, access);
+    SC_HANDLE service = OpenServiceW(*manager, WARD_SERVICE_NAME, access);
     if (service == NULL) {
         CloseServiceHandle(*manager);
         *manager = NULL;
@@ -415,7 +416,7 @@ bool StartService()
     }
     if (!WaitForServiceState(SERVICE_RUNNING, 20000))
         return false;
-    return WaitNamedPipeW(PIPE_NAME, 10000) != FALSE;
+    return WaitNamedPipeW(WARD_PIPE_NAME, 10000) != FALSE;
 }
 
 bool StopService()
@@ -437,7 +438,7 @@ bool StartStandInService(const std::wstring &report, const std::vector<std::wstr
     if (manager == NULL)
         return false;
     std::wstring binary = L"\"" + BinaryPath(L"standin_service.exe") + L"\"";
-    SC_HANDLE service = CreateServiceW(manager, SERVICE_NAME, SERVICE_NAME, SERVICE_ALL_ACCESS,
+    SC_HANDLE service = CreateServiceW(manager, WARD_SERVICE_NAME, WARD_SERVICE_NAME, SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                        binary.c_str(), NULL, NULL, NULL, NULL, NULL);
     std::vector<const wchar_t *> arguments = {report.c_str()};
@@ -447,7 +448,7 @@ bool StartStandInService(const std::wstring &report, const std::vector<std::wstr
     if (service != NULL)
         CloseServiceHandle(service);
     CloseServiceHandle(manager);
-    return started && WaitForServiceState(SERVICE_RUNNING, 20000) && WaitNamedPipeW(PIPE_NAME, 10000);
+    return started && WaitForServiceState(SERVICE_RUNNING, 20000) && WaitNamedPipeW(WARD_PIPE_NAME, 10000);
 }
 
 void UninstallService()
@@ -476,7 +477,7 @@ bool CallPipeRaw(const void *request, DWORD bytes, std::wstring *reply, DWORD *e
     wchar_t buffer[261] = {};
     DWORD read = 0;
     SetLastError(0xdeadbeef);
-    if (!CallNamedPipeW(PIPE_NAME, const_cast<void *>(request), bytes, buffer, 520, &read,
+    if (!CallNamedPipeW(WARD_PIPE_NAME, const_cast<void *>(request), bytes, buffer, 520, &read,
                         timeout)) {
         *error = GetLastError();
         return false;
@@ -503,38 +504,28 @@ std::wstring CallPipe(const std::wstring &request)
 
 void ClearProductKey()
 {
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, PRODUCT_KEY);
-}
-
-static std::wstring KeyPath(const wchar_t *subkey)
-{
-    std::wstring path = PRODUCT_KEY;
-    if (subkey != NULL && *subkey != L'\0')
-        path += std::wstring(L"\\") + subkey;
-    return path;
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH);
 }
 
 void SetConfigString(const wchar_t *subkey, const wchar_t *name, const std::wstring &value)
 {
-    RegSetKeyValueW(HKEY_LOCAL_MACHINE, KeyPath(subkey).c_str(), name, REG_SZ, value.c_str(),
-                    (DWORD)((value.size() + 1) * sizeof(wchar_t)));
+    WriteConfigString(subkey, name, value.c_str(), TRUE, TRUE);
 }
 
 void SetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD value)
 {
-    RegSetKeyValueW(HKEY_LOCAL_MACHINE, KeyPath(subkey).c_str(), name, REG_DWORD, &value,
-                    sizeof(value));
+    WriteConfigDword(subkey, name, value, TRUE);
 }
 
 void SetLogFile(const std::wstring &path)
 {
     HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KORVALE\\Portgate", 0, NULL, 0,
-                        KEY_ALL_ACCESS, NULL, &key, NULL) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH_A, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                        &key, NULL) != ERROR_SUCCESS)
         return;
     std::string value = Narrow(path);
-    RegSetValueExA(key, "LogFile", 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
+    RegSetValueExA(key, VALUE_LOG_FILE_A, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
                    (DWORD)value.size() + 1);
     RegCloseKey(key);
 }
@@ -549,17 +540,13 @@ std::wstring LogToTempFile(const wchar_t *prefix, std::wstring *dir)
 
 bool GetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD *value)
 {
-    DWORD size = sizeof(*value);
-    return RegGetValueW(HKEY_LOCAL_MACHINE, KeyPath(subkey).c_str(), name, RRF_RT_REG_DWORD,
-                        NULL, value, &size) == ERROR_SUCCESS;
+    return ReadConfigDword(subkey, name, value) == ERROR_SUCCESS;
 }
 
 bool GetConfigString(const wchar_t *subkey, const wchar_t *name, std::wstring *value)
 {
-    wchar_t buffer[1024] = {};
-    DWORD size = sizeof(buffer) - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, KeyPath(subkey).c_str(), name,
-                     RRF_RT_REG_SZ | RRF_NOEXPAND, NULL, buffer, &size) != ERROR_SUCCESS)
+    wchar_t buffer[1024];
+    if (ReadConfigString(subkey, name, buffer, ARRAYSIZE(buffer)) != ERROR_SUCCESS)
         return false;
     *value = buffer;
     return true;

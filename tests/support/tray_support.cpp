@@ -1,22 +1,11 @@
 // Fixtures of the tray client's tests; see tray_support.h.
 #include "tray_support.h"
+#include "dialogs.h"
+#include "wardtray_res.h"
 
 #include <shellapi.h>
 
 namespace tray {
-
-// ---- scripts
-
-std::wstring WriteScript(const std::wstring &dir, const std::string &text)
-{
-    static int count = 0;
-    std::wstring path = dir + L"\\script" + std::to_wstring(count++) + L".txt";
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    DWORD written = 0;
-    WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
-    CloseHandle(file);
-    return path;
-}
 
 // ---- strings
 
@@ -59,25 +48,27 @@ HWND TrayClient::Page()
     return main == NULL ? NULL : driver::Page(main);
 }
 
+// The client's own dialogs label their fields with static controls of the message box's
+// text id too: a box is a dialog without the main window's picture or the progress bar.
+static bool IsClientMessageBox(HWND dialog)
+{
+    return IsWindowVisible(dialog) && test::IsMessageBox(dialog) && GetDlgItem(dialog, IDC_PICTURE) == NULL &&
+           GetDlgItem(dialog, IDC_PROGRESS_BAR) == NULL;
+}
+
 std::wstring TrayClient::WaitForMessageBox(DWORD timeoutMs, HWND *box)
 {
-    HWND found = NULL;
-    if (!driver::WaitFor([&] { return (found = driver::FindMessageBox(processId_)) != NULL; },
-                         timeoutMs))
+    HWND found = test::WaitForDialog(processId_, IsClientMessageBox, timeoutMs);
+    if (found == NULL)
         return L"<no box>";
     if (box != NULL)
         *box = found;
-    return driver::Text(found, 0xFFFF);
+    return test::ItemText(found, test::MESSAGE_BOX_TEXT_ID);
 }
 
 int TrayClient::CountMessageBoxes()
 {
-    int count = 0;
-    driver::FindDialog(processId_, [&](HWND window) {
-        count += driver::IsMessageBox(window);
-        return false;
-    });
-    return count;
+    return (int)test::FindDialogs(processId_, IsClientMessageBox).size();
 }
 
 HWND TrayClient::FindProgressWindow()
@@ -88,10 +79,7 @@ HWND TrayClient::FindProgressWindow()
 bool TrayClient::AnswerMessageBox(int button, DWORD timeoutMs)
 {
     HWND box = NULL;
-    if (WaitForMessageBox(timeoutMs, &box) == L"<no box>")
-        return false;
-    PostMessageW(box, WM_COMMAND, button, 0);
-    return driver::WaitFor([&] { return !IsWindow(box); }, timeoutMs);
+    return WaitForMessageBox(timeoutMs, &box) != L"<no box>" && test::AnswerDialog(box, button, timeoutMs);
 }
 
 bool TrayClient::WaitForExit(DWORD timeoutMs, DWORD *exitCode)

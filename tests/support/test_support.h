@@ -5,6 +5,9 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "product_key.h"
+#include "ward_names.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -34,6 +37,9 @@ struct ProcessResult {
     DWORD exitCode = 0;
     std::string output;  // standard output and standard error, as written
 };
+// Starts commandLine with standard output and standard error going to output (an
+// inheritable handle); returns the process handle, or NULL.
+HANDLE StartProcessWritingTo(const std::wstring &commandLine, HANDLE output);
 // Starts commandLine with standard output and standard error going to *readEnd, which
 // the caller reads and closes; returns the process handle, or NULL.
 HANDLE StartCapturedProcess(const std::wstring &commandLine, HANDLE *readEnd);
