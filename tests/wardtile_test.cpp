@@ -568,6 +568,22 @@ TEST_F(Tile, LogonImageOrBuiltInPicture)
     test::RemoveTree(dir);
 }
 
+// The password of a packed interactive logon: its UNICODE_STRING sits at offset 40 of the
+// 64-bit KERB_INTERACTIVE_LOGON, its buffer an offset from the block's start.
+std::wstring PackedPassword(const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION &serialization)
+{
+    const BYTE *block = serialization.rgbSerialization;
+    USHORT length = 0;
+    ULONGLONG offset = 0;
+    if (block == nullptr || serialization.cbSerialization < 56)
+        return L"<no logon block>";
+    memcpy(&length, block + 40, sizeof(length));
+    memcpy(&offset, block + 48, sizeof(offset));
+    if (offset + length > serialization.cbSerialization)
+        return L"<password outside the block>";
+    return std::wstring(reinterpret_cast<const wchar_t *>(block + offset), length / 2);
+}
+
 // ---- submits that stop before anything reaches the service
 
 // Answers the DLL's message boxes with OK from a thread of its own and notes what the
@@ -830,13 +846,7 @@ TEST_F(Submit, TypingDuringTheWorkflowChangesNothingSubmitted)
         // Where "Negotiate" resolves, the packed password is the submitted one too.
         EXPECT_EQ(CPGSR_RETURN_CREDENTIAL_FINISHED, response);
         EXPECT_TRUE(IsEqualCLSID(CLSID_WdCredentialProvider, serialization.clsidCredentialProvider));
-        const BYTE *block = serialization.rgbSerialization;
-        USHORT length = 0;
-        ULONGLONG offset = 0;
-        memcpy(&length, block + 40, sizeof(length));
-        memcpy(&offset, block + 48, sizeof(offset));
-        ASSERT_LE(offset + length, serialization.cbSerialization);
-        EXPECT_EQ(L"secret", std::wstring(reinterpret_cast<const wchar_t *>(block + offset), length / 2));
+        EXPECT_EQ(L"secret", PackedPassword(serialization));
         CoTaskMemFree(serialization.rgbSerialization);
     } else {
         // Wine knows no "Negotiate" package: the lookup's failure is returned as such.
@@ -928,13 +938,7 @@ TEST_F(SeveralInterfaces, WarningWhoseOwnerGoesEndsAsOk)
     // The prefix of this run has the test's "Negotiate" package: the packed password too.
     ASSERT_EQ(S_OK, hr);
     ASSERT_EQ(CPGSR_RETURN_CREDENTIAL_FINISHED, response);
-    const BYTE *block = serialization.rgbSerialization;
-    USHORT length = 0;
-    ULONGLONG offset = 0;
-    memcpy(&length, block + 40, sizeof(length));
-    memcpy(&offset, block + 48, sizeof(offset));
-    ASSERT_LE(offset + length, serialization.cbSerialization);
-    EXPECT_EQ(L"secret", std::wstring(reinterpret_cast<const wchar_t *>(block + offset), length / 2));
+    EXPECT_EQ(L"secret", PackedPassword(serialization));
     CoTaskMemFree(serialization.rgbSerialization);
 }
 
