@@ -40,6 +40,6 @@ target_compile_definitions(wardsetup_file_test PRIVATE
 # wardsetup.exe: GUI, Windows DLLs only, elevated, common controls 6.
 find_program(MINGW_OBJDUMP NAMES x86_64-w64-mingw32-objdump objdump REQUIRED)
 add_test(NAME wardsetup_image
-         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-gui-image.sh ${MINGW_OBJDUMP}
-                 $<TARGET_FILE:wardsetup> requireAdministrator
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-exe-image.sh ${MINGW_OBJDUMP}
+                 $<TARGET_FILE:wardsetup> GUI requireAdministrator
                  "advapi32.dll gdi32.dll iphlpapi.dll kernel32.dll msvcrt.dll user32.dll")

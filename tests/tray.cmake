@@ -50,6 +50,6 @@ set_tests_properties(tray_interfaces PROPERTIES
 
 # GUI, Windows DLLs only, not elevated, common controls 6 (marquee bar, shield).
 add_test(NAME wardtray_image
-         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-gui-image.sh ${MINGW_OBJDUMP}
-                 $<TARGET_FILE:wardtray> asInvoker
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-exe-image.sh ${MINGW_OBJDUMP}
+                 $<TARGET_FILE:wardtray> GUI asInvoker
                  "advapi32.dll comctl32.dll gdi32.dll iphlpapi.dll kernel32.dll msvcrt.dll shell32.dll user32.dll")
