@@ -128,7 +128,7 @@ TEST_F(RenewService, IpRenewAnswersNoEarlierThanItsDelay)
 
 TEST_F(RenewService, FindDomainSwitchedOffAnswersAtTheFirstTick)
 {
-    test::SetConfigDword(NULL, L"NotFindDomain", 1);
+    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
     InstallAndStart();
     PendingCall call;
     ASSERT_TRUE(call.Start(L"finddomain"));
@@ -145,7 +145,7 @@ TEST_F(RenewService, SecondClientIsRefusedAtOnceWhileAnOperationRuns)
     InstallAndStart();
     const char TICK_END[] = "FindDomainDlgOnTimer() --- end ---";
     {
-        test::SetConfigDword(NULL, L"NotFindDomain", 0);
+        test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 0);
         PendingCall call;
         ASSERT_TRUE(call.Start(L"finddomain"));
 
@@ -166,7 +166,7 @@ TEST_F(RenewService, SecondClientIsRefusedAtOnceWhileAnOperationRuns)
             CloseHandle(second);
 
         ASSERT_TRUE(WaitForLogCount(TICK_END, 1, 5000));
-        test::SetConfigDword(NULL, L"NotFindDomain", 1);
+        test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
         EXPECT_EQ(L"OK", call.Reply(15000));
         EXPECT_GE(call.ElapsedMs(), 5000u);
         EXPECT_EQ(2u, LogCount(TICK_END));

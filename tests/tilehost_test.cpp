@@ -157,7 +157,7 @@ protected:
     {
         test::ClearProductKey();
         test::SetConfigString(L"DomainList", L"CORP", L"");
-        test::SetConfigString(NULL, L"DefaultUserName", L"olduser");
+        test::SetConfigString(NULL, VALUE_DEFAULT_USER_NAME, L"olduser");
         if (!test::IsServiceInstalled()) {
             ASSERT_TRUE(test::InstallService());
         }
@@ -179,8 +179,8 @@ protected:
     static void StartSwitch(test::Simulator *simulator, const wchar_t *script)
     {
         ASSERT_TRUE(simulator->Start(test::ShippedScript(script)));
-        test::SetConfigString(NULL, L"VLANLogonServer", L"127.0.0.1");
-        test::SetConfigDword(NULL, L"VLANLogonPort", (DWORD)simulator->Port());
+        test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, L"127.0.0.1");
+        test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, (DWORD)simulator->Port());
     }
 };
 
@@ -210,7 +210,7 @@ TEST_F(TileTest, AcceptedLogonHandsTheTypedWordsToWindows)
     EXPECT_EQ("0x00000000 (the module may go)", Value(lines, "DllCanUnloadNow"));
     EXPECT_EQ("yes", Value(lines, "unloaded"));
     std::wstring stored;
-    EXPECT_TRUE(test::GetConfigString(NULL, L"DefaultUserName", &stored));
+    EXPECT_TRUE(test::GetConfigString(NULL, VALUE_DEFAULT_USER_NAME, &stored));
     EXPECT_EQ(L"alice", stored);
 }
 
@@ -344,7 +344,7 @@ TEST_F(TileTest, BlankOrOverlongWordsAreRefusedBeforeTheService)
     for (const std::string &l : received)
         EXPECT_NE("conn: open", l);
     std::wstring stored;
-    EXPECT_TRUE(test::GetConfigString(NULL, L"DefaultUserName", &stored));
+    EXPECT_TRUE(test::GetConfigString(NULL, VALUE_DEFAULT_USER_NAME, &stored));
     EXPECT_EQ(L"olduser", stored);
 }
 
@@ -415,10 +415,10 @@ TEST_F(StandInTest, RenewalAndSearchFollowTheConfiguration)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         test::UninstallService();
-        test::SetConfigDword(NULL, L"EnableDHCP", 1);
-        test::SetConfigDword(NULL, L"WaitIpRenew", 0);
-        test::SetConfigDword(NULL, L"NotFindDomain", c.notFindDomain);
-        test::SetConfigDword(NULL, L"WaitFindDomain", 0);
+        test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, 1);
+        test::SetConfigDword(NULL, VALUE_WAIT_IP_RENEW, 0);
+        test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, c.notFindDomain);
+        test::SetConfigDword(NULL, VALUE_WAIT_FIND_DOMAIN, 0);
         std::vector<std::wstring> mode = {L"replies"};
         mode.insert(mode.end(), c.replies.begin(), c.replies.end());
         ASSERT_NO_FATAL_FAILURE(StartStandIn(mode));
@@ -434,9 +434,9 @@ TEST_F(StandInTest, RenewalAndSearchFollowTheConfiguration)
 // (run faster here) to the renewal.
 TEST_F(StandInTest, WaitBeyondItsMaximumIsHeldToIt)
 {
-    test::SetConfigDword(NULL, L"EnableDHCP", 1);
-    test::SetConfigDword(NULL, L"NotFindDomain", 1);
-    test::SetConfigDword(NULL, L"WaitIpRenew", 0xFFFFFFFF);
+    test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, 1);
+    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
+    test::SetConfigDword(NULL, VALUE_WAIT_IP_RENEW, 0xFFFFFFFF);
     ASSERT_NO_FATAL_FAILURE(StartStandIn({L"replies", L"OK"}));
     Submit fast;
     fast.clockDivisor = FAST_CLOCK;
@@ -491,8 +491,8 @@ TEST_F(StandInTest, RenewalBridgesAShortGapBetweenConnections)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         test::UninstallService();
-        test::SetConfigDword(NULL, L"EnableDHCP", 1);
-        test::SetConfigDword(NULL, L"NotFindDomain", 1);
+        test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, 1);
+        test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
         ASSERT_NO_FATAL_FAILURE(StartStandIn({L"gap", c.gapMs}));
         std::vector<std::string> lines;
         EXPECT_EQ(c.exitCode, Run(Submit(), &lines)) << Joined(lines);
@@ -582,8 +582,8 @@ TEST(SeveralInterfaces, WarningComesBackUntilCancelled)
         GTEST_SKIP() << "this workstation shows " << external << " IPv4 address(es) besides 127.0.0.1";
     const std::wstring tilehost = L"\"" + test::BinaryPath(L"tilehost.exe") + L"\"";
     ASSERT_EQ(0u, test::RunProcess(tilehost + L" --register \"" + test::BinaryPath(L"wardtile.dll") + L"\"").exitCode);
-    test::SetConfigDword(NULL, L"MultiInterfaceCheck", 1);
-    test::SetConfigString(NULL, L"MultiInterfaceMessage", L"Unplug\\none cable");
+    test::SetConfigDword(NULL, VALUE_MULTI_INTERFACE_CHECK, 1);
+    test::SetConfigString(NULL, VALUE_MULTI_INTERFACE_MESSAGE, L"Unplug\\none cable");
     const std::string warning = "Unplug\\none cable";  // tilehost shows the line feed as \n
     {
         // Cancel: no credential and no request; there is no service in this prefix to ask.

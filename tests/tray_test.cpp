@@ -6,6 +6,7 @@
 #include "fake_pipe.h"
 #include "string_tables.h"
 #include "main_window.h"
+#include "product_key.h"
 #include "time_limits.h"
 #include "tray_icon.h"
 #include "ward_client.h"
@@ -253,10 +254,10 @@ TEST_F(TrayWindow, PagesFollowTheStateValues)
         SCOPED_TRACE(c.name);
         test::ClearProductKey();
         if (c.vlanLogon != 0)
-            test::SetConfigDword(NULL, L"VLANLogon", c.vlanLogon);
+            test::SetConfigDword(NULL, VALUE_VLAN_LOGON, c.vlanLogon);
         if (c.user != NULL)
-            test::SetConfigString(NULL, L"DefaultUserName", c.user);
-        test::SetConfigDword(NULL, L"LogonDate", c.date);
+            test::SetConfigString(NULL, VALUE_DEFAULT_USER_NAME, c.user);
+        test::SetConfigDword(NULL, VALUE_LOGON_DATE, c.date);
         TrayClient client;
         ASSERT_TRUE(client.Start());
         HWND main = client.WaitForMainWindow();
@@ -413,8 +414,8 @@ TEST(TrayInterfaces, WarningRepeatsUntilCancelledAndNeverStacks)
         GTEST_SKIP() << "only " << addresses << " IPv4 address(es) besides 127.0.0.1; "
                      << "tests/tray-interfaces.sh runs this with two more";
     test::ClearProductKey();
-    test::SetConfigDword(NULL, L"MultiInterfaceCheck", 1);
-    test::SetConfigString(NULL, L"MultiInterfaceMessage", L"Two networks\\nUnplug one");
+    test::SetConfigDword(NULL, VALUE_MULTI_INTERFACE_CHECK, 1);
+    test::SetConfigString(NULL, VALUE_MULTI_INTERFACE_MESSAGE, L"Two networks\\nUnplug one");
     tray::FakeTaskbar taskbar;
     TrayClient client;
     ASSERT_TRUE(client.Start());
@@ -441,7 +442,7 @@ TEST(TrayInterfaces, WarningRepeatsUntilCancelledAndNeverStacks)
     EXPECT_TRUE(tray::WaitUntil([&] { return !IsWindowVisible(main); }, WAIT_MS));
     // Switched off: a restore checks again and shows nothing (the handler would not
     // return while a box was open).
-    test::SetConfigDword(NULL, L"MultiInterfaceCheck", 0);
+    test::SetConfigDword(NULL, VALUE_MULTI_INTERFACE_CHECK, 0);
     DWORD_PTR answer;
     EXPECT_NE(0, SendMessageTimeoutW(main, WM_TRAY_NOTIFY, 0, WM_LBUTTONDOWN, SMTO_NORMAL,
                                      WAIT_MS, &answer));
@@ -487,8 +488,8 @@ protected:
                      int connections = 1)
     {
         ASSERT_TRUE(simulator->Start(script, connections));
-        test::SetConfigString(NULL, logoff ? L"VLANLogoffServer" : L"VLANLogonServer", L"127.0.0.1");
-        test::SetConfigDword(NULL, logoff ? L"VLANLogoffPort" : L"VLANLogonPort",
+        test::SetConfigString(NULL, logoff ? VALUE_VLAN_LOGOFF_SERVER : VALUE_VLAN_LOGON_SERVER, L"127.0.0.1");
+        test::SetConfigDword(NULL, logoff ? VALUE_VLAN_LOGOFF_PORT : VALUE_VLAN_LOGON_PORT,
                              simulator->Port());
     }
 
@@ -526,13 +527,13 @@ TEST_F(TrayWorkflow, LogonAcceptedShowsTheStoredLogon)
     ASSERT_TRUE(client_.AnswerMessageBox());
     EXPECT_EQ(Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n"}),
               Joined(tray::Received(simulator.Kill())));
-    EXPECT_EQ(2u, Dword(L"VLANLogon"));
+    EXPECT_EQ(2u, Dword(VALUE_VLAN_LOGON));
     // The information page replaces the logon page after the box: fetch it afresh.
     HWND page = NULL;
     EXPECT_TRUE(tray::WaitUntil(
         [&] { return GetDlgItem(page = client_.Page(), IDC_LOGON_DATE) != NULL; }, WAIT_MS));
     EXPECT_EQ(L"alice", client_.ControlText(page, IDC_USER_NAME));
-    EXPECT_EQ(ExpectedLogonDate(Dword(L"LogonDate")), client_.ControlText(page, IDC_LOGON_DATE));
+    EXPECT_EQ(ExpectedLogonDate(Dword(VALUE_LOGON_DATE)), client_.ControlText(page, IDC_LOGON_DATE));
     EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), client_.ControlText(main, IDOK));
     // With the icon in place, a success hides the window.
     EXPECT_TRUE(tray::WaitUntil([&] { return !IsWindowVisible(main); }, WAIT_MS));
@@ -575,7 +576,7 @@ TEST_F(TrayWorkflow, LogonRefusalsAndFailures)
             }
         }
         if (c.dhcp)
-            test::SetConfigDword(NULL, L"EnableDHCP", 1);
+            test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, 1);
         HWND main = StartClient();
         ASSERT_NE(nullptr, main);
         client_.SubmitLogon(L"alice", L"secret");
@@ -587,7 +588,7 @@ TEST_F(TrayWorkflow, LogonRefusalsAndFailures)
         EXPECT_TRUE(tray::WaitUntil([&] { return client_.ControlText(page, IDC_USER_NAME).empty(); }, WAIT_MS));
         EXPECT_EQ(L"", client_.ControlText(page, IDC_PASSWORD));
         EXPECT_EQ(TrayString(IDS_LOGON_BUTTON), client_.ControlText(main, IDOK));
-        EXPECT_EQ(c.vlanLogonAfter, Dword(L"VLANLogon"));
+        EXPECT_EQ(c.vlanLogonAfter, Dword(VALUE_VLAN_LOGON));
         EXPECT_TRUE(IsWindowVisible(main));
         if (!c.replies.empty()) {
             EXPECT_EQ("requests " + std::to_string(c.replies.size()) + "\n",
@@ -675,15 +676,15 @@ TEST_F(TrayWorkflow, LogoffFromTheInformationPage)
 {
     Simulator simulator;
     StartSwitch(&simulator, tray::ShippedScript(L"logoff.txt"), true);
-    test::SetConfigDword(NULL, L"VLANLogon", 2);
-    test::SetConfigString(NULL, L"DefaultUserName", L"alice");
+    test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
+    test::SetConfigString(NULL, VALUE_DEFAULT_USER_NAME, L"alice");
     HWND main = StartClient();
     ASSERT_NE(nullptr, main);
     PostMessageW(main, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(TrayString(IDS_LOGOFF_DONE), client_.WaitForMessageBox(WAIT_MS));
     ASSERT_TRUE(client_.AnswerMessageBox());
     EXPECT_EQ(Joined({"2\\r\\n"}), Joined(tray::Received(simulator.Kill())));
-    EXPECT_EQ(1u, Dword(L"VLANLogon"));
+    EXPECT_EQ(1u, Dword(VALUE_VLAN_LOGON));
     EXPECT_TRUE(tray::WaitUntil(
         [&] { return client_.ControlText(main, IDOK) == TrayString(IDS_LOGON_BUTTON); }, WAIT_MS));
     EXPECT_NE(nullptr, GetDlgItem(client_.Page(), IDC_PASSWORD));
@@ -695,7 +696,7 @@ TEST_F(TrayWorkflow, EscapeDropsTheLogoffOutcome)
     // then nobody is waiting for it.
     Simulator simulator;
     StartSwitch(&simulator, Script("sleep 2000\nclose\n"), true);
-    test::SetConfigDword(NULL, L"VLANLogon", 2);
+    test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
     HWND main = StartClient();
     ASSERT_NE(nullptr, main);
     PostMessageW(main, WM_COMMAND, IDOK, 0);
@@ -713,7 +714,7 @@ TEST_F(TrayWorkflow, EscapeDropsTheLogoffOutcome)
     ASSERT_TRUE(tray::WaitUntil([&] { return test::CallPipe(L"hello") == L"NG"; }, WAIT_MS));
     EXPECT_EQ(L"<no box>", client_.WaitForMessageBox(1000));
     EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), client_.ControlText(main, IDOK));
-    EXPECT_EQ(2u, Dword(L"VLANLogon"));
+    EXPECT_EQ(2u, Dword(VALUE_VLAN_LOGON));
 }
 
 TEST_F(TrayWorkflow, ReplyLongerThanTheBufferIsTheServicesAnswer)
@@ -724,8 +725,8 @@ TEST_F(TrayWorkflow, ReplyLongerThanTheBufferIsTheServicesAnswer)
     for (int label = 0; label < 4; label++)
         name += std::wstring(60, L'h') + L".";
     name += L"invalid";
-    test::SetConfigString(NULL, L"VLANLogonServer", name);
-    test::SetConfigDword(NULL, L"VLANLogonPort", 5);
+    test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, name);
+    test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, 5);
     ASSERT_NE(nullptr, StartClient());
     client_.SubmitLogon(L"alice", L"secret");
     std::wstring box = client_.WaitForMessageBox(WAIT_MS);
@@ -761,7 +762,7 @@ TEST_F(TrayWorkflow, SessionEndLogsOffOnceWithoutBoxes)
 {
     Simulator simulator;
     StartSwitch(&simulator, tray::ShippedScript(L"logoff.txt"), true, 2);
-    test::SetConfigDword(NULL, L"VLANLogon", 2);
+    test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
     HWND main = StartClient();
     ASSERT_NE(nullptr, main);
     ASSERT_TRUE(taskbar_.WaitForRecords(1, WAIT_MS));
@@ -777,7 +778,7 @@ TEST_F(TrayWorkflow, SessionEndLogsOffOnceWithoutBoxes)
 
     // A message box would hold the handler until this time-out.
     ASSERT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 45000, &answer));
-    EXPECT_EQ(1u, Dword(L"VLANLogon"));
+    EXPECT_EQ(1u, Dword(VALUE_VLAN_LOGON));
     ASSERT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, WAIT_MS, &answer));
     std::vector<std::string> lines = simulator.Kill();
     EXPECT_EQ(1, tray::Connections(lines));
@@ -796,7 +797,7 @@ TEST_F(TrayWorkflow, SessionEndWithAHungServiceIsBounded)
     test::UninstallService();
     std::wstring report = scriptDir_ + L"\\requests.txt";
     ASSERT_TRUE(test::StartStandInService(report, {L"hang"}));
-    test::SetConfigDword(NULL, L"VLANLogon", 2);
+    test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
     HWND main = StartClient();
     ASSERT_NE(nullptr, main);
     ASSERT_TRUE(taskbar_.WaitForRecords(1, WAIT_MS));
@@ -818,8 +819,8 @@ TEST_F(TrayWorkflow, SessionEndDuringALogonLogsOff)
     Simulator logonSwitch, logoffSwitch;
     StartSwitch(&logonSwitch, tray::ShippedScript(L"logon-group.txt"));
     StartSwitch(&logoffSwitch, tray::ShippedScript(L"logoff.txt"), true);
-    test::SetConfigDword(NULL, L"EnableDHCP", 1);
-    test::SetConfigDword(NULL, L"WaitIpRenew", 0xFFFFFFFF);
+    test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, 1);
+    test::SetConfigDword(NULL, VALUE_WAIT_IP_RENEW, 0xFFFFFFFF);
     HWND main = StartClient();
     ASSERT_NE(nullptr, main);
     client_.SubmitLogon(L"alice", L"secret");
@@ -828,15 +829,15 @@ TEST_F(TrayWorkflow, SessionEndDuringALogonLogsOff)
         return (progress = client_.FindProgressWindow()) != NULL &&
                client_.ControlText(progress, IDC_PROGRESS_TEXT) == TrayString(IDS_REQUESTING_ADDRESS);
     }, WAIT_MS));
-    EXPECT_EQ(2u, Dword(L"VLANLogon"));
+    EXPECT_EQ(2u, Dword(VALUE_VLAN_LOGON));
     // The logoff that follows goes without a renewal of its own.
-    test::SetConfigDword(NULL, L"EnableDHCP", 0);
+    test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, 0);
     DWORD_PTR answer = 0;
     // The session-end bound and a margin for this machine.
     ASSERT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, SESSION_END_BUDGET_MS + 15000,
                                     &answer));
     EXPECT_EQ(Joined({"2\\r\\n"}), Joined(tray::Received(logoffSwitch.Kill())));
-    EXPECT_EQ(1u, Dword(L"VLANLogon"));
+    EXPECT_EQ(1u, Dword(VALUE_VLAN_LOGON));
     EXPECT_EQ(0, client_.CountMessageBoxes());
     EXPECT_EQ(1, tray::Connections(logonSwitch.Kill()));
 }
@@ -848,14 +849,14 @@ TEST_F(TrayWorkflow, SessionEndWithTheRenewalsRefusalOnScreenLogsOff)
     test::UninstallService();
     std::wstring report = scriptDir_ + L"\\requests.txt";
     ASSERT_TRUE(test::StartStandInService(report, {L"replies", L"OK", L"NGno lease", L"OK"}));
-    test::SetConfigDword(NULL, L"EnableDHCP", 1);
+    test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, 1);
     HWND main = StartClient();
     ASSERT_NE(nullptr, main);
     client_.SubmitLogon(L"alice", L"secret");
     EXPECT_EQ(L"no lease", client_.WaitForMessageBox(WAIT_MS));
     // What the service records after an accepted logon.
-    test::SetConfigDword(NULL, L"VLANLogon", 2);
-    test::SetConfigDword(NULL, L"EnableDHCP", 0);
+    test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
+    test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, 0);
     DWORD_PTR answer = 0;
     ASSERT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, SESSION_END_BUDGET_MS + 15000,
                                     &answer));
@@ -871,7 +872,7 @@ TEST_F(TrayWorkflow, SessionEndWhileTheIconIsBeingAddedRemovesItOnce)
 {
     Simulator simulator;
     StartSwitch(&simulator, tray::ShippedScript(L"logoff.txt"), true);
-    test::SetConfigDword(NULL, L"VLANLogon", 2);
+    test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
     taskbar_.HoldNextAdd();
     ASSERT_TRUE(client_.Start());
     HWND main = client_.WaitForMainWindow();
@@ -880,7 +881,7 @@ TEST_F(TrayWorkflow, SessionEndWhileTheIconIsBeingAddedRemovesItOnce)
     DWORD_PTR answer = 0;
     ASSERT_TRUE(SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 45000, &answer));
     EXPECT_EQ(Joined({"2\\r\\n"}), Joined(tray::Received(simulator.Kill())));
-    EXPECT_EQ(1u, Dword(L"VLANLogon"));
+    EXPECT_EQ(1u, Dword(VALUE_VLAN_LOGON));
     EXPECT_EQ(1u, taskbar_.Records().size());
     taskbar_.ReleaseHeld();
     ASSERT_TRUE(taskbar_.WaitForRecords(2, WAIT_MS));
@@ -903,9 +904,9 @@ TEST(TraySessionEnd, WinebootEndsTheSessionAfterTheLogoff)
     ASSERT_TRUE(test::StartService());
     Simulator simulator;
     ASSERT_TRUE(simulator.Start(tray::ShippedScript(L"logoff.txt")));
-    test::SetConfigString(NULL, L"VLANLogoffServer", L"127.0.0.1");
-    test::SetConfigDword(NULL, L"VLANLogoffPort", simulator.Port());
-    test::SetConfigDword(NULL, L"VLANLogon", 2);
+    test::SetConfigString(NULL, VALUE_VLAN_LOGOFF_SERVER, L"127.0.0.1");
+    test::SetConfigDword(NULL, VALUE_VLAN_LOGOFF_PORT, simulator.Port());
+    test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
     TrayClient client;
     ASSERT_TRUE(client.Start(L"-t"));
     ASSERT_NE(nullptr, client.WaitForMainWindow());
@@ -913,7 +914,7 @@ TEST(TraySessionEnd, WinebootEndsTheSessionAfterTheLogoff)
     EXPECT_TRUE(wineboot.finished) << wineboot.output;
     EXPECT_TRUE(client.WaitForExit(WAIT_MS));
     EXPECT_EQ(Joined({"2\\r\\n"}), Joined(tray::Received(simulator.Kill())));
-    EXPECT_EQ(1u, Dword(L"VLANLogon"));
+    EXPECT_EQ(1u, Dword(VALUE_VLAN_LOGON));
     test::UninstallService();
     test::ClearProductKey();
 }

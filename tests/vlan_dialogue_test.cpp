@@ -85,18 +85,18 @@ protected:
 
     static void PointLogonAt(int port, const std::wstring &server = L"127.0.0.1")
     {
-        test::SetConfigString(NULL, L"VLANLogonServer", server);
-        test::SetConfigDword(NULL, L"VLANLogonPort", port);
+        test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, server);
+        test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, port);
     }
 
     // The state values a logon may change, preset so that a change is visible.
     static void PresetState()
     {
-        test::SetConfigDword(NULL, L"VLANLogon", 1);
-        test::SetConfigDword(NULL, L"GroupNumber", 7);
-        test::SetConfigDword(NULL, L"LogonDate", 12345);
-        test::SetConfigString(NULL, L"DefaultUserName", L"olduser");
-        test::SetConfigString(NULL, L"DefaultDomainName", L"OLDDOM");
+        test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 1);
+        test::SetConfigDword(NULL, VALUE_GROUP_NUMBER, 7);
+        test::SetConfigDword(NULL, VALUE_LOGON_DATE, 12345);
+        test::SetConfigString(NULL, VALUE_DEFAULT_USER_NAME, L"olduser");
+        test::SetConfigString(NULL, VALUE_DEFAULT_DOMAIN_NAME, L"OLDDOM");
     }
 
     static size_t LogSize() { return test::ReadFileBytes(logPath_).size(); }
@@ -250,9 +250,9 @@ TEST_F(VlanDialogueTest, LogonExchanges)
             EXPECT_EQ(c.reply, reply);
         EXPECT_EQ(Joined(c.received), Joined(Received(lines)));
         bool success = reply == L"OK";
-        EXPECT_EQ(success ? 2u : 1u, Dword(NULL, L"VLANLogon"));
-        EXPECT_EQ(c.groupAfter, Dword(NULL, L"GroupNumber"));
-        DWORD date = Dword(NULL, L"LogonDate");
+        EXPECT_EQ(success ? 2u : 1u, Dword(NULL, VALUE_VLAN_LOGON));
+        EXPECT_EQ(c.groupAfter, Dword(NULL, VALUE_GROUP_NUMBER));
+        DWORD date = Dword(NULL, VALUE_LOGON_DATE);
         if (success) {
             EXPECT_GE(date, before);
             EXPECT_LE(date, after);
@@ -260,12 +260,12 @@ TEST_F(VlanDialogueTest, LogonExchanges)
             std::wstring user = request.find(L"bob") != std::wstring::npos     ? L"bob"
                                 : request.find(L"carol") != std::wstring::npos ? L"carol"
                                                                                : L"alice";
-            EXPECT_EQ(user, String(NULL, L"DefaultUserName"));
+            EXPECT_EQ(user, String(NULL, VALUE_DEFAULT_USER_NAME));
         } else {
             EXPECT_EQ(12345u, date);
-            EXPECT_EQ(L"olduser", String(NULL, L"DefaultUserName"));
+            EXPECT_EQ(L"olduser", String(NULL, VALUE_DEFAULT_USER_NAME));
         }
-        EXPECT_EQ(std::wstring(c.domainAfter), String(NULL, L"DefaultDomainName"));
+        EXPECT_EQ(std::wstring(c.domainAfter), String(NULL, VALUE_DEFAULT_DOMAIN_NAME));
     }
 }
 
@@ -300,7 +300,7 @@ TEST_F(VlanDialogueTest, DomainListRecordsOtherDomainsWithTheirTime)
         std::wstring last = stamp();
         simulator.Finish();
 
-        EXPECT_EQ(c.domain.empty() ? L"OLDDOM" : c.domain, String(NULL, L"DefaultDomainName"));
+        EXPECT_EQ(c.domain.empty() ? L"OLDDOM" : c.domain, String(NULL, VALUE_DEFAULT_DOMAIN_NAME));
         HKEY key;
         LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_DOMAIN_LIST,
                                     0, KEY_READ, &key);
@@ -354,17 +354,17 @@ TEST_F(VlanDialogueTest, LogonFailuresBeforeAnyExchange)
         test::ClearProductKey();
         PresetState();
         if (c.server != NULL)
-            test::SetConfigString(NULL, L"VLANLogonServer", c.server);
+            test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, c.server);
         if (c.port != 0)
-            test::SetConfigDword(NULL, L"VLANLogonPort", c.port);
+            test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, c.port);
         EXPECT_EQ(c.reply, test::CallPipe(L"logon alice secret CORP"));
-        EXPECT_EQ(1u, Dword(NULL, L"VLANLogon"));
-        EXPECT_EQ(L"olduser", String(NULL, L"DefaultUserName"));
+        EXPECT_EQ(1u, Dword(NULL, VALUE_VLAN_LOGON));
+        EXPECT_EQ(L"olduser", String(NULL, VALUE_DEFAULT_USER_NAME));
     }
     // A port stored as text is no port either (L"1" would read as 49).
     test::ClearProductKey();
-    test::SetConfigString(NULL, L"VLANLogonServer", L"127.0.0.1");
-    test::SetConfigString(NULL, L"VLANLogonPort", L"1");
+    test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, L"127.0.0.1");
+    test::SetConfigString(NULL, VALUE_VLAN_LOGON_PORT, L"1");
     EXPECT_EQ(Reply(IDS_NO_LOGON_SERVER), test::CallPipe(L"logon alice secret"));
     // A port beyond 65535 is no port: cut to 16 bits it would be another one.
     const DWORD ports[] = {0x10000u | (DWORD)port, 99999};
@@ -518,7 +518,7 @@ TEST_F(VlanDialogueTest, StopDuringALogonIsHonouredAfterTheReply)
     EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, stateDuringLogon);
     EXPECT_EQ(L"OK", reply);
     EXPECT_TRUE(test::WaitForServiceState(SERVICE_STOPPED, 20000));
-    EXPECT_EQ(2u, Dword(NULL, L"VLANLogon"));
+    EXPECT_EQ(2u, Dword(NULL, VALUE_VLAN_LOGON));
     simulator.Finish();
 }
 
@@ -542,19 +542,19 @@ TEST_F(VlanDialogueTest, LogoffServerChoiceAndExchange)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         test::ClearProductKey();
-        test::SetConfigDword(NULL, L"VLANLogon", 2);
+        test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
         if (c.group != MISSING)
-            test::SetConfigDword(NULL, L"GroupNumber", c.group);
+            test::SetConfigDword(NULL, VALUE_GROUP_NUMBER, c.group);
         Simulator perVlan, global;
         ASSERT_TRUE(perVlan.Start(ShippedScript(L"logoff.txt")));
         ASSERT_TRUE(global.Start(ShippedScript(L"logoff.txt")));
         if (c.subServer)
-            test::SetConfigString(c.subkey, L"VLANLogoffServer", L"127.0.0.1");
+            test::SetConfigString(c.subkey, VALUE_VLAN_LOGOFF_SERVER, L"127.0.0.1");
         if (c.subPort)
-            test::SetConfigDword(c.subkey, L"VLANLogoffPort", perVlan.Port());
+            test::SetConfigDword(c.subkey, VALUE_VLAN_LOGOFF_PORT, perVlan.Port());
         if (c.global) {
-            test::SetConfigString(NULL, L"VLANLogoffServer", L"127.0.0.1");
-            test::SetConfigDword(NULL, L"VLANLogoffPort", global.Port());
+            test::SetConfigString(NULL, VALUE_VLAN_LOGOFF_SERVER, L"127.0.0.1");
+            test::SetConfigDword(NULL, VALUE_VLAN_LOGOFF_PORT, global.Port());
         }
         std::wstring reply = test::CallPipe(L"logoff");
         Simulator &used = c.used == 'V' ? perVlan : global;
@@ -563,14 +563,14 @@ TEST_F(VlanDialogueTest, LogoffServerChoiceAndExchange)
             EXPECT_EQ(Reply(IDS_NO_LOGOFF_SERVER), reply);
             EXPECT_FALSE(Connected(perVlan.Kill()));
             EXPECT_FALSE(Connected(global.Kill()));
-            EXPECT_EQ(2u, Dword(NULL, L"VLANLogon"));
+            EXPECT_EQ(2u, Dword(NULL, VALUE_VLAN_LOGON));
             continue;
         }
         EXPECT_EQ(L"OK", reply);
         EXPECT_EQ("[2\\r\\n]", Joined(Received(used.Finish())));
         EXPECT_FALSE(Connected(unused.Kill()));
-        EXPECT_EQ(1u, Dword(NULL, L"VLANLogon"));
-        EXPECT_EQ(c.group, Dword(NULL, L"GroupNumber"));
+        EXPECT_EQ(1u, Dword(NULL, VALUE_VLAN_LOGON));
+        EXPECT_EQ(c.group, Dword(NULL, VALUE_GROUP_NUMBER));
     }
 }
 
@@ -601,18 +601,18 @@ TEST_F(VlanDialogueTest, LogoffAnswers)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         test::ClearProductKey();
-        test::SetConfigDword(NULL, L"VLANLogon", 2);
+        test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
         Simulator simulator;
         ASSERT_TRUE(simulator.Start(WriteScript(c.script)));
-        test::SetConfigString(NULL, L"VLANLogoffServer", L"127.0.0.1");
-        test::SetConfigDword(NULL, L"VLANLogoffPort", simulator.Port());
+        test::SetConfigString(NULL, VALUE_VLAN_LOGOFF_SERVER, L"127.0.0.1");
+        test::SetConfigDword(NULL, VALUE_VLAN_LOGOFF_PORT, simulator.Port());
         std::wstring reply = test::CallPipe(L"logoff");
         if (c.reply == RESET_REPLY)
             EXPECT_TRUE(IsResetReply(reply)) << test::Narrow(reply);
         else
             EXPECT_EQ(c.reply, reply);
         EXPECT_EQ(std::string(c.received), Joined(Received(simulator.Finish())));
-        EXPECT_EQ(c.reply[0] == L'O' ? 1u : 2u, Dword(NULL, L"VLANLogon"));
+        EXPECT_EQ(c.reply[0] == L'O' ? 1u : 2u, Dword(NULL, VALUE_VLAN_LOGON));
     }
 }
 

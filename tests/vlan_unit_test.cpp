@@ -407,7 +407,7 @@ protected:
         WSADATA data;
         ASSERT_EQ(0, WSAStartup(MAKEWORD(2, 2), &data));
         test::ClearProductKey();
-        test::SetConfigDword(NULL, L"VLANLogon", 1);
+        test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 1);
         g_resolved.clear();
         g_resolverBlocks = false;
         g_adapters = ONLY_LOOPBACK;
@@ -428,8 +428,8 @@ protected:
     }
     void PointAt(const std::wstring &server, int port)
     {
-        test::SetConfigString(NULL, L"VLANLogonServer", server);
-        test::SetConfigDword(NULL, L"VLANLogonPort", port);
+        test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, server);
+        test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, port);
     }
     // Runs "logon" for user and password; the window's result, ResultMessage kept.
     INT_PTR Logon(DLGPROC procedure, const std::wstring &user, const std::wstring &password)
@@ -472,7 +472,7 @@ TEST_F(LogonWindow, AddressThatDoesNotConvertIsNeitherResolvedNorConnected)
         EXPECT_FALSE(listener.Connected()) << "the user name and password went to this host";
         EXPECT_TRUE(g_resolved.empty());
         DWORD state = 0;
-        EXPECT_TRUE(test::GetConfigDword(NULL, L"VLANLogon", &state));
+        EXPECT_TRUE(test::GetConfigDword(NULL, VALUE_VLAN_LOGON, &state));
         EXPECT_EQ(1u, state);
     }
 }
@@ -674,7 +674,7 @@ TEST_F(LogonWindow, SilentServerEndsAtTheTimeLimitSendingNothing)
     EXPECT_EQ(test::ModuleText(NULL, IDS_SOCKET_ERROR, L"recv()", WSAETIMEDOUT), std::wstring(ResultMessage));
     EXPECT_EQ("", received);
     DWORD state = 0;
-    EXPECT_TRUE(test::GetConfigDword(NULL, L"VLANLogon", &state));
+    EXPECT_TRUE(test::GetConfigDword(NULL, VALUE_VLAN_LOGON, &state));
     EXPECT_EQ(1u, state);
 }
 

@@ -195,7 +195,7 @@ TEST_F(ServiceTest, StatusSequenceInterrogateAndStop)
 TEST_F(ServiceTest, RepliesAreExactBytes)
 {
     // The search is switched off, so "finddomain" answers at once.
-    test::SetConfigDword(NULL, L"NotFindDomain", 1);
+    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
     InstallAndStart();
     struct {
         std::wstring request;
@@ -384,7 +384,7 @@ TEST_F(ServiceTest, LogInAMissingDirectoryChangesNothing)
     std::wstring dir = test::MakeTempDir(L"portgate-service-log");
     test::SetLogFile(dir + L"\\missing\\wardhost.log");
     // An operation that writes trace lines, answered at its first tick.
-    test::SetConfigDword(NULL, L"NotFindDomain", 1);
+    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
     InstallAndStart();
     EXPECT_EQ(L"OK", test::CallPipe(L"finddomain"));
     EXPECT_EQ((DWORD)SERVICE_RUNNING, test::ServiceState());
@@ -480,12 +480,12 @@ TEST_F(ServiceTest, RandomRequestsAreAnsweredOrRefusedAndTheServiceLives)
     test::Simulator logonServer, logoffServer;
     ASSERT_TRUE(logonServer.Start(test::BinaryPath(L"dezsim-scripts\\logon-group.txt"), 100000));
     ASSERT_TRUE(logoffServer.Start(test::BinaryPath(L"dezsim-scripts\\logoff.txt"), 100000));
-    test::SetConfigString(NULL, L"VLANLogonServer", L"127.0.0.1");
-    test::SetConfigDword(NULL, L"VLANLogonPort", logonServer.Port());
-    test::SetConfigString(NULL, L"VLANLogoffServer", L"127.0.0.1");
-    test::SetConfigDword(NULL, L"VLANLogoffPort", logoffServer.Port());
-    test::SetConfigDword(NULL, L"NotFindDomain", 1);  // answered at its first tick
-    test::SetConfigDword(NULL, L"EnableDHCP", 0);     // answered after its delay
+    test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, L"127.0.0.1");
+    test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, logonServer.Port());
+    test::SetConfigString(NULL, VALUE_VLAN_LOGOFF_SERVER, L"127.0.0.1");
+    test::SetConfigDword(NULL, VALUE_VLAN_LOGOFF_PORT, logoffServer.Port());
+    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);  // answered at its first tick
+    test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, 0);     // answered after its delay
     std::wstring dir;
     std::wstring logPath = test::LogToTempFile(L"portgate-random", &dir);
     // The same code with its limits scaled: a renewal takes 200 ms, not 4 s.

@@ -239,9 +239,9 @@ TEST_F(ConfigFile, NumbersFollowOneRule)
         const wchar_t *subkey, *name;
         DWORD expected;
     } cases[] = {
-        {NULL, L"VLANLogonPort", 0},  {NULL, L"VLANLogoffPort", 0}, {NULL, L"WaitIpRenew", 42},
-        {NULL, L"WaitFindDomain", 7}, {NULL, L"EnableDHCP", 1},     {NULL, L"NotFindDomain", 0},
-        {SUBKEY_GROUP_LIST L"\\-5", L"VLANLogoffPort", 0},
+        {NULL, VALUE_VLAN_LOGON_PORT, 0},  {NULL, VALUE_VLAN_LOGOFF_PORT, 0}, {NULL, VALUE_WAIT_IP_RENEW, 42},
+        {NULL, VALUE_WAIT_FIND_DOMAIN, 7}, {NULL, VALUE_ENABLE_DHCP, 1},     {NULL, VALUE_NOT_FIND_DOMAIN, 0},
+        {SUBKEY_GROUP_LIST L"\\-5", VALUE_VLAN_LOGOFF_PORT, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(test::Narrow(c.name));
@@ -340,7 +340,7 @@ TEST_F(ConfigFile, SectionLinesAreTrimmedAsTheProfileFunctionsTrim)
     // of the same line.
     const wchar_t *lines[] = {
         L"VLANLogoffServer = x",       L"  VLANLogoffServer\t=\t x y \t", L"VLANLogoffServer= \"q\" ",
-        L"vlanlogoffserver=low",       L"VLANLogoffServer =",             L"VLANLogoffServer",
+        L"vlanlogoffserver=low",       L"VLANLogoffServer =",             VALUE_VLAN_LOGOFF_SERVER,
         L"VLANLogoffServerX = 1",      L" = x",                           L"VLANLogoffServer=a=b",
         L"VLANLogoffServer=\x3000全角\x3000",
     };
@@ -349,10 +349,10 @@ TEST_F(ConfigFile, SectionLinesAreTrimmedAsTheProfileFunctionsTrim)
         SCOPED_TRACE(test::Narrow(line));
         ASSERT_TRUE(test::WriteUtf16File(file, std::wstring(L"[S]\r\n") + line + L"\r\n"));
         wchar_t expected[64];
-        GetPrivateProfileStringW(L"S", L"VLANLogoffServer", L"<missing>", expected, 64, file.c_str());
+        GetPrivateProfileStringW(L"S", VALUE_VLAN_LOGOFF_SERVER, L"<missing>", expected, 64, file.c_str());
         std::wstring list = std::wstring(line) + L'\0' + L'\0';
         wchar_t found[64] = L"<missing>";
-        ReadResult result = FindSectionValue(list.c_str(), L"VLANLogoffServer", found, 64);
+        ReadResult result = FindSectionValue(list.c_str(), VALUE_VLAN_LOGOFF_SERVER, found, 64);
         EXPECT_EQ(wcscmp(expected, L"<missing>") == 0 ? VALUE_IS_MISSING : VALUE_WAS_READ, result);
         EXPECT_STREQ(expected, found);
     }
@@ -389,15 +389,15 @@ FileView ViewOf(const std::wstring &file)
         if (wcsncmp(name, L"GroupList", 9) != 0)
             continue;
         wchar_t server[512], port[512];
-        GetPrivateProfileStringW(name, L"VLANLogoffServer", L"", server, 512, file.c_str());
-        GetPrivateProfileStringW(name, L"VLANLogoffPort", L"", port, 512, file.c_str());
+        GetPrivateProfileStringW(name, VALUE_VLAN_LOGOFF_SERVER, L"", server, 512, file.c_str());
+        GetPrivateProfileStringW(name, VALUE_VLAN_LOGOFF_PORT, L"", port, 512, file.c_str());
         LONG number = 0;
         ParseConfigNumber(port, &number);
         view.groups[std::to_wstring(ParseVlanId(name + 9))] =
             std::wstring(server) + L"|" + std::to_wstring((DWORD)number);
     }
     wchar_t server[512];
-    GetPrivateProfileStringW(L"VLAN", L"VLANLogonServer", L"", server, 512, file.c_str());
+    GetPrivateProfileStringW(L"VLAN", VALUE_VLAN_LOGON_SERVER, L"", server, 512, file.c_str());
     view.logonServer = server;
     return view;
 }

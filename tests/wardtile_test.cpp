@@ -272,7 +272,7 @@ TEST(Resources, EnglishAndJapaneseTablesMatch)
 TEST(ConfigWaits, HeldToTheirMaximumWhateverIsStored)
 {
     test::ClearProductKey();
-    for (const wchar_t *name : {L"WaitIpRenew", L"WaitFindDomain"}) {
+    for (const wchar_t *name : {VALUE_WAIT_IP_RENEW, VALUE_WAIT_FIND_DOMAIN}) {
         SCOPED_TRACE(test::Narrow(name));
         EXPECT_EQ(0u, ReadConfigWaitSeconds(name));  // missing
         const struct {
@@ -452,8 +452,8 @@ TEST_F(Tile, NoProductKeyFieldOperations)
 
 TEST_F(Tile, DefaultUserAndDomainPreselected)
 {
-    test::SetConfigString(NULL, L"DefaultUserName", L"alice");
-    test::SetConfigString(NULL, L"DefaultDomainName", L"corp");
+    test::SetConfigString(NULL, VALUE_DEFAULT_USER_NAME, L"alice");
+    test::SetConfigString(NULL, VALUE_DEFAULT_DOMAIN_NAME, L"corp");
     test::SetConfigString(L"DomainList", L"0ALPHA", L"");
     test::SetConfigString(L"DomainList", L"CORP", L"");
     ASSERT_NE(nullptr, Open());
@@ -473,7 +473,7 @@ TEST_F(Tile, DefaultUserAndDomainPreselected)
     // The last domain belongs to the last user: without one it is not preselected.
     EXPECT_EQ(0u, credential_->Release());
     credential_ = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH, L"DefaultUserName"));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH, VALUE_DEFAULT_USER_NAME));
     ASSERT_NE(nullptr, Open());
     EXPECT_EQ(L"", String(2));
     Domains(&selected);
@@ -556,7 +556,7 @@ TEST_F(Tile, LogonImageOrBuiltInPicture)
             WriteFile(out, c.bytes.data(), (DWORD)c.bytes.size(), &written, NULL);
             CloseHandle(out);
         }
-        test::SetConfigString(NULL, L"LogonImage", path);
+        test::SetConfigString(NULL, VALUE_LOGON_IMAGE, path);
         if (credential_ == nullptr) {
             ASSERT_NE(nullptr, Open());
         }
@@ -819,8 +819,8 @@ TEST_F(Submit, TypingDuringTheWorkflowChangesNothingSubmitted)
     ASSERT_TRUE(test::StartService());
     test::Simulator simulator;
     ASSERT_TRUE(simulator.Start(test::ShippedScript(L"logon-group.txt")));
-    test::SetConfigString(NULL, L"VLANLogonServer", L"127.0.0.1");
-    test::SetConfigDword(NULL, L"VLANLogonPort", (DWORD)simulator.Port());
+    test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, L"127.0.0.1");
+    test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, (DWORD)simulator.Port());
 
     ASSERT_EQ(S_OK, credential_->SetStringValue(2, L"alice"));
     ASSERT_EQ(S_OK, credential_->SetStringValue(3, L"secret"));
@@ -887,10 +887,10 @@ TEST_F(SeveralInterfaces, WarningWhoseOwnerGoesEndsAsOk)
     ASSERT_TRUE(test::StartService());
     test::Simulator simulator;
     ASSERT_TRUE(simulator.Start(test::ShippedScript(L"logon-group.txt")));
-    test::SetConfigString(NULL, L"VLANLogonServer", L"127.0.0.1");
-    test::SetConfigDword(NULL, L"VLANLogonPort", (DWORD)simulator.Port());
-    test::SetConfigDword(NULL, L"MultiInterfaceCheck", 1);
-    test::SetConfigString(NULL, L"MultiInterfaceMessage", L"Unplug one cable");
+    test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, L"127.0.0.1");
+    test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, (DWORD)simulator.Port());
+    test::SetConfigDword(NULL, VALUE_MULTI_INTERFACE_CHECK, 1);
+    test::SetConfigString(NULL, VALUE_MULTI_INTERFACE_MESSAGE, L"Unplug one cable");
     ASSERT_EQ(S_OK, credential_->SetStringValue(2, L"alice"));
     ASSERT_EQ(S_OK, credential_->SetStringValue(3, L"secret"));
 
