@@ -18,7 +18,7 @@ struct DomainSearch {
 
 static DomainSearch *SearchOf(HWND window)
 {
-    return reinterpret_cast<DomainSearch *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    return static_cast<DomainSearch *>(OperationContextOf(window));
 }
 
 bool FindDomainController()
@@ -75,12 +75,9 @@ INT_PTR CALLBACK FindDomainDlgProc(HWND window, UINT message, WPARAM wParam, LPA
     DomainSearch *search = SearchOf(window);
     switch (message) {
     case WM_INITDIALOG:
-        search = static_cast<DomainSearch *>(calloc(1, sizeof(DomainSearch)));
-        if (search == NULL) {
-            EndDialog(window, OPERATION_FAILURE);
+        search = static_cast<DomainSearch *>(AttachOperationContext(window, sizeof(DomainSearch)));
+        if (search == NULL)
             return FALSE;
-        }
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(search));
         FindDomainDlgInit(window);
         return FALSE;
     case WM_TIMER:
@@ -88,8 +85,7 @@ INT_PTR CALLBACK FindDomainDlgProc(HWND window, UINT message, WPARAM wParam, LPA
             FindDomainDlgOnTimer(window, wParam);
         return TRUE;
     case WM_DESTROY:
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        free(search);
+        DetachOperationContext(window);
         return FALSE;
     }
     return FALSE;

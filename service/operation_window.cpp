@@ -1,9 +1,11 @@
 // The operation window and the result message: what every operation uses to show its
 // text and to tell the client why it failed.
 #include "operation_window.h"
+#include "wardhost.h"
 #include "wardhost_res.h"
 
 #include <stdarg.h>
+#include <stdlib.h>
 
 WCHAR ResultMessage[RESULT_MESSAGE_CHARS];
 
@@ -43,4 +45,26 @@ void SetTextFromTable(HWND target, UINT id)
 void SetOperationText(HWND window, UINT id)
 {
     SetTextFromTable(GetDlgItem(window, IDC_MESSAGE), id);
+}
+
+void *AttachOperationContext(HWND window, size_t bytes)
+{
+    void *context = calloc(1, bytes);
+    if (context == NULL) {
+        EndDialog(window, OPERATION_FAILURE);
+        return NULL;
+    }
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(context));
+    return context;
+}
+
+void *OperationContextOf(HWND window)
+{
+    return reinterpret_cast<void *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+void DetachOperationContext(HWND window)
+{
+    free(OperationContextOf(window));
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
 }

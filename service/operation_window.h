@@ -19,3 +19,10 @@ INT_PTR RunOperationWindow(DLGPROC procedure, LPARAM parameter);
 void SetTextFromTable(HWND target, UINT id);
 // Sets the operation window's one text to string `id`.
 void SetOperationText(HWND window, UINT id);
+
+// An operation's per-request state: zero-filled and kept in the window's user data from
+// WM_INITDIALOG, freed at WM_DESTROY. NULL, with the window ended as a failure, when no
+// memory is left.
+void *AttachOperationContext(HWND window, size_t bytes);
+void *OperationContextOf(HWND window);
+void DetachOperationContext(HWND window);

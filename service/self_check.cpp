@@ -598,12 +598,15 @@ static void CheckPortValue(HKEY key, LPCWSTR name, Finding *finding, Endpoint *e
     Holds(finding, NULL);
 }
 
-static Endpoint *AddEndpoint()
+// A new endpoint for the network checks; without memory for one, *scratch, which the
+// value checks still fill but no connection is tried for.
+static Endpoint *AddEndpoint(Endpoint *scratch)
 {
+    ZeroMemory(scratch, sizeof(*scratch));
     Endpoint *grown = static_cast<Endpoint *>(
         realloc(g_endpoints, (g_endpointCount + 1) * sizeof(Endpoint)));
     if (grown == NULL)
-        return NULL;
+        return scratch;
     g_endpoints = grown;
     Endpoint *endpoint = &g_endpoints[g_endpointCount++];
     ZeroMemory(endpoint, sizeof(*endpoint));
@@ -620,10 +623,8 @@ static void LabelEndpoint(Endpoint *endpoint, UINT labelId, LPCWSTR vlan)
 
 static void CheckServerPair(HKEY key, LPCWSTR serverName, LPCWSTR portName, UINT labelId)
 {
-    Endpoint scratch = {};
-    Endpoint *endpoint = AddEndpoint();
-    if (endpoint == NULL)
-        endpoint = &scratch;
+    Endpoint scratch;
+    Endpoint *endpoint = AddEndpoint(&scratch);
     Finding server, port;
     CheckServerValue(key, serverName, &server, endpoint);
     Report(serverName, &server);
@@ -708,10 +709,8 @@ static void CheckGroupEntry(HKEY groups, LPCWSTR name)
         Report(label, &finding);
         return;
     }
-    Endpoint scratch = {};
-    Endpoint *endpoint = AddEndpoint();
-    if (endpoint == NULL)
-        endpoint = &scratch;
+    Endpoint scratch;
+    Endpoint *endpoint = AddEndpoint(&scratch);
     Finding server, port;
     CheckServerValue(entry, VALUE_VLAN_LOGOFF_SERVER, &server, endpoint);
     CheckPortValue(entry, VALUE_VLAN_LOGOFF_PORT, &port, endpoint);

@@ -30,7 +30,7 @@ struct LogoffDialogue {
 
 static LogoffDialogue *DialogueOf(HWND window)
 {
-    return reinterpret_cast<LogoffDialogue *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    return static_cast<LogoffDialogue *>(OperationContextOf(window));
 }
 
 static const VLANServerTexts LOGOFF_SERVER_TEXTS = {
@@ -146,13 +146,10 @@ INT_PTR CALLBACK VLANLogoffDlgProc(HWND window, UINT message, WPARAM wParam, LPA
 {
     LogoffDialogue *dialogue = DialogueOf(window);
     if (message == WM_INITDIALOG) {
-        dialogue = static_cast<LogoffDialogue *>(calloc(1, sizeof(LogoffDialogue)));
-        if (dialogue == NULL) {
-            EndDialog(window, OPERATION_FAILURE);
+        dialogue = static_cast<LogoffDialogue *>(AttachOperationContext(window, sizeof(LogoffDialogue)));
+        if (dialogue == NULL)
             return FALSE;
-        }
         VLANConnectionInit(&dialogue->connection);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(dialogue));
         VLANLogoffDlgInit(window);
         return FALSE;
     }
@@ -184,8 +181,7 @@ INT_PTR CALLBACK VLANLogoffDlgProc(HWND window, UINT message, WPARAM wParam, LPA
         return TRUE;
     case WM_DESTROY:
         VLANLogoffDlgExit(dialogue);
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        free(dialogue);
+        DetachOperationContext(window);
         return FALSE;
     }
     return FALSE;

@@ -74,7 +74,7 @@ static void LogReceivedText(const LogonDialogue *dialogue, const char *text)
 
 static LogonDialogue *DialogueOf(HWND window)
 {
-    return reinterpret_cast<LogonDialogue *>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    return static_cast<LogonDialogue *>(OperationContextOf(window));
 }
 
 static char *CopyToHeap(const char *text)
@@ -300,14 +300,11 @@ INT_PTR CALLBACK VLANLogonDlgProc(HWND window, UINT message, WPARAM wParam, LPAR
 {
     LogonDialogue *dialogue = DialogueOf(window);
     if (message == WM_INITDIALOG) {
-        dialogue = static_cast<LogonDialogue *>(calloc(1, sizeof(LogonDialogue)));
-        if (dialogue == NULL) {
-            EndDialog(window, OPERATION_FAILURE);
+        dialogue = static_cast<LogonDialogue *>(AttachOperationContext(window, sizeof(LogonDialogue)));
+        if (dialogue == NULL)
             return FALSE;
-        }
         dialogue->request = reinterpret_cast<const LogonRequest *>(lParam);
         VLANConnectionInit(&dialogue->connection);
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(dialogue));
         VLANLogonDlgInit(window);
         return FALSE;
     }
@@ -340,8 +337,7 @@ INT_PTR CALLBACK VLANLogonDlgProc(HWND window, UINT message, WPARAM wParam, LPAR
         return TRUE;
     case WM_DESTROY:
         VLANLogonDlgExit(dialogue);
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        free(dialogue);
+        DetachOperationContext(window);
         return FALSE;
     }
     return FALSE;

@@ -684,18 +684,24 @@ LRESULT CALLBACK LogonWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
+// A stand-in for the logon screen's window, of a class of its own for each procedure.
+HWND CreateLogonWindow(WNDPROC procedure, LPCWSTR className)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = GetModuleHandleW(NULL);
+    windowClass.lpszClassName = className;
+    RegisterClassW(&windowClass);
+    return CreateWindowW(className, L"logon", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, NULL, NULL,
+                         GetModuleHandleW(NULL), NULL);
+}
+
 class Submit : public Tile {
 protected:
     void SetUp() override
     {
         Tile::SetUp();
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = LogonWindowProc;
-        windowClass.hInstance = GetModuleHandleW(NULL);
-        windowClass.lpszClassName = L"WardtileTestLogon";
-        RegisterClassW(&windowClass);
-        sink_.window = CreateWindowW(L"WardtileTestLogon", L"logon", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, NULL,
-                                     NULL, GetModuleHandleW(NULL), NULL);
+        sink_.window = CreateLogonWindow(LogonWindowProc, L"WardtileTestLogon");
         ASSERT_NE(nullptr, sink_.window);
         ASSERT_NE(nullptr, Open());
         ASSERT_EQ(S_OK, credential_->Advise(&sink_));
@@ -903,13 +909,7 @@ TEST_F(SeveralInterfaces, WarningWhoseOwnerGoesEndsAsOk)
     HWND fixtureWindow = sink_.window;
     std::thread logonUi([&] {
         CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = VanishingLogonProc;
-        windowClass.hInstance = GetModuleHandleW(NULL);
-        windowClass.lpszClassName = L"WardtileTestVanishing";
-        RegisterClassW(&windowClass);
-        sink_.window = CreateWindowW(L"WardtileTestVanishing", L"logon", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, NULL,
-                                     NULL, GetModuleHandleW(NULL), NULL);
+        sink_.window = CreateLogonWindow(VanishingLogonProc, L"WardtileTestVanishing");
         g_warned = credential_;
         PostMessageW(sink_.window, WM_CHANGE_AND_GO, 0, 0);  // handled in the warning's loop
         hr = credential_->GetSerialization(&response, &serialization, nullptr, nullptr);
