@@ -1,8 +1,10 @@
 // Watches the tile's dialogs: logs the step text of the progress dialog (control 1001
 // of dialog 101) whenever it changes, logs every message box (text in control 0xFFFF)
 // and, in scripted runs, answers it as told. A step text set on the submitting thread is
-// caught as it is set (a message hook), so a step shorter than the polling interval is
-// not lost; a thread of its own polls the process's windows for the rest. Texts are read
+// caught once the control holds it (a hook called after the dialog handled WM_SETTEXT),
+// so a step shorter than the polling interval is not lost and a poll just before the set
+// cannot log the old text again after the new one; a thread of its own polls the
+// process's windows for the rest. Texts are read
 // there with InternalGetWindowText, which sends no message, so a busy dialog thread
 // never stalls the watcher.
 #include "tilehost.h"
@@ -108,10 +110,10 @@ static void WatchProgress(HWND dialog, HWND stepControl)
     NoteStep(dialog, text);
 }
 
-// Every message sent on the submitting thread passes here before its window sees it.
+// Every message sent on the submitting thread passes here after its window handled it.
 static LRESULT CALLBACK SentMessageHook(int code, WPARAM wParam, LPARAM lParam)
 {
-    const CWPSTRUCT *sent = reinterpret_cast<const CWPSTRUCT *>(lParam);
+    const CWPRETSTRUCT *sent = reinterpret_cast<const CWPRETSTRUCT *>(lParam);
     if (code == HC_ACTION && sent != NULL && sent->message == WM_SETTEXT && sent->lParam != 0 &&
         GetDlgCtrlID(sent->hwnd) == STEP_TEXT_ID && IsProgressDialog(GetParent(sent->hwnd))) {
         EnterCriticalSection(&g_lock);
@@ -152,7 +154,7 @@ void StartDialogWatcher(BoxAnswer answer)
 {
     g_answer = answer;
     InitializeCriticalSection(&g_lock);
-    g_hook = SetWindowsHookExW(WH_CALLWNDPROC, SentMessageHook, NULL, GetCurrentThreadId());
+    g_hook = SetWindowsHookExW(WH_CALLWNDPROCRET, SentMessageHook, NULL, GetCurrentThreadId());
     g_stop = CreateEventW(NULL, TRUE, FALSE, NULL);
     if (g_stop != NULL)
         g_thread = CreateThread(NULL, 0, WatcherThread, NULL, 0, NULL);
