@@ -84,9 +84,15 @@ cp "$msi2" "$pkg/gpo/portgate.msi"
 
 # msiexec through "start /wait" in a batch file that prints its exit code: the code of a
 # Wine process as the shell sees it is cut to 8 bits (1603 would read 67).
+# Each call keeps its verbose log and Wine's warnings, C:\pkg\msiexec-N.log and .err,
+# for the failure report.
+calls=0
 msiexec() {
-    printf '@start /wait msiexec %s\r\n@echo exit code %%ERRORLEVEL%%\r\n' "$*" >"$pkg/run.bat"
-    rc=$(wine cmd /c 'C:\pkg\run.bat' </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^exit code //p')
+    calls=$((calls + 1))
+    last_log=$pkg/msiexec-$calls.log
+    printf '@start /wait msiexec %s /l*v C:\\pkg\\msiexec-%s.log\r\n@echo exit code %%ERRORLEVEL%%\r\n' "$*" "$calls" >"$pkg/run.bat"
+    rc=$(WINEDEBUG=err+all,warn+msi wine cmd /c 'C:\pkg\run.bat' </dev/null 2>"$pkg/msiexec-$calls.err" |
+        tr -d '\r' | sed -n 's/^exit code //p')
     printf 'msiexec %s -> %s\n' "$*" "$rc"
     [ -n "$rc" ] || rc=none
 }
@@ -167,7 +173,12 @@ check_clean() {  # WHEN
     for k in "$product_key" "$provider_key" "$class_key"; do
         ! key_exists "$k" || fail "$1: key left: $k"
     done
-    [ -z "$(reg_value "$run_key" WardTray)" ] || fail "$1: Run entry WardTray left"
+    if [ -n "$(reg_value "$run_key" WardTray)" ]; then
+        fail "$1: Run entry WardTray left"
+        # Wine's log has no exit code of a custom action; its warnings say when one failed to start.
+        grep -a -i -e 'unregister' -e 'execut' -e 'wardsetup' "$last_log" "${last_log%.log}.err" 2>/dev/null |
+            grep -v 'apt-get' | tr -d '\r' | head -20
+    fi
 }
 
 # ---- the simulated DE-Zeruzu and the site's configuration
