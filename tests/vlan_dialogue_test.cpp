@@ -116,23 +116,12 @@ protected:
 std::wstring VlanDialogueTest::logDir_;
 std::wstring VlanDialogueTest::logPath_;
 
-// As the log's text-mode file writes a line: every LF becomes CR LF.
-std::string LogLine(const std::string &message)
-{
-    std::string line;
-    for (char c : message) {
-        if (c == '\n')
-            line += '\r';
-        line += c;
-    }
-    return line + "\r\n";
-}
-
+// As the log's text-mode file writes lines (none of these holds an LF).
 std::string LogLines(std::initializer_list<std::string> messages)
 {
     std::string text;
     for (const std::string &m : messages)
-        text += LogLine(m);
+        text += m + "\r\n";
     return text;
 }
 
@@ -177,11 +166,10 @@ struct LogonCase {
     const char *name;
     const wchar_t *shipped;  // a script of tools/lab/dezsim/scripts, or NULL for `script`
     std::string script;
-    const wchar_t *request;
     std::wstring reply;
     std::vector<std::string> received;
-    DWORD groupAfter;                  // the preset is 7
-    const wchar_t *domainAfter;        // the preset is OLDDOM
+    DWORD groupAfter;                                // the preset is 7
+    const wchar_t *request = L"logon alice secret";  // a domain in it replaces OLDDOM on success
 };
 
 TEST_F(VlanDialogueTest, LogonExchanges)
@@ -189,46 +177,37 @@ TEST_F(VlanDialogueTest, LogonExchanges)
     const std::vector<std::string> usual = {"1\\r\\n", "alice\\r\\n", "secret\\r\\n"};
     const std::wstring closed = SocketErrorReply(0);
     const LogonCase cases[] = {
-        {"group number after success in one piece", L"logon-group.txt", "",
-         L"logon alice secret", L"OK", usual, 3, L"OLDDOM"},
-        {"vlan number with User ID and Password prompts", L"logon-vlan.txt", "",
-         L"logon alice secret", L"OK", usual, 20, L"OLDDOM"},
-        {"Authentication Succeeded alone keeps the group", L"logon-succeeded.txt", "",
-         L"logon alice secret", L"OK", usual, 7, L"OLDDOM"},
+        {"group number after success in one piece", L"logon-group.txt", "", L"OK", usual, 3},
+        {"vlan number with User ID and Password prompts", L"logon-vlan.txt", "", L"OK", usual, 20},
+        {"Authentication Succeeded alone keeps the group", L"logon-succeeded.txt", "", L"OK", usual, 7},
         {"vlan without a number stores 0", NULL,
-         std::string(PROMPTS_THEN) + "send \"Successfully moved to vlan\\r\\n\"\n",
-         L"logon alice secret", L"OK", usual, 0, L"OLDDOM"},
-        {"Authentication Failed", L"logon-failed.txt", "", L"logon alice secret",
-         Reply(IDS_AUTH_FAILED), usual, 7, L"OLDDOM"},
-        {"connect prompt and login prompt in one piece: only 1 is sent",
-         L"logon-combined.txt", "", L"logon alice secret", L"OK",
-         {"1\\r\\n", "secret\\r\\n"}, 3, L"OLDDOM"},
+         std::string(PROMPTS_THEN) + "send \"Successfully moved to vlan\\r\\n\"\n", L"OK", usual, 0},
+        {"Authentication Failed", L"logon-failed.txt", "", Reply(IDS_AUTH_FAILED), usual, 7},
+        {"connect prompt and login prompt in one piece: only 1 is sent", L"logon-combined.txt", "", L"OK",
+         {"1\\r\\n", "secret\\r\\n"}, 3},
         {"failure text in lower case is ignored until the close", NULL,
-         std::string(PROMPTS_THEN) + "send \"authentication failed\\r\\n\"\nclose\n",
-         L"logon alice secret", closed, usual, 7, L"OLDDOM"},
-        {"close after the connect prompt", L"close-early.txt", "", L"logon alice secret",
-         closed, {"1\\r\\n"}, 7, L"OLDDOM"},
+         std::string(PROMPTS_THEN) + "send \"authentication failed\\r\\n\"\nclose\n", closed, usual, 7},
+        {"close after the connect prompt", L"close-early.txt", "", closed, {"1\\r\\n"}, 7},
         {"reset after the connect prompt: only FD_CLOSE reports it", NULL,
-         "send \"Connect(1) / Disconnect(2): \"\nexpect \"1\"\nreset\n",
-         L"logon alice secret", RESET_REPLY, {"1\\r\\n"}, 7, L"OLDDOM"},
+         "send \"Connect(1) / Disconnect(2): \"\nexpect \"1\"\nreset\n", RESET_REPLY, {"1\\r\\n"}, 7},
         {"prompt split over two pieces is not recognised", NULL,
-         "send \"Connect(1) / Dis\"\nsleep 100\nsend \"connect(2): \"\nclose\n",
-         L"logon alice secret", closed, {}, 7, L"OLDDOM"},
+         "send \"Connect(1) / Dis\"\nsleep 100\nsend \"connect(2): \"\nclose\n", closed, {}, 7},
         {"non-text bytes before the prompt in the same piece", NULL,
          "send \"\\xff\\xfb\\x01\\x80\\xfe\\x1b[2JConnect(1) / Disconnect(2): \"\n"
          "expect \"1\"\nsend \"Login Name? \"\nexpectany\nsend \"Password? \"\nexpectany\n"
          "send \"Authentication Succeeded\\r\\n\"\n",
-         L"logon alice secret", L"OK", usual, 7, L"OLDDOM"},
+         L"OK", usual, 7},
         {"a NUL ends the text: the prompt after it is dropped", NULL,
-         "send \"\\x00Connect(1) / Disconnect(2): \"\nclose\n", L"logon alice secret",
-         closed, {}, 7, L"OLDDOM"},
+         "send \"\\x00Connect(1) / Disconnect(2): \"\nclose\n", closed, {}, 7},
         {"flood of unrelated text, then close", NULL,
-         "flood 2000 \"Port 12 link up, speed 100M full duplex, no change in state.\\r\\n\"\nclose\n",
-         L"logon alice secret", closed, {}, 7, L"OLDDOM"},
-        {"user name only: empty password line", L"logon-group.txt", "", L"logon bob",
-         L"OK", {"1\\r\\n", "bob\\r\\n", "\\r\\n"}, 3, L"OLDDOM"},
-        {"command word in capitals, double blanks, a domain", L"logon-group.txt", "",
-         L"LOGON  carol  pw  CORP", L"OK", {"1\\r\\n", "carol\\r\\n", "pw\\r\\n"}, 3, L"CORP"},
+         "flood 2000 \"Port 12 link up, speed 100M full duplex, no change in state.\\r\\n\"\nclose\n", closed,
+         {}, 7},
+        {"user name only: empty password line", L"logon-group.txt", "", L"OK",
+         {"1\\r\\n", "bob\\r\\n", "\\r\\n"}, 3, L"logon bob"},
+        {"command word in capitals, double blanks, a domain", L"logon-group.txt", "", L"OK",
+         {"1\\r\\n", "carol\\r\\n", "pw\\r\\n"}, 3, L"LOGON  carol  pw  CORP"},
+        {"a domain, refused", L"logon-failed.txt", "", Reply(IDS_AUTH_FAILED), usual, 7,
+         L"logon alice secret CORP"},
     };
     for (const LogonCase &c : cases) {
         SCOPED_TRACE(c.name);
@@ -248,17 +227,16 @@ TEST_F(VlanDialogueTest, LogonExchanges)
         EXPECT_EQ(success ? 2u : 1u, Dword(NULL, VALUE_VLAN_LOGON));
         EXPECT_EQ(c.groupAfter, Dword(NULL, VALUE_GROUP_NUMBER));
         DWORD date = Dword(NULL, VALUE_LOGON_DATE);
+        std::wstring command, user, password, domain;
+        std::wistringstream(c.request) >> command >> user >> password >> domain;
         if (success) {
             EXPECT_GE(date, before);
             EXPECT_LE(date, after);
-            std::wstring command, user;
-            std::wistringstream(c.request) >> command >> user;
-            EXPECT_EQ(user, String(NULL, VALUE_DEFAULT_USER_NAME));
         } else {
             EXPECT_EQ(12345u, date);
-            EXPECT_EQ(L"olduser", String(NULL, VALUE_DEFAULT_USER_NAME));
         }
-        EXPECT_EQ(std::wstring(c.domainAfter), String(NULL, VALUE_DEFAULT_DOMAIN_NAME));
+        EXPECT_EQ(success ? user : L"olduser", String(NULL, VALUE_DEFAULT_USER_NAME));
+        EXPECT_EQ(success && !domain.empty() ? domain : L"OLDDOM", String(NULL, VALUE_DEFAULT_DOMAIN_NAME));
     }
 }
 
@@ -295,27 +273,20 @@ TEST_F(VlanDialogueTest, DomainListRecordsOtherDomainsWithTheirTime)
 
         EXPECT_EQ(c.domain.empty() ? L"OLDDOM" : c.domain, String(NULL, VALUE_DEFAULT_DOMAIN_NAME));
         HKEY key;
-        LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_DOMAIN_LIST,
-                                    0, KEY_READ, &key);
-        if (!c.recorded) {
-            EXPECT_EQ(ERROR_FILE_NOT_FOUND, opened) << "nothing may be added under DomainList";
-            if (opened == ERROR_SUCCESS)
-                RegCloseKey(key);
+        LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_DOMAIN_LIST, 0, KEY_READ, &key);
+        EXPECT_EQ(c.recorded ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND, opened) << "DomainList";
+        if (opened != ERROR_SUCCESS)
             continue;
-        }
-        ASSERT_EQ(ERROR_SUCCESS, opened);
-        DWORD values = 0;
-        RegQueryInfoKeyW(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL);
-        EXPECT_EQ(1u, values);
         wchar_t data[260] = {};
-        DWORD type = 0, bytes = sizeof(data) - sizeof(wchar_t);
-        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, c.domain.c_str(), NULL, &type,
-                                                  reinterpret_cast<BYTE *>(data), &bytes));
+        DWORD values = 0, type = 0, bytes = sizeof(data) - sizeof(wchar_t);
+        RegQueryInfoKeyW(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL);
+        LONG queried = RegQueryValueExW(key, c.domain.c_str(), NULL, &type, reinterpret_cast<BYTE *>(data), &bytes);
         RegCloseKey(key);
+        EXPECT_EQ(1u, values);
+        EXPECT_EQ(ERROR_SUCCESS, queried);
         EXPECT_EQ((DWORD)REG_SZ, type);
         EXPECT_TRUE(data == first || data == last)
-            << test::Narrow(data) << " is neither " << test::Narrow(first) << " nor "
-            << test::Narrow(last);
+            << test::Narrow(data) << " is neither " << test::Narrow(first) << " nor " << test::Narrow(last);
     }
 }
 
@@ -377,8 +348,8 @@ TEST_F(VlanDialogueTest, TraceOfASuccessAndOfFailures)
                          "  VLAN Logon server port no   = " + std::to_string(port)});
     };
     auto received = [](std::initializer_list<std::string> analysis) {
-        return LogLine("VLANLogonReceiveData() --- start ---") + LogLines(analysis) +
-               LogLine("VLANLogonReceiveData() --- end ---");
+        return LogLines({"VLANLogonReceiveData() --- start ---"}) + LogLines(analysis) +
+               LogLines({"VLANLogonReceiveData() --- end ---"});
     };
     auto prompt = [&](const std::string &text) {
         return received({"VLANLogonAnalyze() --- start ---", "  " + text, "VLANLogonAnalyze() --- end ---"});
@@ -412,7 +383,7 @@ TEST_F(VlanDialogueTest, TraceOfASuccessAndOfFailures)
         ASSERT_EQ(c.reply, test::CallPipe(L"logon alice secret"));
         simulator.Finish();
         std::string log = LogSince(offset);
-        EXPECT_EQ(init + connect(simulator.Port()) + LogLine("VLANLogonConnectStart() --- end ---") +
+        EXPECT_EQ(init + connect(simulator.Port()) + LogLines({"VLANLogonConnectStart() --- end ---"}) +
                       c.exchange + exit,
                   log);
         EXPECT_EQ(std::string::npos, log.find("secret"));
