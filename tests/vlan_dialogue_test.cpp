@@ -273,14 +273,16 @@ TEST_F(VlanDialogueTest, DomainListRecordsOtherDomainsWithTheirTime)
 
         EXPECT_EQ(c.domain.empty() ? L"OLDDOM" : c.domain, String(NULL, VALUE_DEFAULT_DOMAIN_NAME));
         HKEY key;
-        LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_DOMAIN_LIST, 0, KEY_READ, &key);
+        LONG opened =
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_DOMAIN_LIST, 0, KEY_READ, &key);
         EXPECT_EQ(c.recorded ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND, opened) << "DomainList";
         if (opened != ERROR_SUCCESS)
             continue;
         wchar_t data[260] = {};
         DWORD values = 0, type = 0, bytes = sizeof(data) - sizeof(wchar_t);
         RegQueryInfoKeyW(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL);
-        LONG queried = RegQueryValueExW(key, c.domain.c_str(), NULL, &type, reinterpret_cast<BYTE *>(data), &bytes);
+        LONG queried =
+            RegQueryValueExW(key, c.domain.c_str(), NULL, &type, reinterpret_cast<BYTE *>(data), &bytes);
         RegCloseKey(key);
         EXPECT_EQ(1u, values);
         EXPECT_EQ(ERROR_SUCCESS, queried);
