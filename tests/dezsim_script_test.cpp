@@ -69,50 +69,48 @@ TEST(DezsimEscape, UnescapeAcceptsCEscapesAndRejectsTypos)
 
 TEST(DezsimScript, ParsesEveryStepKind)
 {
-    std::vector<Step> s = parseOk(
-        "# logon\n"
-        "\n"
-        "send \"Connect(1) / Disconnect(2): \"   # trailing comment\n"
-        "\texpect \"1\"\n"
-        "sendline \"Login Name? \\\"#\\\"\"\n"
-        "expectany\n"
-        "sleep 250\n"
-        "flood 3 \"x\\r\\n\"\n"
-        "hang\n"
-        "hang 1500\n"
-        "close\n");
-    ASSERT_EQ(s.size(), 9u);
-    EXPECT_EQ(s[0].kind, StepKind::Send);
-    EXPECT_EQ(s[0].text, "Connect(1) / Disconnect(2): ");
-    EXPECT_EQ(s[0].line, 3);
-    EXPECT_EQ(s[1].kind, StepKind::Expect);
-    EXPECT_EQ(s[1].text, "1");
-    EXPECT_EQ(s[2].kind, StepKind::SendLine);
-    EXPECT_EQ(s[2].text, "Login Name? \"#\"");
-    EXPECT_EQ(s[3].kind, StepKind::ExpectAny);
-    EXPECT_EQ(s[4].kind, StepKind::Sleep);
-    EXPECT_EQ(s[4].number, 250u);
-    EXPECT_EQ(s[5].kind, StepKind::Flood);
-    EXPECT_EQ(s[5].number, 3u);
-    EXPECT_EQ(s[5].text, "x\r\n");
-    EXPECT_EQ(s[6].kind, StepKind::Hang);
-    EXPECT_EQ(s[6].number, dezsim::kDefaultHangMs);
-    EXPECT_EQ(s[7].number, 1500u);
-    EXPECT_EQ(s[8].kind, StepKind::Close);
-    EXPECT_EQ(s[8].line, 11);
-
-    std::vector<Step> r = parseOk("send \"\\x00\\xff\"\r\nreset\r\n");
-    ASSERT_EQ(r.size(), 2u);
-    EXPECT_EQ(r[0].text, std::string("\0\xff", 2));
-    EXPECT_EQ(r[1].kind, StepKind::Reset);
-}
-
-TEST(DezsimScript, ToleratesByteOrderMarkAndMissingFinalNewline)
-{
-    std::vector<Step> s = parseOk("\xEF\xBB\xBFsleep 1\nclose");
-    ASSERT_EQ(s.size(), 2u);
-    EXPECT_EQ(s[1].kind, StepKind::Close);
-    EXPECT_TRUE(parseOk("").empty());
+    struct Case {
+        const char *src;
+        std::vector<Step> steps;  // kind, text, number, line
+    };
+    const Case cases[] = {
+        {"# logon\n"
+         "\n"
+         "send \"Connect(1) / Disconnect(2): \"   # trailing comment\n"
+         "\texpect \"1\"\n"
+         "sendline \"Login Name? \\\"#\\\"\"\n"
+         "expectany\n"
+         "sleep 250\n"
+         "flood 3 \"x\\r\\n\"\n"
+         "hang\n"
+         "hang 1500\n"
+         "close\n",
+         {{StepKind::Send, "Connect(1) / Disconnect(2): ", 0, 3},
+          {StepKind::Expect, "1", 0, 4},
+          {StepKind::SendLine, "Login Name? \"#\"", 0, 5},
+          {StepKind::ExpectAny, "", 0, 6},
+          {StepKind::Sleep, "", 250, 7},
+          {StepKind::Flood, "x\r\n", 3, 8},
+          {StepKind::Hang, "", dezsim::kDefaultHangMs, 9},
+          {StepKind::Hang, "", 1500, 10},
+          {StepKind::Close, "", 0, 11}}},
+        // CR LF line ends, bytes that are not text, a byte order mark, no final newline
+        {"send \"\\x00\\xff\"\r\nreset\r\n",
+         {{StepKind::Send, std::string("\0\xff", 2), 0, 1}, {StepKind::Reset, "", 0, 2}}},
+        {"\xEF\xBB\xBFsleep 1\nclose", {{StepKind::Sleep, "", 1, 1}, {StepKind::Close, "", 0, 2}}},
+        {"", {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.src);
+        std::vector<Step> s = parseOk(c.src);
+        ASSERT_EQ(c.steps.size(), s.size());
+        for (size_t i = 0; i < s.size(); ++i) {
+            EXPECT_EQ(c.steps[i].kind, s[i].kind) << i;
+            EXPECT_EQ(c.steps[i].text, s[i].text) << i;
+            EXPECT_EQ(c.steps[i].number, s[i].number) << i;
+            EXPECT_EQ(c.steps[i].line, s[i].line) << i;
+        }
+    }
 }
 
 TEST(DezsimScript, ReportsTheLineOfEachError)

@@ -7,10 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <functional>
-#include <mutex>
 #include <regex>
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -118,23 +116,12 @@ protected:
 std::wstring VlanDialogueTest::logDir_;
 std::wstring VlanDialogueTest::logPath_;
 
-// As the log's text-mode file writes a line: every LF becomes CR LF.
-std::string LogLine(const std::string &message)
-{
-    std::string line;
-    for (char c : message) {
-        if (c == '\n')
-            line += '\r';
-        line += c;
-    }
-    return line + "\r\n";
-}
-
+// As the log's text-mode file writes lines (none of these holds an LF).
 std::string LogLines(std::initializer_list<std::string> messages)
 {
     std::string text;
     for (const std::string &m : messages)
-        text += LogLine(m);
+        text += m + "\r\n";
     return text;
 }
 
@@ -157,9 +144,12 @@ std::wstring CannotConnectReply(const std::wstring &server)
 // A reset brings FD_CLOSE without a zero-byte receive. Windows reports WSAECONNRESET with
 // it, Wine reports 0; a dialogue that ignored it would end only at the time-out (10060).
 const wchar_t RESET_REPLY[] = L"<reset>";
-bool IsResetReply(const std::wstring &reply)
+void ExpectReply(const std::wstring &expected, const std::wstring &reply)
 {
-    return reply == SocketErrorReply(0) || reply == SocketErrorReply(10054);
+    if (expected == RESET_REPLY)
+        EXPECT_TRUE(reply == SocketErrorReply(0) || reply == SocketErrorReply(10054)) << test::Narrow(reply);
+    else
+        EXPECT_EQ(expected, reply);
 }
 
 const char PROMPTS_THEN[] =
@@ -176,11 +166,10 @@ struct LogonCase {
     const char *name;
     const wchar_t *shipped;  // a script of tools/lab/dezsim/scripts, or NULL for `script`
     std::string script;
-    const wchar_t *request;
     std::wstring reply;
     std::vector<std::string> received;
-    DWORD groupAfter;                  // the preset is 7
-    const wchar_t *domainAfter;        // the preset is OLDDOM
+    DWORD groupAfter;                                // the preset is 7
+    const wchar_t *request = L"logon alice secret";  // a domain in it replaces OLDDOM on success
 };
 
 TEST_F(VlanDialogueTest, LogonExchanges)
@@ -188,49 +177,37 @@ TEST_F(VlanDialogueTest, LogonExchanges)
     const std::vector<std::string> usual = {"1\\r\\n", "alice\\r\\n", "secret\\r\\n"};
     const std::wstring closed = SocketErrorReply(0);
     const LogonCase cases[] = {
-        {"group number after success in one piece", L"logon-group.txt", "",
-         L"logon alice secret", L"OK", usual, 3, L"OLDDOM"},
-        {"vlan number with User ID and Password prompts", L"logon-vlan.txt", "",
-         L"logon alice secret", L"OK", usual, 20, L"OLDDOM"},
-        {"Authentication Succeeded alone keeps the group", L"logon-succeeded.txt", "",
-         L"logon alice secret", L"OK", usual, 7, L"OLDDOM"},
+        {"group number after success in one piece", L"logon-group.txt", "", L"OK", usual, 3},
+        {"vlan number with User ID and Password prompts", L"logon-vlan.txt", "", L"OK", usual, 20},
+        {"Authentication Succeeded alone keeps the group", L"logon-succeeded.txt", "", L"OK", usual, 7},
         {"vlan without a number stores 0", NULL,
-         std::string(PROMPTS_THEN) + "send \"Successfully moved to vlan\\r\\n\"\n",
-         L"logon alice secret", L"OK", usual, 0, L"OLDDOM"},
-        {"signed group number", NULL,
-         std::string(PROMPTS_THEN) + "send \"Successfully moved to group  -12 ok\\r\\n\"\n",
-         L"logon alice secret", L"OK", usual, (DWORD)-12, L"OLDDOM"},
-        {"Authentication Failed", L"logon-failed.txt", "", L"logon alice secret",
-         Reply(IDS_AUTH_FAILED), usual, 7, L"OLDDOM"},
-        {"connect prompt and login prompt in one piece: only 1 is sent",
-         L"logon-combined.txt", "", L"logon alice secret", L"OK",
-         {"1\\r\\n", "secret\\r\\n"}, 3, L"OLDDOM"},
+         std::string(PROMPTS_THEN) + "send \"Successfully moved to vlan\\r\\n\"\n", L"OK", usual, 0},
+        {"Authentication Failed", L"logon-failed.txt", "", Reply(IDS_AUTH_FAILED), usual, 7},
+        {"connect prompt and login prompt in one piece: only 1 is sent", L"logon-combined.txt", "", L"OK",
+         {"1\\r\\n", "secret\\r\\n"}, 3},
         {"failure text in lower case is ignored until the close", NULL,
-         std::string(PROMPTS_THEN) + "send \"authentication failed\\r\\n\"\nclose\n",
-         L"logon alice secret", closed, usual, 7, L"OLDDOM"},
-        {"close after the connect prompt", L"close-early.txt", "", L"logon alice secret",
-         closed, {"1\\r\\n"}, 7, L"OLDDOM"},
+         std::string(PROMPTS_THEN) + "send \"authentication failed\\r\\n\"\nclose\n", closed, usual, 7},
+        {"close after the connect prompt", L"close-early.txt", "", closed, {"1\\r\\n"}, 7},
         {"reset after the connect prompt: only FD_CLOSE reports it", NULL,
-         "send \"Connect(1) / Disconnect(2): \"\nexpect \"1\"\nreset\n",
-         L"logon alice secret", RESET_REPLY, {"1\\r\\n"}, 7, L"OLDDOM"},
+         "send \"Connect(1) / Disconnect(2): \"\nexpect \"1\"\nreset\n", RESET_REPLY, {"1\\r\\n"}, 7},
         {"prompt split over two pieces is not recognised", NULL,
-         "send \"Connect(1) / Dis\"\nsleep 100\nsend \"connect(2): \"\nclose\n",
-         L"logon alice secret", closed, {}, 7, L"OLDDOM"},
+         "send \"Connect(1) / Dis\"\nsleep 100\nsend \"connect(2): \"\nclose\n", closed, {}, 7},
         {"non-text bytes before the prompt in the same piece", NULL,
          "send \"\\xff\\xfb\\x01\\x80\\xfe\\x1b[2JConnect(1) / Disconnect(2): \"\n"
          "expect \"1\"\nsend \"Login Name? \"\nexpectany\nsend \"Password? \"\nexpectany\n"
          "send \"Authentication Succeeded\\r\\n\"\n",
-         L"logon alice secret", L"OK", usual, 7, L"OLDDOM"},
+         L"OK", usual, 7},
         {"a NUL ends the text: the prompt after it is dropped", NULL,
-         "send \"\\x00Connect(1) / Disconnect(2): \"\nclose\n", L"logon alice secret",
-         closed, {}, 7, L"OLDDOM"},
+         "send \"\\x00Connect(1) / Disconnect(2): \"\nclose\n", closed, {}, 7},
         {"flood of unrelated text, then close", NULL,
-         "flood 2000 \"Port 12 link up, speed 100M full duplex, no change in state.\\r\\n\"\nclose\n",
-         L"logon alice secret", closed, {}, 7, L"OLDDOM"},
-        {"user name only: empty password line", L"logon-group.txt", "", L"logon bob",
-         L"OK", {"1\\r\\n", "bob\\r\\n", "\\r\\n"}, 3, L"OLDDOM"},
-        {"command word in capitals, double blanks, a domain", L"logon-group.txt", "",
-         L"LOGON  carol  pw  CORP", L"OK", {"1\\r\\n", "carol\\r\\n", "pw\\r\\n"}, 3, L"CORP"},
+         "flood 2000 \"Port 12 link up, speed 100M full duplex, no change in state.\\r\\n\"\nclose\n", closed,
+         {}, 7},
+        {"user name only: empty password line", L"logon-group.txt", "", L"OK",
+         {"1\\r\\n", "bob\\r\\n", "\\r\\n"}, 3, L"logon bob"},
+        {"command word in capitals, double blanks, a domain", L"logon-group.txt", "", L"OK",
+         {"1\\r\\n", "carol\\r\\n", "pw\\r\\n"}, 3, L"LOGON  carol  pw  CORP"},
+        {"a domain, refused", L"logon-failed.txt", "", Reply(IDS_AUTH_FAILED), usual, 7,
+         L"logon alice secret CORP"},
     };
     for (const LogonCase &c : cases) {
         SCOPED_TRACE(c.name);
@@ -244,28 +221,22 @@ TEST_F(VlanDialogueTest, LogonExchanges)
         DWORD after = UnixNow();
         std::vector<std::string> lines = simulator.Finish();
 
-        if (c.reply == RESET_REPLY)
-            EXPECT_TRUE(IsResetReply(reply)) << test::Narrow(reply);
-        else
-            EXPECT_EQ(c.reply, reply);
+        ExpectReply(c.reply, reply);
         EXPECT_EQ(Joined(c.received), Joined(Received(lines)));
         bool success = reply == L"OK";
         EXPECT_EQ(success ? 2u : 1u, Dword(NULL, VALUE_VLAN_LOGON));
         EXPECT_EQ(c.groupAfter, Dword(NULL, VALUE_GROUP_NUMBER));
         DWORD date = Dword(NULL, VALUE_LOGON_DATE);
+        std::wstring command, user, password, domain;
+        std::wistringstream(c.request) >> command >> user >> password >> domain;
         if (success) {
             EXPECT_GE(date, before);
             EXPECT_LE(date, after);
-            std::wstring request = c.request;
-            std::wstring user = request.find(L"bob") != std::wstring::npos     ? L"bob"
-                                : request.find(L"carol") != std::wstring::npos ? L"carol"
-                                                                               : L"alice";
-            EXPECT_EQ(user, String(NULL, VALUE_DEFAULT_USER_NAME));
         } else {
             EXPECT_EQ(12345u, date);
-            EXPECT_EQ(L"olduser", String(NULL, VALUE_DEFAULT_USER_NAME));
         }
-        EXPECT_EQ(std::wstring(c.domainAfter), String(NULL, VALUE_DEFAULT_DOMAIN_NAME));
+        EXPECT_EQ(success ? user : L"olduser", String(NULL, VALUE_DEFAULT_USER_NAME));
+        EXPECT_EQ(success && !domain.empty() ? domain : L"OLDDOM", String(NULL, VALUE_DEFAULT_DOMAIN_NAME));
     }
 }
 
@@ -302,27 +273,22 @@ TEST_F(VlanDialogueTest, DomainListRecordsOtherDomainsWithTheirTime)
 
         EXPECT_EQ(c.domain.empty() ? L"OLDDOM" : c.domain, String(NULL, VALUE_DEFAULT_DOMAIN_NAME));
         HKEY key;
-        LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_DOMAIN_LIST,
-                                    0, KEY_READ, &key);
-        if (!c.recorded) {
-            EXPECT_EQ(ERROR_FILE_NOT_FOUND, opened) << "nothing may be added under DomainList";
-            if (opened == ERROR_SUCCESS)
-                RegCloseKey(key);
+        LONG opened =
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_DOMAIN_LIST, 0, KEY_READ, &key);
+        EXPECT_EQ(c.recorded ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND, opened) << "DomainList";
+        if (opened != ERROR_SUCCESS)
             continue;
-        }
-        ASSERT_EQ(ERROR_SUCCESS, opened);
-        DWORD values = 0;
-        RegQueryInfoKeyW(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL);
-        EXPECT_EQ(1u, values);
         wchar_t data[260] = {};
-        DWORD type = 0, bytes = sizeof(data) - sizeof(wchar_t);
-        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, c.domain.c_str(), NULL, &type,
-                                                  reinterpret_cast<BYTE *>(data), &bytes));
+        DWORD values = 0, type = 0, bytes = sizeof(data) - sizeof(wchar_t);
+        RegQueryInfoKeyW(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL);
+        LONG queried =
+            RegQueryValueExW(key, c.domain.c_str(), NULL, &type, reinterpret_cast<BYTE *>(data), &bytes);
         RegCloseKey(key);
+        EXPECT_EQ(1u, values);
+        EXPECT_EQ(ERROR_SUCCESS, queried);
         EXPECT_EQ((DWORD)REG_SZ, type);
         EXPECT_TRUE(data == first || data == last)
-            << test::Narrow(data) << " is neither " << test::Narrow(first) << " nor "
-            << test::Narrow(last);
+            << test::Narrow(data) << " is neither " << test::Narrow(first) << " nor " << test::Narrow(last);
     }
 }
 
@@ -332,21 +298,28 @@ TEST_F(VlanDialogueTest, LogonFailuresBeforeAnyExchange)
 {
     Simulator simulator;
     ASSERT_TRUE(simulator.Start(ShippedScript(L"logon-group.txt")));
-    int port = simulator.Port();
+    const DWORD port = simulator.Port();
     const std::wstring unresolvable = std::wstring(64, L'n') + L".invalid";
     const std::wstring tooLong = std::wstring(249, L'n') + L".invalid";
+    const std::wstring none = Reply(IDS_NO_LOGON_SERVER);
     struct {
         const char *name;
-        const wchar_t *server;  // NULL: not set
-        DWORD port;             // 0: not set
-        const std::wstring reply;
+        const wchar_t *server;    // NULL: not set
+        DWORD port;               // 0: not set
+        const wchar_t *textPort;  // a port stored as REG_SZ instead
+        std::wstring reply;
     } cases[] = {
-        {"nothing configured", NULL, 0, Reply(IDS_NO_LOGON_SERVER)},
-        {"port 0 with a server", L"127.0.0.1", 0, Reply(IDS_NO_LOGON_SERVER)},
-        {"empty server with a port", L"", (DWORD)port, Reply(IDS_NO_LOGON_SERVER)},
+        {"nothing configured", NULL, 0, NULL, none},
+        {"port 0 with a server", L"127.0.0.1", 0, NULL, none},
+        {"empty server with a port", L"", port, NULL, none},
         // As the configuration tool reads it: a server of 256 or more characters is none.
-        {"server of 257 characters", tooLong.c_str(), (DWORD)port, Reply(IDS_NO_LOGON_SERVER)},
-        {"name that can't be resolved", unresolvable.c_str(), (DWORD)port,
+        {"server of 257 characters", tooLong.c_str(), port, NULL, none},
+        // A port stored as text is no port either (L"1" would read as 49).
+        {"port as text", L"127.0.0.1", 0, L"1", none},
+        // A port beyond 65535 is no port: cut to 16 bits it would be another one.
+        {"port beyond 16 bits", L"127.0.0.1", 0x10000u | port, NULL, none},
+        {"port 99999", L"127.0.0.1", 99999, NULL, none},
+        {"name the real resolver can't resolve", unresolvable.c_str(), port, NULL,
          CannotConnectReply(unresolvable)},
     };
     for (const auto &c : cases) {
@@ -357,21 +330,11 @@ TEST_F(VlanDialogueTest, LogonFailuresBeforeAnyExchange)
             test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, c.server);
         if (c.port != 0)
             test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, c.port);
+        if (c.textPort != NULL)
+            test::SetConfigString(NULL, VALUE_VLAN_LOGON_PORT, c.textPort);
         EXPECT_EQ(c.reply, test::CallPipe(L"logon alice secret CORP"));
         EXPECT_EQ(1u, Dword(NULL, VALUE_VLAN_LOGON));
         EXPECT_EQ(L"olduser", String(NULL, VALUE_DEFAULT_USER_NAME));
-    }
-    // A port stored as text is no port either (L"1" would read as 49).
-    test::ClearProductKey();
-    test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, L"127.0.0.1");
-    test::SetConfigString(NULL, VALUE_VLAN_LOGON_PORT, L"1");
-    EXPECT_EQ(Reply(IDS_NO_LOGON_SERVER), test::CallPipe(L"logon alice secret"));
-    // A port beyond 65535 is no port: cut to 16 bits it would be another one.
-    const DWORD ports[] = {0x10000u | (DWORD)port, 99999};
-    for (DWORD wide : ports) {
-        test::ClearProductKey();
-        PointLogonAt((int)wide);
-        EXPECT_EQ(Reply(IDS_NO_LOGON_SERVER), test::CallPipe(L"logon alice secret")) << wide;
     }
     EXPECT_FALSE(Connected(simulator.Kill())) << "the password went to a port not configured";
 }
@@ -380,65 +343,53 @@ TEST_F(VlanDialogueTest, LogonFailuresBeforeAnyExchange)
 
 TEST_F(VlanDialogueTest, TraceOfASuccessAndOfFailures)
 {
-    Simulator simulator;
-    ASSERT_TRUE(simulator.Start(ShippedScript(L"logon-vlan.txt")));
-    PointLogonAt(simulator.Port());
-    std::string port = std::to_string(simulator.Port());
-    size_t offset = LogSize();
-    ASSERT_EQ(L"OK", test::CallPipe(L"logon alice secret"));
-    simulator.Finish();
     const std::string init = LogLines({"VLANLogonDlgInit() --- start ---", "  user name: alice",
                                        "  password: ********", "VLANLogonDlgInit() --- end ---"});
-    const std::string connect = LogLines({"VLANLogonConnectStart() --- start ---",
-                                          "  VLAN Logon server IP adress = 127.0.0.1",
-                                          "  VLAN Logon server port no   = " + port});
-    auto prompt = [](const std::string &text) {
-        return LogLines({"VLANLogonReceiveData() --- start ---", "VLANLogonAnalyze() --- start ---",
-                         "  " + text, "VLANLogonAnalyze() --- end ---",
-                         "VLANLogonReceiveData() --- end ---"});
+    auto connect = [](int port) {
+        return LogLines({"VLANLogonConnectStart() --- start ---", "  VLAN Logon server IP adress = 127.0.0.1",
+                         "  VLAN Logon server port no   = " + std::to_string(port)});
     };
-    const std::string answer = "\\x0d\\x0aSuccessfully moved to vlan 20\\x0d\\x0a";
-    const std::string exit = LogLines({"VLANLogonDlgExit() --- start ---",
-                                       "VLANLogonDlgExit() --- exit ---"});
-    std::string log = LogSince(offset);
-    EXPECT_EQ(init + connect + LogLine("VLANLogonConnectStart() --- end ---") +
-                  prompt("Connect(1) / Disconnect(2): ") + prompt("User ID: ") +
-                  prompt("Password: ") +
-                  LogLines({"VLANLogonReceiveData() --- start ---",
-                            "VLANLogonAnalyze() --- start ---", "  " + answer,
-                            "VLANLogonAnalyze() --- start ---", "  " + answer,
-                            "VLANLogonAnalyzeSuccess() --- start ---", "VLANSocketClose()",
-                            "VLANLogonAnalyzeSuccess() --- end ---",
-                            "VLANLogonAnalyze() --- end ---", "VLANLogonAnalyze() --- end ---",
-                            "VLANLogonReceiveData() --- end ---"}) +
-                  exit,
-              log);
-    EXPECT_EQ(std::string::npos, log.find("secret"));
-
-    // Refused by the switch.
-    ASSERT_TRUE(simulator.Start(ShippedScript(L"logon-failed.txt")));
-    PointLogonAt(simulator.Port());
-    std::string failedPort = std::to_string(simulator.Port());
-    offset = LogSize();
-    ASSERT_EQ(Reply(IDS_AUTH_FAILED), test::CallPipe(L"logon alice secret"));
-    simulator.Finish();
-    log = LogSince(offset);
-    const std::string failedConnect =
-        LogLines({"VLANLogonConnectStart() --- start ---",
-                  "  VLAN Logon server IP adress = 127.0.0.1",
-                  "  VLAN Logon server port no   = " + failedPort,
-                  "VLANLogonConnectStart() --- end ---"});
-    EXPECT_EQ(init + failedConnect + prompt("Connect(1) / Disconnect(2): ") +
-                  prompt("Login Name? ") + prompt("Password? ") +
-                  LogLines({"VLANLogonReceiveData() --- start ---",
-                            "VLANLogonAnalyze() --- start ---", "  \\x0d\\x0aAuthentication Failed\\x0d\\x0a",
-                            "VLANLogonAnalyzeFail() --- start ---", "VLANSocketClose()",
-                            "VLANLogonAnalyzeFail() --- end ---",
-                            "VLANLogonAnalyze() --- end ---",
-                            "VLANLogonReceiveData() --- end ---"}) +
-                  exit,
-              log);
-    EXPECT_EQ(std::string::npos, log.find("secret"));
+    auto received = [](std::initializer_list<std::string> analysis) {
+        return LogLines({"VLANLogonReceiveData() --- start ---"}) + LogLines(analysis) +
+               LogLines({"VLANLogonReceiveData() --- end ---"});
+    };
+    auto prompt = [&](const std::string &text) {
+        return received({"VLANLogonAnalyze() --- start ---", "  " + text, "VLANLogonAnalyze() --- end ---"});
+    };
+    const std::string answer = "  \\x0d\\x0aSuccessfully moved to vlan 20\\x0d\\x0a";
+    const std::string exit = LogLines({"VLANLogonDlgExit() --- start ---", "VLANLogonDlgExit() --- exit ---"});
+    struct {
+        const wchar_t *script;
+        std::wstring reply;
+        std::string exchange;
+    } cases[] = {
+        {L"logon-vlan.txt", L"OK",
+         prompt("Connect(1) / Disconnect(2): ") + prompt("User ID: ") + prompt("Password: ") +
+             received({"VLANLogonAnalyze() --- start ---", answer, "VLANLogonAnalyze() --- start ---", answer,
+                       "VLANLogonAnalyzeSuccess() --- start ---", "VLANSocketClose()",
+                       "VLANLogonAnalyzeSuccess() --- end ---", "VLANLogonAnalyze() --- end ---",
+                       "VLANLogonAnalyze() --- end ---"})},
+        // Refused by the switch.
+        {L"logon-failed.txt", Reply(IDS_AUTH_FAILED),
+         prompt("Connect(1) / Disconnect(2): ") + prompt("Login Name? ") + prompt("Password? ") +
+             received({"VLANLogonAnalyze() --- start ---", "  \\x0d\\x0aAuthentication Failed\\x0d\\x0a",
+                       "VLANLogonAnalyzeFail() --- start ---", "VLANSocketClose()",
+                       "VLANLogonAnalyzeFail() --- end ---", "VLANLogonAnalyze() --- end ---"})},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(test::Narrow(c.script));
+        Simulator simulator;
+        ASSERT_TRUE(simulator.Start(ShippedScript(c.script)));
+        PointLogonAt(simulator.Port());
+        size_t offset = LogSize();
+        ASSERT_EQ(c.reply, test::CallPipe(L"logon alice secret"));
+        simulator.Finish();
+        std::string log = LogSince(offset);
+        EXPECT_EQ(init + connect(simulator.Port()) + LogLines({"VLANLogonConnectStart() --- end ---"}) +
+                      c.exchange + exit,
+                  log);
+        EXPECT_EQ(std::string::npos, log.find("secret"));
+    }
 
     // Nobody listens on the port.
     SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
@@ -451,12 +402,9 @@ TEST_F(VlanDialogueTest, TraceOfASuccessAndOfFailures)
     closesocket(probe);
     int closedPort = ntohs(address.sin_port);
     PointLogonAt(closedPort);
-    offset = LogSize();
+    size_t offset = LogSize();
     EXPECT_EQ(CannotConnectReply(L"127.0.0.1"), test::CallPipe(L"logon alice secret"));
-    EXPECT_EQ(init + LogLines({"VLANLogonConnectStart() --- start ---",
-                               "  VLAN Logon server IP adress = 127.0.0.1",
-                               "  VLAN Logon server port no   = " + std::to_string(closedPort),
-                               "  connect() error = 0x0000274D", "VLANSocketClose()"}) +
+    EXPECT_EQ(init + connect(closedPort) + LogLines({"  connect() error = 0x0000274D", "VLANSocketClose()"}) +
                   exit,
               LogSince(offset));
 }
@@ -524,20 +472,39 @@ TEST_F(VlanDialogueTest, StopDuringALogonIsHonouredAfterTheReply)
 
 // ---- logoff
 
-TEST_F(VlanDialogueTest, LogoffServerChoiceAndExchange)
+TEST_F(VlanDialogueTest, LogoffServerChoiceAndAnswers)
 {
+    const std::wstring closed = SocketErrorReply(0);
+    const std::string prompt = "send \"Connect(1) / Disconnect(2): \"\nexpect \"2\"\n";
     struct {
         const char *name;
-        DWORD group;             // MISSING: no GroupNumber
-        const wchar_t *subkey;   // NULL: no per-VLAN subkey
+        DWORD group;            // MISSING: no GroupNumber
+        const wchar_t *subkey;  // NULL: no per-VLAN subkey
         bool subServer, subPort, global;
-        char used;               // 'V' per-VLAN simulator, 'G' global one, 0 none
+        char used;              // 'V' per-VLAN simulator, 'G' global one, 0 none
+        std::string script;     // of the global simulator; "": logoff.txt
+        std::wstring reply;
+        const char *received;
     } cases[] = {
-        {"group 20 with its own pair", 20, L"GroupList\\20", true, true, true, 'V'},
-        {"group 20 without a subkey", 20, NULL, false, false, true, 'G'},
-        {"group 20 with a server but no port", 20, L"GroupList\\20", true, false, true, 'G'},
-        {"no group number: GroupList\\0", MISSING, L"GroupList\\0", true, true, true, 'V'},
-        {"per-VLAN server only, no global pair", 20, L"GroupList\\20", true, false, false, 0},
+        {"group 20 with its own pair", 20, L"GroupList\\20", true, true, true, 'V', "", L"OK", "[2\\r\\n]"},
+        {"group 20 without a subkey", 20, NULL, false, false, true, 'G', "", L"OK", "[2\\r\\n]"},
+        {"group 20 with a server but no port", 20, L"GroupList\\20", true, false, true, 'G', "", L"OK",
+         "[2\\r\\n]"},
+        {"no group number: GroupList\\0", MISSING, L"GroupList\\0", true, true, true, 'V', "", L"OK",
+         "[2\\r\\n]"},
+        {"per-VLAN server only, no global pair", 20, L"GroupList\\20", true, false, false, 0, "",
+         Reply(IDS_NO_LOGOFF_SERVER), ""},
+        // Only the answered prompt makes a 2 the confirmation: a banner's version number
+        // would otherwise record a logoff that was never sent.
+        {"a 2 before any prompt is no confirmation", MISSING, NULL, false, false, true, 'G',
+         "send \"DE-Zeruzu 2.1\\r\\n\"\nclose\n", closed, ""},
+        {"a banner with a 2, then the prompt and its echo", MISSING, NULL, false, false, true, 'G',
+         "send \"DE-Zeruzu 2.1\\r\\n\"\nsleep 100\n" + prompt + "send \"2\\r\\nDisconnected.\\r\\n\"\n", L"OK",
+         "[2\\r\\n]"},
+        {"text without a 2 is dropped until the close", MISSING, NULL, false, false, true, 'G',
+         prompt + "send \"Bye.\\r\\n\"\nclose\n", closed, "[2\\r\\n]"},
+        {"reset before the confirmation", MISSING, NULL, false, false, true, 'G', prompt + "reset\n",
+         RESET_REPLY, "[2\\r\\n]"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -547,7 +514,7 @@ TEST_F(VlanDialogueTest, LogoffServerChoiceAndExchange)
             test::SetConfigDword(NULL, VALUE_GROUP_NUMBER, c.group);
         Simulator perVlan, global;
         ASSERT_TRUE(perVlan.Start(ShippedScript(L"logoff.txt")));
-        ASSERT_TRUE(global.Start(ShippedScript(L"logoff.txt")));
+        ASSERT_TRUE(global.Start(c.script.empty() ? ShippedScript(L"logoff.txt") : WriteScript(c.script)));
         if (c.subServer)
             test::SetConfigString(c.subkey, VALUE_VLAN_LOGOFF_SERVER, L"127.0.0.1");
         if (c.subPort)
@@ -557,62 +524,16 @@ TEST_F(VlanDialogueTest, LogoffServerChoiceAndExchange)
             test::SetConfigDword(NULL, VALUE_VLAN_LOGOFF_PORT, global.Port());
         }
         std::wstring reply = test::CallPipe(L"logoff");
+        ExpectReply(c.reply, reply);
         Simulator &used = c.used == 'V' ? perVlan : global;
         Simulator &unused = c.used == 'V' ? global : perVlan;
-        if (c.used == 0) {
-            EXPECT_EQ(Reply(IDS_NO_LOGOFF_SERVER), reply);
-            EXPECT_FALSE(Connected(perVlan.Kill()));
-            EXPECT_FALSE(Connected(global.Kill()));
-            EXPECT_EQ(2u, Dword(NULL, VALUE_VLAN_LOGON));
-            continue;
-        }
-        EXPECT_EQ(L"OK", reply);
-        EXPECT_EQ("[2\\r\\n]", Joined(Received(used.Finish())));
-        EXPECT_FALSE(Connected(unused.Kill()));
-        EXPECT_EQ(1u, Dword(NULL, VALUE_VLAN_LOGON));
-        EXPECT_EQ(c.group, Dword(NULL, VALUE_GROUP_NUMBER));
-    }
-}
-
-TEST_F(VlanDialogueTest, LogoffAnswers)
-{
-    const std::wstring closed = SocketErrorReply(0);
-    struct {
-        const char *name;
-        std::string script;
-        std::wstring reply;
-        const char *received;
-    } cases[] = {
-        // Only the answered prompt makes a 2 the confirmation: a banner's version number
-        // would otherwise record a logoff that was never sent.
-        {"a 2 before any prompt is no confirmation", "send \"DE-Zeruzu 2.1\\r\\n\"\nclose\n",
-         closed, ""},
-        {"a banner with a 2, then the prompt and its echo",
-         "send \"DE-Zeruzu 2.1\\r\\n\"\nsleep 100\nsend \"Connect(1) / Disconnect(2): \"\n"
-         "expect \"2\"\nsend \"2\\r\\nDisconnected.\\r\\n\"\n",
-         L"OK", "[2\\r\\n]"},
-        {"text without a 2 is dropped until the close",
-         "send \"Connect(1) / Disconnect(2): \"\nexpect \"2\"\nsend \"Bye.\\r\\n\"\nclose\n",
-         closed, "[2\\r\\n]"},
-        {"reset before the confirmation",
-         "send \"Connect(1) / Disconnect(2): \"\nexpect \"2\"\nreset\n",
-         RESET_REPLY, "[2\\r\\n]"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        test::ClearProductKey();
-        test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
-        Simulator simulator;
-        ASSERT_TRUE(simulator.Start(WriteScript(c.script)));
-        test::SetConfigString(NULL, VALUE_VLAN_LOGOFF_SERVER, L"127.0.0.1");
-        test::SetConfigDword(NULL, VALUE_VLAN_LOGOFF_PORT, simulator.Port());
-        std::wstring reply = test::CallPipe(L"logoff");
-        if (c.reply == RESET_REPLY)
-            EXPECT_TRUE(IsResetReply(reply)) << test::Narrow(reply);
+        if (c.used == 0)
+            EXPECT_FALSE(Connected(used.Kill()));
         else
-            EXPECT_EQ(c.reply, reply);
-        EXPECT_EQ(std::string(c.received), Joined(Received(simulator.Finish())));
-        EXPECT_EQ(c.reply[0] == L'O' ? 1u : 2u, Dword(NULL, VALUE_VLAN_LOGON));
+            EXPECT_EQ(std::string(c.received), Joined(Received(used.Finish())));
+        EXPECT_FALSE(Connected(unused.Kill()));
+        EXPECT_EQ(reply == L"OK" ? 1u : 2u, Dword(NULL, VALUE_VLAN_LOGON));
+        EXPECT_EQ(c.group, Dword(NULL, VALUE_GROUP_NUMBER));
     }
 }
 

@@ -47,22 +47,10 @@ const char kUsage[] =
     "  --transcript FILE  also append every output line to FILE\n"
     "  --help             show this text\n"
     "\n"
-    "Script steps (one per line, # starts a comment):\n"
-    "  send \"TEXT\"        send bytes exactly\n"
-    "  sendline \"TEXT\"    send TEXT followed by CR LF\n"
-    "  expect \"TEXT\"      read one line from the client; it must equal TEXT\n"
-    "  expectany          read one line from the client, any content\n"
-    "  sleep MS           pause\n"
-    "  close              graceful close now\n"
-    "  reset              abortive close now (RST)\n"
-    "  hang [MS]          stay silent until the client closes or MS elapse\n"
-    "                     (default 60000)\n"
-    "  flood N \"TEXT\"     send TEXT N times\n"
-    "Strings accept \\r \\n \\t \\0 \\\\ \\\" \\' \\xNN.\n"
-    "\n"
-    "Output lines: listening on ADDR:PORT, conn: open, send: ..., flood: N ...,\n"
-    "recv: ..., mismatch: expected \"...\" got \"...\", fail: ..., conn: peer closed,\n"
-    "conn: closed.\n";
+    "Script steps, one per line (# starts a comment): send \"TEXT\", sendline \"TEXT\"\n"
+    "(adds CR LF), expect \"TEXT\", expectany, sleep MS, close, reset (RST), hang [MS]\n"
+    "(default 60000), flood N \"TEXT\". Strings accept \\r \\n \\t \\0 \\\\ \\\" \\' \\xNN.\n"
+    "tools/lab/dezsim/README.md describes the steps and the output lines.\n";
 
 std::string narrow(const std::wstring& w)
 {
@@ -73,6 +61,12 @@ std::string narrow(const std::wstring& w)
     return s;
 }
 
+HANDLE openTranscript(const std::wstring& path)
+{
+    return CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 void emit(const std::string& line)
 {
     std::string text = line + "\n";
@@ -80,44 +74,37 @@ void emit(const std::string& line)
     fflush(stdout);
     if (g_transcript.empty()) return;
     // Opened per line so a test can read (or delete) the file at any time.
-    HANDLE h = CreateFileW(g_transcript.c_str(), FILE_APPEND_DATA,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = openTranscript(g_transcript);
     if (h == INVALID_HANDLE_VALUE) return;
     DWORD written = 0;
     WriteFile(h, text.data(), (DWORD)text.size(), &written, nullptr);
     CloseHandle(h);
 }
 
-void errorMessage(const std::string& msg)
+// Reports msg on stderr; returns the exit code for it.
+int fail(int code, const std::string& msg)
 {
     fprintf(stderr, "dezsim: %s\n", msg.c_str());
     fflush(stderr);
+    return code;
 }
 
-bool readWholeFile(const std::wstring& path, std::string& data, DWORD& error)
+std::string withError(const std::string& msg, unsigned long error)
 {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-        error = GetLastError();
-        return false;
-    }
-    data.clear();
+    return msg + " (error " + std::to_string(error) + ")";
+}
+
+// 0, or the error that kept the file from being read.
+DWORD readWholeFile(const std::wstring& path, std::string& data)
+{
+    FILE* f = _wfopen(path.c_str(), L"rb");
+    if (!f) return GetLastError();
     char buf[4096];
-    DWORD got = 0;
-    bool ok = true;
-    while (true) {
-        if (!ReadFile(h, buf, sizeof buf, &got, nullptr)) {
-            error = GetLastError();
-            ok = false;
-            break;
-        }
-        if (got == 0) break;
-        data.append(buf, got);
-    }
-    CloseHandle(h);
-    return ok;
+    size_t got;
+    while ((got = fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, got);
+    DWORD error = ferror(f) ? ERROR_READ_FAULT : 0;
+    fclose(f);
+    return error;
 }
 
 struct Conn {
@@ -228,23 +215,18 @@ bool sendAll(Conn& c, const std::string& data)
     return true;
 }
 
-// FIN first, then drain so unread data does not turn closesocket into a RST.
-void closeNow(Conn& c)
+// Graceful: FIN first, then drain so unread data does not turn closesocket into a RST.
+// Abortive: SO_LINGER 0 makes closesocket send a RST.
+void closeNow(Conn& c, bool abortive = false)
 {
-    shutdown(c.s, SD_SEND);
-    watch(c, kCloseWaitMs);
-    closesocket(c.s);
-    c.s = INVALID_SOCKET;
-    emit("conn: closed");
-}
-
-void resetNow(Conn& c)
-{
-    printPartial(c);
-    linger lg;
-    lg.l_onoff = 1;
-    lg.l_linger = 0;
-    setsockopt(c.s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&lg), sizeof lg);
+    if (abortive) {
+        printPartial(c);
+        linger lg = {1, 0};
+        setsockopt(c.s, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&lg), sizeof lg);
+    } else {
+        shutdown(c.s, SD_SEND);
+        watch(c, kCloseWaitMs);
+    }
     closesocket(c.s);
     c.s = INVALID_SOCKET;
     emit("conn: closed");
@@ -268,13 +250,13 @@ void play(SOCKET s, const std::vector<Step>& steps)
             std::string data = step.text;
             if (step.kind == StepKind::SendLine) data += "\r\n";
             emit("send: " + dezsim::escape(data));
-            if (!sendAll(c, data)) return resetNow(c);
+            if (!sendAll(c, data)) return closeNow(c, true);
             break;
         }
         case StepKind::Flood: {
             emit("flood: " + std::to_string(step.number) + " " + dezsim::escape(step.text));
             for (unsigned long i = 0; i < step.number; ++i)
-                if (!sendAll(c, step.text)) return resetNow(c);
+                if (!sendAll(c, step.text)) return closeNow(c, true);
             break;
         }
         case StepKind::Expect:
@@ -298,7 +280,7 @@ void play(SOCKET s, const std::vector<Step>& steps)
         case StepKind::Close:
             return closeNow(c);
         case StepKind::Reset:
-            return resetNow(c);
+            return closeNow(c, true);
         }
     }
 
@@ -328,14 +310,8 @@ int parseArgs(int argc, wchar_t** argv, Options& o)
         }
         bool known = a == L"--script" || a == L"--bind" || a == L"--port" ||
                      a == L"--connections" || a == L"--transcript";
-        if (!known) {
-            errorMessage("unknown argument \"" + narrow(a) + "\" (see --help)");
-            return 2;
-        }
-        if (i + 1 >= argc) {
-            errorMessage(narrow(a) + " needs a value (see --help)");
-            return 2;
-        }
+        if (!known) return fail(2, "unknown argument \"" + narrow(a) + "\" (see --help)");
+        if (i + 1 >= argc) return fail(2, narrow(a) + " needs a value (see --help)");
         std::wstring v = argv[++i];
         if (a == L"--script") o.script = v;
         else if (a == L"--bind") o.bind = v;
@@ -343,19 +319,13 @@ int parseArgs(int argc, wchar_t** argv, Options& o)
         else {
             unsigned long n = 0;
             bool isPort = a == L"--port";
-            if (!dezsim::parseNumber(narrow(v), isPort ? 65535UL : 0x7FFFFFFFUL, n) ||
-                (!isPort && n == 0)) {
-                errorMessage("bad value \"" + narrow(v) + "\" for " + narrow(a) +
-                             (isPort ? " (expected 0..65535)" : " (expected a number >= 1)"));
-                return 2;
-            }
+            if (!dezsim::parseNumber(narrow(v), isPort ? 65535UL : 0x7FFFFFFFUL, n) || (!isPort && n == 0))
+                return fail(2, "bad value \"" + narrow(v) + "\" for " + narrow(a) +
+                                   (isPort ? " (expected 0..65535)" : " (expected a number >= 1)"));
             (isPort ? o.port : o.connections) = n;
         }
     }
-    if (o.script.empty()) {
-        errorMessage("--script FILE is required (see --help)");
-        return 2;
-    }
+    if (o.script.empty()) return fail(2, "--script FILE is required (see --help)");
     return -1;
 }
 
@@ -366,27 +336,18 @@ int run(int argc, wchar_t** argv)
     if (rc >= 0) return rc;
 
     std::string source;
-    DWORD err = 0;
-    if (!readWholeFile(opt.script, source, err)) {
-        errorMessage("cannot read " + narrow(opt.script) + " (error " + std::to_string(err) + ")");
-        return 2;
-    }
+    if (DWORD e = readWholeFile(opt.script, source))
+        return fail(2, withError("cannot read " + narrow(opt.script), e));
     std::vector<Step> steps;
     dezsim::ParseError perr;
-    if (!dezsim::parseScript(source, steps, perr)) {
-        errorMessage(narrow(opt.script) + ":" + std::to_string(perr.line) + ": " + perr.message);
-        return 3;
-    }
+    if (!dezsim::parseScript(source, steps, perr))
+        return fail(3, narrow(opt.script) + ":" + std::to_string(perr.line) + ": " + perr.message);
 
     if (!opt.transcript.empty()) {
-        HANDLE h = CreateFileW(opt.transcript.c_str(), FILE_APPEND_DATA,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            errorMessage("cannot open transcript " + narrow(opt.transcript) + " (error " +
-                         std::to_string(GetLastError()) + ")");
-            return 2;
-        }
+        HANDLE h = openTranscript(opt.transcript);
+        DWORD e = GetLastError();
+        if (h == INVALID_HANDLE_VALUE)
+            return fail(2, withError("cannot open transcript " + narrow(opt.transcript), e));
         CloseHandle(h);
         g_transcript = opt.transcript;
     }
@@ -394,45 +355,36 @@ int run(int argc, wchar_t** argv)
     sockaddr_in addr = {};
     addr.sin_family = AF_INET;
     addr.sin_port = htons((u_short)opt.port);
-    if (InetPtonW(AF_INET, opt.bind.c_str(), &addr.sin_addr) != 1) {
-        errorMessage("bad --bind address \"" + narrow(opt.bind) + "\" (expected IPv4 like 127.0.0.1)");
-        return 2;
-    }
+    if (InetPtonW(AF_INET, opt.bind.c_str(), &addr.sin_addr) != 1)
+        return fail(2, "bad --bind address \"" + narrow(opt.bind) + "\" (expected IPv4 like 127.0.0.1)");
 
     WSADATA wsa;
-    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
-        errorMessage("WSAStartup failed");
-        return 1;
-    }
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return fail(1, "WSAStartup failed");
     SOCKET ls = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (ls == INVALID_SOCKET) {
-        errorMessage("socket failed (error " + std::to_string(WSAGetLastError()) + ")");
-        return 1;
-    }
+    if (ls == INVALID_SOCKET) return fail(1, withError("socket failed", WSAGetLastError()));
     // Without this another process could bind the same port and steal connections.
     BOOL exclusive = TRUE;
     setsockopt(ls, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
-    if (bind(ls, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR ||
-        listen(ls, SOMAXCONN) == SOCKET_ERROR) {
-        errorMessage("cannot listen on " + narrow(opt.bind) + ":" + std::to_string(opt.port) +
-                     " (error " + std::to_string(WSAGetLastError()) + ")");
-        closesocket(ls);
-        return 1;
-    }
     sockaddr_in bound = {};
     int len = sizeof bound;
-    getsockname(ls, reinterpret_cast<sockaddr*>(&bound), &len);
-    const unsigned char* ip = reinterpret_cast<const unsigned char*>(&bound.sin_addr);
-    emit("listening on " + std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." +
-         std::to_string(ip[2]) + "." + std::to_string(ip[3]) + ":" +
-         std::to_string(ntohs(bound.sin_port)));
+    char ip[INET_ADDRSTRLEN] = "";
+    if (bind(ls, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR ||
+        listen(ls, SOMAXCONN) == SOCKET_ERROR ||
+        getsockname(ls, reinterpret_cast<sockaddr*>(&bound), &len) == SOCKET_ERROR) {
+        int e = WSAGetLastError();
+        rc = fail(1, withError("cannot listen on " + narrow(opt.bind) + ":" + std::to_string(opt.port), e));
+        closesocket(ls);
+        return rc;
+    }
+    inet_ntop(AF_INET, &bound.sin_addr, ip, sizeof ip);
+    emit("listening on " + std::string(ip) + ":" + std::to_string(ntohs(bound.sin_port)));
 
     for (unsigned long played = 0; opt.connections == 0 || played < opt.connections; ++played) {
         SOCKET s = accept(ls, nullptr, nullptr);
         if (s == INVALID_SOCKET) {
-            errorMessage("accept failed (error " + std::to_string(WSAGetLastError()) + ")");
+            rc = fail(1, withError("accept failed", WSAGetLastError()));
             closesocket(ls);
-            return 1;
+            return rc;
         }
         play(s, steps);
     }
@@ -450,10 +402,7 @@ int main()
     _setmode(_fileno(stdout), _O_BINARY);
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv) {
-        errorMessage("cannot read the command line");
-        return 2;
-    }
+    if (!argv) return fail(2, "cannot read the command line");
     int rc = run(argc, argv);
     LocalFree(argv);
     return rc;

@@ -102,17 +102,13 @@ bool parseStep(const std::string& keyword, LineReader& r, Step& step, std::strin
     }
     if (keyword == "flood") {
         step.kind = StepKind::Flood;
-        if (!readNumber(r, kMaxFloodCount, step.number, err)) return false;
-        if (step.number == 0) {
-            err = "flood count must be at least 1";
+        if (!readNumber(r, kMaxFloodCount, step.number, err) || !readString(r, step.text, err))
             return false;
-        }
-        if (!readString(r, step.text, err)) return false;
-        if (step.text.empty()) {
-            err = "flood text must not be empty";
-            return false;
-        }
-        return true;
+        const char* bad = step.number == 0   ? "flood count must be at least 1"
+                          : step.text.empty() ? "flood text must not be empty"
+                                              : nullptr;
+        if (bad) err = bad;
+        return bad == nullptr;
     }
     err = "unknown step \"" + keyword + "\"";
     return false;
@@ -212,22 +208,6 @@ std::string stripLineEnd(const std::string& line)
     return s;
 }
 
-const char* stepName(StepKind kind)
-{
-    switch (kind) {
-    case StepKind::Send: return "send";
-    case StepKind::SendLine: return "sendline";
-    case StepKind::Expect: return "expect";
-    case StepKind::ExpectAny: return "expectany";
-    case StepKind::Sleep: return "sleep";
-    case StepKind::Close: return "close";
-    case StepKind::Reset: return "reset";
-    case StepKind::Hang: return "hang";
-    case StepKind::Flood: return "flood";
-    }
-    return "?";
-}
-
 bool parseScript(const std::string& source, std::vector<Step>& steps, ParseError& err)
 {
     steps.clear();
@@ -250,21 +230,14 @@ bool parseScript(const std::string& source, std::vector<Step>& steps, ParseError
         if (r.atEnd()) continue;
 
         Step step;
-        step.line = lineNo;
+        step.line = err.line = lineNo;
         std::string keyword = r.word();
-        std::string msg;
-        if (!parseStep(keyword, r, step, msg)) {
-            err.line = lineNo;
-            err.message = msg;
-            return false;
-        }
+        if (!parseStep(keyword, r, step, err.message)) return false;
         if (!r.atEnd()) {
-            err.line = lineNo;
             err.message = "unexpected text after " + keyword + ": \"" + line.substr(r.pos) + "\"";
             return false;
         }
         if (closedAt != 0) {
-            err.line = lineNo;
             err.message = "step after the connection was closed on line " +
                           std::to_string(closedAt) + " would never run";
             return false;

@@ -62,6 +62,4 @@ bool takeLine(std::string& buffer, std::string& line);
 // Removes one trailing LF and then one trailing CR, as a terminal would.
 std::string stripLineEnd(const std::string& line);
 
-const char* stepName(StepKind kind);
-
 } // namespace dezsim
