@@ -1,6 +1,7 @@
-// wardsetup as the administrator sees it: the pages round-trip every value, list dialogs
-// and limits, failed saves, the on/off registration (with the Run entry started by Wine's
-// logon), stale-registration removal, the About box, start-up and exit codes, languages.
+// wardsetup as the administrator sees it: the pages round-trip every value in the user
+// interface's language, list dialogs and limits, failed saves, the on/off registration (with
+// the Run entry started by Wine's logon), stale-registration removal, the About box, start-up
+// and exit codes.
 #include "test_support.h"
 #include "dialogs.h"
 #include "product_key.h"
@@ -14,6 +15,7 @@
 
 #include <commctrl.h>
 #include <dlgs.h>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -46,7 +48,7 @@ HWND WaitForDialogWith(int id)
 // ---- the main window, run on a thread of its own as the program runs it
 
 struct WindowRun {
-    ConfigRecords records;
+    std::function<INT_PTR()> body;  // what the thread runs: the window, or the whole program
     INT_PTR result;
     HANDLE thread;
     HWND window;
@@ -55,7 +57,7 @@ struct WindowRun {
 DWORD WINAPI WindowThread(void *parameter)
 {
     WindowRun *run = (WindowRun *)parameter;
-    run->result = RunMainWindow(GetModuleHandleW(NULL), &run->records);
+    run->result = run->body();
     return 0;
 }
 
@@ -77,9 +79,14 @@ protected:
         test::ClearConfiguration();
     }
 
+    void Start(std::function<INT_PTR()> body)
+    {
+        run.body = body;
+        run.thread = CreateThread(NULL, 0, WindowThread, &run, 0, NULL);
+    }
     HWND OpenWindow()
     {
-        run.thread = CreateThread(NULL, 0, WindowThread, &run, 0, NULL);
+        Start([this] { return RunMainWindow(GetModuleHandleW(NULL), &records); });
         run.window = WaitForDialogWith(IDC_TAB);
         EXPECT_NE(nullptr, run.window);
         return run.window;
@@ -125,6 +132,7 @@ protected:
         ASSERT_TRUE(provider.Install(test::BinaryPath(L"wardtile_standin.dll")));
     }
 
+    ConfigRecords records = {};
     WindowRun run = {};
     test::ProviderFile provider;
 };
@@ -196,6 +204,17 @@ TEST_F(Setup, PagesShowTheRegistryKeepEditsAcrossTabsAndOkWritesThem)
     }
 
     ASSERT_NE(nullptr, OpenWindow());
+    // Title, tabs and columns in the user interface's language.
+    HMODULE tool = GetModuleHandleW(NULL);
+    LANGID language = test::ExpectedLanguage();
+    EXPECT_EQ(test::StringOfLanguage(tool, IDS_APP_TITLE, language), test::WindowText(run.window));
+    wchar_t label[100] = L"";
+    TCITEMW tab = {};
+    tab.mask = TCIF_TEXT;
+    tab.pszText = label;
+    tab.cchTextMax = 100;
+    SendDlgItemMessageW(run.window, IDC_TAB, TCM_GETITEMW, 0, (LPARAM)&tab);
+    EXPECT_EQ(test::StringOfLanguage(tool, IDS_TAB_GENERAL, language), label);
     HWND page = Page();
     ASSERT_NE(nullptr, page);
     EXPECT_TRUE(Checked(page, IDC_ENABLE));
@@ -207,6 +226,12 @@ TEST_F(Setup, PagesShowTheRegistryKeepEditsAcrossTabsAndOkWritesThem)
     EXPECT_EQ(L"one\r\ntwo", ItemText(page, IDC_MULTI_MESSAGE));
 
     page = SelectTab(1);
+    HDITEMW column = {};
+    column.mask = HDI_TEXT;
+    column.pszText = label;
+    column.cchTextMax = 100;
+    SendMessageW(ListView_GetHeader(GetDlgItem(page, IDC_VLAN_LIST)), HDM_GETITEMW, 1, (LPARAM)&column);
+    EXPECT_EQ(test::StringOfLanguage(tool, IDS_COLUMN_ADDRESS, language), label);
     EXPECT_EQ(L"10.0.0.1", ItemText(page, IDC_LOGON_SERVER));
     EXPECT_EQ(L"6000", ItemText(page, IDC_LOGON_PORT));
     EXPECT_EQ(L"10.0.0.2", ItemText(page, IDC_LOGOFF_SERVER));
@@ -430,21 +455,6 @@ TEST_F(Setup, FailedSaveShowsWhyKeepsTheWindowAndChangesNothing)
     }
 }
 
-TEST_F(Setup, StaleRegistrationIsRemovedWhenTheWindowOpens)
-{
-    ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
-    ASSERT_EQ(1, QueryRegistration());
-    ASSERT_NE(nullptr, OpenWindow());
-    HWND page = Page();
-    EXPECT_FALSE(Checked(page, IDC_ENABLE));
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, IDC_ENABLE)));
-    EXPECT_EQ(IDCANCEL, CloseWindow(IDCANCEL));
-    test::ConfigSnapshot left = test::SnapshotConfiguration();
-    for (const auto &entry : left)
-        EXPECT_EQ(std::wstring::npos, entry.first.find(PROVIDER_CLSID_TEXT)) << test::Narrow(entry.first);
-    EXPECT_EQ(0u, left.count(L"Run|" RUN_VALUE_NAME));
-}
-
 TEST_F(Setup, RegistrationIsWholeAndCaseBlindOnReading)
 {
     ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
@@ -517,13 +527,18 @@ TEST_F(Setup, RunEntryStartsTheTrayClientFromAFolderWithBlanks)
     test::RemoveTree(top);
 }
 
-TEST_F(Setup, AboutBoxReadsTheProviderVersion)
+// Without the provider's module, a registration left behind goes as the window opens and
+// Portgate cannot be switched on; the About box says whether the module is there.
+TEST_F(Setup, AboutBoxReadsTheProviderVersionAndStaleRegistrationGoes)
 {
+    ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
     for (int installed = 0; installed < 2; installed++) {
         SCOPED_TRACE(installed);
         if (installed)
             InstallStandInProvider();
         ASSERT_NE(nullptr, OpenWindow());
+        EXPECT_FALSE(Checked(Page(), IDC_ENABLE));
+        EXPECT_EQ(installed == 1, IsWindowEnabled(GetDlgItem(Page(), IDC_ENABLE)) != FALSE);
         PostMessageW(run.window, WM_COMMAND, IDM_ABOUT, 0);
         HWND about = WaitForDialogWith(IDC_PROVIDER_VERSION);
         ASSERT_NE(nullptr, about);
@@ -536,6 +551,10 @@ TEST_F(Setup, AboutBoxReadsTheProviderVersion)
         }
         PostMessageW(about, WM_COMMAND, IDOK, 0);
         EXPECT_EQ(IDCANCEL, CloseWindow(IDCANCEL));
+        test::ConfigSnapshot left = test::SnapshotConfiguration();
+        for (const auto &entry : left)
+            EXPECT_EQ(std::wstring::npos, entry.first.find(PROVIDER_CLSID_TEXT)) << test::Narrow(entry.first);
+        EXPECT_EQ(0u, left.count(L"Run|" RUN_VALUE_NAME));
     }
 }
 
@@ -561,24 +580,15 @@ TEST_F(Setup, RefusedWithoutAdministrators)
     EXPECT_TRUE(test::SnapshotConfiguration().empty());
     test::RemoveTree(dir);
 
-    struct Refusal {
-        BOOL administrator;
-        int exitCode;
-    } refusal = {administrator, -1};
-    HANDLE thread = CreateThread(NULL, 0, [](void *p) -> DWORD {
-        Refusal *r = (Refusal *)p;
+    Start([administrator] {
         wchar_t *plain[] = {(wchar_t *)L"wardsetup.exe"};
-        r->exitCode = RunWardsetup(GetModuleHandleW(NULL), 1, plain, r->administrator);
-        return 0;
-    }, &refusal, 0, NULL);
-    HWND box = WaitForDialog(IsMessageBox);
-    ASSERT_NE(nullptr, box);
-    EXPECT_EQ(SetupString(IDS_NOT_ADMINISTRATOR), ItemText(box, MESSAGE_BOX_TEXT_ID));
-    EXPECT_EQ(SetupString(IDS_APP_TITLE), test::WindowText(box));
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 20000));
-    CloseHandle(thread);
-    EXPECT_EQ(0, refusal.exitCode);
+        return (INT_PTR)RunWardsetup(GetModuleHandleW(NULL), 1, plain, administrator);
+    });
+    run.window = WaitForDialog(IsMessageBox);
+    ASSERT_NE(nullptr, run.window);
+    EXPECT_EQ(SetupString(IDS_NOT_ADMINISTRATOR), ItemText(run.window, MESSAGE_BOX_TEXT_ID));
+    EXPECT_EQ(SetupString(IDS_APP_TITLE), test::WindowText(run.window));
+    EXPECT_EQ(0, CloseWindow(IDOK));
 }
 
 // A wardsetup process's main window: no owner, and the tab control.
@@ -646,30 +656,6 @@ TEST(Resources, EnglishAndJapaneseCarryTheSameIds)
     std::set<UINT> strings = test::StringIdsOfLanguage(tool, test::ENGLISH);
     EXPECT_EQ(1u, strings.count(IDS_LAST_STRING));
     EXPECT_EQ(strings, test::StringIdsOfLanguage(tool, test::JAPANESE));
-}
-
-TEST_F(Setup, WindowSpeaksTheUserInterfaceLanguage)
-{
-    LANGID language = test::ExpectedLanguage();
-    HMODULE tool = GetModuleHandleW(NULL);
-    ASSERT_NE(nullptr, OpenWindow());
-    EXPECT_EQ(test::StringOfLanguage(tool, IDS_APP_TITLE, language), test::WindowText(run.window));
-    wchar_t tab[100] = L"";
-    TCITEMW item = {};
-    item.mask = TCIF_TEXT;
-    item.pszText = tab;
-    item.cchTextMax = 100;
-    SendDlgItemMessageW(run.window, IDC_TAB, TCM_GETITEMW, 0, (LPARAM)&item);
-    EXPECT_EQ(test::StringOfLanguage(tool, IDS_TAB_GENERAL, language), tab);
-    HWND page = SelectTab(1);
-    HWND header = ListView_GetHeader(GetDlgItem(page, IDC_VLAN_LIST));
-    HDITEMW column = {};
-    column.mask = HDI_TEXT;
-    column.pszText = tab;
-    column.cchTextMax = 100;
-    SendMessageW(header, HDM_GETITEMW, 1, (LPARAM)&column);
-    EXPECT_EQ(test::StringOfLanguage(tool, IDS_COLUMN_ADDRESS, language), tab);
-    EXPECT_EQ(IDCANCEL, CloseWindow(IDCANCEL));
 }
 
 }  // namespace
