@@ -1,6 +1,6 @@
 // wardsetup's configuration files and the -i import: registry -> file -> registry round
-// trip, imports that must change nothing, values that must read back as written, and a
-// fuzzed file reader.
+// trip, imports that must change nothing, values that must read back as written, GroupList
+// sections, and a fuzzed file reader.
 #include "test_support.h"
 #include "product_key.h"
 #include "registration.h"
@@ -72,7 +72,7 @@ void FillRegistry()
     }
 }
 
-TEST_F(ConfigFile, RegistryToFileToRegistryIsIdentical)
+TEST_F(ConfigFile, RegistryToFileToRegistryIsIdenticalThroughARelativeName)
 {
     InstallStandInProvider();
     FillRegistry();
@@ -93,26 +93,18 @@ TEST_F(ConfigFile, RegistryToFileToRegistryIsIdentical)
 
     test::ClearConfiguration();
     ASSERT_EQ(0, QueryRegistration());
-    EXPECT_EQ(SETUP_SUCCESS, ImportConfigFile(file.c_str()));
-    EXPECT_EQ(before, test::SnapshotConfiguration());
-    EXPECT_EQ(1, QueryRegistration());
-}
-
-TEST_F(ConfigFile, RelativePathIsTheCurrentFolderNotTheWindowsFolder)
-{
-    ASSERT_TRUE(test::WriteUtf16File(dir + L"\\relative.cfg", L"[VLAN]\r\nVLANLogonServer=from-current\r\n"));
-    wchar_t windows[MAX_PATH];
+    // Imported by a relative name: the current folder's file, not the Windows folder's.
+    wchar_t windows[MAX_PATH], previous[MAX_PATH];
     GetWindowsDirectoryW(windows, MAX_PATH);
-    std::wstring decoy = std::wstring(windows) + L"\\relative.cfg";
+    std::wstring decoy = std::wstring(windows) + L"\\exported.cfg";
     ASSERT_TRUE(test::WriteUtf16File(decoy, L"[VLAN]\r\nVLANLogonServer=from-windows\r\n"));
-    wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
     ASSERT_TRUE(SetCurrentDirectoryW(dir.c_str()));
-    int rc = ImportConfigFile(L"relative.cfg");
+    EXPECT_EQ(SETUP_SUCCESS, ImportConfigFile(L"exported.cfg"));
     SetCurrentDirectoryW(previous);
     DeleteFileW(decoy.c_str());
-    EXPECT_EQ(SETUP_SUCCESS, rc);
-    EXPECT_EQ(L"from-current", StoredText(NULL, VALUE_VLAN_LOGON_SERVER));
+    EXPECT_EQ(before, test::SnapshotConfiguration());
+    EXPECT_EQ(1, QueryRegistration());
 }
 
 TEST_F(ConfigFile, ImportThatCannotUseTheFileChangesNothing)
@@ -194,39 +186,6 @@ TEST_F(ConfigFile, ImportThatCannotUseTheFileChangesNothing)
     EXPECT_EQ(L"new", test::SnapshotConfiguration()[PRODUCT_KEY_PATH L"|VLANLogonServer"].substr(2));
 }
 
-TEST_F(ConfigFile, ValuesReadBackAsWrittenAndInjectNothing)
-{
-    ConfigRecords records = {};
-    const wchar_t *injected = L"x\r\n[GroupList7]\r\nVLANLogoffPort=9\r\n[VLAN]\r\nVLANLogonPort=1";
-    wcscpy(records.vlan.logonServer, injected);
-    wcscpy(records.vlan.logoffServer, L"\"quoted\"");
-    wcscpy(records.general.logonImage, L" C:\\lead and trail ");
-    wcscpy(records.general.domainNames[0], L"'SINGLE'");
-    wcscpy(records.general.domainNames[1], L"\"HALF");
-    records.vlan.logonPort = 6000;
-    ASSERT_TRUE(AppendVlanEntry(&records.vlan, -5, L"10.0.0.5 ", 65535));
-    ASSERT_TRUE(AppendVlanEntry(&records.vlan, 4094, L"\"a;b=c\"", 1));
-    std::wstring file = dir + L"\\values.cfg";
-    ASSERT_EQ(SETUP_SUCCESS, WriteAllToFile(&records, file.c_str()));
-
-    ConfigRecords back = {};
-    ASSERT_EQ(SETUP_SUCCESS, ReadAllFromFile(&back, file.c_str()));
-    std::wstring flattened = injected;
-    for (auto &c : flattened)
-        if (c == L'\r' || c == L'\n')
-            c = L' ';
-    EXPECT_EQ(flattened, back.vlan.logonServer);
-    EXPECT_EQ(6000u, back.vlan.logonPort);
-    EXPECT_STREQ(L"\"quoted\"", back.vlan.logoffServer);
-    EXPECT_STREQ(L" C:\\lead and trail ", back.general.logonImage);
-    EXPECT_STREQ(L"'SINGLE'", back.general.domainNames[0]);
-    EXPECT_STREQ(L"\"HALF", back.general.domainNames[1]);
-    EXPECT_EQ((std::vector<std::wstring>{L"-5|10.0.0.5 |65535", L"4094|\"a;b=c\"|1"}),
-              EntryRows(back.vlan));
-    ReleaseAll(&records);
-    ReleaseAll(&back);
-}
-
 TEST_F(ConfigFile, NumbersFollowOneRule)
 {
     std::wstring file = dir + L"\\numbers.cfg";
@@ -282,35 +241,59 @@ TEST_F(ConfigFile, GroupListSectionsAreReadWholeInAnyLetterCaseAndReplacedOnSavi
     ReleaseAll(&back);
 }
 
-TEST_F(ConfigFile, SavingOverAnAnsiFileKeepsItsOtherSectionsAndEveryCharacter)
+TEST_F(ConfigFile, SavedValuesReadBackAsWrittenInjectNothingAndKeepTheFilesOtherSections)
 {
-    // A Japanese code page holds the Japanese text as it stands; any other needs UTF-16.
+    // A new file is UTF-16; over an ANSI file, a Japanese code page holds the Japanese text
+    // as it stands, any other needs UTF-16.
+    const std::string ansi = "[Site]\r\nOwner=lab\r\n[VLAN]\r\nVLANLogonServer=old\r\n";
     const struct {
-        const wchar_t *server, *domain;
+        const char *original;
+        const wchar_t *server;
         bool unicode;
     } cases[] = {
-        {L"new", L"", false},
-        {L"認証サーバー", L"研究所", GetACP() != 932},
+        {NULL, L"\"quoted\"", true},
+        {ansi.c_str(), L"\"quoted\"", false},
+        {ansi.c_str(), L"認証サーバー", GetACP() != 932},
     };
-    const std::string original = "[Site]\r\nOwner=lab\r\n[VLAN]\r\nVLANLogonServer=old\r\n";
-    std::wstring file = dir + L"\\ansi.cfg";
+    const wchar_t *injected = L"x\r\n[GroupList7]\r\nVLANLogoffPort=9\r\n[VLAN]\r\nVLANLogonPort=1";
+    std::wstring flattened = injected;
+    for (auto &c : flattened)
+        if (c == L'\r' || c == L'\n')
+            c = L' ';
     for (const auto &c : cases) {
-        SCOPED_TRACE(test::Narrow(c.server));
-        ASSERT_TRUE(test::WriteBytes(file, original.data(), (DWORD)original.size()));
+        SCOPED_TRACE(test::Narrow(c.server) + (c.original ? " over ANSI" : " new"));
+        std::wstring file = dir + L"\\values.cfg";
+        DeleteFileW(file.c_str());
+        if (c.original != NULL) {
+            ASSERT_TRUE(test::WriteBytes(file, c.original, (DWORD)strlen(c.original)));
+        }
         ConfigRecords records = {};
-        wcscpy(records.vlan.logonServer, c.server);
-        wcscpy(records.general.domainNames[0], c.domain);
+        wcscpy(records.vlan.logonServer, injected);
+        wcscpy(records.vlan.logoffServer, c.server);
+        wcscpy(records.general.logonImage, L" C:\\lead and trail ");
+        wcscpy(records.general.domainNames[0], L"'SINGLE'");
+        wcscpy(records.general.domainNames[1], L"\"HALF");
+        records.vlan.logonPort = 6000;
+        ASSERT_TRUE(AppendVlanEntry(&records.vlan, -5, L"10.0.0.5 ", 65535));
+        ASSERT_TRUE(AppendVlanEntry(&records.vlan, 4094, L"\"a;b=c\"", 1));
         ASSERT_EQ(SETUP_SUCCESS, WriteAllToFile(&records, file.c_str()));
+        ReleaseAll(&records);
         EXPECT_EQ(c.unicode, test::ReadFileBytes(file).substr(0, 2) == "\xFF\xFE");
+
         ConfigRecords back = {};
         ASSERT_EQ(SETUP_SUCCESS, ReadAllFromFile(&back, file.c_str()));
-        EXPECT_STREQ(c.server, back.vlan.logonServer);
-        EXPECT_STREQ(c.domain, back.general.domainNames[0]);
+        EXPECT_EQ(flattened, back.vlan.logonServer);
+        EXPECT_EQ(6000u, back.vlan.logonPort);
+        EXPECT_STREQ(c.server, back.vlan.logoffServer);
+        EXPECT_STREQ(L" C:\\lead and trail ", back.general.logonImage);
+        EXPECT_STREQ(L"'SINGLE'", back.general.domainNames[0]);
+        EXPECT_STREQ(L"\"HALF", back.general.domainNames[1]);
+        EXPECT_EQ((std::vector<std::wstring>{L"-5|10.0.0.5 |65535", L"4094|\"a;b=c\"|1"}),
+                  EntryRows(back.vlan));
+        ReleaseAll(&back);
         wchar_t owner[16] = L"";
         GetPrivateProfileStringW(L"Site", L"Owner", L"", owner, 16, file.c_str());
-        EXPECT_STREQ(L"lab", owner);
-        ReleaseAll(&records);
-        ReleaseAll(&back);
+        EXPECT_STREQ(c.original != NULL ? L"lab" : L"", owner);
     }
 }
 
