@@ -27,11 +27,6 @@ using test::MESSAGE_BOX_TEXT_ID;
 using test::StoredNumber;
 using test::StoredText;
 
-std::wstring SetupString(UINT id)
-{
-    return test::ProgramString(SETUP_EXE_NAME, id);
-}
-
 // A dialog of this process: the tool's window runs on a thread of the test.
 HWND WaitForDialog(const test::DialogMatch &match)
 {
@@ -322,23 +317,15 @@ TEST_F(Setup, ListDialogsAndTheTenNameLimit)
     EXPECT_EQ(later, StoredText(SUBKEY_GROUP_LIST L"\\20", VALUE_VLAN_LOGOFF_SERVER));
 }
 
-// The open or save dialog that command opens, with path typed in; NULL when none came.
-HWND TypeFileName(HWND window, WPARAM command, const std::wstring &path)
+// Answers the open or save dialog that command opens with path.
+void ChooseFile(HWND window, WPARAM command, const std::wstring &path)
 {
     PostMessageW(window, WM_COMMAND, command, 0);
     HWND dialog = WaitForDialog([window](HWND d) {
         return GetWindow(d, GW_OWNER) == window && GetDlgItem(d, cmb13) != NULL;
     });
-    if (dialog != NULL)
-        SetDlgItemTextW(dialog, cmb13, path.c_str());
-    return dialog;
-}
-
-// Answers the open or save dialog that command opens with path.
-void ChooseFile(HWND window, WPARAM command, const std::wstring &path)
-{
-    HWND dialog = TypeFileName(window, command, path);
     ASSERT_NE(nullptr, dialog);
+    SetDlgItemTextW(dialog, cmb13, path.c_str());
     ASSERT_TRUE(test::AnswerDialog(dialog, IDOK));
     // The file is written or read after the dialog has gone.
     ASSERT_TRUE(test::WaitUntilHandled(window));
@@ -373,12 +360,10 @@ TEST_F(Setup, FileMenuSavesThePagesAndReadsThemBack)
     // A file that cannot be read whole changes no page and says so.
     std::wstring bad = dir + L"\\bad.cfg";
     ASSERT_TRUE(test::WriteUtf16File(bad, L"[VLAN]\r\nVLANLogonServer=" + std::wstring(300, L'b') + L"\r\n"));
-    HWND dialog = TypeFileName(run.window, IDM_READ_FILE, bad);
-    ASSERT_NE(nullptr, dialog);
-    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    ChooseFile(run.window, IDM_READ_FILE, bad);
     HWND box = WaitForDialog(IsMessageBox);
     ASSERT_NE(nullptr, box);
-    EXPECT_EQ(SetupString(IDS_FILE_READ_FAILED), ItemText(box, MESSAGE_BOX_TEXT_ID));
+    EXPECT_EQ(test::ModuleString(NULL, IDS_FILE_READ_FAILED), ItemText(box, MESSAGE_BOX_TEXT_ID));
     EXPECT_TRUE(test::AnswerDialog(box, IDOK));
     EXPECT_EQ(IDOK, CloseWindow(IDOK));
     EXPECT_EQ(L"from-file", StoredText(NULL, VALUE_VLAN_LOGON_SERVER));
@@ -543,7 +528,7 @@ TEST_F(Setup, AboutBoxReadsTheProviderVersionAndStaleRegistrationGoes)
         HWND about = WaitForDialogWith(IDC_PROVIDER_VERSION);
         ASSERT_NE(nullptr, about);
         if (!installed) {
-            EXPECT_EQ(SetupString(IDS_NOT_INSTALLED), ItemText(about, IDC_PROVIDER_VERSION));
+            EXPECT_EQ(test::ModuleString(NULL, IDS_NOT_INSTALLED), ItemText(about, IDC_PROVIDER_VERSION));
             EXPECT_FALSE(IsWindowVisible(GetDlgItem(about, IDC_PROVIDER_COPYRIGHT)));
         } else {
             EXPECT_EQ(test::ModuleText(NULL, IDS_VERSION_FORMAT, 2, 0, 0), ItemText(about, IDC_PROVIDER_VERSION));
@@ -586,8 +571,8 @@ TEST_F(Setup, RefusedWithoutAdministrators)
     });
     run.window = WaitForDialog(IsMessageBox);
     ASSERT_NE(nullptr, run.window);
-    EXPECT_EQ(SetupString(IDS_NOT_ADMINISTRATOR), ItemText(run.window, MESSAGE_BOX_TEXT_ID));
-    EXPECT_EQ(SetupString(IDS_APP_TITLE), test::WindowText(run.window));
+    EXPECT_EQ(test::ModuleString(NULL, IDS_NOT_ADMINISTRATOR), ItemText(run.window, MESSAGE_BOX_TEXT_ID));
+    EXPECT_EQ(test::ModuleString(NULL, IDS_APP_TITLE), test::WindowText(run.window));
     EXPECT_EQ(0, CloseWindow(IDOK));
 }
 
