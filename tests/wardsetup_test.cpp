@@ -296,8 +296,8 @@ TEST_F(Setup, ListDialogsAndTheTenNameLimit)
     EXPECT_EQ(L"ZED", names.back());
 
     page = SelectTab(1);
-    FillDialog(page, IDC_ADD, {{IDC_VLAN_ID, L"20"}, {IDC_LOGOFF_SERVER, L"first"}, {IDC_LOGOFF_PORT, L"1"}});
-    FillDialog(page, IDC_ADD, {{IDC_VLAN_ID, L"20"}, {IDC_LOGOFF_SERVER, L"second"}, {IDC_LOGOFF_PORT, L"2"}});
+    for (const wchar_t *server : {L"first", L"second"})
+        FillDialog(page, IDC_ADD, {{IDC_VLAN_ID, L"20"}, {IDC_LOGOFF_SERVER, server}, {IDC_LOGOFF_PORT, L"1"}});
     std::vector<std::wstring> rows = ListViewRows(GetDlgItem(page, IDC_VLAN_LIST));
     ASSERT_EQ(2u, rows.size());
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(page, IDC_DELETE)));
@@ -527,7 +527,8 @@ TEST_F(Setup, AboutBoxReadsTheProviderVersionAndStaleRegistrationGoes)
             EXPECT_EQ(test::ModuleString(NULL, IDS_NOT_INSTALLED), ItemText(about, IDC_PROVIDER_VERSION));
             EXPECT_FALSE(IsWindowVisible(GetDlgItem(about, IDC_PROVIDER_COPYRIGHT)));
         } else {
-            EXPECT_EQ(test::ModuleText(NULL, IDS_VERSION_FORMAT, 2, 0, 0), ItemText(about, IDC_PROVIDER_VERSION));
+            EXPECT_EQ(test::ModuleText(NULL, IDS_VERSION_FORMAT, 2, 0, 0),
+                      ItemText(about, IDC_PROVIDER_VERSION));
             EXPECT_EQ(L"" STANDIN_COPYRIGHT, ItemText(about, IDC_PROVIDER_COPYRIGHT));
         }
         PostMessageW(about, WM_COMMAND, IDOK, 0);
