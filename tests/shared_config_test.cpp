@@ -36,35 +36,28 @@ TEST(ConfigMessage, EncodesEveryLineBreakFormAndRefusesWhatDoesNotFit)
 {
     struct {
         const wchar_t *text;
+        DWORD chars;
+        BOOL fits;
         const wchar_t *stored;
     } cases[] = {
-        {L"one\r\ntwo", L"one\\ntwo"},
-        {L"cr\ronly", L"cr\\nonly"},
-        {L"lf\nonly", L"lf\\nonly"},
-        {L"\r\n\r\n", L"\\n\\n"},
-        {L"\n\r", L"\\n\\n"},
-        {L"end\r", L"end\\n"},
-        {L"keep \\n and \\", L"keep \\n and \\"},
-        {L"", L""},
+        {L"one\r\ntwo", CONFIG_TEXT_CHARS, TRUE, L"one\\ntwo"},
+        {L"cr\ronly", CONFIG_TEXT_CHARS, TRUE, L"cr\\nonly"},
+        {L"lf\nonly", CONFIG_TEXT_CHARS, TRUE, L"lf\\nonly"},
+        {L"\r\n\r\n", CONFIG_TEXT_CHARS, TRUE, L"\\n\\n"},
+        {L"\n\r", CONFIG_TEXT_CHARS, TRUE, L"\\n\\n"},
+        {L"end\r", CONFIG_TEXT_CHARS, TRUE, L"end\\n"},
+        {L"keep \\n and \\", CONFIG_TEXT_CHARS, TRUE, L"keep \\n and \\"},
+        {L"", CONFIG_TEXT_CHARS, TRUE, L""},
+        {L"abc\r\n", 6, TRUE, L"abc\\n"},  // 5 units fit
+        {L"abcd\n", 6, FALSE, L""},
+        {L"abcdef", 6, FALSE, L""},
     };
     for (const auto &c : cases) {
-        WCHAR out[CONFIG_TEXT_CHARS];
-        EXPECT_TRUE(EncodeConfigMessage(c.text, out, ARRAYSIZE(out)));
+        SCOPED_TRACE(test::Narrow(c.text));
+        WCHAR out[CONFIG_TEXT_CHARS] = L"stale";
+        EXPECT_EQ(c.fits, EncodeConfigMessage(c.text, out, c.chars));
         EXPECT_STREQ(c.stored, out);
     }
-    // The round trip the tool makes: its edit field's CR LF back to the same text.
-    WCHAR stored[CONFIG_TEXT_CHARS];
-    ASSERT_TRUE(EncodeConfigMessage(Decode(L"x\\ny\\n", L"\r\n").c_str(), stored, ARRAYSIZE(stored)));
-    EXPECT_STREQ(L"x\\ny\\n", stored);
-
-    WCHAR out[6];
-    EXPECT_TRUE(EncodeConfigMessage(L"abc\r\n", out, ARRAYSIZE(out)));  // 5 units fit
-    EXPECT_STREQ(L"abc\\n", out);
-    wcscpy(out, L"stale");
-    EXPECT_FALSE(EncodeConfigMessage(L"abcd\n", out, ARRAYSIZE(out)));
-    EXPECT_STREQ(L"", out);
-    EXPECT_FALSE(EncodeConfigMessage(L"abcdef", out, ARRAYSIZE(out)));
-    EXPECT_STREQ(L"", out);
 }
 
 TEST(VlanId, SignLeadingDigitsAndSaturation)
@@ -73,15 +66,8 @@ TEST(VlanId, SignLeadingDigitsAndSaturation)
         const wchar_t *name;
         LONG id;
     } cases[] = {
-        {L"120", 120},
-        {L"0120", 120},
-        {L"-5", -5},
-        {L"+7", 7},
-        {L"abc", 0},
-        {L"12abc", 12},
-        {L"", 0},
-        {L"-", 0},
-        {L" 12", 0},
+        {L"120", 120}, {L"0120", 120}, {L"-5", -5}, {L"+7", 7}, {L"abc", 0}, {L"12abc", 12},
+        {L"", 0},      {L"-", 0},      {L" 12", 0},
         {L"2147483647", 2147483647},
         {L"2147483648", 2147483647},
         {L"99999999999999999999999", 2147483647},

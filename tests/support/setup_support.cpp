@@ -14,6 +14,18 @@ static const wchar_t *const SNAPSHOT_ROOTS[] = {
     MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT,
 };
 
+static std::vector<std::wstring> SubkeyNames(HKEY key)
+{
+    std::vector<std::wstring> names;
+    wchar_t name[256];  // the longest key name and its terminator
+    for (DWORD i = 0;; i++) {
+        DWORD chars = ARRAYSIZE(name);
+        if (RegEnumKeyExW(key, i, name, &chars, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+            return names;
+        names.push_back(std::wstring(name, chars));
+    }
+}
+
 static void SnapshotKey(const std::wstring &path, ConfigSnapshot *snapshot)
 {
     HKEY key;
@@ -42,13 +54,7 @@ static void SnapshotKey(const std::wstring &path, ConfigSnapshot *snapshot)
         }
         (*snapshot)[path + L"|" + std::wstring(name.data(), chars)] = text;
     }
-    std::vector<std::wstring> subkeys;
-    for (DWORD i = 0;; i++) {
-        DWORD chars = (DWORD)name.size();
-        if (RegEnumKeyExW(key, i, name.data(), &chars, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
-            break;
-        subkeys.push_back(std::wstring(name.data(), chars));
-    }
+    std::vector<std::wstring> subkeys = SubkeyNames(key);
     RegCloseKey(key);
     for (const auto &subkey : subkeys)
         SnapshotKey(path + L"\\" + subkey, snapshot);
@@ -79,20 +85,13 @@ void ClearConfiguration()
 
 std::set<std::wstring> GroupListSubkeys()
 {
-    std::set<std::wstring> names;
     HKEY key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_GROUP_LIST, 0, KEY_READ,
                       &key) != ERROR_SUCCESS)
-        return names;
-    wchar_t name[256];
-    for (DWORD i = 0;; i++) {
-        DWORD chars = ARRAYSIZE(name);
-        if (RegEnumKeyExW(key, i, name, &chars, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
-            break;
-        names.insert(name);
-    }
+        return {};
+    std::vector<std::wstring> names = SubkeyNames(key);
     RegCloseKey(key);
-    return names;
+    return std::set<std::wstring>(names.begin(), names.end());
 }
 
 std::wstring StoredText(LPCWSTR subkey, LPCWSTR name)
