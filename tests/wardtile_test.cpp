@@ -814,8 +814,8 @@ TEST_F(Submit, TypingDuringTheWorkflowChangesNothingSubmitted)
     }
 }
 
-// ---- the several-interfaces warning (wardtile_interfaces runs these in a network
-// namespace with two more addresses, through tests/tilehost_interfaces.sh)
+// ---- the several-interfaces warning (tilehost_interfaces runs these in a network namespace
+// with two more addresses)
 
 ICredentialProviderCredential *g_warned;
 const UINT WM_CHANGE_AND_GO = WM_APP + 2;
@@ -840,7 +840,7 @@ class SeveralInterfaces : public Submit {};
 TEST_F(SeveralInterfaces, WarningWhoseOwnerGoesEndsAsOk)
 {
     if (CountExternalIPv4Addresses() < 2)
-        GTEST_SKIP() << "needs two IPv4 addresses besides 127.0.0.1 (wardtile_interfaces provides them)";
+        GTEST_SKIP() << "needs two IPv4 addresses besides 127.0.0.1 (tilehost_interfaces provides them)";
     test::Simulator simulator;
     ASSERT_NO_FATAL_FAILURE(StartServiceAndSwitch(&simulator));
     test::SetConfigDword(NULL, VALUE_MULTI_INTERFACE_CHECK, 1);
