@@ -52,11 +52,13 @@ static ICredentialProvider *CreateProvider(const Module &m)
     return provider;
 }
 
-// The provider with its scenario set and its one credential; NULL on any failure.
-static ICredentialProviderCredential *OpenTile(ICredentialProvider *provider)
+// A new provider with its scenario set, and its one credential; NULL on any failure.
+static ICredentialProviderCredential *OpenTile(const Module &m, ICredentialProvider **provider)
 {
     ICredentialProviderCredential *credential = NULL;
-    if (FAILED(provider->SetUsageScenario(CPUS_LOGON, 0)) || FAILED(provider->GetCredentialAt(0, &credential)))
+    *provider = CreateProvider(m);
+    if (*provider == NULL || FAILED((*provider)->SetUsageScenario(CPUS_LOGON, 0)) ||
+        FAILED((*provider)->GetCredentialAt(0, &credential)))
         return NULL;
     return credential;
 }
@@ -127,8 +129,8 @@ static int BenchSubmit(const Module &m, int count)
             return 1;
         }
         // The tile: submit to serialization, the workflow's dialog and worker included.
-        ICredentialProvider *provider = CreateProvider(m);
-        ICredentialProviderCredential *credential = provider != NULL ? OpenTile(provider) : NULL;
+        ICredentialProvider *provider;
+        ICredentialProviderCredential *credential = OpenTile(m, &provider);
         if (credential == NULL || FAILED(credential->SetStringValue(2, L"benchuser")) ||
             FAILED(credential->SetStringValue(3, L"benchpassword"))) {
             fprintf(stderr, "the tile did not open\n");
@@ -172,8 +174,8 @@ static int BenchLoad(int count)
             fprintf(stderr, "wardtile.dll did not load\n");
             return 1;
         }
-        ICredentialProvider *provider = CreateProvider(m);
-        ICredentialProviderCredential *credential = provider != NULL ? OpenTile(provider) : NULL;
+        ICredentialProvider *provider;
+        ICredentialProviderCredential *credential = OpenTile(m, &provider);
         DWORD fields = 0;
         if (credential == NULL || FAILED(provider->GetFieldDescriptorCount(&fields)) || fields != 7) {
             fprintf(stderr, "the tile did not open\n");
@@ -209,8 +211,8 @@ static int BenchCycles(const Module &m, int count)
         if (warm == 1)
             PrintCounts("before:");
         for (int i = 0; i < (warm == 0 ? 1 : count); i++) {
-            ICredentialProvider *provider = CreateProvider(m);
-            ICredentialProviderCredential *credential = provider != NULL ? OpenTile(provider) : NULL;
+            ICredentialProvider *provider;
+            ICredentialProviderCredential *credential = OpenTile(m, &provider);
             if (credential == NULL) {
                 fprintf(stderr, "cycle %d: the tile did not open\n", i + 1);
                 return 1;

@@ -288,8 +288,7 @@ static BOOL FillFields(const TileFields *fields)
             (unsigned long)hr);
         if (FAILED(hr))
             return FALSE;
-        if (g_window != NULL)
-            UpdateFieldControl(g_window, field->dwFieldID, text.value);
+        UpdateFieldControl(g_window, field->dwFieldID, text.value);
     }
     if (g_options.domain != NULL) {
         const CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *field = FieldOfType(fields, CPFT_COMBOBOX);
@@ -314,8 +313,7 @@ static BOOL FillFields(const TileFields *fields)
         Log(L"SetComboBoxSelectedValue(%lu): hr 0x%08lX", found, (unsigned long)hr);
         if (FAILED(hr))
             return FALSE;
-        if (g_window != NULL)
-            SendDlgItemMessageW(g_window, 100 + field->dwFieldID, CB_SETCURSEL, found, 0);
+        SendDlgItemMessageW(g_window, 100 + field->dwFieldID, CB_SETCURSEL, found, 0);
     }
     return TRUE;
 }
