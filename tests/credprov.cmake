@@ -20,13 +20,3 @@ find_program(MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
 add_test(NAME wardtile_image
          COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/check-dll-image.sh ${MINGW_OBJDUMP} $<TARGET_FILE:wardtile>
                  DllCanUnloadNow DllGetClassObject)
-
-# The several-interfaces warning in-process, in a network namespace with two more
-# addresses and a prefix of its own (it installs the service there).
-add_test(NAME wardtile_interfaces
-         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tilehost_interfaces.sh ${CMAKE_BINARY_DIR}/wineprefix-interfaces-tile
-                 $<TARGET_FILE:wardtile_test> $<TARGET_FILE:portgate_negotiate>)
-set_tests_properties(wardtile_interfaces PROPERTIES
-  DEPENDS wardtile_test
-  SKIP_RETURN_CODE 77
-  TIMEOUT 300)

@@ -36,12 +36,13 @@ set_tests_properties(tilehost_japanese PROPERTIES
   ENVIRONMENT "${TEST_WINE_ENV};LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;PORTGATE_EXPECT_LANGUAGE=1041"
   TIMEOUT 600)
 
-# Several IPv4 addresses: a network namespace with two more on lo, and a prefix of its
-# own there (the shared wineserver would report the host's addresses).
+# Several IPv4 addresses, the warning in-process and through tilehost: a network namespace
+# with two more on lo, and a prefix of its own there (the shared wineserver would report the
+# host's addresses).
 add_test(NAME tilehost_interfaces
          COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tilehost_interfaces.sh ${CMAKE_BINARY_DIR}/wineprefix-interfaces
-                 $<TARGET_FILE:tilehost_test> $<TARGET_FILE:portgate_negotiate>)
+                 $<TARGET_FILE:portgate_negotiate> $<TARGET_FILE:wardtile_test> $<TARGET_FILE:tilehost_test>)
 set_tests_properties(tilehost_interfaces PROPERTIES
-  DEPENDS tilehost_test
+  DEPENDS "wardtile_test;tilehost_test"
   SKIP_RETURN_CODE 77
   TIMEOUT 300)

@@ -4,26 +4,16 @@
 // texts come from the string tables of wardtile.dll and wardhost.exe.
 #include "test_support.h"
 #include "string_tables.h"
-// The service's ids first, kept under names of their own: the two tables share numbers.
+// The service's ids first, the one needed kept under a name of its own: the two tables
+// share names with other numbers.
 #include "wardhost_res.h"
 const UINT SERVICE_AUTH_FAILED = IDS_AUTH_FAILED;
-const UINT SERVICE_DHCP_ERROR = IDS_DHCP_ERROR;
-#undef IDD_PROGRESS
-#undef IDC_PROGRESS_TEXT
-#undef IDC_PROGRESS_BAR
-#undef IDB_TILE
-#undef IDS_TILE_TITLE
-#undef IDS_USER_NAME
-#undef IDS_PASSWORD
-#undef IDS_LOG_ON_TO
-#undef IDS_PROVIDER_CAPTION
 #undef IDS_AUTH_FAILED
 #undef IDS_CREDENTIALS_TOO_LONG
 #undef IDS_LOGON_CAPTION
 #undef IDS_SENDING_REQUEST
 #undef IDS_DHCP_ERROR
 #undef IDS_DC_NOT_FOUND
-#undef IDS_CREDENTIALS_BLANK
 #undef IDS_SERVICE_NOT_RUNNING
 #undef IDS_REQUESTING_ADDRESS
 #undef IDS_SEARCHING_DC
@@ -37,8 +27,7 @@ const UINT SERVICE_DHCP_ERROR = IDS_DHCP_ERROR;
 #include <iphlpapi.h>
 
 #include <functional>
-#include <mutex>
-#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -50,6 +39,14 @@ std::string ServiceText(UINT id) { return test::Narrow(test::WardhostString(id))
 using test::Joined;
 using test::LineProcess;
 using test::Received;
+
+std::wstring Tilehost(const std::wstring &arguments)
+{
+    return L"\"" + test::BinaryPath(L"tilehost.exe") + L"\" " + arguments;
+}
+
+// What the switch receives from one logon of alice with "secret".
+const std::string ALICE_SECRET = Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n"});
 
 // The first program of a prefix that touches user32 starts Wine's desktop process, which
 // inherits its standard handles and would keep a captured output open for good: start it
@@ -64,7 +61,7 @@ void StartDesktop()
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
     PROCESS_INFORMATION process = {};
-    std::wstring command = L"\"" + test::BinaryPath(L"tilehost.exe") + L"\" --help";
+    std::wstring command = Tilehost(L"--help");
     std::vector<wchar_t> line(command.begin(), command.end());
     line.push_back(L'\0');
     // --help registers no window; the common controls it loads connect to the desktop.
@@ -114,6 +111,12 @@ std::string Value(const std::vector<std::string> &lines, const std::string &name
     }
     return "<none>";
 }
+// The waiting text of the logon retry up to its count of seconds.
+std::string WaitingText()
+{
+    std::string waiting = TileText(IDS_WAITING_FOR_SERVICE);
+    return waiting.substr(0, waiting.find('%'));
+}
 
 struct Submit {
     std::wstring user = L"alice";
@@ -128,9 +131,8 @@ const DWORD FAST_CLOCK = 20;
 
 std::wstring TilehostCommand(const Submit &s)
 {
-    std::wstring command = L"\"" + test::BinaryPath(L"tilehost.exe") + L"\" --user \"" + s.user +
-                           L"\" --password \"" + s.password + L"\" --domain \"" + s.domain + L"\" --answer " +
-                           s.answer + L" --timeout 400";
+    std::wstring command = Tilehost(L"--user \"" + s.user + L"\" --password \"" + s.password + L"\" --domain \"" +
+                                    s.domain + L"\" --answer " + s.answer + L" --timeout 400");
     if (s.clockDivisor > 1)
         command += L" --clock-divisor " + std::to_wstring(s.clockDivisor);
     return command;
@@ -142,28 +144,32 @@ protected:
     {
         test::UninstallService();
         test::ClearProductKey();
-        test::ProcessResult registered = test::RunProcess(
-            L"\"" + test::BinaryPath(L"tilehost.exe") + L"\" --register \"" + test::BinaryPath(L"wardtile.dll") + L"\"");
+        test::ProcessResult registered =
+            test::RunProcess(Tilehost(L"--register \"" + test::BinaryPath(L"wardtile.dll") + L"\""));
         ASSERT_EQ(0u, registered.exitCode) << registered.output;
         ASSERT_TRUE(test::InstallService());
     }
     static void TearDownTestSuite()
     {
-        test::RunProcess(L"\"" + test::BinaryPath(L"tilehost.exe") + L"\" --unregister");
+        test::RunProcess(Tilehost(L"--unregister"));
         test::UninstallService();
         test::ClearProductKey();
     }
     void SetUp() override
     {
-        test::ClearProductKey();
-        test::SetConfigString(L"DomainList", L"CORP", L"");
-        test::SetConfigString(NULL, VALUE_DEFAULT_USER_NAME, L"olduser");
+        ResetKey();
         if (!test::IsServiceInstalled()) {
             ASSERT_TRUE(test::InstallService());
         }
         if (test::ServiceState() != SERVICE_RUNNING) {
             ASSERT_TRUE(test::StartService());
         }
+    }
+    static void ResetKey()
+    {
+        test::ClearProductKey();
+        test::SetConfigString(L"DomainList", L"CORP", L"");
+        test::SetConfigString(NULL, VALUE_DEFAULT_USER_NAME, L"olduser");
     }
     // Runs tilehost to its end (bounded); its exit code and lines in *lines.
     static DWORD Run(const Submit &s, std::vector<std::string> *lines, DWORD timeoutMs = 60000)
@@ -196,7 +202,7 @@ TEST_F(TileTest, AcceptedLogonHandsTheTypedWordsToWindows)
     EXPECT_EQ(0u, Run(s, &lines)) << Joined(lines);
     EXPECT_EQ(std::vector<std::string>{TileText(IDS_SENDING_REQUEST)}, Steps(lines));
     EXPECT_EQ(std::vector<std::string>{}, Boxes(lines));
-    EXPECT_EQ(Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n"}), Joined(Received(simulator.Lines())));
+    EXPECT_EQ(ALICE_SECRET, Joined(Received(simulator.Lines())));
     // The packed logon: 56 + 8 + 10 + 12 bytes, the password masked, never shown.
     EXPECT_EQ("86 bytes, MessageType 2 (KerbInteractiveLogon)", Value(lines, "buffer"));
     std::string all = Joined(lines);
@@ -233,7 +239,7 @@ TEST_F(TileTest, WindowDrivesTheTileAsTheLogonScreenDoes)
     test::Simulator simulator;
     ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-group.txt"));
     LineProcess tilehost;
-    ASSERT_TRUE(tilehost.Start(L"\"" + test::BinaryPath(L"tilehost.exe") + L"\""));
+    ASSERT_TRUE(tilehost.Start(Tilehost(L"")));
     std::string combo = tilehost.WaitForText("field 4: combo box", 30000);
     ASSERT_NE("", combo);
     // "field 4: combo box "LABEL" state 1/0 [CORP], VM": the entry at index 1 is chosen.
@@ -266,7 +272,7 @@ TEST_F(TileTest, WindowDrivesTheTileAsTheLogonScreenDoes)
     EXPECT_NE(std::string::npos, all.find("domain:   \"" + second + "\"")) << all;
     EXPECT_NE(std::string::npos, all.find("user:     \"alice\"")) << all;
     EXPECT_NE(std::string::npos, all.find("password: \"******\"")) << all;
-    EXPECT_EQ(Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n"}), Joined(Received(simulator.Lines())));
+    EXPECT_EQ(ALICE_SECRET, Joined(Received(simulator.Lines())));
 }
 
 // ---- the service late or absent
@@ -280,16 +286,13 @@ TEST_F(TileTest, ServiceStartedLateIsReachedByTheLogonRetry)
     ASSERT_TRUE(tilehost.Start(TilehostCommand(Submit())));
     ASSERT_NE("", tilehost.WaitForText("step: " + TileText(IDS_SENDING_REQUEST), 30000));
     // Meanwhile the dialog says that it waits for the service, and for how long.
-    std::string waiting = TileText(IDS_WAITING_FOR_SERVICE);
-    waiting = waiting.substr(0, waiting.find('%'));
-    ASSERT_FALSE(waiting.empty());
-    std::string shown = tilehost.WaitForText("step: " + waiting + "3", 30000);
-    EXPECT_NE("", shown) << Joined(tilehost.Lines());
+    ASSERT_NE("", WaitingText());
+    EXPECT_NE("", tilehost.WaitForText("step: " + WaitingText() + "3", 30000)) << Joined(tilehost.Lines());
     ASSERT_TRUE(test::StartService());
     EXPECT_EQ(0u, tilehost.Finish(150000)) << Joined(tilehost.Lines());
     EXPECT_EQ(std::vector<std::string>{}, Boxes(tilehost.Lines()));
     // One logon reached the switch, however many attempts found no service.
-    EXPECT_EQ(Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n"}), Joined(Received(simulator.Lines())));
+    EXPECT_EQ(ALICE_SECRET, Joined(Received(simulator.Lines())));
 }
 
 // The tile keeps trying for its whole retry limit, counted by its own clock (run faster
@@ -303,9 +306,8 @@ TEST_F(TileTest, ServiceAbsentIsReportedAfterTheRetries)
     EXPECT_EQ(1u, Run(fast, &lines, 60000)) << Joined(lines);
     EXPECT_EQ(std::vector<std::string>{TileText(IDS_SERVICE_NOT_RUNNING)}, Boxes(lines));
     // The last waiting text counts the seconds of the last pause before the final attempt.
-    std::string waiting = TileText(IDS_WAITING_FOR_SERVICE);
-    waiting = waiting.substr(0, waiting.find('%'));
-    ASSERT_FALSE(waiting.empty());
+    const std::string waiting = WaitingText();
+    ASSERT_NE("", waiting);
     int lastShown = -1;
     for (const std::string &step : Steps(lines)) {
         if (step.rfind(waiting, 0) == 0)
@@ -340,168 +342,91 @@ TEST_F(TileTest, BlankOrOverlongWordsAreRefusedBeforeTheService)
         EXPECT_EQ(std::vector<std::string>{}, Steps(lines));
     }
     // Nothing reached the switch and nothing was stored.
-    std::vector<std::string> received = simulator.Lines();
-    for (const std::string &l : received)
+    for (const std::string &l : simulator.Lines())
         EXPECT_NE("conn: open", l);
     std::wstring stored;
     EXPECT_TRUE(test::GetConfigString(NULL, VALUE_DEFAULT_USER_NAME, &stored));
     EXPECT_EQ(L"olduser", stored);
 }
 
-// ---- answers the real service never gives, from a stand-in under its name
+// ---- answers the real service never gives, from standin_service.exe under its name
 
 class StandInTest : public TileTest {
 protected:
-    void SetUp() override
-    {
-        TileTest::SetUp();
-        test::UninstallService();
-        dir_ = test::MakeTempDir(L"portgate-standin");
-        report_ = dir_ + L"\\requests.txt";
-    }
+    void SetUp() override { dir_ = test::MakeTempDir(L"portgate-standin"); }
     void TearDown() override
     {
         test::UninstallService();
         test::RemoveTree(dir_);
     }
-    // standin_service.exe as "wardhost", answering as mode says.
-    void StartStandIn(const std::vector<std::wstring> &mode)
-    {
-        ASSERT_TRUE(test::StartStandInService(report_, mode));
-    }
-    std::string Requests() { return test::ReadFileBytes(report_); }
-
-    std::wstring dir_, report_;
+    std::wstring dir_;
 };
 
-// Connected, never answered: the tile gives up after its reply limit (run faster here) and
-// reports the service as not reachable, instead of hanging; it does not send again.
-TEST_F(StandInTest, HungServiceIsReportedWithinTheReplyLimit)
+TEST_F(StandInTest, AnswersDecideTheStepsAndTheOutcome)
 {
-    ASSERT_NO_FATAL_FAILURE(StartStandIn({L"hang"}));
-    Submit fast;
-    fast.clockDivisor = FAST_CLOCK;
-    std::vector<std::string> lines;
-    EXPECT_EQ(1u, Run(fast, &lines, WARD_REPLY_TIMEOUT_MS / FAST_CLOCK + 30000)) << Joined(lines);
-    EXPECT_EQ(std::vector<std::string>{TileText(IDS_SERVICE_NOT_RUNNING)}, Boxes(lines));
-    EXPECT_EQ("requests 1\n", Requests());
-}
-
-// After the accepted logon, EnableDHCP and NotFindDomain decide the steps; a refusal
-// without a text of its own shows the step's text.
-TEST_F(StandInTest, RenewalAndSearchFollowTheConfiguration)
-{
+    const std::string sending = TileText(IDS_SENDING_REQUEST), renewing = TileText(IDS_REQUESTING_ADDRESS),
+                      searching = TileText(IDS_SEARCHING_DC), absent = TileText(IDS_SERVICE_NOT_RUNNING);
+    const std::pair<const wchar_t *, DWORD> renewOnly[] = {{VALUE_ENABLE_DHCP, 1}, {VALUE_NOT_FIND_DOMAIN, 1}};
     struct {
         const char *name;
-        DWORD notFindDomain;
-        std::vector<std::wstring> replies;
-        std::vector<std::string> steps;
-        std::vector<std::string> boxes;
-        DWORD exitCode;
+        std::vector<std::wstring> mode;
+        std::vector<std::pair<const wchar_t *, DWORD>> config;
+        DWORD clockDivisor, timeoutMs, exitCode;
+        std::vector<std::string> steps, boxes;
         const char *requests;
     } cases[] = {
-        {"renewal refused", 1, {L"OK", L"NG"},
-         {TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS)}, {TileText(IDS_DHCP_ERROR)}, 1,
+        // Connected, never answered: the tile gives up after its reply limit (run faster)
+        // and reports the service as not reachable, instead of hanging; it does not send again.
+        {"hung", {L"hang"}, {}, FAST_CLOCK, WARD_REPLY_TIMEOUT_MS / FAST_CLOCK + 30000, 1, {sending}, {absent},
+         "requests 1\n"},
+        // After the accepted logon, EnableDHCP and NotFindDomain decide the steps; a refusal
+        // without a text of its own shows the step's text.
+        {"renewal refused", {L"replies", L"OK", L"NG"}, {renewOnly[0], renewOnly[1]}, 1, 60000, 1,
+         {sending, renewing}, {TileText(IDS_DHCP_ERROR)}, "requests 2\n"},
+        {"renewal, no search", {L"replies", L"OK", L"OK"}, {renewOnly[0], renewOnly[1]}, 1, 60000, 0,
+         {sending, renewing}, {}, "requests 2\n"},
+        {"renewal and search", {L"replies", L"OK", L"OK", L"OK"}, {renewOnly[0], {VALUE_NOT_FIND_DOMAIN, 0}}, 1, 60000, 0,
+         {sending, renewing, searching}, {}, "requests 3\n"},
+        {"search refused", {L"replies", L"OK", L"OK", L"NG"}, {renewOnly[0], {VALUE_NOT_FIND_DOMAIN, 0}}, 1, 60000, 1,
+         {sending, renewing, searching}, {TileText(IDS_DC_NOT_FOUND)}, "requests 3\n"},
+        // A wait stored as "-1" (4294967295 s) is held to its maximum: the submit goes on
+        // after it (run faster) to the renewal, within the bound.
+        {"wait beyond its maximum", {L"replies", L"OK"}, {renewOnly[0], renewOnly[1], {VALUE_WAIT_IP_RENEW, 0xFFFFFFFF}},
+         FAST_CLOCK, WAIT_SECONDS_MAX * 1000 / FAST_CLOCK + 30000, 0, {sending, renewing}, {}, "requests 2\n"},
+        // A reply that fills the 520-byte buffer has no terminator; a longer one fails with
+        // ERROR_MORE_DATA after the logon already ran: both are read up to what was
+        // received, shown, and never sent again.
+        {"reply of 520 bytes", {L"long", L"260"}, {}, 1, 60000, 0, {sending}, {std::string(258, 'x')},
+         "requests 1\n"},
+        {"reply of 600 bytes", {L"long", L"300"}, {}, 1, 60000, 0, {sending}, {std::string(258, 'x')},
+         "requests 1\n"},
+        // "iprenew" follows the accepted logon at once and can meet the service between two
+        // connections: a short gap is bridged by retrying, a long one is the service gone.
+        {"gap of 200 ms", {L"gap", L"200"}, {renewOnly[0], renewOnly[1]}, 1, 60000, 0, {sending, renewing}, {},
          "requests 2\n"},
-        {"renewal, no search", 1, {L"OK", L"OK"},
-         {TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS)}, {}, 0, "requests 2\n"},
-        {"renewal and search", 0, {L"OK", L"OK", L"OK"},
-         {TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS), TileText(IDS_SEARCHING_DC)}, {}, 0,
-         "requests 3\n"},
-        {"search refused", 0, {L"OK", L"OK", L"NG"},
-         {TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS), TileText(IDS_SEARCHING_DC)},
-         {TileText(IDS_DC_NOT_FOUND)}, 1, "requests 3\n"},
+        {"gap of 5 s", {L"gap", L"5000"}, {renewOnly[0], renewOnly[1]}, 1, 60000, 1, {sending, renewing}, {absent},
+         "requests 1\n"},
     };
+    const std::wstring report = dir_ + L"\\requests.txt";
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         test::UninstallService();
-        test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, 1);
+        ResetKey();
+        // Waits of their default length would only slow the renewal and the search.
         test::SetConfigDword(NULL, VALUE_WAIT_IP_RENEW, 0);
-        test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, c.notFindDomain);
         test::SetConfigDword(NULL, VALUE_WAIT_FIND_DOMAIN, 0);
-        std::vector<std::wstring> mode = {L"replies"};
-        mode.insert(mode.end(), c.replies.begin(), c.replies.end());
-        ASSERT_NO_FATAL_FAILURE(StartStandIn(mode));
+        for (const auto &value : c.config)
+            test::SetConfigDword(NULL, value.first, value.second);
+        ASSERT_TRUE(test::StartStandInService(report, c.mode));
+        Submit submit;
+        submit.clockDivisor = c.clockDivisor;
         std::vector<std::string> lines;
-        EXPECT_EQ(c.exitCode, Run(Submit(), &lines)) << Joined(lines);
+        EXPECT_EQ(c.exitCode, Run(submit, &lines, c.timeoutMs)) << Joined(lines);
         EXPECT_EQ(Joined(c.steps), Joined(Steps(lines)));
         EXPECT_EQ(Joined(c.boxes), Joined(Boxes(lines)));
-        EXPECT_EQ(c.requests, Requests());
+        EXPECT_EQ(c.requests, test::ReadFileBytes(report));
     }
 }
-
-// A wait stored as "-1" (4294967295 s) is held to its maximum: the submit goes on after it
-// (run faster here) to the renewal.
-TEST_F(StandInTest, WaitBeyondItsMaximumIsHeldToIt)
-{
-    test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, 1);
-    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
-    test::SetConfigDword(NULL, VALUE_WAIT_IP_RENEW, 0xFFFFFFFF);
-    ASSERT_NO_FATAL_FAILURE(StartStandIn({L"replies", L"OK"}));
-    Submit fast;
-    fast.clockDivisor = FAST_CLOCK;
-    std::vector<std::string> lines;
-    EXPECT_EQ(0u, Run(fast, &lines, 120000)) << Joined(lines);
-    EXPECT_EQ(Joined({TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS)}), Joined(Steps(lines)));
-    EXPECT_EQ("requests 2\n", Requests());
-    // "GetSerialization: hr ..., after N ms": the maximum, shortened, plus the steps' own time.
-    std::vector<std::string> returned = Logged(lines, "GetSerialization");
-    ASSERT_EQ(1u, returned.size()) << Joined(lines);
-    double elapsed = atof(returned[0].c_str() + returned[0].find("after ") + 6);
-    EXPECT_LE(elapsed, WAIT_SECONDS_MAX * 1000.0 / FAST_CLOCK + 30000) << returned[0];
-}
-
-// A reply that fills the 520-byte buffer has no terminator; a longer one fails with
-// ERROR_MORE_DATA after the logon already ran: both are read up to what was received,
-// shown, and never sent again.
-TEST_F(StandInTest, FullAndOverlongRepliesAreReadOnceAndShown)
-{
-    struct {
-        const char *name;
-        const wchar_t *units;
-    } cases[] = {
-        {"520 bytes", L"260"},
-        {"600 bytes", L"300"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        test::UninstallService();
-        ASSERT_NO_FATAL_FAILURE(StartStandIn({L"long", c.units}));
-        std::vector<std::string> lines;
-        EXPECT_EQ(0u, Run(Submit(), &lines)) << Joined(lines);
-        EXPECT_EQ(std::vector<std::string>{std::string(258, 'x')}, Boxes(lines));
-        EXPECT_EQ("requests 1\n", Requests());
-    }
-}
-
-// "iprenew" follows the accepted logon at once and can meet the service between two
-// connections: a short gap is bridged by retrying, a long one is the service gone.
-TEST_F(StandInTest, RenewalBridgesAShortGapBetweenConnections)
-{
-    struct {
-        const char *name;
-        const wchar_t *gapMs;
-        DWORD exitCode;
-        std::vector<std::string> boxes;
-        const char *requests;
-    } cases[] = {
-        {"200 ms", L"200", 0, {}, "requests 2\n"},
-        {"5 s", L"5000", 1, {TileText(IDS_SERVICE_NOT_RUNNING)}, "requests 1\n"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        test::UninstallService();
-        test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, 1);
-        test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
-        ASSERT_NO_FATAL_FAILURE(StartStandIn({L"gap", c.gapMs}));
-        std::vector<std::string> lines;
-        EXPECT_EQ(c.exitCode, Run(Submit(), &lines)) << Joined(lines);
-        EXPECT_EQ(Joined({TileText(IDS_SENDING_REQUEST), TileText(IDS_REQUESTING_ADDRESS)}), Joined(Steps(lines)));
-        EXPECT_EQ(Joined(c.boxes), Joined(Boxes(lines)));
-        EXPECT_EQ(c.requests, Requests());
-    }
-}
-
 // ---- registration faults, as tilehost reports them
 
 TEST(TileRegistration, FaultsAreReportedBeforeAnythingIsLoaded)
@@ -510,7 +435,6 @@ TEST(TileRegistration, FaultsAreReportedBeforeAnythingIsLoaded)
     const std::wstring entry =
         L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Authentication\\Credential Providers\\" + clsid;
     const std::wstring server = L"SOFTWARE\\Classes\\CLSID\\" + clsid + L"\\InprocServer32";
-    const std::wstring tilehost = L"\"" + test::BinaryPath(L"tilehost.exe") + L"\"";
     const std::wstring dll = test::BinaryPath(L"wardtile.dll");
     struct {
         const char *name;
@@ -539,14 +463,14 @@ TEST(TileRegistration, FaultsAreReportedBeforeAnythingIsLoaded)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_EQ(0u, test::RunProcess(tilehost + L" --register \"" + dll + L"\"").exitCode);
+        ASSERT_EQ(0u, test::RunProcess(Tilehost(L"--register \"" + dll + L"\"")).exitCode);
         c.spoil();
-        test::ProcessResult result = test::RunProcess(tilehost + L" --user a --password b");
+        test::ProcessResult result = test::RunProcess(Tilehost(L"--user a --password b"));
         EXPECT_EQ(3u, result.exitCode) << result.output;
         EXPECT_NE(std::string::npos, result.output.find(c.fault)) << result.output;
         EXPECT_EQ(std::string::npos, result.output.find("created:")) << result.output;
     }
-    test::RunProcess(tilehost + L" --unregister");
+    test::RunProcess(Tilehost(L"--unregister"));
 }
 
 // ---- the language of the texts compared above
@@ -580,15 +504,14 @@ TEST(SeveralInterfaces, WarningComesBackUntilCancelled)
     }
     if (external < 2)
         GTEST_SKIP() << "this workstation shows " << external << " IPv4 address(es) besides 127.0.0.1";
-    const std::wstring tilehost = L"\"" + test::BinaryPath(L"tilehost.exe") + L"\"";
-    ASSERT_EQ(0u, test::RunProcess(tilehost + L" --register \"" + test::BinaryPath(L"wardtile.dll") + L"\"").exitCode);
+    ASSERT_EQ(0u, test::RunProcess(Tilehost(L"--register \"" + test::BinaryPath(L"wardtile.dll") + L"\"")).exitCode);
     test::SetConfigDword(NULL, VALUE_MULTI_INTERFACE_CHECK, 1);
     test::SetConfigString(NULL, VALUE_MULTI_INTERFACE_MESSAGE, L"Unplug\\none cable");
     const std::string warning = "Unplug\\none cable";  // tilehost shows the line feed as \n
     {
         // Cancel: no credential and no request; there is no service in this prefix to ask.
         LineProcess run;
-        ASSERT_TRUE(run.Start(tilehost + L" --user alice --password secret --answer cancel"));
+        ASSERT_TRUE(run.Start(Tilehost(L"--user alice --password secret --answer cancel")));
         EXPECT_EQ(1u, run.Finish(60000)) << Joined(run.Lines());
         EXPECT_EQ(std::vector<std::string>{warning}, Boxes(run.Lines()));
         EXPECT_EQ(std::vector<std::string>{}, Steps(run.Lines()));
@@ -596,7 +519,7 @@ TEST(SeveralInterfaces, WarningComesBackUntilCancelled)
     {
         // OK while both addresses stay: the warning comes back.
         LineProcess run;
-        ASSERT_TRUE(run.Start(tilehost + L" --user alice --password secret --answer ok"));
+        ASSERT_TRUE(run.Start(Tilehost(L"--user alice --password secret --answer ok")));
         EXPECT_TRUE(run.WaitUntil([](const std::vector<std::string> &l) { return Boxes(l).size() >= 2; }, 60000));
         run.Kill();
         std::vector<std::string> boxes = Boxes(run.Lines());
@@ -605,7 +528,7 @@ TEST(SeveralInterfaces, WarningComesBackUntilCancelled)
         EXPECT_EQ(warning, boxes[1]);
         EXPECT_EQ(std::vector<std::string>{}, Steps(run.Lines()));
     }
-    test::RunProcess(tilehost + L" --unregister");
+    test::RunProcess(Tilehost(L"--unregister"));
     test::ClearProductKey();
 }
 

@@ -62,12 +62,11 @@ int wmain(int argc, wchar_t **argv)
     WaitForSingleObject(simulator, 10000);
     CloseHandle(simulator);
 
-    std::sort(times.begin(), times.end());
-    double median = count % 2 ? times[count / 2] : (times[count / 2 - 1] + times[count / 2]) / 2;
+    double median = Median(times);
     printf("logons: %d\n", count);
     printf("median: %.1f ms\n", median);
-    printf("min:    %.1f ms\n", times.front());
-    printf("max:    %.1f ms\n", times.back());
+    printf("min:    %.1f ms\n", *std::min_element(times.begin(), times.end()));
+    printf("max:    %.1f ms\n", *std::max_element(times.begin(), times.end()));
     printf("floor:  %.1f ms (3 replies x 50 ms pause)\n", FLOOR_MS);
     printf("ratio:  %.2f x floor\n", median / FLOOR_MS);
     return 0;

@@ -52,11 +52,13 @@ static ICredentialProvider *CreateProvider(const Module &m)
     return provider;
 }
 
-// The provider with its scenario set and its one credential; NULL on any failure.
-static ICredentialProviderCredential *OpenTile(ICredentialProvider *provider)
+// A new provider with its scenario set, and its one credential; NULL on any failure.
+static ICredentialProviderCredential *OpenTile(const Module &m, ICredentialProvider **provider)
 {
     ICredentialProviderCredential *credential = NULL;
-    if (FAILED(provider->SetUsageScenario(CPUS_LOGON, 0)) || FAILED(provider->GetCredentialAt(0, &credential)))
+    *provider = CreateProvider(m);
+    if (*provider == NULL || FAILED((*provider)->SetUsageScenario(CPUS_LOGON, 0)) ||
+        FAILED((*provider)->GetCredentialAt(0, &credential)))
         return NULL;
     return credential;
 }
@@ -83,6 +85,12 @@ static void PrintCounts(const char *when)
     printf("%-7s commit charge %llu KiB, handles %u, GDI objects %lu, USER objects %lu\n", when,
            (unsigned long long)(memory.PagefileUsage / 1024), CountHandles(),
            GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS));
+}
+
+static void PrintTimes(const char *label, const std::vector<double> &times)
+{
+    printf("%-22s median %.2f ms (min %.2f, max %.2f)\n", label, Median(times),
+           *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()));
 }
 
 // ---- submit
@@ -121,8 +129,8 @@ static int BenchSubmit(const Module &m, int count)
             return 1;
         }
         // The tile: submit to serialization, the workflow's dialog and worker included.
-        ICredentialProvider *provider = CreateProvider(m);
-        ICredentialProviderCredential *credential = provider != NULL ? OpenTile(provider) : NULL;
+        ICredentialProvider *provider;
+        ICredentialProviderCredential *credential = OpenTile(m, &provider);
         if (credential == NULL || FAILED(credential->SetStringValue(2, L"benchuser")) ||
             FAILED(credential->SetStringValue(3, L"benchpassword"))) {
             fprintf(stderr, "the tile did not open\n");
@@ -147,13 +155,10 @@ static int BenchSubmit(const Module &m, int count)
     }
     WaitForSingleObject(simulator, 10000);
     CloseHandle(simulator);
-    double tileMedian = Median(tile), serviceMedian = Median(service);
-    printf("submits:               %d\n", count);
-    printf("tile submit median:    %.1f ms (min %.1f, max %.1f)\n", tileMedian,
-           *std::min_element(tile.begin(), tile.end()), *std::max_element(tile.begin(), tile.end()));
-    printf("service logon median:  %.1f ms (min %.1f, max %.1f)\n", serviceMedian,
-           *std::min_element(service.begin(), service.end()), *std::max_element(service.begin(), service.end()));
-    printf("ratio:                 %.3f x the service's own logon\n", tileMedian / serviceMedian);
+    printf("submits: %d\n", count);
+    PrintTimes("tile submit:", tile);
+    PrintTimes("service logon:", service);
+    printf("ratio: %.3f x the service's own logon\n", Median(tile) / Median(service));
     return 0;
 }
 
@@ -169,8 +174,8 @@ static int BenchLoad(int count)
             fprintf(stderr, "wardtile.dll did not load\n");
             return 1;
         }
-        ICredentialProvider *provider = CreateProvider(m);
-        ICredentialProviderCredential *credential = provider != NULL ? OpenTile(provider) : NULL;
+        ICredentialProvider *provider;
+        ICredentialProviderCredential *credential = OpenTile(m, &provider);
         DWORD fields = 0;
         if (credential == NULL || FAILED(provider->GetFieldDescriptorCount(&fields)) || fields != 7) {
             fprintf(stderr, "the tile did not open\n");
@@ -192,8 +197,8 @@ static int BenchLoad(int count)
         }
         FreeLibrary(m.module);
     }
-    printf("loads: %d\nload to seven descriptors: median %.2f ms (min %.2f, max %.2f)\n", count, Median(times),
-           *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()));
+    printf("loads: %d\n", count);
+    PrintTimes("to seven descriptors:", times);
     return 0;
 }
 
@@ -206,8 +211,8 @@ static int BenchCycles(const Module &m, int count)
         if (warm == 1)
             PrintCounts("before:");
         for (int i = 0; i < (warm == 0 ? 1 : count); i++) {
-            ICredentialProvider *provider = CreateProvider(m);
-            ICredentialProviderCredential *credential = provider != NULL ? OpenTile(provider) : NULL;
+            ICredentialProvider *provider;
+            ICredentialProviderCredential *credential = OpenTile(m, &provider);
             if (credential == NULL) {
                 fprintf(stderr, "cycle %d: the tile did not open\n", i + 1);
                 return 1;
@@ -237,6 +242,8 @@ static int BenchFuzz(const Module &m, int count)
 {
     std::mt19937 random(20261208);
     auto pick = [&](int n) { return (int)(random() % (unsigned)n); };
+    // An out-parameter, or now and then none.
+    auto out = [&](auto *parameter, int oneIn) { return pick(oneIn) ? parameter : nullptr; };
     auto fieldId = [&]() -> DWORD {
         static const DWORD odd[] = {7, 8, 100, 0x7FFFFFFF, 0xFFFFFFFF};
         return pick(4) ? (DWORD)pick(7) : odd[pick(5)];
@@ -260,32 +267,46 @@ static int BenchFuzz(const Module &m, int count)
         if (provider == NULL)
             provider = CreateProvider(m);
         calls++;
-        switch (pick(20)) {
+        // What the calls write; what they hand back is freed.
+        DWORD a, b;
+        BOOL flag;
+        LPWSTR t = NULL;
+        HBITMAP bitmap = NULL;
+        CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *d = NULL;
+        ICredentialProviderCredential *c = NULL;
+        CREDENTIAL_PROVIDER_FIELD_STATE state;
+        CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE interactive;
+        CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response;
+        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization;
+        CREDENTIAL_PROVIDER_STATUS_ICON icon;
+        // Six provider calls, fourteen of the credential's.
+        int which = pick(20);
+        DWORD id = 0;
+        if (which >= 6) {
+            if (credential == NULL)
+                continue;
+            id = fieldId();
+            which = 6 + pick(14);
+        }
+        switch (which) {
         case 0: provider->SetUsageScenario((CREDENTIAL_PROVIDER_USAGE_SCENARIO)(pick(8) - 1), random()); break;
-        case 1: {
-            CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *d = NULL;
-            if (SUCCEEDED(provider->GetFieldDescriptorAt(fieldId(), pick(4) ? &d : NULL)) && d != NULL) {
+        case 1:
+            if (SUCCEEDED(provider->GetFieldDescriptorAt(fieldId(), out(&d, 4))) && d != NULL) {
                 CoTaskMemFree(d->pszLabel);
                 CoTaskMemFree(d);
             }
             break;
-        }
-        case 2: {
-            DWORD a, b;
-            BOOL c;
-            provider->GetCredentialCount(pick(4) ? &a : NULL, pick(4) ? &b : NULL, pick(4) ? &c : NULL);
-            provider->GetFieldDescriptorCount(pick(4) ? &a : NULL);
+        case 2:
+            provider->GetCredentialCount(out(&a, 4), out(&b, 4), out(&flag, 4));
+            provider->GetFieldDescriptorCount(out(&a, 4));
             break;
-        }
-        case 3: {
-            ICredentialProviderCredential *c = NULL;
-            if (SUCCEEDED(provider->GetCredentialAt(pick(4) ? 0 : (DWORD)random(), pick(5) ? &c : NULL)) && c != NULL) {
+        case 3:
+            if (SUCCEEDED(provider->GetCredentialAt(pick(4) ? 0 : (DWORD)random(), out(&c, 5))) && c != NULL) {
                 if (credential != NULL)
                     credential->Release();
                 credential = c;
             }
             break;
-        }
         case 4:
             provider->SetSerialization(NULL);
             provider->Advise(NULL, 0);
@@ -293,92 +314,53 @@ static int BenchFuzz(const Module &m, int count)
             break;
         case 5:
             if (pick(30) == 0) {  // now and then everything goes, in either order
-                if (credential != NULL && pick(2))
-                    credential->Release(), credential = NULL;
+                if (credential != NULL && pick(2)) {
+                    credential->Release();
+                    credential = NULL;
+                }
                 provider->Release();
                 provider = NULL;
             }
             break;
-        default: {
-            if (credential == NULL)
-                break;
-            DWORD id = fieldId();
-            switch (pick(14)) {
-            case 0: {
-                CREDENTIAL_PROVIDER_FIELD_STATE s;
-                CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE is;
-                credential->GetFieldState(id, pick(4) ? &s : NULL, pick(4) ? &is : NULL);
-                break;
-            }
-            case 1: {
-                LPWSTR t = NULL;
-                if (SUCCEEDED(credential->GetStringValue(id, pick(5) ? &t : NULL)))
-                    CoTaskMemFree(t);
-                break;
-            }
-            case 2: {
-                HBITMAP b = NULL;
-                if (SUCCEEDED(credential->GetBitmapValue(id, pick(5) ? &b : NULL)) && b != NULL)
-                    DeleteObject(b);
-                break;
-            }
-            case 3: {
-                DWORD a;
-                credential->GetSubmitButtonValue(id, pick(4) ? &a : NULL);
-                break;
-            }
-            case 4: {
-                DWORD a, b;
-                credential->GetComboBoxValueCount(id, pick(4) ? &a : NULL, pick(4) ? &b : NULL);
-                break;
-            }
-            case 5: {
-                LPWSTR t = NULL;
-                if (SUCCEEDED(credential->GetComboBoxValueAt(id, pick(3) ? (DWORD)pick(14) : (DWORD)random(),
-                                                              pick(5) ? &t : NULL)))
-                    CoTaskMemFree(t);
-                break;
-            }
-            case 6: credential->SetStringValue(id, text(&storage)); break;
-            case 7: credential->SetComboBoxSelectedValue(id, pick(3) ? (DWORD)pick(14) : (DWORD)random()); break;
-            case 8: {
-                BOOL autoLogon;
-                credential->SetSelected(pick(4) ? &autoLogon : NULL);
-                break;
-            }
-            case 9: credential->SetDeselected(); break;
-            case 10: {
-                BOOL checked;
-                LPWSTR label = NULL;
-                credential->GetCheckboxValue(id, pick(2) ? &checked : NULL, pick(2) ? &label : NULL);
-                credential->SetCheckboxValue(id, pick(2));
-                credential->CommandLinkClicked(id);
-                break;
-            }
-            case 11: {
-                // Only calls that must be refused before any workflow starts.
-                CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE r;
-                CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION s;
-                switch (pick(2)) {
-                case 0: credential->GetSerialization(NULL, &s, NULL, NULL); break;
-                default: credential->GetSerialization(&r, NULL, NULL, NULL); break;
-                }
-                break;
-            }
-            case 12: {
-                LPWSTR t = NULL;
-                CREDENTIAL_PROVIDER_STATUS_ICON icon;
-                if (SUCCEEDED(credential->ReportResult((LONG)random(), (LONG)random(), pick(4) ? &t : NULL,
-                                                       pick(4) ? &icon : NULL)))
-                    CoTaskMemFree(t);
-                break;
-            }
-            default:
-                credential->Advise(NULL);
-                credential->UnAdvise();
-                break;
-            }
-        }
+        case 6: credential->GetFieldState(id, out(&state, 4), out(&interactive, 4)); break;
+        case 7:
+            if (SUCCEEDED(credential->GetStringValue(id, out(&t, 5))))
+                CoTaskMemFree(t);
+            break;
+        case 8:
+            if (SUCCEEDED(credential->GetBitmapValue(id, out(&bitmap, 5))) && bitmap != NULL)
+                DeleteObject(bitmap);
+            break;
+        case 9: credential->GetSubmitButtonValue(id, out(&a, 4)); break;
+        case 10: credential->GetComboBoxValueCount(id, out(&a, 4), out(&b, 4)); break;
+        case 11:
+            if (SUCCEEDED(credential->GetComboBoxValueAt(id, pick(3) ? (DWORD)pick(14) : (DWORD)random(), out(&t, 5))))
+                CoTaskMemFree(t);
+            break;
+        case 12: credential->SetStringValue(id, text(&storage)); break;
+        case 13: credential->SetComboBoxSelectedValue(id, pick(3) ? (DWORD)pick(14) : (DWORD)random()); break;
+        case 14: credential->SetSelected(out(&flag, 4)); break;
+        case 15: credential->SetDeselected(); break;
+        case 16:
+            credential->GetCheckboxValue(id, out(&flag, 2), out(&t, 2));
+            credential->SetCheckboxValue(id, pick(2));
+            credential->CommandLinkClicked(id);
+            break;
+        case 17:
+            // Only calls that must be refused before any workflow starts.
+            if (pick(2) == 0)
+                credential->GetSerialization(NULL, &serialization, NULL, NULL);
+            else
+                credential->GetSerialization(&response, NULL, NULL, NULL);
+            break;
+        case 18:
+            if (SUCCEEDED(credential->ReportResult((LONG)random(), (LONG)random(), out(&t, 4), out(&icon, 4))))
+                CoTaskMemFree(t);
+            break;
+        default:
+            credential->Advise(NULL);
+            credential->UnAdvise();
+            break;
         }
     }
     if (credential != NULL)

@@ -10,19 +10,30 @@ typedef HRESULT(STDAPICALLTYPE *DllCanUnloadNowFn)(void);
 
 static void Fault(const wchar_t *what, const wchar_t *where, DWORD error)
 {
-    wchar_t message[256] = L"";
-    if (error != ERROR_SUCCESS)
-        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0,
-                       message, 256, NULL);
-    // The system's text ends in a line break.
-    size_t length = wcslen(message);
-    while (length > 0 && (message[length - 1] == L'\n' || message[length - 1] == L'\r'))
-        message[--length] = L'\0';
-    const wchar_t *flat = message;
-    if (error != ERROR_SUCCESS)
-        Out(L"registration fault: %ls: HKLM\\%ls (error %lu %ls)", what, where, error, flat);
-    else
+    if (error == ERROR_SUCCESS) {
         Out(L"registration fault: %ls: HKLM\\%ls", what, where);
+        return;
+    }
+    wchar_t message[256] = L"";
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, error, 0, message, 256, NULL);
+    // The system's text ends in a line break.
+    for (size_t length = wcslen(message); length > 0 && (message[length - 1] == L'\n' || message[length - 1] == L'\r');)
+        message[--length] = L'\0';
+    Out(L"registration fault: %ls: HKLM\\%ls (error %lu %ls)", what, where, error, message);
+}
+
+// The keys of one registration under HKLM.
+struct ProviderKeys {
+    wchar_t clsid[64], entry[400], classKey[300], serverKey[340];
+};
+
+static void GetProviderKeys(REFCLSID clsid, ProviderKeys *keys)
+{
+    FormatGuid(clsid, keys->clsid, 64);
+    _snwprintf(keys->entry, 400, L"%ls\\%ls", CREDENTIAL_PROVIDERS_KEY, keys->clsid);
+    _snwprintf(keys->classKey, 300, L"%ls\\%ls", MACHINE_CLSID_KEY, keys->clsid);
+    _snwprintf(keys->serverKey, 340, L"%ls\\InprocServer32", keys->classKey);
+    keys->entry[399] = keys->classKey[299] = keys->serverKey[339] = L'\0';
 }
 
 // A REG_SZ or REG_EXPAND_SZ value (expanded); the registry result.
@@ -38,8 +49,18 @@ static LONG ReadText(const wchar_t *key, const wchar_t *name, wchar_t *out, DWOR
     return result;
 }
 
+// Whether the key exists: the registry result of opening it.
+static LONG OpenResult(const wchar_t *path)
+{
+    HKEY key;
+    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
+    if (result == ERROR_SUCCESS)
+        RegCloseKey(key);
+    return result;
+}
+
 // The provider entry as the logon screen enumerates them.
-static BOOL FindProviderEntry(const wchar_t *clsidText)
+static BOOL FindProviderEntry(const ProviderKeys &keys)
 {
     HKEY key;
     LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, CREDENTIAL_PROVIDERS_KEY, 0, KEY_READ, &key);
@@ -57,66 +78,52 @@ static BOOL FindProviderEntry(const wchar_t *clsidText)
         DWORD bytes = sizeof(label) - sizeof(wchar_t);
         RegGetValueW(key, name, NULL, RRF_RT_REG_SZ, NULL, label, &bytes);
         Out(L"provider entry: %ls %ls", name, label);
-        if (_wcsicmp(name, clsidText) == 0)
-            found = TRUE;
+        found = found || _wcsicmp(name, keys.clsid) == 0;
     }
     RegCloseKey(key);
-    if (!found) {
-        wchar_t where[400];
-        _snwprintf(where, 400, L"%ls\\%ls", CREDENTIAL_PROVIDERS_KEY, clsidText);
-        where[399] = L'\0';
-        Fault(L"provider entry missing", where, ERROR_SUCCESS);
-    }
+    if (!found)
+        Fault(L"provider entry missing", keys.entry, ERROR_SUCCESS);
     return found;
 }
 
 // The class key, its server path and threading model.
-static BOOL CheckClassKey(const wchar_t *clsidText, wchar_t *path)
+static BOOL CheckClassKey(const ProviderKeys &keys, wchar_t *path)
 {
-    wchar_t classKey[300], serverKey[340];
-    _snwprintf(classKey, 300, L"%ls\\%ls", MACHINE_CLSID_KEY, clsidText);
-    _snwprintf(serverKey, 340, L"%ls\\InprocServer32", classKey);
-    classKey[299] = serverKey[339] = L'\0';
-    HKEY key;
-    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, classKey, 0, KEY_READ, &key);
+    LONG result = OpenResult(keys.classKey);
     if (result != ERROR_SUCCESS) {
-        Fault(L"class key missing", classKey, (DWORD)result);
+        Fault(L"class key missing", keys.classKey, (DWORD)result);
         return FALSE;
     }
-    RegCloseKey(key);
-    result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, serverKey, 0, KEY_READ, &key);
-    if (result != ERROR_SUCCESS) {
-        Fault(L"server key missing", serverKey, (DWORD)result);
+    if ((result = OpenResult(keys.serverKey)) != ERROR_SUCCESS) {
+        Fault(L"server key missing", keys.serverKey, (DWORD)result);
         return FALSE;
     }
-    RegCloseKey(key);
-    result = ReadText(serverKey, NULL, path, MAX_PATH);
+    result = ReadText(keys.serverKey, NULL, path, MAX_PATH);
     if (result != ERROR_SUCCESS || path[0] == L'\0') {
-        Fault(L"server path missing", serverKey, (DWORD)result);
+        Fault(L"server path missing", keys.serverKey, (DWORD)result);
         return FALSE;
     }
     Out(L"server: %ls", path);
     // The logon screen's thread is an apartment: a server of another model is reached
     // through a proxy, which no credential provider interface has.
     wchar_t model[64];
-    result = ReadText(serverKey, L"ThreadingModel", model, 64);
+    result = ReadText(keys.serverKey, L"ThreadingModel", model, 64);
     if (result != ERROR_SUCCESS) {
-        Fault(L"ThreadingModel missing (must be Apartment)", serverKey, (DWORD)result);
+        Fault(L"ThreadingModel missing (must be Apartment)", keys.serverKey, (DWORD)result);
         return FALSE;
     }
     if (_wcsicmp(model, L"Apartment") != 0 && _wcsicmp(model, L"Both") != 0) {
         wchar_t what[128];
         _snwprintf(what, 128, L"ThreadingModel is \"%ls\" (must be Apartment)", model);
         what[127] = L'\0';
-        Fault(what, serverKey, ERROR_SUCCESS);
+        Fault(what, keys.serverKey, ERROR_SUCCESS);
         return FALSE;
     }
     Out(L"threading model: %ls", model);
     // Loadable as a 64-bit image, without running its entry point.
     HMODULE image = LoadLibraryExW(path, NULL, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     if (image == NULL) {
-        DWORD error = GetLastError();
-        Out(L"registration fault: server not loadable: %ls (error %lu)", path, error);
+        Out(L"registration fault: server not loadable: %ls (error %lu)", path, GetLastError());
         return FALSE;
     }
     FreeLibrary(image);
@@ -126,19 +133,19 @@ static BOOL CheckClassKey(const wchar_t *clsidText, wchar_t *path)
 BOOL LoadRegisteredProvider(REFCLSID clsid, LoadedProvider *loaded)
 {
     ZeroMemory(loaded, sizeof(*loaded));
-    wchar_t clsidText[64];
-    FormatGuid(clsid, clsidText, 64);
-    if (!FindProviderEntry(clsidText) || !CheckClassKey(clsidText, loaded->path))
+    ProviderKeys keys;
+    GetProviderKeys(clsid, &keys);
+    if (!FindProviderEntry(keys) || !CheckClassKey(keys, loaded->path))
         return FALSE;
     HRESULT hr = CoCreateInstance(clsid, NULL, CLSCTX_INPROC_SERVER, IID_ICredentialProvider,
                                   reinterpret_cast<void **>(&loaded->provider));
     if (FAILED(hr)) {
-        Out(L"CoCreateInstance(%ls): hr 0x%08lX", clsidText, (unsigned long)hr);
+        Out(L"CoCreateInstance(%ls): hr 0x%08lX", keys.clsid, (unsigned long)hr);
         loaded->provider = NULL;
         return FALSE;
     }
     loaded->module = GetModuleHandleW(loaded->path);
-    Out(L"created: %ls in %ls", clsidText, loaded->path);
+    Out(L"created: %ls in %ls", keys.clsid, loaded->path);
     return TRUE;
 }
 
@@ -206,36 +213,29 @@ static DWORD SetKeyText(const wchar_t *key, const wchar_t *name, const wchar_t *
 
 DWORD RegisterProvider(REFCLSID clsid, const wchar_t *className, const wchar_t *dllPath)
 {
-    wchar_t clsidText[64], entry[400], classKey[300], serverKey[340];
-    FormatGuid(clsid, clsidText, 64);
-    _snwprintf(entry, 400, L"%ls\\%ls", CREDENTIAL_PROVIDERS_KEY, clsidText);
-    _snwprintf(classKey, 300, L"%ls\\%ls", MACHINE_CLSID_KEY, clsidText);
-    _snwprintf(serverKey, 340, L"%ls\\InprocServer32", classKey);
-    entry[399] = classKey[299] = serverKey[339] = L'\0';
-    DWORD error = SetKeyText(classKey, NULL, className);
+    ProviderKeys keys;
+    GetProviderKeys(clsid, &keys);
+    DWORD error = SetKeyText(keys.classKey, NULL, className);
     if (error == ERROR_SUCCESS)
-        error = SetKeyText(serverKey, NULL, dllPath);
+        error = SetKeyText(keys.serverKey, NULL, dllPath);
     if (error == ERROR_SUCCESS)
-        error = SetKeyText(serverKey, L"ThreadingModel", L"Apartment");
+        error = SetKeyText(keys.serverKey, L"ThreadingModel", L"Apartment");
     if (error == ERROR_SUCCESS)
-        error = SetKeyText(entry, NULL, className);
+        error = SetKeyText(keys.entry, NULL, className);
     return error;
 }
 
 DWORD UnregisterProvider(REFCLSID clsid)
 {
-    wchar_t clsidText[64], entry[400], classKey[300];
-    FormatGuid(clsid, clsidText, 64);
-    _snwprintf(entry, 400, L"%ls\\%ls", CREDENTIAL_PROVIDERS_KEY, clsidText);
-    _snwprintf(classKey, 300, L"%ls\\%ls", MACHINE_CLSID_KEY, clsidText);
-    entry[399] = classKey[299] = L'\0';
-    LONG first = RegDeleteTreeW(HKEY_LOCAL_MACHINE, entry);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, entry);
-    LONG second = RegDeleteTreeW(HKEY_LOCAL_MACHINE, classKey);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, classKey);
-    if (first != ERROR_SUCCESS && first != ERROR_FILE_NOT_FOUND)
-        return (DWORD)first;
-    if (second != ERROR_SUCCESS && second != ERROR_FILE_NOT_FOUND)
-        return (DWORD)second;
-    return ERROR_SUCCESS;
+    ProviderKeys keys;
+    GetProviderKeys(clsid, &keys);
+    DWORD error = ERROR_SUCCESS;
+    const wchar_t *const registered[] = {keys.entry, keys.classKey};
+    for (const wchar_t *key : registered) {
+        LONG result = RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+        RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
+        if (error == ERROR_SUCCESS && result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
+            error = (DWORD)result;
+    }
+    return error;
 }

@@ -54,27 +54,24 @@ public:
             delete this;
         return refs;
     }
+    // Each event is logged, then applied to the field's control where it has one.
     HRESULT STDMETHODCALLTYPE SetFieldState(ICredentialProviderCredential *, DWORD id,
                                             CREDENTIAL_PROVIDER_FIELD_STATE state) override
     {
         Log(L"event: SetFieldState(%lu, %d)", id, state);
-        HWND control = Control(id);
-        if (control != NULL)
+        if (HWND control = Control(id))
             ShowWindow(control, state == CPFS_HIDDEN ? SW_HIDE : SW_SHOW);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE SetFieldInteractiveState(
-        ICredentialProviderCredential *, DWORD id,
-        CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE state) override
+    HRESULT STDMETHODCALLTYPE SetFieldInteractiveState(ICredentialProviderCredential *, DWORD id,
+                                                       CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE state) override
     {
         Log(L"event: SetFieldInteractiveState(%lu, %d)", id, state);
-        HWND control = Control(id);
-        if (control != NULL)
+        if (HWND control = Control(id))
             EnableWindow(control, state != CPFIS_DISABLED);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE SetFieldString(ICredentialProviderCredential *, DWORD id,
-                                             LPCWSTR text) override
+    HRESULT STDMETHODCALLTYPE SetFieldString(ICredentialProviderCredential *, DWORD id, LPCWSTR text) override
     {
         if (text == NULL) {
             Log(L"event: SetFieldString(%lu, null)", id);
@@ -92,44 +89,32 @@ public:
             UpdateFieldControl(*window_, id, text);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE SetFieldCheckbox(ICredentialProviderCredential *, DWORD id,
-                                               BOOL checked, LPCWSTR) override
+    HRESULT STDMETHODCALLTYPE SetFieldCheckbox(ICredentialProviderCredential *, DWORD id, BOOL checked,
+                                               LPCWSTR) override
     {
         Log(L"event: SetFieldCheckbox(%lu, %d)", id, checked);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE SetFieldBitmap(ICredentialProviderCredential *, DWORD id,
-                                             HBITMAP bitmap) override
+    HRESULT STDMETHODCALLTYPE SetFieldBitmap(ICredentialProviderCredential *, DWORD id, HBITMAP bitmap) override
     {
         Log(L"event: SetFieldBitmap(%lu, %p)", id, (void *)bitmap);
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE SetFieldComboBoxSelectedItem(ICredentialProviderCredential *,
-                                                           DWORD id, DWORD item) override
+    HRESULT STDMETHODCALLTYPE SetFieldComboBoxSelectedItem(ICredentialProviderCredential *, DWORD id,
+                                                           DWORD item) override
     {
         Log(L"event: SetFieldComboBoxSelectedItem(%lu, %lu)", id, item);
-        HWND control = Control(id);
-        if (control != NULL)
-            SendMessageW(control, CB_SETCURSEL, item, 0);
-        return S_OK;
+        return SendToControl(id, CB_SETCURSEL, item, 0);
     }
-    HRESULT STDMETHODCALLTYPE DeleteFieldComboBoxItem(ICredentialProviderCredential *, DWORD id,
-                                                      DWORD item) override
+    HRESULT STDMETHODCALLTYPE DeleteFieldComboBoxItem(ICredentialProviderCredential *, DWORD id, DWORD item) override
     {
         Log(L"event: DeleteFieldComboBoxItem(%lu, %lu)", id, item);
-        HWND control = Control(id);
-        if (control != NULL)
-            SendMessageW(control, CB_DELETESTRING, item, 0);
-        return S_OK;
+        return SendToControl(id, CB_DELETESTRING, item, 0);
     }
-    HRESULT STDMETHODCALLTYPE AppendFieldComboBoxItem(ICredentialProviderCredential *, DWORD id,
-                                                      LPCWSTR item) override
+    HRESULT STDMETHODCALLTYPE AppendFieldComboBoxItem(ICredentialProviderCredential *, DWORD id, LPCWSTR item) override
     {
         Log(L"event: AppendFieldComboBoxItem(%lu, \"%ls\")", id, item != NULL ? item : L"(null)");
-        HWND control = Control(id);
-        if (control != NULL && item != NULL)
-            SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
-        return S_OK;
+        return item != NULL ? SendToControl(id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item)) : S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetFieldSubmitButton(ICredentialProviderCredential *, DWORD id,
                                                    DWORD adjacentTo) override
@@ -150,6 +135,12 @@ public:
 
 private:
     HWND Control(DWORD id) { return *window_ != NULL ? GetDlgItem(*window_, CONTROL_BASE + id) : NULL; }
+    HRESULT SendToControl(DWORD id, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        if (HWND control = Control(id))
+            SendMessageW(control, message, wParam, lParam);
+        return S_OK;
+    }
 
     LONG refs_;
     HWND *window_;
@@ -285,15 +276,19 @@ HWND CreateTileWindow(ICredentialProviderCredential *credential, const TileField
         wchar_t *text = NULL;
         credential->GetStringValue(id, &text);
         const wchar_t *label = field->pszLabel != NULL ? field->pszLabel : L"";
-        HMENU controlId = reinterpret_cast<HMENU>((INT_PTR)(CONTROL_BASE + id));
         DWORD visible = state != CPFS_HIDDEN ? WS_VISIBLE : 0;
+        // A child of the window in row y: the field's control (id CONTROL_BASE + field) or its label.
+        auto child = [&](const wchar_t *className, const wchar_t *caption, DWORD style, int x, int dy, int width,
+                         int height, int base) {
+            return CreateWindowExW(0, className, caption, WS_CHILD | visible | style, x, y + dy, width, height,
+                                   window, reinterpret_cast<HMENU>((INT_PTR)(base + id)), instance, NULL);
+        };
         HWND control = NULL;
         int height = 24;
         switch (field->cpft) {
         case CPFT_TILE_IMAGE: {
             HBITMAP bitmap = NULL;
-            control = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_BITMAP | visible, 10, y,
-                                      128, 128, window, controlId, instance, NULL);
+            control = child(L"STATIC", L"", SS_BITMAP, 10, 0, 128, 128, CONTROL_BASE);
             if (credential->GetBitmapValue(id, &bitmap) == S_OK && bitmap != NULL)
                 SendMessageW(control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap));
             height = 136;
@@ -301,18 +296,15 @@ HWND CreateTileWindow(ICredentialProviderCredential *credential, const TileField
         }
         case CPFT_LARGE_TEXT:
         case CPFT_SMALL_TEXT:
-            control = CreateWindowExW(0, L"STATIC", text != NULL ? text : L"", WS_CHILD | visible,
-                                      10, y, 380, 20, window, controlId, instance, NULL);
+            control = child(L"STATIC", text != NULL ? text : L"", 0, 10, 0, 380, 20, CONTROL_BASE);
             break;
         case CPFT_EDIT_TEXT:
         case CPFT_PASSWORD_TEXT:
         case CPFT_COMBOBOX:
-            CreateWindowExW(0, L"STATIC", label, WS_CHILD | visible, 10, y + 3, 110, 20, window,
-                            reinterpret_cast<HMENU>((INT_PTR)(LABEL_BASE + id)), instance, NULL);
+            child(L"STATIC", label, 0, 10, 3, 110, 20, LABEL_BASE);
             if (field->cpft == CPFT_COMBOBOX) {
-                control = CreateWindowExW(0, L"COMBOBOX", L"",
-                                          WS_CHILD | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | visible,
-                                          125, y, 265, 200, window, controlId, instance, NULL);
+                control = child(L"COMBOBOX", L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 125, 0, 265, 200,
+                                CONTROL_BASE);
                 DWORD count = 0, selected = 0;
                 if (credential->GetComboBoxValueCount(id, &count, &selected) == S_OK) {
                     for (DWORD item = 0; item < count; item++) {
@@ -324,22 +316,21 @@ HWND CreateTileWindow(ICredentialProviderCredential *credential, const TileField
                     SendMessageW(control, CB_SETCURSEL, selected, 0);
                 }
             } else {
-                DWORD style = WS_CHILD | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | visible;
-                if (field->cpft == CPFT_PASSWORD_TEXT)
-                    style |= ES_PASSWORD;
-                control = CreateWindowExW(0, L"EDIT", text != NULL ? text : L"", style, 125, y, 265,
-                                          22, window, controlId, instance, NULL);
+                control = child(L"EDIT", text != NULL ? text : L"",
+                                WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL |
+                                    (field->cpft == CPFT_PASSWORD_TEXT ? ES_PASSWORD : 0),
+                                125, 0, 265, 22, CONTROL_BASE);
             }
             break;
         case CPFT_SUBMIT_BUTTON:
         case CPFT_COMMAND_LINK:
-        case CPFT_CHECKBOX:
-            control = CreateWindowExW(
-                0, L"BUTTON", label[0] != L'\0' ? label : L"\x2192",
-                WS_CHILD | WS_TABSTOP | visible | (field->cpft == CPFT_CHECKBOX ? BS_AUTOCHECKBOX : 0),
-                field->cpft == CPFT_SUBMIT_BUTTON ? 330 : 10, y, field->cpft == CPFT_SUBMIT_BUTTON ? 60 : 380,
-                24, window, controlId, instance, NULL);
+        case CPFT_CHECKBOX: {
+            BOOL submit = field->cpft == CPFT_SUBMIT_BUTTON;
+            control = child(L"BUTTON", label[0] != L'\0' ? label : L"\x2192",
+                            WS_TABSTOP | (field->cpft == CPFT_CHECKBOX ? BS_AUTOCHECKBOX : 0), submit ? 330 : 10, 0,
+                            submit ? 60 : 380, 24, CONTROL_BASE);
             break;
+        }
         default:
             break;
         }
@@ -347,13 +338,10 @@ HWND CreateTileWindow(ICredentialProviderCredential *credential, const TileField
             SecureZeroMemory(text, wcslen(text) * sizeof(wchar_t));
             CoTaskMemFree(text);
         }
-        if (control != NULL) {
-            SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-            if (interactive == CPFIS_DISABLED)
-                EnableWindow(control, FALSE);
-            if (interactive == CPFIS_FOCUSED)
-                SetFocus(control);
-        }
+        if (control != NULL && interactive == CPFIS_DISABLED)
+            EnableWindow(control, FALSE);
+        if (control != NULL && interactive == CPFIS_FOCUSED)
+            SetFocus(control);
         y += height + 6;
     }
     for (HWND child = GetWindow(window, GW_CHILD); child != NULL; child = GetWindow(child, GW_HWNDNEXT))

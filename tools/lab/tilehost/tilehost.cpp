@@ -1,8 +1,6 @@
-// tilehost: tries a credential provider's logon tile without logging off. It loads the
-// provider as the logon screen does (or from --dll), shows the tile's fields in a window,
-// and on submit prints what the tile would hand to Windows, with the password masked.
-// It never logs anyone on. A scripted mode fills the fields and answers the tile's
-// message boxes, for tests and unattended checks.
+// tilehost: tries a credential provider's logon tile without logging off (USAGE says how).
+// It never logs anyone on; a scripted mode fills the fields and answers the tile's message
+// boxes, for tests and unattended checks.
 #include "tilehost.h"
 #include "registration.h"
 
@@ -113,15 +111,10 @@ static BOOL DecodeLogonBuffer(const BYTE *block, ULONG size)
 
 // ---- submit
 
-static HANDLE g_submitDone;
-
-static DWORD WINAPI SubmitWatchdog(LPVOID)
+static void CALLBACK SubmitTimedOut(PVOID, BOOLEAN)
 {
-    if (WaitForSingleObject(g_submitDone, g_options.timeoutSeconds * 1000) == WAIT_TIMEOUT) {
-        Log(L"outcome: the submit did not return within %lu s", g_options.timeoutSeconds);
-        ExitProcess(EXIT_TIMED_OUT);
-    }
-    return 0;
+    Log(L"outcome: the submit did not return within %lu s", g_options.timeoutSeconds);
+    ExitProcess(EXIT_TIMED_OUT);
 }
 
 static void Submit(void)
@@ -137,20 +130,16 @@ static void Submit(void)
     CREDENTIAL_PROVIDER_STATUS_ICON icon = CPSI_NONE;
     HANDLE watchdog = NULL;
     // A person at the window decides for themselves how long to wait.
-    if (g_options.scripted && g_options.timeoutSeconds > 0) {
-        g_submitDone = CreateEventW(NULL, TRUE, FALSE, NULL);
-        watchdog = CreateThread(NULL, 0, SubmitWatchdog, NULL, 0, NULL);
-    }
+    if (g_options.scripted && g_options.timeoutSeconds > 0 &&
+        !CreateTimerQueueTimer(&watchdog, NULL, SubmitTimedOut, NULL, g_options.timeoutSeconds * 1000, 0,
+                               WT_EXECUTEONLYONCE))
+        watchdog = NULL;
     Log(L"submit");
     ULONGLONG start = GetTickCount64();
     HRESULT hr = g_credential->GetSerialization(&response, &serialization, &status, &icon);
     ULONGLONG elapsed = GetTickCount64() - start;
-    if (watchdog != NULL) {
-        SetEvent(g_submitDone);
-        WaitForSingleObject(watchdog, INFINITE);
-        CloseHandle(watchdog);
-        CloseHandle(g_submitDone);
-    }
+    if (watchdog != NULL)
+        DeleteTimerQueueTimer(NULL, watchdog, INVALID_HANDLE_VALUE);
     Log(L"GetSerialization: hr 0x%08lX, response %d, after %llu ms", (unsigned long)hr, response, elapsed);
     if (status != NULL) {
         wchar_t flat[600];
@@ -299,8 +288,7 @@ static BOOL FillFields(const TileFields *fields)
             (unsigned long)hr);
         if (FAILED(hr))
             return FALSE;
-        if (g_window != NULL)
-            UpdateFieldControl(g_window, field->dwFieldID, text.value);
+        UpdateFieldControl(g_window, field->dwFieldID, text.value);
     }
     if (g_options.domain != NULL) {
         const CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *field = FieldOfType(fields, CPFT_COMBOBOX);
@@ -325,8 +313,7 @@ static BOOL FillFields(const TileFields *fields)
         Log(L"SetComboBoxSelectedValue(%lu): hr 0x%08lX", found, (unsigned long)hr);
         if (FAILED(hr))
             return FALSE;
-        if (g_window != NULL)
-            SendDlgItemMessageW(g_window, 100 + field->dwFieldID, CB_SETCURSEL, found, 0);
+        SendDlgItemMessageW(g_window, 100 + field->dwFieldID, CB_SETCURSEL, found, 0);
     }
     return TRUE;
 }
@@ -418,6 +405,14 @@ static BOOL ParseArguments(int argc, wchar_t **argv, Options *options, const wch
     options->answer = ANSWER_OK;
     options->timeoutSeconds = 600;
     options->clockDivisor = 1;
+    // The options that take their value as it is; the scripted ones make the run scripted.
+    const struct {
+        const wchar_t *name;
+        const wchar_t **value;
+        BOOL scripted;
+    } texts[] = {{L"--dll", &options->dll, FALSE},       {L"--register", registerPath, FALSE},
+                 {L"--user", &options->user, TRUE},      {L"--password", &options->password, TRUE},
+                 {L"--domain", &options->domain, TRUE}};
     for (int i = 1; i < argc; i++) {
         const wchar_t *arg = argv[i];
         const wchar_t *value = i + 1 < argc ? argv[i + 1] : NULL;
@@ -428,36 +423,29 @@ static BOOL ParseArguments(int argc, wchar_t **argv, Options *options, const wch
         if (wcscmp(arg, L"--help") == 0 || wcscmp(arg, L"-h") == 0 || value == NULL)
             return FALSE;
         i++;
-        if (wcscmp(arg, L"--dll") == 0) {
-            options->dll = value;
-        } else if (wcscmp(arg, L"--clsid") == 0) {
+        BOOL known = FALSE;
+        for (const auto &text : texts) {
+            if (wcscmp(arg, text.name) == 0) {
+                *text.value = value;
+                options->scripted = options->scripted || text.scripted;
+                known = TRUE;
+            }
+        }
+        if (known)
+            continue;
+        if (wcscmp(arg, L"--clsid") == 0) {
             if (FAILED(CLSIDFromString(value, &options->clsid)))
                 return FALSE;
-        } else if (wcscmp(arg, L"--user") == 0) {
-            options->user = value;
-            options->scripted = TRUE;
-        } else if (wcscmp(arg, L"--password") == 0) {
-            options->password = value;
-            options->scripted = TRUE;
-        } else if (wcscmp(arg, L"--domain") == 0) {
-            options->domain = value;
-            options->scripted = TRUE;
         } else if (wcscmp(arg, L"--answer") == 0) {
-            if (_wcsicmp(value, L"ok") == 0)
-                options->answer = ANSWER_OK;
-            else if (_wcsicmp(value, L"cancel") == 0)
-                options->answer = ANSWER_CANCEL;
-            else
+            if (_wcsicmp(value, L"ok") != 0 && _wcsicmp(value, L"cancel") != 0)
                 return FALSE;
+            options->answer = _wcsicmp(value, L"ok") == 0 ? ANSWER_OK : ANSWER_CANCEL;
             options->scripted = TRUE;
         } else if (wcscmp(arg, L"--timeout") == 0) {
             options->timeoutSeconds = wcstoul(value, NULL, 10);
         } else if (wcscmp(arg, L"--clock-divisor") == 0) {
-            options->clockDivisor = wcstoul(value, NULL, 10);
-            if (options->clockDivisor == 0)
+            if ((options->clockDivisor = wcstoul(value, NULL, 10)) == 0)
                 return FALSE;
-        } else if (wcscmp(arg, L"--register") == 0) {
-            *registerPath = value;
         } else {
             return FALSE;
         }
@@ -475,15 +463,13 @@ int wmain(int argc, wchar_t **argv)
     }
     if (registerPath != NULL || unregister) {
         wchar_t full[MAX_PATH];
-        DWORD error = ERROR_SUCCESS;
-        if (registerPath != NULL) {
-            if (GetFullPathNameW(registerPath, MAX_PATH, full, NULL) == 0)
-                error = GetLastError();
-            else
-                error = RegisterProvider(CLSID_WdCredentialProvider, PROVIDER_CLASS_NAME, full);
-        } else {
+        DWORD error;
+        if (registerPath == NULL)
             error = UnregisterProvider(CLSID_WdCredentialProvider);
-        }
+        else if (GetFullPathNameW(registerPath, MAX_PATH, full, NULL) == 0)
+            error = GetLastError();
+        else
+            error = RegisterProvider(CLSID_WdCredentialProvider, PROVIDER_CLASS_NAME, full);
         Out(L"%ls: error %lu", registerPath != NULL ? L"register" : L"unregister", error);
         return error == ERROR_SUCCESS ? EXIT_CREDENTIAL : EXIT_NOT_LOADED;
     }

@@ -40,8 +40,7 @@ struct LoadedProvider {
 BOOL LoadRegisteredProvider(REFCLSID clsid, LoadedProvider *loaded);
 // LoadLibrary + DllGetClassObject + CreateInstance.
 BOOL LoadProviderDll(const wchar_t *path, REFCLSID clsid, LoadedProvider *loaded);
-// After the last release: asks DllCanUnloadNow and lets the module go; FALSE when the
-// module refused.
+// After the last release: lets the module go if DllCanUnloadNow agrees; FALSE when not.
 BOOL UnloadProvider(LoadedProvider *loaded);
 // Writes or removes the registration of dllPath under clsid, as the configuration tool
 // does; Windows error codes.
@@ -67,8 +66,5 @@ enum BoxAnswer { ANSWER_NONE, ANSWER_OK, ANSWER_CANCEL };
 void StartDialogWatcher(BoxAnswer answer);  // on the thread that submits
 void StopDialogWatcher(void);
 
-// ---- a faster clock for tests (clock.cpp)
-// Points module's kernel32 imports of WaitForSingleObject and Sleep at versions that wait
-// 1/divisor of what is asked, and of GetTickCount64 and GetTickCount at a count divisor
-// times faster; returns how many imports were patched.
+// ---- a faster clock for tests (clock.cpp says how); how many imports were patched
 int SpeedUpModuleClock(HMODULE module, DWORD divisor);

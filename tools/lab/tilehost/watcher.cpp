@@ -1,12 +1,9 @@
-// Watches the tile's dialogs: logs the step text of the progress dialog (control 1001
-// of dialog 101) whenever it changes, logs every message box (text in control 0xFFFF)
-// and, in scripted runs, answers it as told. A step text set on the submitting thread is
-// caught once the control holds it (a hook called after the dialog handled WM_SETTEXT),
-// so a step shorter than the polling interval is not lost and a poll just before the set
-// cannot log the old text again after the new one; a thread of its own polls the
-// process's windows for the rest. Texts are read
-// there with InternalGetWindowText, which sends no message, so a busy dialog thread
-// never stalls the watcher.
+// Watches the tile's dialogs: logs each change of the progress dialog's step text (control
+// 1001 of dialog 101) and every message box (text in control 0xFFFF), answering boxes as told.
+// A step set on the submitting thread is noted by a hook that runs after the dialog handled
+// WM_SETTEXT, so a short step is not lost and a poll just before the set cannot log the old
+// text after the new one. A thread of its own polls for the rest, reading texts with
+// InternalGetWindowText, which sends no message: a busy dialog thread never stalls it.
 #include "tilehost.h"
 
 #include <stdio.h>
