@@ -192,6 +192,19 @@ const TimeLimitTable SCALED_LIMITS = [] {
 // GetTickCount and the timers need not agree to the millisecond.
 const DWORD TICK_SLACK_MS = 20;
 
+// A case of a table starts from its script with nothing called yet. The buffers handed
+// out stay counted across cases: the tear-down finds any left.
+void Reset(const Script &script = Script())
+{
+    g_script = script;
+    g_calls.clear();
+    g_probeTicks.clear();
+    g_clockReads = 0;
+    g_table = NULL;
+    g_tableBytes = 0;
+    g_enumAllocations = g_enumFrees = 0;
+}
+
 // Every case starts from an empty script and key, with the scripted calls and the scaled
 // limits installed.
 class Scripted : public ::testing::Test {
@@ -199,14 +212,8 @@ protected:
     void SetUp() override
     {
         SetTimeLimits(&SCALED_LIMITS);
-        g_script = Script();
-        g_calls.clear();
-        g_probeTicks.clear();
-        g_clockReads = 0;
-        g_table = NULL;
-        g_tableBytes = 0;
+        Reset();
         g_enumBuffers.clear();
-        g_enumAllocations = g_enumFrees = 0;
         test::ClearProductKey();
         SetNetPlatform(&SCRIPTED_PLATFORM);
     }
@@ -350,13 +357,11 @@ TEST_F(Scripted, RenewAllAdaptersReleasesAllThenRenewsAll)
 {
     for (const RenewCase &c : RENEW_CASES) {
         SCOPED_TRACE(c.name);
-        g_script = Script();
+        Reset();
         g_script.sizeAnswer = c.sizeAnswer;
         g_script.fetchAnswer = c.fetchAnswer;
         g_script.adapters = c.adapters;
         g_script.claimedAdapters = c.claimedAdapters;
-        g_calls.clear();
-        g_table = NULL;
         EXPECT_EQ(c.expected, RenewAllAdapters());
         EXPECT_EQ(c.calls, Joined(g_calls));
     }
@@ -380,13 +385,11 @@ TEST_F(Scripted, FindDomainControllerAnswersAndFreesTheBuffer)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        g_script = Script();
+        Reset();
         g_script.controllerFromProbe = c.controllerFromProbe;
         g_script.foundStatus = c.foundStatus;
         g_script.missingStatus = c.missingStatus;
         g_script.bufferWhenMissing = c.bufferWhenMissing;
-        g_probeTicks.clear();
-        g_enumAllocations = g_enumFrees = 0;
         EXPECT_EQ(c.expected, FindDomainController());
         EXPECT_EQ(g_enumAllocations, g_enumFrees);
         EXPECT_TRUE(g_enumBuffers.empty());
@@ -442,10 +445,9 @@ TEST_F(Scripted, IpRenewSwitchedOnAnswersByTheRenewal)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        g_script = Script();
+        Reset();
         g_script.sizeAnswer = c.sizeAnswer;
         g_script.adapters = c.adapters;
-        g_calls.clear();
         test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, c.enableDhcp);
         WindowRun run = RunBounded(IpRenewDlgProc, 15000);
         EXPECT_EQ(c.result, run.result);
@@ -498,13 +500,9 @@ TEST_F(Scripted, FindDomainProbesAtOnceThenAtItsIntervalWithinTheBudget)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        g_script = Script();
+        Reset();
         g_script.controllerFromProbe = c.controllerFromProbe;
         g_script.clock = c.clock;
-        g_calls.clear();
-        g_probeTicks.clear();
-        g_clockReads = 0;
-        g_enumAllocations = g_enumFrees = 0;
         WindowRun run = RunBounded(FindDomainDlgProc, 30000);
         ASSERT_NE(OUT_OF_TIME, run.result) << "still searching after 30 s";
         EXPECT_EQ(c.result, run.result);

@@ -20,42 +20,38 @@ namespace {
 
 TEST(LogonRequest, WordsAreCheckedNeverCut)
 {
-    WCHAR request[WARD_REQUEST_CHARS];
-    EXPECT_EQ(LOGON_WORDS_OK, FormatLogonRequest(L"alice", L"p\tw", L"CORP", request));
-    EXPECT_STREQ(L"logon alice p\tw CORP", request);
-    EXPECT_EQ(LOGON_WORDS_OK, FormatLogonRequest(L"alice", L"secret", NULL, request));
-    EXPECT_STREQ(L"logon alice secret", request);
-    EXPECT_EQ(LOGON_WORDS_OK, FormatLogonRequest(L"alice", L"secret", L"", request));
-    EXPECT_STREQ(L"logon alice secret", request);
-
+    // "logon" + three blanks + the words: 259 units fit, 260 do not; so too with two.
+    const std::wstring user(100, L'u'), password(100, L'p'), domain(259 - 5 - 3 - 200, L'd'),
+        longDomain = domain + L'd', longPassword(259 - 5 - 2 - 100, L'p'),
+        tooLongPassword = longPassword + L'p';
     struct {
         const wchar_t *user, *password, *domain;
-    } blanks[] = {
-        {L"", L"secret", L"CORP"},       {L"alice", L"", L"CORP"},
-        {L"al ice", L"secret", NULL},    {L"alice", L"se cret", L"CORP"},
-        {L"alice", L"secret ", L"CORP"}, {L"alice", L"secret", L" CORP"},
-        {NULL, L"secret", NULL},         {L"alice", NULL, NULL},
+        LogonWordsResult result;
+        std::wstring request;
+    } cases[] = {
+        {L"alice", L"p\tw", L"CORP", LOGON_WORDS_OK, L"logon alice p\tw CORP"},
+        {L"alice", L"secret", NULL, LOGON_WORDS_OK, L"logon alice secret"},
+        {L"alice", L"secret", L"", LOGON_WORDS_OK, L"logon alice secret"},
+        {L"", L"secret", L"CORP", LOGON_WORDS_BLANK, L""},
+        {L"alice", L"", L"CORP", LOGON_WORDS_BLANK, L""},
+        {L"al ice", L"secret", NULL, LOGON_WORDS_BLANK, L""},
+        {L"alice", L"se cret", L"CORP", LOGON_WORDS_BLANK, L""},
+        {L"alice", L"secret ", L"CORP", LOGON_WORDS_BLANK, L""},
+        {L"alice", L"secret", L" CORP", LOGON_WORDS_BLANK, L""},
+        {NULL, L"secret", NULL, LOGON_WORDS_BLANK, L""},
+        {L"alice", NULL, NULL, LOGON_WORDS_BLANK, L""},
+        {user.c_str(), password.c_str(), domain.c_str(), LOGON_WORDS_OK,
+         L"logon " + user + L" " + password + L" " + domain},
+        {user.c_str(), password.c_str(), longDomain.c_str(), LOGON_WORDS_TOO_LONG, L""},
+        {user.c_str(), longPassword.c_str(), NULL, LOGON_WORDS_OK, L"logon " + user + L" " + longPassword},
+        {user.c_str(), tooLongPassword.c_str(), NULL, LOGON_WORDS_TOO_LONG, L""},
     };
-    for (const auto &b : blanks) {
-        wcscpy(request, L"stale");
-        EXPECT_EQ(LOGON_WORDS_BLANK, FormatLogonRequest(b.user, b.password, b.domain, request));
-        EXPECT_STREQ(L"", request);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(test::Narrow(c.request.empty() ? L"refused" : c.request));
+        WCHAR request[WARD_REQUEST_CHARS] = L"stale";
+        EXPECT_EQ(c.result, FormatLogonRequest(c.user, c.password, c.domain, request));
+        EXPECT_EQ(c.request, std::wstring(request));
     }
-
-    // "logon" + three blanks + the words: 259 units fit, 260 do not.
-    std::wstring user(100, L'u'), password(100, L'p'), domain(259 - 5 - 3 - 200, L'd');
-    EXPECT_EQ(LOGON_WORDS_OK,
-              FormatLogonRequest(user.c_str(), password.c_str(), domain.c_str(), request));
-    EXPECT_EQ(L"logon " + user + L" " + password + L" " + domain, std::wstring(request));
-    domain += L'd';
-    EXPECT_EQ(LOGON_WORDS_TOO_LONG,
-              FormatLogonRequest(user.c_str(), password.c_str(), domain.c_str(), request));
-    EXPECT_STREQ(L"", request);
-    std::wstring longPassword(259 - 5 - 2 - 100, L'p');
-    EXPECT_EQ(LOGON_WORDS_OK, FormatLogonRequest(user.c_str(), longPassword.c_str(), NULL, request));
-    longPassword += L'p';
-    EXPECT_EQ(LOGON_WORDS_TOO_LONG,
-              FormatLogonRequest(user.c_str(), longPassword.c_str(), NULL, request));
 }
 
 // ---- administrator test
@@ -236,33 +232,30 @@ protected:
 
 TEST_F(FakeServerCall, RepliesAreReadWithinTheirBuffer)
 {
-    {
-        // Exactly 520 bytes: all of it, terminated.
-        std::wstring full = L"OK" + std::wstring(258, L'm');
-        test::FakePipe server({{Utf16Bytes(full), false}});
+    struct {
+        const char *name;
+        std::string bytes;
+        const wchar_t *request;
+        BOOL accepted;
+        std::wstring text;
+    } cases[] = {
+        {"exactly 520 bytes: all of it, terminated", Utf16Bytes(L"OK" + std::wstring(258, L'm')),
+         L"iprenew", TRUE, std::wstring(258, L'm')},
+        {"longer than the buffer: answered, its first 520 bytes kept",
+         Utf16Bytes(L"NG" + std::wstring(258, L'a') + L"zzzz"), L"logoff", FALSE, std::wstring(258, L'a')},
+        {"only exactly OK accepts; an odd trailing byte is dropped", Utf16Bytes(L"okay") + "x",
+         L"logoff", FALSE, L"ay"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::FakePipe server({{c.bytes, false}});
         WardReply reply;
         wmemset(reply.text, L'#', WARD_REPLY_CHARS);
-        ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"iprenew", FALSE, 0, 5000, &reply));
-        EXPECT_TRUE(reply.accepted);
-        EXPECT_EQ(std::wstring(258, L'm'), std::wstring(reply.text));
+        ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(c.request, FALSE, 0, 5000, &reply));
+        EXPECT_EQ(c.accepted, reply.accepted);
+        EXPECT_EQ(c.text, std::wstring(reply.text));
         server.Stop();
-        EXPECT_EQ(Utf16Bytes(L"iprenew"), server.Received());  // no terminator sent
-    }
-    {
-        // Longer than the buffer: answered, its first 520 bytes kept.
-        test::FakePipe server({{Utf16Bytes(L"NG" + std::wstring(258, L'a') + L"zzzz"), false}});
-        WardReply reply;
-        ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"logoff", FALSE, 0, 5000, &reply));
-        EXPECT_FALSE(reply.accepted);
-        EXPECT_EQ(std::wstring(258, L'a'), std::wstring(reply.text));
-    }
-    {
-        // Only exactly "OK" accepts; an odd trailing byte is dropped.
-        test::FakePipe server({{Utf16Bytes(L"okay") + "x", false}});
-        WardReply reply;
-        ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"logoff", FALSE, 0, 5000, &reply));
-        EXPECT_FALSE(reply.accepted);
-        EXPECT_STREQ(L"ay", reply.text);
+        EXPECT_EQ(Utf16Bytes(c.request), server.Received());  // no terminator sent
     }
 }
 
