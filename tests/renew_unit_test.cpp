@@ -257,6 +257,19 @@ std::string Joined(const std::vector<std::string> &calls)
     return text;
 }
 
+// The trace of the handlers run, in order: each handler's first word is its name, which
+// opens and closes its lines; the others are what it logs in between.
+std::vector<std::string> Trace(std::initializer_list<std::vector<std::string>> handlers)
+{
+    std::vector<std::string> lines;
+    for (const std::vector<std::string> &handler : handlers) {
+        lines.push_back(handler[0] + "() --- start ---");
+        lines.insert(lines.end(), handler.begin() + 1, handler.end());
+        lines.push_back(handler[0] + "() --- end ---");
+    }
+    return lines;
+}
+
 // ---- the operation window, bounded
 
 // Runs `procedure` in the operation window. The harness adds what a test needs around
@@ -411,17 +424,10 @@ TEST_F(Scripted, IpRenewSwitchedOffEndsAfterItsDelayTouchingNothing)
     EXPECT_EQ("", Joined(g_calls));
     std::vector<std::wstring> texts(2, test::ModuleString(NULL, IDS_REQUESTING_ADDRESS));
     EXPECT_EQ(texts, g_harness.textsAtTicks);
-    std::vector<std::string> expected = {
-        "IpRenewDlgInit() --- start ---",
-        "IpRenewDlgInit() --- end ---",
-        "IpRenewDlgOnTimer() --- start ---",
-        "  nTimerID = 7",
-        "IpRenewDlgOnTimer() --- end ---",
-        "IpRenewDlgOnTimer() --- start ---",
-        "  nTimerID = 30000",
-        "IpRenewDlgOnTimer() --- end ---",
-    };
-    EXPECT_EQ(expected, TraceLines());
+    EXPECT_EQ(Trace({{"IpRenewDlgInit"},
+                     {"IpRenewDlgOnTimer", "  nTimerID = 7"},
+                     {"IpRenewDlgOnTimer", "  nTimerID = 30000"}}),
+              TraceLines());
 }
 
 TEST_F(Scripted, IpRenewSwitchedOnAnswersByTheRenewal)
@@ -470,13 +476,7 @@ TEST_F(Scripted, FindDomainSwitchedOffEndsAtTheFirstTick)
     EXPECT_EQ("", Joined(g_calls));
     std::vector<std::wstring> texts = {test::ModuleString(NULL, IDS_SEARCHING_DC)};
     EXPECT_EQ(texts, g_harness.textsAtTicks);
-    std::vector<std::string> expected = {
-        "FindDomainDlgInit() --- start ---",
-        "FindDomainDlgInit() --- end ---",
-        "FindDomainDlgOnTimer() --- start ---",
-        "FindDomainDlgOnTimer() --- end ---",
-    };
-    EXPECT_EQ(expected, TraceLines());
+    EXPECT_EQ(Trace({{"FindDomainDlgInit"}, {"FindDomainDlgOnTimer"}}), TraceLines());
 }
 
 TEST_F(Scripted, FindDomainProbesAtOnceThenAtItsIntervalWithinTheBudget)
@@ -541,15 +541,8 @@ TEST_F(Scripted, FindDomainTraceAndSettingReadAtEveryTick)
     EXPECT_EQ(L"", run.message);
     EXPECT_EQ("enum", Joined(g_calls));
     EXPECT_GE(run.elapsedMs, SCALED_LIMITS.searchNextProbeMs - TICK_SLACK_MS);
-    std::vector<std::string> expected = {
-        "FindDomainDlgInit() --- start ---",
-        "FindDomainDlgInit() --- end ---",
-        "FindDomainDlgOnTimer() --- start ---",
-        "FindDomainDlgOnTimer() --- end ---",
-        "FindDomainDlgOnTimer() --- start ---",
-        "FindDomainDlgOnTimer() --- end ---",
-    };
-    EXPECT_EQ(expected, TraceLines());
+    EXPECT_EQ(Trace({{"FindDomainDlgInit"}, {"FindDomainDlgOnTimer"}, {"FindDomainDlgOnTimer"}}),
+              TraceLines());
 }
 
 }  // namespace
