@@ -1,9 +1,7 @@
 // The clients' service call against the real wardhost and against stand-in pipe servers,
-// the logon request's words, the administrator test and the table-driven message box.
+// the logon request's words, the administrator test and the several-interfaces warning.
 #include "test_support.h"
-#include "dialogs.h"
 #include "fake_pipe.h"
-#include "string_tables.h"
 #include "ward_client.h"
 #include "product_key.h"
 #include "wardhost_res.h"
@@ -97,33 +95,6 @@ TEST(Administrator, MembershipRegardlessOfAttributes)
     ASSERT_TRUE(GetTokenInformation(token, TokenGroups, block.data(), (DWORD)block.size(), &size));
     CloseHandle(token);
     EXPECT_EQ(TokenGroupsHoldAdministrators(reinterpret_cast<TOKEN_GROUPS *>(block.data())), IsAdministrator());
-}
-
-// ---- message box from the string table
-
-// Finds this process's message box, returns its text and caption and presses `button`.
-bool AnswerMessageBox(int button, std::wstring *text, std::wstring *caption)
-{
-    HWND box = test::WaitForDialog(GetCurrentProcessId(), test::IsMessageBox);
-    if (box == NULL)
-        return false;
-    *text = test::ItemText(box, test::MESSAGE_BOX_TEXT_ID);
-    *caption = test::WindowText(box);
-    return test::AnswerDialog(box, button);
-}
-
-TEST(TableMessage, LoadsBothStringsFromThisModule)
-{
-    std::wstring text, caption;
-    bool answered = false;
-    std::thread answer([&] { answered = AnswerMessageBox(IDCANCEL, &text, &caption); });
-    int result = ShowTableMessage(NULL, IDS_AUTH_FAILED, IDS_LOGON_CAPTION,
-                                  MB_OKCANCEL | MB_ICONWARNING);
-    answer.join();
-    ASSERT_TRUE(answered);
-    EXPECT_EQ(IDCANCEL, result);
-    EXPECT_EQ(test::ModuleString(NULL, IDS_AUTH_FAILED), text);
-    EXPECT_EQ(test::ModuleString(NULL, IDS_LOGON_CAPTION), caption);
 }
 
 // ---- the several-interfaces warning's text

@@ -365,24 +365,6 @@ TEST_F(ServiceTest, HugeRequestIsReadWithinItsBound)
     EXPECT_LE(GetTickCount() - start, 5000u);
 }
 
-// ---- diagnostic log
-
-TEST_F(ServiceTest, LogBannersAroundARun)
-{
-    std::wstring dir;
-    std::wstring path = test::LogToTempFile(L"portgate-service-log", &dir);
-    InstallAndStart();
-    EXPECT_EQ(L"NG" + test::WardhostString(IDS_NO_LOGOFF_SERVER), test::CallPipe(L"logoff"));
-    ASSERT_TRUE(test::StopService());
-    std::string log = test::ReadFileBytes(path);
-    const std::string stamp = "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[SERVICE \\] ";
-    std::regex whole(stamp + "\\*\\*\\* START Portgate for Vista Service \\*\\*\\*\r\n" +
-                     "(" + stamp + "[^\r\n]*\r\n)*" +
-                     stamp + "\\*\\*\\* STOP Portgate for Vista Service \\*\\*\\*\r\n");
-    EXPECT_TRUE(std::regex_match(log, whole)) << log;
-    test::RemoveTree(dir);
-}
-
 // ---- malformed requests
 
 SIZE_T PrivateBytes(DWORD processId)
@@ -429,8 +411,11 @@ bool ProcessMemoryHolds(DWORD processId, const std::wstring &text)
     return found;
 }
 
-TEST_F(ServiceTest, OverLongRequestLeavesNoPasswordInTheService)
+// Logged as well: the banners stand around the run's lines, and the password in none.
+TEST_F(ServiceTest, OverLongRequestLeavesNoPasswordInTheServiceOrItsLog)
 {
+    std::wstring dir;
+    std::wstring path = test::LogToTempFile(L"portgate-service-log", &dir);
     InstallAndStart();
     DWORD processId = test::ServiceProcessId();
     ASSERT_NE(0u, processId);
@@ -450,6 +435,15 @@ TEST_F(ServiceTest, OverLongRequestLeavesNoPasswordInTheService)
     EXPECT_EQ(L"NG", reply);
     EXPECT_EQ(L"NG", test::CallPipe(L"hello"));
     EXPECT_FALSE(ProcessMemoryHolds(processId, password));
+    ASSERT_TRUE(test::StopService());
+    std::string log = test::ReadFileBytes(path);
+    const std::string stamp = "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[SERVICE \\] ";
+    std::regex whole(stamp + "\\*\\*\\* START Portgate for Vista Service \\*\\*\\*\r\n" +
+                     "(" + stamp + "[^\r\n]*\r\n)*" +
+                     stamp + "\\*\\*\\* STOP Portgate for Vista Service \\*\\*\\*\r\n");
+    EXPECT_TRUE(std::regex_match(log, whole)) << log;
+    EXPECT_EQ(std::string::npos, log.find("pw-7431")) << log;
+    test::RemoveTree(dir);
 }
 
 // A random text of `units` UTF-16 units drawn from `pool`.

@@ -217,36 +217,20 @@ TEST_F(Log, DeletedFileIsCreatedAgainByTheNextLine)
     EXPECT_EQ(std::vector<std::string>{"first after delete"}, Messages(test::ReadFileBytes(path_)));
 }
 
-// The string SIDs the DACL of path grants anything to, and its owner.
-std::vector<std::wstring> Grantees(const std::wstring &path, std::wstring *owner)
+// The owner and DACL of path in SDDL, well-known accounts by their aliases, as in
+// "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)".
+std::wstring SecurityOf(const std::wstring &path)
 {
-    std::vector<std::wstring> grantees;
+    const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     PSECURITY_DESCRIPTOR descriptor = NULL;
-    PACL dacl = NULL;
-    PSID ownerSid = NULL;
-    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION, &ownerSid,
-                              NULL, &dacl, NULL, &descriptor) != ERROR_SUCCESS)
-        return {L"<unreadable>"};
-    if (dacl == NULL)
-        grantees.push_back(L"<null DACL: everyone>");
-    for (WORD i = 0; dacl != NULL && i < dacl->AceCount; i++) {
-        ACE_HEADER *header;
-        if (!GetAce(dacl, i, reinterpret_cast<void **>(&header)) ||
-            header->AceType != ACCESS_ALLOWED_ACE_TYPE)
-            continue;
-        LPWSTR text = NULL;
-        ConvertSidToStringSidW(&reinterpret_cast<ACCESS_ALLOWED_ACE *>(header)->SidStart, &text);
-        grantees.push_back(text != NULL ? text : L"?");
-        LocalFree(text);
-    }
-    LPWSTR ownerText = NULL;
-    if (ownerSid != NULL && ConvertSidToStringSidW(ownerSid, &ownerText)) {
-        *owner = ownerText;
-        LocalFree(ownerText);
-    }
+    LPWSTR text = NULL;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, parts, NULL, NULL, NULL, NULL,
+                              &descriptor) == ERROR_SUCCESS)
+        ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, parts, &text, NULL);
+    std::wstring sddl = text != NULL ? text : L"<unreadable>";
+    LocalFree(text);
     LocalFree(descriptor);
-    return grantees;
+    return sddl;
 }
 
 std::wstring OwnUserSid()
@@ -270,14 +254,20 @@ TEST_F(Log, FreshFileIsForSystemAndAdministratorsOnly)
 {
     test::SetLogFile(path_);
     LogOpen();
-    std::wstring owner;
-    std::vector<std::wstring> grantees = Grantees(path_, &owner);
-    EXPECT_TRUE(owner == L"S-1-5-18" || owner == L"S-1-5-32-544" || owner == OwnUserSid())
-        << test::Narrow(owner);
-    EXPECT_FALSE(grantees.empty());
-    for (const std::wstring &sid : grantees)
-        EXPECT_TRUE(sid == L"S-1-5-18" || sid == L"S-1-5-32-544" || sid == owner)
-            << test::Narrow(sid) << " may use the log";
+    // A null DACL ("D:NO_ACCESS_CONTROL") or an empty one does not match.
+    std::wstring sddl = SecurityOf(path_);
+    std::wsmatch parts;
+    ASSERT_TRUE(std::regex_match(sddl, parts, std::wregex(L"O:(.+?)D:[A-Z]*(\\(.*\\))")))
+        << test::Narrow(sddl);
+    const std::wstring owner = parts[1];
+    EXPECT_TRUE(owner == L"SY" || owner == L"BA" || owner == OwnUserSid()) << test::Narrow(sddl);
+    const std::wstring aces = parts[2];
+    std::wregex allowed(L"\\(A;[^;]*;[^;]*;[^;]*;[^;]*;([^)]*)\\)");
+    for (std::wsregex_iterator ace(aces.begin(), aces.end(), allowed), end; ace != end; ++ace) {
+        std::wstring trustee = (*ace)[1];
+        EXPECT_TRUE(trustee == L"SY" || trustee == L"BA" || trustee == owner)
+            << test::Narrow(trustee) << " may use the log: " << test::Narrow(sddl);
+    }
     LogPrint("second line");  // the file it made itself is accepted again
     LogClose();
     EXPECT_EQ(3u, Messages(test::ReadFileBytes(path_)).size());
@@ -320,13 +310,12 @@ TEST_F(Log, PlantedLinksAndForeignFilesAreLeftUntouched)
     LocalFree(descriptor);
     ASSERT_NE(INVALID_HANDLE_VALUE, file) << GetLastError();
     CloseHandle(file);
-    std::wstring owner;
-    Grantees(path_, &owner);
-    if (owner == L"S-1-5-32-545") {
+    std::wstring security = SecurityOf(path_);
+    if (security.rfind(L"O:BUD:", 0) == 0) {
         logALine();
         EXPECT_EQ("", test::ReadFileBytes(path_)) << "wrote into a file another account owns";
     } else {
-        printf("foreign-owner case not run: the owner reads back as %s\n", test::Narrow(owner).c_str());
+        printf("foreign-owner case not run: the file reads back as %s\n", test::Narrow(security).c_str());
     }
 }
 
