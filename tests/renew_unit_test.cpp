@@ -42,6 +42,7 @@ struct Script {
     NET_API_STATUS foundStatus = NERR_Success;
     NET_API_STATUS missingStatus = ERROR_NO_BROWSER_SERVERS_FOUND;
     bool bufferWhenMissing = false;
+    bool switchOffAtProbe = false;  // NotFindDomain set by the first probe
     // Tick clock (ms): one reading per call, the last one repeated.
     std::vector<ULONGLONG> clock = {1000000};
 };
@@ -130,6 +131,8 @@ NET_API_STATUS WINAPI ScriptedNetServerEnum(LMCSTR serverName, DWORD level, LPBY
 {
     g_calls.push_back("enum");
     g_probeTicks.push_back(GetTickCount());
+    if (g_script.switchOffAtProbe)
+        test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
     EXPECT_EQ(nullptr, serverName);
     EXPECT_EQ(101u, level);
     EXPECT_EQ(MAX_PREFERRED_LENGTH, preferredMaximum);
@@ -366,17 +369,31 @@ const RenewCase RENEW_CASES[] = {
      NO_ERROR, "size, fetch"},
 };
 
+// Each case runs again as "iprenew" switched on (any non-zero value is on): the window
+// answers after its delay by what the renewal returned.
 TEST_F(Scripted, RenewAllAdaptersReleasesAllThenRenewsAll)
 {
+    DWORD enableDhcp = 1;
     for (const RenewCase &c : RENEW_CASES) {
-        SCOPED_TRACE(c.name);
-        Reset();
-        g_script.sizeAnswer = c.sizeAnswer;
-        g_script.fetchAnswer = c.fetchAnswer;
-        g_script.adapters = c.adapters;
-        g_script.claimedAdapters = c.claimedAdapters;
-        EXPECT_EQ(c.expected, RenewAllAdapters());
-        EXPECT_EQ(c.calls, Joined(g_calls));
+        for (bool inWindow : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (inWindow ? ", in the window" : ""));
+            Reset();
+            g_script.sizeAnswer = c.sizeAnswer;
+            g_script.fetchAnswer = c.fetchAnswer;
+            g_script.adapters = c.adapters;
+            g_script.claimedAdapters = c.claimedAdapters;
+            if (!inWindow) {
+                EXPECT_EQ(c.expected, RenewAllAdapters());
+            } else {
+                test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, enableDhcp++);
+                WindowRun run = RunBounded(IpRenewDlgProc, 15000);
+                EXPECT_EQ(c.expected == NO_ERROR ? OPERATION_SUCCESS : OPERATION_FAILURE, run.result);
+                EXPECT_EQ(c.expected == NO_ERROR ? L"" : test::ModuleString(NULL, IDS_DHCP_ERROR),
+                          run.message);
+                EXPECT_GE(run.elapsedMs, SCALED_LIMITS.renewDelayMs - TICK_SLACK_MS);
+            }
+            EXPECT_EQ(c.calls, Joined(g_calls));
+        }
     }
 }
 
@@ -428,39 +445,6 @@ TEST_F(Scripted, IpRenewSwitchedOffEndsAfterItsDelayTouchingNothing)
                      {"IpRenewDlgOnTimer", "  nTimerID = 7"},
                      {"IpRenewDlgOnTimer", "  nTimerID = 30000"}}),
               TraceLines());
-}
-
-TEST_F(Scripted, IpRenewSwitchedOnAnswersByTheRenewal)
-{
-    struct {
-        const char *name;
-        DWORD enableDhcp;
-        DWORD sizeAnswer;
-        std::vector<ScriptedAdapter> adapters;
-        INT_PTR result;
-        UINT message;  // 0: none
-        const char *calls;
-    } cases[] = {
-        {"renewed", 1, ERROR_INSUFFICIENT_BUFFER,
-         {{11, NO_ERROR, NO_ERROR}, {12, ERROR_FILE_NOT_FOUND, NO_ERROR}}, OPERATION_SUCCESS, 0,
-         "size, fetch, release 11, release 12, renew 11, renew 12"},
-        {"second release fails", 2, ERROR_INSUFFICIENT_BUFFER,
-         {{11, NO_ERROR, NO_ERROR}, {12, ERROR_ACCESS_DENIED, NO_ERROR}}, OPERATION_FAILURE,
-         IDS_DHCP_ERROR, "size, fetch, release 11, release 12"},
-        {"no interface table", 1, ERROR_NO_DATA, {}, OPERATION_FAILURE, IDS_DHCP_ERROR, "size"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        Reset();
-        g_script.sizeAnswer = c.sizeAnswer;
-        g_script.adapters = c.adapters;
-        test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, c.enableDhcp);
-        WindowRun run = RunBounded(IpRenewDlgProc, 15000);
-        EXPECT_EQ(c.result, run.result);
-        EXPECT_EQ(c.message ? test::ModuleString(NULL, c.message) : L"", run.message);
-        EXPECT_GE(run.elapsedMs, SCALED_LIMITS.renewDelayMs - TICK_SLACK_MS);
-        EXPECT_EQ(c.calls, Joined(g_calls));
-    }
 }
 
 // ---- "finddomain" in its window
@@ -524,18 +508,7 @@ TEST_F(Scripted, FindDomainTraceAndSettingReadAtEveryTick)
 {
     StartLog();
     // The setting switched on during the search ends it at the next tick, unprobed.
-    g_script.controllerFromProbe = 0;
-    struct Switcher {
-        static NET_API_STATUS WINAPI Enum(LMCSTR s, DWORD l, LPBYTE *b, DWORD p, LPDWORD e,
-                                          LPDWORD t, DWORD y, LMCSTR d, LPDWORD r)
-        {
-            test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
-            return ScriptedNetServerEnum(s, l, b, p, e, t, y, d, r);
-        }
-    };
-    NetPlatform switching = SCRIPTED_PLATFORM;
-    switching.netServerEnum = Switcher::Enum;
-    SetNetPlatform(&switching);
+    g_script.switchOffAtProbe = true;
     WindowRun run = RunBounded(FindDomainDlgProc, 15000);
     EXPECT_EQ(OPERATION_SUCCESS, run.result);
     EXPECT_EQ(L"", run.message);
