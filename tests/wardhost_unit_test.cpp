@@ -1,5 +1,5 @@
-// In-process tests of the service's pieces: request grammar, reply and result message,
-// diagnostic log, resources and the time limits wardhost.exe runs with.
+// In-process tests of the service's pieces: request grammar, reply, diagnostic log,
+// resources and the time limits wardhost.exe runs with.
 #include "test_support.h"
 #include "files.h"
 #include "string_tables.h"
@@ -68,14 +68,6 @@ TEST(RequestGrammar, TokensAndCommandWords)
     }
 }
 
-TEST(RequestGrammar, UnknownRequestClearsThePreviousMessage)
-{
-    SetResultMessage(L"Authentication failed.");
-    wchar_t request[] = L"nonsense";
-    EXPECT_EQ(OPERATION_FAILURE, PipeCommandDispatch(request));
-    EXPECT_STREQ(L"", ResultMessage);
-}
-
 TEST(Reply, PrefixAndMessageWithoutDelimiter)
 {
     wchar_t reply[REQUEST_MAX_CHARS + 2];
@@ -102,20 +94,6 @@ TEST(Reply, LongMessageIsShortenedToFitTheClientsBuffer)
     int chars = FormatReply(OPERATION_FAILURE, reply, ARRAYSIZE(reply));
     EXPECT_EQ(260, chars);
     EXPECT_EQ(L"NG" + message.substr(0, 258), std::wstring(reply));
-}
-
-TEST(ResultMessage, FormatsStringTableTexts)
-{
-    // The arguments replace the format's fields, whatever the language of the table.
-    LoadResultMessage(IDS_SOCKET_ERROR, L"recv()", 10060);
-    std::wstring message = ResultMessage;
-    EXPECT_NE(std::wstring::npos, message.find(L"recv(): 10060")) << test::Narrow(message);
-    EXPECT_EQ(std::wstring::npos, message.find(L'%')) << test::Narrow(message);
-    LoadResultMessage(IDS_CANNOT_CONNECT_LOGON, L"10.20.30.254");
-    message = ResultMessage;
-    EXPECT_NE(std::wstring::npos, message.find(L"(10.20.30.254)")) << test::Narrow(message);
-    LoadResultMessage(IDS_DC_NOT_FOUND);
-    EXPECT_EQ(test::ModuleString(NULL, IDS_DC_NOT_FOUND), std::wstring(ResultMessage));
 }
 
 class Log : public ::testing::Test {
