@@ -62,11 +62,6 @@ protected:
         if (!logDir_.empty())
             test::RemoveTree(logDir_);
     }
-    // The service reads the log path when it starts.
-    void LogToFile()
-    {
-        logPath_ = test::LogToTempFile(L"portgate-renew-service", &logDir_);
-    }
     size_t LogCount(const char *line)
     {
         std::string log = test::ReadFileBytes(logPath_);
@@ -96,7 +91,7 @@ protected:
 // is refused at once.
 TEST_F(RenewService, OperationsWaitTheirTimesAndHoldThePipe)
 {
-    LogToFile();
+    logPath_ = test::LogToTempFile(L"portgate-renew-service", &logDir_);  // read at the start
     InstallAndStart();
     {
         PendingCall call(L"iprenew");

@@ -197,9 +197,9 @@ const DWORD TICK_SLACK_MS = 20;
 
 // A case of a table starts from its script with nothing called yet. The buffers handed
 // out stay counted across cases: the tear-down finds any left.
-void Reset(const Script &script = Script())
+void Reset()
 {
-    g_script = script;
+    g_script = Script();
     g_calls.clear();
     g_probeTicks.clear();
     g_clockReads = 0;
@@ -449,20 +449,6 @@ TEST_F(Scripted, IpRenewSwitchedOffEndsAfterItsDelayTouchingNothing)
 
 // ---- "finddomain" in its window
 
-TEST_F(Scripted, FindDomainSwitchedOffEndsAtTheFirstTick)
-{
-    StartLog();
-    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
-    g_script.controllerFromProbe = 1;
-    WindowRun run = RunBounded(FindDomainDlgProc, 5000);
-    EXPECT_EQ(OPERATION_SUCCESS, run.result);
-    EXPECT_LT(run.elapsedMs, 1000u);
-    EXPECT_EQ("", Joined(g_calls));
-    std::vector<std::wstring> texts = {test::ModuleString(NULL, IDS_SEARCHING_DC)};
-    EXPECT_EQ(texts, g_harness.textsAtTicks);
-    EXPECT_EQ(Trace({{"FindDomainDlgInit"}, {"FindDomainDlgOnTimer"}}), TraceLines());
-}
-
 TEST_F(Scripted, FindDomainProbesAtOnceThenAtItsIntervalWithinTheBudget)
 {
     const ULONGLONG budget = SCALED_LIMITS.searchBudgetMs;
@@ -501,17 +487,29 @@ TEST_F(Scripted, FindDomainProbesAtOnceThenAtItsIntervalWithinTheBudget)
     }
 }
 
-TEST_F(Scripted, FindDomainTraceAndSettingReadAtEveryTick)
+// The setting is read at every tick: set before the start, the search ends at its first
+// tick unprobed; set by the first probe, at the next tick, the interval later.
+TEST_F(Scripted, FindDomainSwitchedOffEndsAtTheNextTick)
 {
     StartLog();
-    // The setting switched on during the search ends it at the next tick, unprobed.
+    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
+    g_script.controllerFromProbe = 1;
+    WindowRun run = RunBounded(FindDomainDlgProc, 5000);
+    EXPECT_EQ(OPERATION_SUCCESS, run.result);
+    EXPECT_LT(run.elapsedMs, 1000u);
+    EXPECT_EQ("", Joined(g_calls));
+    EXPECT_EQ(std::vector<std::wstring>{test::ModuleString(NULL, IDS_SEARCHING_DC)}, g_harness.textsAtTicks);
+
+    Reset();
+    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 0);
     g_script.switchOffAtProbe = true;
-    WindowRun run = RunBounded(FindDomainDlgProc, 15000);
+    run = RunBounded(FindDomainDlgProc, 15000);
     EXPECT_EQ(OPERATION_SUCCESS, run.result);
     EXPECT_EQ(L"", run.message);
     EXPECT_EQ("enum", Joined(g_calls));
     EXPECT_GE(run.elapsedMs, SCALED_LIMITS.searchNextProbeMs - TICK_SLACK_MS);
-    EXPECT_EQ(Trace({{"FindDomainDlgInit"}, {"FindDomainDlgOnTimer"}, {"FindDomainDlgOnTimer"}}),
+    EXPECT_EQ(Trace({{"FindDomainDlgInit"}, {"FindDomainDlgOnTimer"},  // switched off before
+                     {"FindDomainDlgInit"}, {"FindDomainDlgOnTimer"}, {"FindDomainDlgOnTimer"}}),
               TraceLines());
 }
 
