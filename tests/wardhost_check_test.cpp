@@ -349,6 +349,7 @@ TEST_F(CheckTest, EachFaultIsNamedCountedAndExitsOne)
          2 /* and the service's state */,
          [&] {
              // The check connected and went without writing a byte.
+             ASSERT_NE(nullptr, squatter);
              squatter->Stop();
              EXPECT_GE(squatter->Connections(), 1);
              EXPECT_EQ("", squatter->Received());
