@@ -42,6 +42,7 @@ struct Script {
     NET_API_STATUS foundStatus = NERR_Success;
     NET_API_STATUS missingStatus = ERROR_NO_BROWSER_SERVERS_FOUND;
     bool bufferWhenMissing = false;
+    bool switchOffAtProbe = false;  // NotFindDomain set by the first probe
     // Tick clock (ms): one reading per call, the last one repeated.
     std::vector<ULONGLONG> clock = {1000000};
 };
@@ -130,6 +131,8 @@ NET_API_STATUS WINAPI ScriptedNetServerEnum(LMCSTR serverName, DWORD level, LPBY
 {
     g_calls.push_back("enum");
     g_probeTicks.push_back(GetTickCount());
+    if (g_script.switchOffAtProbe)
+        test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
     EXPECT_EQ(nullptr, serverName);
     EXPECT_EQ(101u, level);
     EXPECT_EQ(MAX_PREFERRED_LENGTH, preferredMaximum);
@@ -192,6 +195,19 @@ const TimeLimitTable SCALED_LIMITS = [] {
 // GetTickCount and the timers need not agree to the millisecond.
 const DWORD TICK_SLACK_MS = 20;
 
+// A case of a table starts from its script with nothing called yet. The buffers handed
+// out stay counted across cases: the tear-down finds any left.
+void Reset()
+{
+    g_script = Script();
+    g_calls.clear();
+    g_probeTicks.clear();
+    g_clockReads = 0;
+    g_table = NULL;
+    g_tableBytes = 0;
+    g_enumAllocations = g_enumFrees = 0;
+}
+
 // Every case starts from an empty script and key, with the scripted calls and the scaled
 // limits installed.
 class Scripted : public ::testing::Test {
@@ -199,14 +215,8 @@ protected:
     void SetUp() override
     {
         SetTimeLimits(&SCALED_LIMITS);
-        g_script = Script();
-        g_calls.clear();
-        g_probeTicks.clear();
-        g_clockReads = 0;
-        g_table = NULL;
-        g_tableBytes = 0;
+        Reset();
         g_enumBuffers.clear();
-        g_enumAllocations = g_enumFrees = 0;
         test::ClearProductKey();
         SetNetPlatform(&SCRIPTED_PLATFORM);
     }
@@ -248,6 +258,19 @@ std::string Joined(const std::vector<std::string> &calls)
     for (const std::string &call : calls)
         text += (text.empty() ? "" : ", ") + call;
     return text;
+}
+
+// The trace of the handlers run, in order: each handler's first word is its name, which
+// opens and closes its lines; the others are what it logs in between.
+std::vector<std::string> Trace(std::initializer_list<std::vector<std::string>> handlers)
+{
+    std::vector<std::string> lines;
+    for (const std::vector<std::string> &handler : handlers) {
+        lines.push_back(handler[0] + "() --- start ---");
+        lines.insert(lines.end(), handler.begin() + 1, handler.end());
+        lines.push_back(handler[0] + "() --- end ---");
+    }
+    return lines;
 }
 
 // ---- the operation window, bounded
@@ -346,19 +369,31 @@ const RenewCase RENEW_CASES[] = {
      NO_ERROR, "size, fetch"},
 };
 
+// Each case runs again as "iprenew" switched on (any non-zero value is on): the window
+// answers after its delay by what the renewal returned.
 TEST_F(Scripted, RenewAllAdaptersReleasesAllThenRenewsAll)
 {
+    DWORD enableDhcp = 1;
     for (const RenewCase &c : RENEW_CASES) {
-        SCOPED_TRACE(c.name);
-        g_script = Script();
-        g_script.sizeAnswer = c.sizeAnswer;
-        g_script.fetchAnswer = c.fetchAnswer;
-        g_script.adapters = c.adapters;
-        g_script.claimedAdapters = c.claimedAdapters;
-        g_calls.clear();
-        g_table = NULL;
-        EXPECT_EQ(c.expected, RenewAllAdapters());
-        EXPECT_EQ(c.calls, Joined(g_calls));
+        for (bool inWindow : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (inWindow ? ", in the window" : ""));
+            Reset();
+            g_script.sizeAnswer = c.sizeAnswer;
+            g_script.fetchAnswer = c.fetchAnswer;
+            g_script.adapters = c.adapters;
+            g_script.claimedAdapters = c.claimedAdapters;
+            if (!inWindow) {
+                EXPECT_EQ(c.expected, RenewAllAdapters());
+            } else {
+                test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, enableDhcp++);
+                WindowRun run = RunBounded(IpRenewDlgProc, 15000);
+                EXPECT_EQ(c.expected == NO_ERROR ? OPERATION_SUCCESS : OPERATION_FAILURE, run.result);
+                EXPECT_EQ(c.expected == NO_ERROR ? L"" : test::ModuleString(NULL, IDS_DHCP_ERROR),
+                          run.message);
+                EXPECT_GE(run.elapsedMs, SCALED_LIMITS.renewDelayMs - TICK_SLACK_MS);
+            }
+            EXPECT_EQ(c.calls, Joined(g_calls));
+        }
     }
 }
 
@@ -380,13 +415,11 @@ TEST_F(Scripted, FindDomainControllerAnswersAndFreesTheBuffer)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        g_script = Script();
+        Reset();
         g_script.controllerFromProbe = c.controllerFromProbe;
         g_script.foundStatus = c.foundStatus;
         g_script.missingStatus = c.missingStatus;
         g_script.bufferWhenMissing = c.bufferWhenMissing;
-        g_probeTicks.clear();
-        g_enumAllocations = g_enumFrees = 0;
         EXPECT_EQ(c.expected, FindDomainController());
         EXPECT_EQ(g_enumAllocations, g_enumFrees);
         EXPECT_TRUE(g_enumBuffers.empty());
@@ -408,74 +441,13 @@ TEST_F(Scripted, IpRenewSwitchedOffEndsAfterItsDelayTouchingNothing)
     EXPECT_EQ("", Joined(g_calls));
     std::vector<std::wstring> texts(2, test::ModuleString(NULL, IDS_REQUESTING_ADDRESS));
     EXPECT_EQ(texts, g_harness.textsAtTicks);
-    std::vector<std::string> expected = {
-        "IpRenewDlgInit() --- start ---",
-        "IpRenewDlgInit() --- end ---",
-        "IpRenewDlgOnTimer() --- start ---",
-        "  nTimerID = 7",
-        "IpRenewDlgOnTimer() --- end ---",
-        "IpRenewDlgOnTimer() --- start ---",
-        "  nTimerID = 30000",
-        "IpRenewDlgOnTimer() --- end ---",
-    };
-    EXPECT_EQ(expected, TraceLines());
-}
-
-TEST_F(Scripted, IpRenewSwitchedOnAnswersByTheRenewal)
-{
-    struct {
-        const char *name;
-        DWORD enableDhcp;
-        DWORD sizeAnswer;
-        std::vector<ScriptedAdapter> adapters;
-        INT_PTR result;
-        UINT message;  // 0: none
-        const char *calls;
-    } cases[] = {
-        {"renewed", 1, ERROR_INSUFFICIENT_BUFFER,
-         {{11, NO_ERROR, NO_ERROR}, {12, ERROR_FILE_NOT_FOUND, NO_ERROR}}, OPERATION_SUCCESS, 0,
-         "size, fetch, release 11, release 12, renew 11, renew 12"},
-        {"second release fails", 2, ERROR_INSUFFICIENT_BUFFER,
-         {{11, NO_ERROR, NO_ERROR}, {12, ERROR_ACCESS_DENIED, NO_ERROR}}, OPERATION_FAILURE,
-         IDS_DHCP_ERROR, "size, fetch, release 11, release 12"},
-        {"no interface table", 1, ERROR_NO_DATA, {}, OPERATION_FAILURE, IDS_DHCP_ERROR, "size"},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        g_script = Script();
-        g_script.sizeAnswer = c.sizeAnswer;
-        g_script.adapters = c.adapters;
-        g_calls.clear();
-        test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, c.enableDhcp);
-        WindowRun run = RunBounded(IpRenewDlgProc, 15000);
-        EXPECT_EQ(c.result, run.result);
-        EXPECT_EQ(c.message ? test::ModuleString(NULL, c.message) : L"", run.message);
-        EXPECT_GE(run.elapsedMs, SCALED_LIMITS.renewDelayMs - TICK_SLACK_MS);
-        EXPECT_EQ(c.calls, Joined(g_calls));
-    }
+    EXPECT_EQ(Trace({{"IpRenewDlgInit"},
+                     {"IpRenewDlgOnTimer", "  nTimerID = 7"},
+                     {"IpRenewDlgOnTimer", "  nTimerID = 30000"}}),
+              TraceLines());
 }
 
 // ---- "finddomain" in its window
-
-TEST_F(Scripted, FindDomainSwitchedOffEndsAtTheFirstTick)
-{
-    StartLog();
-    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
-    g_script.controllerFromProbe = 1;
-    WindowRun run = RunBounded(FindDomainDlgProc, 5000);
-    EXPECT_EQ(OPERATION_SUCCESS, run.result);
-    EXPECT_LT(run.elapsedMs, 1000u);
-    EXPECT_EQ("", Joined(g_calls));
-    std::vector<std::wstring> texts = {test::ModuleString(NULL, IDS_SEARCHING_DC)};
-    EXPECT_EQ(texts, g_harness.textsAtTicks);
-    std::vector<std::string> expected = {
-        "FindDomainDlgInit() --- start ---",
-        "FindDomainDlgInit() --- end ---",
-        "FindDomainDlgOnTimer() --- start ---",
-        "FindDomainDlgOnTimer() --- end ---",
-    };
-    EXPECT_EQ(expected, TraceLines());
-}
 
 TEST_F(Scripted, FindDomainProbesAtOnceThenAtItsIntervalWithinTheBudget)
 {
@@ -498,21 +470,14 @@ TEST_F(Scripted, FindDomainProbesAtOnceThenAtItsIntervalWithinTheBudget)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        g_script = Script();
+        Reset();
         g_script.controllerFromProbe = c.controllerFromProbe;
         g_script.clock = c.clock;
-        g_calls.clear();
-        g_probeTicks.clear();
-        g_clockReads = 0;
-        g_enumAllocations = g_enumFrees = 0;
         WindowRun run = RunBounded(FindDomainDlgProc, 30000);
         ASSERT_NE(OUT_OF_TIME, run.result) << "still searching after 30 s";
         EXPECT_EQ(c.result, run.result);
         EXPECT_EQ(c.message ? test::ModuleString(NULL, c.message) : L"", run.message);
         ASSERT_EQ(c.probes, g_probeTicks.size()) << Joined(g_calls);
-        // One clock reading at the start and one per tick; no probe after the last one.
-        size_t ticks = c.result == OPERATION_SUCCESS ? c.probes : c.probes + 1;
-        EXPECT_EQ(1 + ticks, g_clockReads);
         EXPECT_EQ(g_enumAllocations, g_enumFrees);
         // No probe before the interval has passed since the last one.
         for (size_t i = 1; i < g_probeTicks.size(); i++) {
@@ -522,36 +487,30 @@ TEST_F(Scripted, FindDomainProbesAtOnceThenAtItsIntervalWithinTheBudget)
     }
 }
 
-TEST_F(Scripted, FindDomainTraceAndSettingReadAtEveryTick)
+// The setting is read at every tick: set before the start, the search ends at its first
+// tick unprobed; set by the first probe, at the next tick, the interval later.
+TEST_F(Scripted, FindDomainSwitchedOffEndsAtTheNextTick)
 {
     StartLog();
-    // The setting switched on during the search ends it at the next tick, unprobed.
-    g_script.controllerFromProbe = 0;
-    struct Switcher {
-        static NET_API_STATUS WINAPI Enum(LMCSTR s, DWORD l, LPBYTE *b, DWORD p, LPDWORD e,
-                                          LPDWORD t, DWORD y, LMCSTR d, LPDWORD r)
-        {
-            test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
-            return ScriptedNetServerEnum(s, l, b, p, e, t, y, d, r);
-        }
-    };
-    NetPlatform switching = SCRIPTED_PLATFORM;
-    switching.netServerEnum = Switcher::Enum;
-    SetNetPlatform(&switching);
-    WindowRun run = RunBounded(FindDomainDlgProc, 15000);
+    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
+    g_script.controllerFromProbe = 1;
+    WindowRun run = RunBounded(FindDomainDlgProc, 5000);
+    EXPECT_EQ(OPERATION_SUCCESS, run.result);
+    EXPECT_LT(run.elapsedMs, 1000u);
+    EXPECT_EQ("", Joined(g_calls));
+    EXPECT_EQ(std::vector<std::wstring>{test::ModuleString(NULL, IDS_SEARCHING_DC)}, g_harness.textsAtTicks);
+
+    Reset();
+    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 0);
+    g_script.switchOffAtProbe = true;
+    run = RunBounded(FindDomainDlgProc, 15000);
     EXPECT_EQ(OPERATION_SUCCESS, run.result);
     EXPECT_EQ(L"", run.message);
     EXPECT_EQ("enum", Joined(g_calls));
     EXPECT_GE(run.elapsedMs, SCALED_LIMITS.searchNextProbeMs - TICK_SLACK_MS);
-    std::vector<std::string> expected = {
-        "FindDomainDlgInit() --- start ---",
-        "FindDomainDlgInit() --- end ---",
-        "FindDomainDlgOnTimer() --- start ---",
-        "FindDomainDlgOnTimer() --- end ---",
-        "FindDomainDlgOnTimer() --- start ---",
-        "FindDomainDlgOnTimer() --- end ---",
-    };
-    EXPECT_EQ(expected, TraceLines());
+    EXPECT_EQ(Trace({{"FindDomainDlgInit"}, {"FindDomainDlgOnTimer"},  // switched off before
+                     {"FindDomainDlgInit"}, {"FindDomainDlgOnTimer"}, {"FindDomainDlgOnTimer"}}),
+              TraceLines());
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 // The clients' service call against the real wardhost and against stand-in pipe servers,
-// the logon request's words, the administrator test and the table-driven message box.
+// the logon request's words, the administrator test and the several-interfaces warning.
 #include "test_support.h"
-#include "dialogs.h"
 #include "fake_pipe.h"
-#include "string_tables.h"
 #include "ward_client.h"
 #include "product_key.h"
 #include "wardhost_res.h"
@@ -20,42 +18,38 @@ namespace {
 
 TEST(LogonRequest, WordsAreCheckedNeverCut)
 {
-    WCHAR request[WARD_REQUEST_CHARS];
-    EXPECT_EQ(LOGON_WORDS_OK, FormatLogonRequest(L"alice", L"p\tw", L"CORP", request));
-    EXPECT_STREQ(L"logon alice p\tw CORP", request);
-    EXPECT_EQ(LOGON_WORDS_OK, FormatLogonRequest(L"alice", L"secret", NULL, request));
-    EXPECT_STREQ(L"logon alice secret", request);
-    EXPECT_EQ(LOGON_WORDS_OK, FormatLogonRequest(L"alice", L"secret", L"", request));
-    EXPECT_STREQ(L"logon alice secret", request);
-
+    // "logon" + three blanks + the words: 259 units fit, 260 do not; so too with two.
+    const std::wstring user(100, L'u'), password(100, L'p'), domain(259 - 5 - 3 - 200, L'd'),
+        longDomain = domain + L'd', longPassword(259 - 5 - 2 - 100, L'p'),
+        tooLongPassword = longPassword + L'p';
     struct {
         const wchar_t *user, *password, *domain;
-    } blanks[] = {
-        {L"", L"secret", L"CORP"},       {L"alice", L"", L"CORP"},
-        {L"al ice", L"secret", NULL},    {L"alice", L"se cret", L"CORP"},
-        {L"alice", L"secret ", L"CORP"}, {L"alice", L"secret", L" CORP"},
-        {NULL, L"secret", NULL},         {L"alice", NULL, NULL},
+        LogonWordsResult result;
+        std::wstring request;
+    } cases[] = {
+        {L"alice", L"p\tw", L"CORP", LOGON_WORDS_OK, L"logon alice p\tw CORP"},
+        {L"alice", L"secret", NULL, LOGON_WORDS_OK, L"logon alice secret"},
+        {L"alice", L"secret", L"", LOGON_WORDS_OK, L"logon alice secret"},
+        {L"", L"secret", L"CORP", LOGON_WORDS_BLANK, L""},
+        {L"alice", L"", L"CORP", LOGON_WORDS_BLANK, L""},
+        {L"al ice", L"secret", NULL, LOGON_WORDS_BLANK, L""},
+        {L"alice", L"se cret", L"CORP", LOGON_WORDS_BLANK, L""},
+        {L"alice", L"secret ", L"CORP", LOGON_WORDS_BLANK, L""},
+        {L"alice", L"secret", L" CORP", LOGON_WORDS_BLANK, L""},
+        {NULL, L"secret", NULL, LOGON_WORDS_BLANK, L""},
+        {L"alice", NULL, NULL, LOGON_WORDS_BLANK, L""},
+        {user.c_str(), password.c_str(), domain.c_str(), LOGON_WORDS_OK,
+         L"logon " + user + L" " + password + L" " + domain},
+        {user.c_str(), password.c_str(), longDomain.c_str(), LOGON_WORDS_TOO_LONG, L""},
+        {user.c_str(), longPassword.c_str(), NULL, LOGON_WORDS_OK, L"logon " + user + L" " + longPassword},
+        {user.c_str(), tooLongPassword.c_str(), NULL, LOGON_WORDS_TOO_LONG, L""},
     };
-    for (const auto &b : blanks) {
-        wcscpy(request, L"stale");
-        EXPECT_EQ(LOGON_WORDS_BLANK, FormatLogonRequest(b.user, b.password, b.domain, request));
-        EXPECT_STREQ(L"", request);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(test::Narrow(c.request.empty() ? L"refused" : c.request));
+        WCHAR request[WARD_REQUEST_CHARS] = L"stale";
+        EXPECT_EQ(c.result, FormatLogonRequest(c.user, c.password, c.domain, request));
+        EXPECT_EQ(c.request, std::wstring(request));
     }
-
-    // "logon" + three blanks + the words: 259 units fit, 260 do not.
-    std::wstring user(100, L'u'), password(100, L'p'), domain(259 - 5 - 3 - 200, L'd');
-    EXPECT_EQ(LOGON_WORDS_OK,
-              FormatLogonRequest(user.c_str(), password.c_str(), domain.c_str(), request));
-    EXPECT_EQ(L"logon " + user + L" " + password + L" " + domain, std::wstring(request));
-    domain += L'd';
-    EXPECT_EQ(LOGON_WORDS_TOO_LONG,
-              FormatLogonRequest(user.c_str(), password.c_str(), domain.c_str(), request));
-    EXPECT_STREQ(L"", request);
-    std::wstring longPassword(259 - 5 - 2 - 100, L'p');
-    EXPECT_EQ(LOGON_WORDS_OK, FormatLogonRequest(user.c_str(), longPassword.c_str(), NULL, request));
-    longPassword += L'p';
-    EXPECT_EQ(LOGON_WORDS_TOO_LONG,
-              FormatLogonRequest(user.c_str(), longPassword.c_str(), NULL, request));
 }
 
 // ---- administrator test
@@ -103,33 +97,6 @@ TEST(Administrator, MembershipRegardlessOfAttributes)
     EXPECT_EQ(TokenGroupsHoldAdministrators(reinterpret_cast<TOKEN_GROUPS *>(block.data())), IsAdministrator());
 }
 
-// ---- message box from the string table
-
-// Finds this process's message box, returns its text and caption and presses `button`.
-bool AnswerMessageBox(int button, std::wstring *text, std::wstring *caption)
-{
-    HWND box = test::WaitForDialog(GetCurrentProcessId(), test::IsMessageBox);
-    if (box == NULL)
-        return false;
-    *text = test::ItemText(box, test::MESSAGE_BOX_TEXT_ID);
-    *caption = test::WindowText(box);
-    return test::AnswerDialog(box, button);
-}
-
-TEST(TableMessage, LoadsBothStringsFromThisModule)
-{
-    std::wstring text, caption;
-    bool answered = false;
-    std::thread answer([&] { answered = AnswerMessageBox(IDCANCEL, &text, &caption); });
-    int result = ShowTableMessage(NULL, IDS_AUTH_FAILED, IDS_LOGON_CAPTION,
-                                  MB_OKCANCEL | MB_ICONWARNING);
-    answer.join();
-    ASSERT_TRUE(answered);
-    EXPECT_EQ(IDCANCEL, result);
-    EXPECT_EQ(test::ModuleString(NULL, IDS_AUTH_FAILED), text);
-    EXPECT_EQ(test::ModuleString(NULL, IDS_LOGON_CAPTION), caption);
-}
-
 // ---- the several-interfaces warning's text
 
 class MultiInterface : public ::testing::Test {
@@ -164,10 +131,6 @@ TEST_F(ServiceCall, RealServiceAnswersAndPassesTheServerCheck)
     ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"finddomain", TRUE, WARD_BUSY_RETRY_MS,
                                                    WARD_REPLY_TIMEOUT_MS, &reply));
     EXPECT_TRUE(reply.accepted);
-    EXPECT_STREQ(L"", reply.text);
-    ASSERT_EQ((DWORD)ERROR_SUCCESS,
-              CallWardService(L"hello", FALSE, WARD_BUSY_RETRY_MS, WARD_REPLY_TIMEOUT_MS, &reply));
-    EXPECT_FALSE(reply.accepted);
     EXPECT_STREQ(L"", reply.text);
     // The message follows "NG" directly; the logon fails for want of a server.
     ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"logon alice secret", TRUE,
@@ -236,33 +199,30 @@ protected:
 
 TEST_F(FakeServerCall, RepliesAreReadWithinTheirBuffer)
 {
-    {
-        // Exactly 520 bytes: all of it, terminated.
-        std::wstring full = L"OK" + std::wstring(258, L'm');
-        test::FakePipe server({{Utf16Bytes(full), false}});
+    struct {
+        const char *name;
+        std::string bytes;
+        const wchar_t *request;
+        BOOL accepted;
+        std::wstring text;
+    } cases[] = {
+        {"exactly 520 bytes: all of it, terminated", Utf16Bytes(L"OK" + std::wstring(258, L'm')),
+         L"iprenew", TRUE, std::wstring(258, L'm')},
+        {"longer than the buffer: answered, its first 520 bytes kept",
+         Utf16Bytes(L"NG" + std::wstring(258, L'a') + L"zzzz"), L"logoff", FALSE, std::wstring(258, L'a')},
+        {"only exactly OK accepts; an odd trailing byte is dropped", Utf16Bytes(L"okay") + "x",
+         L"logoff", FALSE, L"ay"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::FakePipe server({{c.bytes, false}});
         WardReply reply;
         wmemset(reply.text, L'#', WARD_REPLY_CHARS);
-        ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"iprenew", FALSE, 0, 5000, &reply));
-        EXPECT_TRUE(reply.accepted);
-        EXPECT_EQ(std::wstring(258, L'm'), std::wstring(reply.text));
+        ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(c.request, FALSE, 0, 5000, &reply));
+        EXPECT_EQ(c.accepted, reply.accepted);
+        EXPECT_EQ(c.text, std::wstring(reply.text));
         server.Stop();
-        EXPECT_EQ(Utf16Bytes(L"iprenew"), server.Received());  // no terminator sent
-    }
-    {
-        // Longer than the buffer: answered, its first 520 bytes kept.
-        test::FakePipe server({{Utf16Bytes(L"NG" + std::wstring(258, L'a') + L"zzzz"), false}});
-        WardReply reply;
-        ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"logoff", FALSE, 0, 5000, &reply));
-        EXPECT_FALSE(reply.accepted);
-        EXPECT_EQ(std::wstring(258, L'a'), std::wstring(reply.text));
-    }
-    {
-        // Only exactly "OK" accepts; an odd trailing byte is dropped.
-        test::FakePipe server({{Utf16Bytes(L"okay") + "x", false}});
-        WardReply reply;
-        ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"logoff", FALSE, 0, 5000, &reply));
-        EXPECT_FALSE(reply.accepted);
-        EXPECT_STREQ(L"ay", reply.text);
+        EXPECT_EQ(Utf16Bytes(c.request), server.Received());  // no terminator sent
     }
 }
 

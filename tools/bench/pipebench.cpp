@@ -49,32 +49,39 @@ static bool WaitForPipe(const wchar_t *name)
             return true;
         Sleep(100);
     }
+    fprintf(stderr, "the pipe %ls is missing (is wardhost running?)\n", name);
     return false;
 }
 
-static double Now(LARGE_INTEGER frequency)
+static double NowMs()
 {
-    LARGE_INTEGER counter;
+    LARGE_INTEGER counter, frequency;
     QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
     return (double)counter.QuadPart * 1000.0 / (double)frequency.QuadPart;
 }
 
-static bool Call(const wchar_t *pipe, const wchar_t *request)
+// One transaction; the reply's length in bytes, or 0 when the call failed.
+static DWORD Call(const wchar_t *pipe, const wchar_t *request, DWORD timeout = 2000)
 {
     wchar_t reply[261];
     DWORD bytes;
-    return CallNamedPipeW(pipe, (LPVOID)request, (DWORD)(wcslen(request) * 2), reply, 520,
-                          &bytes, 2000) && bytes == 4;
+    return CallNamedPipeW(pipe, (LPVOID)request, (DWORD)(wcslen(request) * 2), reply, 520, &bytes,
+                          timeout) ? bytes : 0;
+}
+
+// The value below which `percent` of the sorted times lie.
+static double At(const std::vector<double> &sorted, int percent)
+{
+    return sorted[(sorted.size() * percent) / 100];
 }
 
 static void Report(const char *name, std::vector<double> times, double floorMedian)
 {
     std::sort(times.begin(), times.end());
-    double median = times[times.size() / 2];
-    double p99 = times[(times.size() * 99) / 100];
-    printf("%-9s median %.3f ms  p99 %.3f ms", name, median, p99);
+    printf("%-9s median %.3f ms  p99 %.3f ms", name, At(times, 50), At(times, 99));
     if (floorMedian > 0)
-        printf("  (median %.2fx the floor)", median / floorMedian);
+        printf("  (median %.2fx the floor)", At(times, 50) / floorMedian);
     printf("\n");
 }
 
@@ -83,18 +90,12 @@ static void Report(const char *name, std::vector<double> times, double floorMedi
 // ERROR_PIPE_BUSY on Windows). Counts those refusals over `count` calls.
 static int RunBackToBack(int count)
 {
-    if (!WaitForPipe(WARDHOST_PIPE)) {
-        fprintf(stderr, "the wardhost pipe is missing (is wardhost running?)\n");
+    if (!WaitForPipe(WARDHOST_PIPE))
         return 1;
-    }
     int refused = 0, otherFailures = 0;
     DWORD lastError = 0;
     for (int i = 0; i < count; i++) {
-        const wchar_t *request = i % 2 == 0 ? L"logon" : L"hello";
-        wchar_t reply[261];
-        DWORD bytes;
-        if (CallNamedPipeW(WARDHOST_PIPE, (LPVOID)request, (DWORD)(wcslen(request) * 2), reply,
-                           520, &bytes, NMPWAIT_NOWAIT))
+        if (Call(WARDHOST_PIPE, i % 2 == 0 ? L"logon" : L"hello", NMPWAIT_NOWAIT) != 0)
             continue;
         lastError = GetLastError();
         if (lastError == ERROR_SEM_TIMEOUT || lastError == ERROR_PIPE_BUSY)
@@ -114,27 +115,23 @@ static int RunBackToBack(int count)
 // measures it by connecting again at once, and again, until the pipe accepts.
 static int RunGap(int count)
 {
-    if (!WaitForPipe(WARDHOST_PIPE)) {
-        fprintf(stderr, "the wardhost pipe is missing (is wardhost running?)\n");
+    if (!WaitForPipe(WARDHOST_PIPE))
         return 1;
-    }
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
     std::vector<double> gaps;
     int failures = 0;
     for (int i = 0; i < count; i++) {
-        if (!Call(WARDHOST_PIPE, L"hello")) {
+        if (Call(WARDHOST_PIPE, L"hello") != 4) {
             failures++;
             continue;
         }
-        double start = Now(frequency);
+        double start = NowMs();
         HANDLE pipe;
         while ((pipe = CreateFileW(WARDHOST_PIPE, GENERIC_READ | GENERIC_WRITE, 0, NULL,
                                    OPEN_EXISTING, 0, NULL)) == INVALID_HANDLE_VALUE) {
-            if (GetLastError() != ERROR_PIPE_BUSY || Now(frequency) - start > 5000)
+            if (GetLastError() != ERROR_PIPE_BUSY || NowMs() - start > 5000)
                 break;
         }
-        gaps.push_back(Now(frequency) - start);
+        gaps.push_back(NowMs() - start);
         if (pipe == INVALID_HANDLE_VALUE) {
             failures++;
             continue;
@@ -146,13 +143,12 @@ static int RunGap(int count)
         TransactNamedPipe(pipe, (LPVOID)L"hello", 10, reply, 520, &bytes, NULL);
         CloseHandle(pipe);
     }
-    std::sort(gaps.begin(), gaps.end());
     if (gaps.empty())
         return 1;
+    std::sort(gaps.begin(), gaps.end());
     printf("%d replies: reply to next accepted connection median %.3f ms, p90 %.3f ms, "
            "p99 %.3f ms, max %.3f ms; %d failures\n",
-           (int)gaps.size(), gaps[gaps.size() / 2], gaps[(gaps.size() * 9) / 10],
-           gaps[(gaps.size() * 99) / 100], gaps.back(), failures);
+           (int)gaps.size(), At(gaps, 50), At(gaps, 90), At(gaps, 99), gaps.back(), failures);
     return failures == 0 ? 0 : 1;
 }
 
@@ -164,9 +160,7 @@ int wmain(int argc, wchar_t **argv)
         return RunFloorServer();
     if (argc > 2 && wcscmp(argv[1], L"--back-to-back") == 0)
         return RunBackToBack(_wtoi(argv[2]));
-    int count = argc > 1 ? _wtoi(argv[1]) : 2000;
-    if (count < 10)
-        count = 10;
+    int count = std::max(argc > 1 ? _wtoi(argv[1]) : 2000, 10);
 
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(NULL, self, MAX_PATH);
@@ -180,13 +174,10 @@ int wmain(int argc, wchar_t **argv)
         return 1;
     }
     if (!WaitForPipe(FLOOR_PIPE) || !WaitForPipe(WARDHOST_PIPE)) {
-        fprintf(stderr, "a pipe is missing (is wardhost running?)\n");
         TerminateProcess(server.hProcess, 1);
         return 1;
     }
 
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
     std::vector<double> floorTimes, wardhostTimes;
     int failures = 0;
     // Alternate in batches so that both see the same machine load.
@@ -195,10 +186,9 @@ int wmain(int argc, wchar_t **argv)
             const wchar_t *pipe = pass == 0 ? FLOOR_PIPE : WARDHOST_PIPE;
             std::vector<double> &times = pass == 0 ? floorTimes : wardhostTimes;
             for (int i = done; i < done + 100 && i < count; i++) {
-                double start = Now(frequency);
-                if (!Call(pipe, L"benchmark"))
-                    failures++;
-                times.push_back(Now(frequency) - start);
+                double start = NowMs();
+                failures += Call(pipe, L"benchmark") != 4;
+                times.push_back(NowMs() - start);
             }
         }
     }
@@ -207,10 +197,9 @@ int wmain(int argc, wchar_t **argv)
     CloseHandle(server.hProcess);
     CloseHandle(server.hThread);
 
-    std::vector<double> sortedFloor = floorTimes;
-    std::sort(sortedFloor.begin(), sortedFloor.end());
     printf("%d sequential requests each, %d failed calls\n", count, failures);
+    std::sort(floorTimes.begin(), floorTimes.end());
     Report("floor", floorTimes, 0);
-    Report("wardhost", wardhostTimes, sortedFloor[sortedFloor.size() / 2]);
+    Report("wardhost", wardhostTimes, At(floorTimes, 50));
     return failures == 0 ? 0 : 1;
 }

@@ -16,74 +16,56 @@
 static const wchar_t PIPE_NAME[] = L"\\\\.\\pipe\\wardhost";
 static const double IPRENEW_TIMER_MS = 4000.0;
 
-struct SavedDword {
-    const wchar_t *name;
-    bool present;
-    DWORD value;
-};
-
-static void SaveDword(SavedDword *saved)
-{
-    DWORD size = sizeof(saved->value);
-    saved->present = RegGetValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH, saved->name,
-                                  RRF_RT_REG_DWORD, NULL, &saved->value, &size) == ERROR_SUCCESS;
-}
-
 static bool SetDword(const wchar_t *name, DWORD value)
 {
     return RegSetKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH, name, REG_DWORD, &value,
                            sizeof(value)) == ERROR_SUCCESS;
 }
 
-static void RestoreDword(const SavedDword &saved)
-{
-    if (saved.present)
-        SetDword(saved.name, saved.value);
-    else
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH, saved.name);
-}
-
-// One request; the wall time in milliseconds, or a negative number when it failed.
-static double TimedCall(const wchar_t *request, const wchar_t *expectedPrefix)
-{
-    wchar_t reply[261] = L"";
-    DWORD bytes = 0;
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    BOOL ok = CallNamedPipeW(PIPE_NAME, const_cast<wchar_t *>(request),
-                             (DWORD)(wcslen(request) * sizeof(wchar_t)), reply, 520, &bytes,
-                             /*timeout*/ 20000);
-    QueryPerformanceCounter(&end);
-    if (!ok) {
-        fprintf(stderr, "%ls: CallNamedPipe failed - %lu\n", request, GetLastError());
-        return -1;
+// A value of the product key as it was before the run, put back by Restore().
+struct SavedDword {
+    explicit SavedDword(const wchar_t *valueName) : name(valueName)
+    {
+        DWORD size = sizeof(value);
+        present = RegGetValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH, name, RRF_RT_REG_DWORD, NULL,
+                               &value, &size) == ERROR_SUCCESS;
     }
-    if (bytes < 4 || wcsncmp(reply, expectedPrefix, 2) != 0) {
-        fprintf(stderr, "%ls: unexpected reply\n", request);
-        return -1;
+    void Restore() const
+    {
+        if (present)
+            SetDword(name, value);
+        else
+            RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH, name);
     }
-    return (double)(end.QuadPart - start.QuadPart) * 1000.0 / (double)frequency.QuadPart;
-}
+    const wchar_t *name;
+    bool present;
+    DWORD value = 0;
+};
 
-static double Median(std::vector<double> times)
-{
-    std::sort(times.begin(), times.end());
-    size_t n = times.size();
-    return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
-}
-
-// Median of `count` calls, or a negative number when any failed.
+// Median wall time of `count` calls of one request, or a negative number when any failed.
 static double MedianOf(int count, const wchar_t *request, const wchar_t *expectedPrefix)
 {
     std::vector<double> times;
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
     for (int i = 0; i < count; i++) {
-        double ms = TimedCall(request, expectedPrefix);
-        if (ms < 0)
+        wchar_t reply[261] = L"";
+        DWORD bytes = 0;
+        QueryPerformanceCounter(&start);
+        BOOL ok = CallNamedPipeW(PIPE_NAME, const_cast<wchar_t *>(request),
+                                 (DWORD)(wcslen(request) * sizeof(wchar_t)), reply, 520, &bytes,
+                                 /*timeout*/ 20000);
+        QueryPerformanceCounter(&end);
+        if (!ok || bytes < 4 || wcsncmp(reply, expectedPrefix, 2) != 0) {
+            fprintf(stderr, "%ls: %s - %lu\n", request, ok ? "unexpected reply" : "CallNamedPipe failed",
+                    ok ? 0 : GetLastError());
             return -1;
-        times.push_back(ms);
+        }
+        times.push_back((double)(end.QuadPart - start.QuadPart) * 1000.0 / (double)frequency.QuadPart);
     }
-    return Median(times);
+    std::sort(times.begin(), times.end());
+    size_t n = times.size();
+    return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
 }
 
 int main(int argc, char **argv)
@@ -91,10 +73,7 @@ int main(int argc, char **argv)
     int count = argc > 1 ? atoi(argv[1]) : 10;
     if (count < 1)
         count = 10;
-    SavedDword enableDhcp = {VALUE_ENABLE_DHCP, false, 0};
-    SavedDword notFindDomain = {VALUE_NOT_FIND_DOMAIN, false, 0};
-    SaveDword(&enableDhcp);
-    SaveDword(&notFindDomain);
+    const SavedDword enableDhcp(VALUE_ENABLE_DHCP), notFindDomain(VALUE_NOT_FIND_DOMAIN);
     if (!SetDword(VALUE_ENABLE_DHCP, 0) || !SetDword(VALUE_NOT_FIND_DOMAIN, 1)) {
         fprintf(stderr, "can't write the product key (run as administrator)\n");
         return 1;
@@ -104,8 +83,8 @@ int main(int argc, char **argv)
     double iprenew = roundTrip < 0 ? -1 : MedianOf(count, L"iprenew", L"OK");
     double finddomain = iprenew < 0 ? -1 : MedianOf(count, L"finddomain", L"OK");
 
-    RestoreDword(enableDhcp);
-    RestoreDword(notFindDomain);
+    enableDhcp.Restore();
+    notFindDomain.Restore();
     if (finddomain < 0)
         return 1;
     printf("median of %d calls each\n", count);
