@@ -327,9 +327,21 @@ TEST(Resources, UserInterfaceLanguagePicksTheTable)
 
 // Tests that link the service's code scale its limits down; the program runs the real
 // ones, and so does this test, which installs none.
+// The values the shipped service waits by, written out here on purpose: a scaled value
+// that slips into the real table must fail a test, not pass every one faster.
 TEST(TimeLimits, TheProgramRunsTheRealValues)
 {
-    EXPECT_EQ(&REAL_TIME_LIMITS, &TimeLimits());
+    const TimeLimitTable &real = TimeLimits();
+    EXPECT_EQ(&REAL_TIME_LIMITS, &real);
+    const DWORD expected[][2] = {
+        {real.dialogueMs, 30000},       {real.replyPauseMs, 50},        {real.renewDelayMs, 4000},
+        {real.searchFirstProbeMs, 0},   {real.searchNextProbeMs, 5000}, {real.searchBudgetMs, 120000},
+        {real.pipeRequestMs, 1000},     {real.pipeReplyMs, 5000},       {real.pipeDefaultWaitMs, 1000},
+        {real.startWaitHintMs, 3000},   {real.uninstallPollMs, 1000},   {real.checkNetworkMs, 5000},
+        {real.checkPipeMs, 5000},
+    };
+    for (size_t i = 0; i < ARRAYSIZE(expected); i++)
+        EXPECT_EQ(expected[i][1], expected[i][0]) << "limit " << i;
     // A scaled table is put back by NULL.
     TimeLimitTable scaled = REAL_TIME_LIMITS;
     SetTimeLimits(&scaled);
