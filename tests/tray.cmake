@@ -1,11 +1,8 @@
 # Tests of wardtray.exe, included at the end of tests/CMakeLists.txt.
-add_library(tray_support STATIC support/tray_support.cpp)
-target_link_libraries(tray_support PUBLIC test_support)
-
 portgate_test(tray_test
   SOURCES tray_test.cpp
-  LIBS tray_support ward_client
-  DEPENDS wardtray wardhost dezsim dezsim_scripts standin_service
+  LIBS ward_client
+  DEPENDS wardtray wardhost dezsim dezsim_scripts standin_service wardtray_standin
   SERVICE)
 # The client's ids, messages and limits by its own headers.
 target_include_directories(tray_test PRIVATE ${PROJECT_SOURCE_DIR}/tray ${PROJECT_SOURCE_DIR}/resources)
