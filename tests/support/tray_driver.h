@@ -18,13 +18,6 @@
 
 namespace driver {
 
-using bench::BesideMe;
-using bench::NowMs;
-using bench::SetKeyDword;
-using bench::SetKeyString;
-using bench::StartSimulator;
-using bench::WaitForService;
-
 // Polls condition every 2 ms (finer polling only takes time from the client); false after
 // timeoutMs.
 inline bool WaitFor(const std::function<bool()> &condition, DWORD timeoutMs)
@@ -84,12 +77,17 @@ public:
     // Starts program (by default wardtray.exe beside this one) with arguments.
     bool Start(const std::wstring &arguments = L"", const std::wstring &program = L"")
     {
-        std::wstring path = program.empty() ? BesideMe(L"wardtray.exe") : program;
+        std::wstring path = program.empty() ? bench::BesideMe(L"wardtray.exe") : program;
         std::wstring line = L"\"" + path + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
         process_ = bench::StartCommand(line, &pid_);
         if (process_ == NULL)
             fprintf(stderr, "CreateProcess %ls failed - %lu\n", path.c_str(), GetLastError());
         return process_ != NULL;
+    }
+    // Start and WaitForMainWindow: the main window, or NULL.
+    HWND Open(const std::wstring &arguments = L"", const std::wstring &program = L"", DWORD timeoutMs = 30000)
+    {
+        return Start(arguments, program) ? WaitForMainWindow(timeoutMs) : NULL;
     }
     HANDLE Process() const { return process_; }
     // The main window once its initialisation has put a page in and its message loop takes
@@ -173,11 +171,10 @@ private:
 struct IconRecord {
     DWORD message;  // NIM_ADD, NIM_DELETE, ...
     HWND window;
-    UINT id;
     UINT flags;
     UINT callback;
     std::wstring tip;
-    double at;      // NowMs() when it arrived
+    double at;      // bench::NowMs() when it arrived
 };
 
 // The head of the platform-independent record into which Wine's shell32 packs
@@ -267,8 +264,8 @@ private:
         if (copy->cbData < sizeof(WineNotifyData))
             return FALSE;
         const WineNotifyData *data = (const WineNotifyData *)copy->lpData;
-        IconRecord record = {(DWORD)copy->dwData, (HWND)wParam, data->uID, data->uFlags,
-                             data->uCallbackMessage, data->szTip, NowMs()};
+        IconRecord record = {(DWORD)copy->dwData, (HWND)wParam, data->uFlags,
+                             data->uCallbackMessage, data->szTip, bench::NowMs()};
         bool hold = record.message == NIM_ADD && InterlockedExchange(&taskbar->holdAdd_, 0);
         // Otherwise release the sender before the record shows: once a caller sees it, the
         // client has gone on with its initialisation.

@@ -23,35 +23,34 @@ static double ServiceLogon()
     const wchar_t request[] = L"logon benchuser benchpassword";
     wchar_t reply[261] = L"";
     DWORD bytes = 0;
-    double start = driver::NowMs();
+    double start = bench::NowMs();
     BOOL ok = CallNamedPipeW(bench::PIPE_NAME, (LPVOID)request, sizeof(request) - sizeof(wchar_t), reply, 520,
                              &bytes, NMPWAIT_WAIT_FOREVER);
-    double elapsed = driver::NowMs() - start;
+    double elapsed = bench::NowMs() - start;
     return ok && bytes == 4 && wcsncmp(reply, L"OK", 2) == 0 ? elapsed : -1;
 }
 
 struct Client : driver::Client {
-    bool Open(const wchar_t *arguments) { return Start(arguments) && WaitForMainWindow(WAIT_MS) != NULL; }
     // OK on the logon page; the time until the result box shows, or -1. *closed: the time
     // until the progress window had gone, the part of it that is the client's own work.
     double Logon(double *closed = NULL)
     {
         // Right after another reply the pipe may be between two connections (Wine: 121),
         // which the client reports as a stopped service; a user is never that quick.
-        driver::WaitForService(WAIT_MS);
+        bench::WaitForService(WAIT_MS);
         SubmitLogon(L"benchuser", L"benchpassword");
-        double start = driver::NowMs(), gone = 0;
+        double start = bench::NowMs(), gone = 0;
         HWND progress = NULL;
         driver::WaitFor(
             [&] {
                 if (progress == NULL)
                     progress = FindProgressWindow();
                 else if (gone == 0 && !IsWindow(progress))
-                    gone = driver::NowMs();
+                    gone = bench::NowMs();
                 return CountMessageBoxes() > 0;
             },
             WAIT_MS);
-        double shown = driver::NowMs();
+        double shown = bench::NowMs();
         std::wstring result = AnswerMessageBox(IDOK, WAIT_MS);
         if (result == L"<no box>" || !WaitForPage(IDC_LOGON_DATE, 5000)) {
             fwprintf(stderr, L"logon through the client: \"%ls\"\n", result.c_str());
@@ -63,7 +62,7 @@ struct Client : driver::Client {
     }
     bool Logoff()
     {
-        driver::WaitForService(WAIT_MS);
+        bench::WaitForService(WAIT_MS);
         PostMessageW(Main(), WM_COMMAND, IDOK, 0);
         return AnswerMessageBox(IDOK, WAIT_MS) != L"<no box>" && WaitForPage(IDC_PASSWORD, WAIT_MS);
     }
@@ -89,19 +88,19 @@ int wmain(int argc, wchar_t **argv)
         fwprintf(stderr, L"usage: traybench [LOGONS] [CYCLES]\n");
         return 2;
     }
-    if (!driver::WaitForService(WAIT_MS)) {
+    if (!bench::WaitForService(WAIT_MS)) {
         fwprintf(stderr, L"wardhost is not listening\n");
         return 1;
     }
     HANDLE logonSwitch, logoffSwitch;
-    int logonPort = driver::StartSimulator(L"logon-group.txt", 2 * logons + cycles + sessionEnds,
+    int logonPort = bench::StartSimulator(L"logon-group.txt", 2 * logons + cycles + sessionEnds,
                                            &logonSwitch);
-    int logoffPort = driver::StartSimulator(L"logoff.txt", cycles + sessionEnds, &logoffSwitch);
-    if (logonPort == 0 || logoffPort == 0 || !driver::SetKeyString(L"VLANLogonServer", L"127.0.0.1") ||
-        !driver::SetKeyDword(L"VLANLogonPort", logonPort) ||
-        !driver::SetKeyString(L"VLANLogoffServer", L"127.0.0.1") ||
-        !driver::SetKeyDword(L"VLANLogoffPort", logoffPort) || !driver::SetKeyDword(L"EnableDHCP", 0) ||
-        !driver::SetKeyDword(L"VLANLogon", 1)) {
+    int logoffPort = bench::StartSimulator(L"logoff.txt", cycles + sessionEnds, &logoffSwitch);
+    if (logonPort == 0 || logoffPort == 0 || !bench::SetKeyString(L"VLANLogonServer", L"127.0.0.1") ||
+        !bench::SetKeyDword(L"VLANLogonPort", logonPort) ||
+        !bench::SetKeyString(L"VLANLogoffServer", L"127.0.0.1") ||
+        !bench::SetKeyDword(L"VLANLogoffPort", logoffPort) || !bench::SetKeyDword(L"EnableDHCP", 0) ||
+        !bench::SetKeyDword(L"VLANLogon", 1)) {
         fwprintf(stderr, L"cannot start the simulators or write the product key\n");
         return 1;
     }
@@ -111,8 +110,9 @@ int wmain(int argc, wchar_t **argv)
     std::vector<double> iconTimes;
     for (int i = 1; i <= starts; i++) {
         Client client;
-        double start = driver::NowMs();
-        if (client.Open(L"-t") && driver::WaitFor([&] { return taskbar.Arrived(NIM_ADD, i) != 0; }, WAIT_MS))
+        double start = bench::NowMs();
+        if (client.Open(L"-t", L"", WAIT_MS) != NULL &&
+            driver::WaitFor([&] { return taskbar.Arrived(NIM_ADD, i) != 0; }, WAIT_MS))
             iconTimes.push_back(taskbar.Arrived(NIM_ADD, i) - start);
         else
             failures++;
@@ -121,13 +121,13 @@ int wmain(int argc, wchar_t **argv)
            Median(iconTimes));
 
     Client client;
-    if (!client.Open(L"")) {
+    if (client.Open(L"", L"", WAIT_MS) == NULL) {
         fwprintf(stderr, L"wardtray.exe did not show its window\n");
         return 1;
     }
     std::vector<double> serviceTimes, clientTimes, closedTimes;
     for (int i = 0; i < logons; i++) {
-        driver::WaitForService(WAIT_MS);
+        bench::WaitForService(WAIT_MS);
         double service = ServiceLogon();
         double closed = 0;
         double viaClient = client.Logon(&closed);
@@ -166,21 +166,21 @@ int wmain(int argc, wchar_t **argv)
 
     std::vector<double> endTimes;
     for (int i = 0; i < sessionEnds; i++) {
-        driver::WaitForService(WAIT_MS);
+        bench::WaitForService(WAIT_MS);
         if (ServiceLogon() < 0) {
             failures++;
             break;
         }
         Client ending;
-        if (!ending.Open(L"-t")) {
+        if (ending.Open(L"-t", L"", WAIT_MS) == NULL) {
             failures++;
             break;
         }
         DWORD_PTR answer;
-        double start = driver::NowMs();
+        double start = bench::NowMs();
         SendMessageTimeoutW(ending.Main(), WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, WAIT_MS, &answer);
         driver::EndSession(ending.Main(), WAIT_MS);
-        endTimes.push_back(driver::NowMs() - start);
+        endTimes.push_back(bench::NowMs() - start);
     }
     printf("session end while logged on, switch answering at once (%d): median %.1f ms, max %.1f ms\n",
            sessionEnds, Median(endTimes),

@@ -24,13 +24,13 @@ int wmain(int argc, wchar_t **argv)
         return 2;
     }
     const DWORD WAIT_MS = 60000;
-    if (!driver::WaitForService(WAIT_MS)) {
+    if (!bench::WaitForService(WAIT_MS)) {
         fwprintf(stderr, L"wardhost is not listening\n");
         return 1;
     }
     driver::Taskbar taskbar;
     driver::Client client;
-    HWND main = client.Start() ? client.WaitForMainWindow(WAIT_MS) : NULL;
+    HWND main = client.Open(L"", L"", WAIT_MS);
     if (main == NULL) {
         fwprintf(stderr, L"wardtray.exe did not show its window\n");
         return 1;
