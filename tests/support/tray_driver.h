@@ -63,11 +63,14 @@ inline std::wstring Text(HWND window, int id)
     return text;
 }
 
-// WM_ENDSESSION as Windows (and wineboot -e) sends it; whether main took it within timeoutMs.
-inline bool EndSession(HWND main, DWORD timeoutMs, WPARAM ending = TRUE)
+// As Windows (and wineboot -e) ends a session: WM_QUERYENDSESSION if ask, then WM_ENDSESSION
+// with ending; whether main agreed and took each within timeoutMs.
+inline bool EndSession(HWND main, DWORD timeoutMs, WPARAM ending = TRUE, bool ask = false)
 {
-    DWORD_PTR answer;
-    return SendMessageTimeoutW(main, WM_ENDSESSION, ending, 0, SMTO_NORMAL, timeoutMs, &answer) != 0;
+    DWORD_PTR answer = 1;
+    if (ask && !SendMessageTimeoutW(main, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, timeoutMs, &answer))
+        return false;
+    return answer != 0 && SendMessageTimeoutW(main, WM_ENDSESSION, ending, 0, SMTO_NORMAL, timeoutMs, &answer);
 }
 
 // wardtray.exe as a child process and its windows; killed when this goes.
@@ -239,10 +242,8 @@ public:
 private:
     void Run(HANDLE ready)
     {
-        WNDCLASSW windowClass = {};
-        windowClass.lpfnWndProc = Proc;
-        windowClass.hInstance = GetModuleHandleW(NULL);
-        windowClass.lpszClassName = L"Shell_TrayWnd";
+        WNDCLASSW windowClass = {0, Proc, 0, 0, GetModuleHandleW(NULL), NULL, NULL, NULL, NULL,
+                                 L"Shell_TrayWnd"};
         RegisterClassW(&windowClass);  // fails harmlessly when an earlier taskbar registered it
         window_ = CreateWindowExW(0, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 1, 1, NULL, NULL,
                                   GetModuleHandleW(NULL), this);

@@ -54,9 +54,7 @@ int wmain(int argc, wchar_t **argv)
     failures += !client.WaitForPage(IDC_PASSWORD, 5000);
     Print("OK button:", driver::Text(main, IDOK));
 
-    DWORD_PTR answer = 0;
-    SendMessageTimeoutW(main, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, WAIT_MS, &answer);
-    driver::EndSession(main, WAIT_MS);
+    driver::EndSession(main, WAIT_MS, TRUE, true);
     bool removed = driver::WaitFor([&] { return taskbar.Arrived(NIM_DELETE, 1) != 0; }, 5000);
     Print("session end:", removed ? L"icon removed" : L"icon left behind");
     failures += !removed;
