@@ -339,13 +339,14 @@ TEST_F(TrayWindow, ConfigButtonStartsTheToolBesideTheClient)
 
 // ---- the several-interfaces warning (run by tray-interfaces.sh with two extra addresses)
 
-TEST(TrayInterfaces, WarningRepeatsUntilCancelledAndNeverStacks)
+class TrayInterfaces : public TrayWindow {};
+
+TEST_F(TrayInterfaces, WarningRepeatsUntilCancelledAndNeverStacks)
 {
     int addresses = CountExternalIPv4Addresses();
     if (addresses < 2)
         GTEST_SKIP() << "only " << addresses << " IPv4 address(es) besides 127.0.0.1; "
                      << "tests/tray-interfaces.sh runs this with two more";
-    test::ClearProductKey();
     test::SetConfigDword(NULL, VALUE_MULTI_INTERFACE_CHECK, 1);
     test::SetConfigString(NULL, VALUE_MULTI_INTERFACE_MESSAGE, L"Two networks\\nUnplug one");
     driver::Taskbar taskbar;
@@ -375,11 +376,9 @@ TEST(TrayInterfaces, WarningRepeatsUntilCancelledAndNeverStacks)
     // return while a box was open).
     test::SetConfigDword(NULL, VALUE_MULTI_INTERFACE_CHECK, 0);
     DWORD_PTR answer;
-    EXPECT_NE(0, SendMessageTimeoutW(main, WM_TRAY_NOTIFY, 0, WM_LBUTTONDOWN, SMTO_NORMAL,
-                                     WAIT_MS, &answer));
+    EXPECT_NE(0, SendMessageTimeoutW(main, WM_TRAY_NOTIFY, 0, WM_LBUTTONDOWN, SMTO_NORMAL, WAIT_MS, &answer));
     EXPECT_NE(0, SendMessageTimeoutW(main, WM_CHECK_INTERFACES, 0, 0, SMTO_NORMAL, WAIT_MS, &answer));
     EXPECT_EQ(0, client.CountMessageBoxes());
-    test::ClearProductKey();
 }
 
 // ---- logon and logoff through the real service
@@ -420,19 +419,11 @@ protected:
     }
 
     // Starts the simulator for the logon (or logoff) server and points the key at it.
-    void StartSwitch(Simulator *simulator, const std::wstring &script, bool logoff = false,
-                     int connections = 1)
+    void StartSwitch(Simulator *simulator, const std::wstring &script, bool logoff = false, int connections = 1)
     {
         ASSERT_TRUE(simulator->Start(script, connections));
         test::SetConfigString(NULL, logoff ? VALUE_VLAN_LOGOFF_SERVER : VALUE_VLAN_LOGON_SERVER, L"127.0.0.1");
-        test::SetConfigDword(NULL, logoff ? VALUE_VLAN_LOGOFF_PORT : VALUE_VLAN_LOGON_PORT,
-                             simulator->Port());
-    }
-    // Logged on, with the logoff switch ready.
-    void LoggedOn(Simulator *logoffSwitch, int connections = 1)
-    {
-        StartSwitch(logoffSwitch, test::ShippedScript(L"logoff.txt"), true, connections);
-        test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
+        test::SetConfigDword(NULL, logoff ? VALUE_VLAN_LOGOFF_PORT : VALUE_VLAN_LOGON_PORT, simulator->Port());
     }
 
     // Returns once the client waits for input, as a user would find it: the dialog box
@@ -445,8 +436,6 @@ protected:
         client_.WaitUntilIdle();
         return main;
     }
-
-    std::wstring Script(const std::string &text) { return test::WriteScript(scriptDir_, text); }
 
     driver::Taskbar taskbar_;
     TrayClient client_;
@@ -610,12 +599,11 @@ TEST_F(TrayWorkflow, InputThatDoesNotFitIsRefusedBeforeSending)
 TEST_F(TrayWorkflow, OneRequestAtATime)
 {
     // The switch takes its time with the answer, so the progress window stays open.
-    Simulator simulator;
-    StartSwitch(&simulator,
-                Script("send \"Connect(1) / Disconnect(2): \"\nexpect \"1\"\n"
+    const char *slow = "send \"Connect(1) / Disconnect(2): \"\nexpect \"1\"\n"
                        "send \"Login Name? \"\nexpectany\nsend \"Password? \"\nexpectany\n"
-                       "sleep 1500\nsend \"\\r\\nAuthentication Succeeded\\r\\n\"\n"),
-                false, 2);
+                       "sleep 1500\nsend \"\\r\\nAuthentication Succeeded\\r\\n\"\n";
+    Simulator simulator;
+    StartSwitch(&simulator, test::WriteScript(scriptDir_, slow), false, 2);
     HWND main = StartClient();
     ASSERT_NE(nullptr, main);
     client_.SubmitLogon(L"alice", L"secret");
@@ -636,7 +624,7 @@ TEST_F(TrayWorkflow, EscapeDropsTheLogoffOutcome)
     // The switch answers late and then hangs up: the service refuses the logoff, but by
     // then nobody is waiting for it.
     Simulator simulator;
-    StartSwitch(&simulator, Script("sleep 2000\nclose\n"), true);
+    StartSwitch(&simulator, test::WriteScript(scriptDir_, "sleep 2000\nclose\n"), true);
     test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
     HWND main = StartClient();
     ASSERT_NE(nullptr, main);
@@ -727,7 +715,8 @@ TEST_F(TrayWorkflow, SessionEndWithTheRenewalsRefusalOnScreenLogsOff)
 TEST_F(TrayWorkflow, SessionEndLogsOffOnceWithoutBoxesWhileTheIconIsBeingAdded)
 {
     Simulator simulator;
-    LoggedOn(&simulator, 2);
+    StartSwitch(&simulator, test::ShippedScript(L"logoff.txt"), true, 2);
+    test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
     taskbar_.HoldNextAdd();
     HWND main = client_.Open();
     ASSERT_NE(nullptr, main);
