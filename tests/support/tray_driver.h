@@ -5,7 +5,7 @@
 
 #include "bench_support.h"
 #include "dialogs.h"
-#include "../../resources/wardtray_res.h"
+#include "wardtray_res.h"
 
 #include <windows.h>
 
