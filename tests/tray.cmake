@@ -1,44 +1,30 @@
 # Tests of wardtray.exe, included at the end of tests/CMakeLists.txt.
-add_library(tray_support STATIC support/tray_support.cpp)
-target_link_libraries(tray_support PUBLIC test_support)
-
 portgate_test(tray_test
   SOURCES tray_test.cpp
-  LIBS tray_support ward_client
-  DEPENDS wardtray wardhost dezsim dezsim_scripts standin_service
+  LIBS ward_client
+  DEPENDS wardtray wardhost dezsim dezsim_scripts standin_service wardtray_standin
   SERVICE)
 # The client's ids, messages and limits by its own headers.
 target_include_directories(tray_test PRIVATE ${PROJECT_SOURCE_DIR}/tray ${PROJECT_SOURCE_DIR}/resources)
 set_tests_properties(tray_test PROPERTIES
   ENVIRONMENT "${TEST_WINE_ENV};GTEST_FILTER=-TraySessionEnd.*:TrayInterfaces.*:TrayWorkflow.SessionEnd*")
 
+# Parts of tray_test as entries of their own, with their environment; ARGN: more properties.
+function(tray_test_part name filter environment)
+  add_test(NAME ${name} COMMAND tray_test --gtest_color=no --gtest_filter=${filter})
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${environment}" ${ARGN})
+endfunction()
+
 # The session's end by its messages: one case waits out the client's own 30 s bound.
-add_test(NAME tray_session_end_messages
-         COMMAND tray_test --gtest_color=no --gtest_filter=TrayWorkflow.SessionEnd*)
-set_tests_properties(tray_session_end_messages PROPERTIES
-  FIXTURES_REQUIRED wine
-  ENVIRONMENT "${TEST_WINE_ENV}"
-  RESOURCE_LOCK wardhost_service
-  TIMEOUT 300)
-
+tray_test_part(tray_session_end_messages TrayWorkflow.SessionEnd* "${TEST_WINE_ENV}"
+  RESOURCE_LOCK wardhost_service TIMEOUT 300)
 # wineboot -e ends every program with windows in the prefix: nothing may run beside it.
-add_test(NAME tray_session_end
-         COMMAND tray_test --gtest_color=no --gtest_filter=TraySessionEnd.*)
-set_tests_properties(tray_session_end PROPERTIES
-  FIXTURES_REQUIRED wine
-  ENVIRONMENT "${TEST_WINE_ENV}"
-  RUN_SERIAL TRUE
-  TIMEOUT 300)
-
+tray_test_part(tray_session_end TraySessionEnd.* "${TEST_WINE_ENV}" RUN_SERIAL TRUE TIMEOUT 300)
 # The texts the user sees under a Japanese user interface.
-add_test(NAME tray_test_japanese
-         COMMAND tray_test --gtest_color=no
-                 --gtest_filter=TrayResources.*:TrayWindow.PagesFollowTheStateValues:TrayWorkflow.LogonRefusalsAndFailures)
-set_tests_properties(tray_test_japanese PROPERTIES
-  FIXTURES_REQUIRED wine
-  ENVIRONMENT "${TEST_WINE_ENV};LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;PORTGATE_EXPECT_LANGUAGE=1041"
-  RESOURCE_LOCK wardhost_service
-  TIMEOUT 600)
+tray_test_part(tray_test_japanese
+  TrayResources.*:TrayWindow.PagesFollowTheStateValues:TrayWorkflow.LogonRefusalsAndFailures
+  "${TEST_WINE_ENV};LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;PORTGATE_EXPECT_LANGUAGE=1041"
+  RESOURCE_LOCK wardhost_service TIMEOUT 600)
 
 # The several-interfaces warning needs a known set of addresses: a network namespace.
 add_test(NAME tray_interfaces

@@ -1,5 +1,5 @@
-// Stand-in for wardtray.exe in the Run-entry test: records its command line in
-// "started.txt" beside itself and exits.
+// Stand-in for wardtray.exe in the Run-entry test, and for wardsetup.exe behind the tray's
+// Config button: records its command line in "started.txt" beside itself and exits.
 #include <windows.h>
 #include <wchar.h>
 

@@ -23,59 +23,36 @@ static double ServiceLogon()
     const wchar_t request[] = L"logon benchuser benchpassword";
     wchar_t reply[261] = L"";
     DWORD bytes = 0;
-    double start = driver::NowMs();
-    BOOL ok = CallNamedPipeW(L"\\\\.\\pipe\\wardhost", (LPVOID)request,
-                             sizeof(request) - sizeof(wchar_t), reply, 520, &bytes,
-                             NMPWAIT_WAIT_FOREVER);
-    double elapsed = driver::NowMs() - start;
+    double start = bench::NowMs();
+    BOOL ok = CallNamedPipeW(bench::PIPE_NAME, (LPVOID)request, sizeof(request) - sizeof(wchar_t), reply, 520,
+                             &bytes, NMPWAIT_WAIT_FOREVER);
+    double elapsed = bench::NowMs() - start;
     return ok && bytes == 4 && wcsncmp(reply, L"OK", 2) == 0 ? elapsed : -1;
 }
 
-struct Client {
-    HANDLE process = NULL;
-    DWORD pid = 0;
-    HWND main = NULL;
-    bool Start(const wchar_t *arguments)
-    {
-        process = driver::StartProgram(driver::BesideMe(L"wardtray.exe"), arguments, &pid);
-        main = process == NULL ? NULL : driver::WaitForMainWindow(pid, WAIT_MS);
-        return main != NULL;
-    }
-    void Kill()
-    {
-        if (process != NULL) {
-            TerminateProcess(process, 0);
-            WaitForSingleObject(process, 10000);
-            CloseHandle(process);
-            process = NULL;
-        }
-    }
-    // The pages are replaced by destroying one and creating the other: look for each by
-    // its own control, never by the other's absence.
-    bool OnInfoPage() { return GetDlgItem(driver::Page(main), 1005) != NULL; }
-    bool OnLogonPage() { return GetDlgItem(driver::Page(main), 1004) != NULL; }
+struct Client : driver::Client {
     // OK on the logon page; the time until the result box shows, or -1. *closed: the time
     // until the progress window had gone, the part of it that is the client's own work.
     double Logon(double *closed = NULL)
     {
         // Right after another reply the pipe may be between two connections (Wine: 121),
         // which the client reports as a stopped service; a user is never that quick.
-        driver::WaitForService(WAIT_MS);
-        driver::SubmitLogon(main, L"benchuser", L"benchpassword");
-        double start = driver::NowMs(), gone = 0;
-        HWND progress = NULL, box = NULL;
+        bench::WaitForService(WAIT_MS);
+        SubmitLogon(L"benchuser", L"benchpassword");
+        double start = bench::NowMs(), gone = 0;
+        HWND progress = NULL;
         driver::WaitFor(
             [&] {
                 if (progress == NULL)
-                    progress = driver::FindProgressWindow(pid);
+                    progress = FindProgressWindow();
                 else if (gone == 0 && !IsWindow(progress))
-                    gone = driver::NowMs();
-                return (box = driver::FindMessageBox(pid)) != NULL;
+                    gone = bench::NowMs();
+                return CountMessageBoxes() > 0;
             },
             WAIT_MS);
-        double shown = driver::NowMs();
-        std::wstring result = box == NULL ? L"" : driver::AnswerMessageBox(pid, WAIT_MS);
-        if (result.empty() || !driver::WaitFor([&] { return OnInfoPage(); }, 5000)) {
+        double shown = bench::NowMs();
+        std::wstring result = AnswerMessageBox(IDOK, WAIT_MS);
+        if (result == L"<no box>" || !WaitForPage(IDC_LOGON_DATE, 5000)) {
             fwprintf(stderr, L"logon through the client: \"%ls\"\n", result.c_str());
             return -1;
         }
@@ -85,21 +62,20 @@ struct Client {
     }
     bool Logoff()
     {
-        driver::WaitForService(WAIT_MS);
-        PostMessageW(main, WM_COMMAND, IDOK, 0);
-        return !driver::AnswerMessageBox(pid, WAIT_MS).empty() &&
-               driver::WaitFor([&] { return OnLogonPage(); }, WAIT_MS);
+        bench::WaitForService(WAIT_MS);
+        PostMessageW(Main(), WM_COMMAND, IDOK, 0);
+        return AnswerMessageBox(IDOK, WAIT_MS) != L"<no box>" && WaitForPage(IDC_PASSWORD, WAIT_MS);
     }
     void Sample(int cycle)
     {
         PROCESS_MEMORY_COUNTERS_EX memory = {};
         memory.cb = sizeof(memory);
-        if (!GetProcessMemoryInfo(process, (PROCESS_MEMORY_COUNTERS *)&memory, sizeof(memory)))
+        if (!GetProcessMemoryInfo(Process(), (PROCESS_MEMORY_COUNTERS *)&memory, sizeof(memory)))
             printf("  (memory counters unreadable: %lu)\n", GetLastError());
         // The commit charge is PagefileUsage; Wine leaves PrivateUsage at 0.
         printf("  after %3d cycles: commit %6.0f KiB, GDI objects %lu, USER objects %lu\n", cycle,
-               memory.PagefileUsage / 1024.0, GetGuiResources(process, GR_GDIOBJECTS),
-               GetGuiResources(process, GR_USEROBJECTS));
+               memory.PagefileUsage / 1024.0, GetGuiResources(Process(), GR_GDIOBJECTS),
+               GetGuiResources(Process(), GR_USEROBJECTS));
     }
 };
 
@@ -112,19 +88,19 @@ int wmain(int argc, wchar_t **argv)
         fwprintf(stderr, L"usage: traybench [LOGONS] [CYCLES]\n");
         return 2;
     }
-    if (!driver::WaitForService(WAIT_MS)) {
+    if (!bench::WaitForService(WAIT_MS)) {
         fwprintf(stderr, L"wardhost is not listening\n");
         return 1;
     }
     HANDLE logonSwitch, logoffSwitch;
-    int logonPort = driver::StartSimulator(L"logon-group.txt", 2 * logons + cycles + sessionEnds,
+    int logonPort = bench::StartSimulator(L"logon-group.txt", 2 * logons + cycles + sessionEnds,
                                            &logonSwitch);
-    int logoffPort = driver::StartSimulator(L"logoff.txt", cycles + sessionEnds, &logoffSwitch);
-    if (logonPort == 0 || logoffPort == 0 || !driver::SetKeyString(L"VLANLogonServer", L"127.0.0.1") ||
-        !driver::SetKeyDword(L"VLANLogonPort", logonPort) ||
-        !driver::SetKeyString(L"VLANLogoffServer", L"127.0.0.1") ||
-        !driver::SetKeyDword(L"VLANLogoffPort", logoffPort) || !driver::SetKeyDword(L"EnableDHCP", 0) ||
-        !driver::SetKeyDword(L"VLANLogon", 1)) {
+    int logoffPort = bench::StartSimulator(L"logoff.txt", cycles + sessionEnds, &logoffSwitch);
+    if (logonPort == 0 || logoffPort == 0 || !bench::SetKeyString(L"VLANLogonServer", L"127.0.0.1") ||
+        !bench::SetKeyDword(L"VLANLogonPort", logonPort) ||
+        !bench::SetKeyString(L"VLANLogoffServer", L"127.0.0.1") ||
+        !bench::SetKeyDword(L"VLANLogoffPort", logoffPort) || !bench::SetKeyDword(L"EnableDHCP", 0) ||
+        !bench::SetKeyDword(L"VLANLogon", 1)) {
         fwprintf(stderr, L"cannot start the simulators or write the product key\n");
         return 1;
     }
@@ -134,28 +110,24 @@ int wmain(int argc, wchar_t **argv)
     std::vector<double> iconTimes;
     for (int i = 1; i <= starts; i++) {
         Client client;
-        double start = driver::NowMs();
-        if (!client.Start(L"-t") ||
-            !driver::WaitFor([&] { return taskbar.Arrived(NIM_ADD, i) != 0; }, WAIT_MS)) {
+        double start = bench::NowMs();
+        if (client.Open(L"-t", L"", WAIT_MS) != NULL &&
+            driver::WaitFor([&] { return taskbar.Arrived(NIM_ADD, i) != 0; }, WAIT_MS))
+            iconTimes.push_back(taskbar.Arrived(NIM_ADD, i) - start);
+        else
             failures++;
-            client.Kill();
-            continue;
-        }
-        iconTimes.push_back(taskbar.Arrived(NIM_ADD, i) - start);
-        client.Kill();
     }
-    printf("start with -t until the icon is added (%d starts): median %.1f ms\n",
-           (int)iconTimes.size(),
+    printf("start with -t until the icon is added (%d starts): median %.1f ms\n", (int)iconTimes.size(),
            Median(iconTimes));
 
     Client client;
-    if (!client.Start(L"")) {
+    if (client.Open(L"", L"", WAIT_MS) == NULL) {
         fwprintf(stderr, L"wardtray.exe did not show its window\n");
         return 1;
     }
     std::vector<double> serviceTimes, clientTimes, closedTimes;
     for (int i = 0; i < logons; i++) {
-        driver::WaitForService(WAIT_MS);
+        bench::WaitForService(WAIT_MS);
         double service = ServiceLogon();
         double closed = 0;
         double viaClient = client.Logon(&closed);
@@ -167,13 +139,14 @@ int wmain(int argc, wchar_t **argv)
         clientTimes.push_back(viaClient);
         closedTimes.push_back(closed);
         // Back to the logon page without a request.
-        PostMessageW(client.main, WM_COMMAND, 1015, 0);
-        driver::WaitFor([&] { return client.OnLogonPage(); }, WAIT_MS);
+        PostMessageW(client.Main(), WM_COMMAND, IDC_MODE_CHANGE, 0);
+        client.WaitForPage(IDC_PASSWORD, WAIT_MS);
     }
     double serviceMedian = Median(serviceTimes), clientMedian = Median(clientTimes);
     printf("logon, %d each: service round trip median %.1f ms, through the client median %.1f ms"
            " (OK to result box), ratio %.2f\n",
-           (int)clientTimes.size(), serviceMedian, clientMedian, serviceMedian > 0 ? clientMedian / serviceMedian : 0);
+           (int)clientTimes.size(), serviceMedian, clientMedian,
+           serviceMedian > 0 ? clientMedian / serviceMedian : 0);
     printf("  of which OK to the progress window closed: median %.1f ms, ratio %.2f (the rest is"
            " the message box appearing)\n",
            Median(closedTimes), serviceMedian > 0 ? Median(closedTimes) / serviceMedian : 0);
@@ -193,22 +166,15 @@ int wmain(int argc, wchar_t **argv)
 
     std::vector<double> endTimes;
     for (int i = 0; i < sessionEnds; i++) {
-        driver::WaitForService(WAIT_MS);
-        if (ServiceLogon() < 0) {
-            failures++;
-            break;
-        }
+        bench::WaitForService(WAIT_MS);
         Client ending;
-        if (!ending.Start(L"-t")) {
+        if (ServiceLogon() < 0 || ending.Open(L"-t", L"", WAIT_MS) == NULL) {
             failures++;
             break;
         }
-        DWORD_PTR answer;
-        double start = driver::NowMs();
-        SendMessageTimeoutW(ending.main, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, WAIT_MS, &answer);
-        SendMessageTimeoutW(ending.main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, WAIT_MS, &answer);
-        endTimes.push_back(driver::NowMs() - start);
-        ending.Kill();
+        double start = bench::NowMs();
+        driver::EndSession(ending.Main(), WAIT_MS, TRUE, true);
+        endTimes.push_back(bench::NowMs() - start);
     }
     printf("session end while logged on, switch answering at once (%d): median %.1f ms, max %.1f ms\n",
            sessionEnds, Median(endTimes),

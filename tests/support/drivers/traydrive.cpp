@@ -24,49 +24,39 @@ int wmain(int argc, wchar_t **argv)
         return 2;
     }
     const DWORD WAIT_MS = 60000;
-    if (!driver::WaitForService(WAIT_MS)) {
+    if (!bench::WaitForService(WAIT_MS)) {
         fwprintf(stderr, L"wardhost is not listening\n");
         return 1;
     }
     driver::Taskbar taskbar;
-    DWORD pid = 0;
-    HANDLE process = driver::StartProgram(driver::BesideMe(L"wardtray.exe"), L"", &pid);
-    HWND main = process == NULL ? NULL : driver::WaitForMainWindow(pid, WAIT_MS);
+    driver::Client client;
+    HWND main = client.Open(L"", L"", WAIT_MS);
     if (main == NULL) {
         fwprintf(stderr, L"wardtray.exe did not show its window\n");
         return 1;
     }
     int failures = 0;
     // A workstation still logged on from before starts on the information page.
-    if (GetDlgItem(driver::Page(main), 1004) == NULL) {
-        PostMessageW(main, WM_COMMAND, 1015, 0);
-        driver::WaitFor([&] { return GetDlgItem(driver::Page(main), 1004) != NULL; }, 5000);
+    if (GetDlgItem(client.Page(), IDC_PASSWORD) == NULL) {
+        PostMessageW(main, WM_COMMAND, IDC_MODE_CHANGE, 0);
+        client.WaitForPage(IDC_PASSWORD, 5000);
     }
     Print("OK button:", driver::Text(main, IDOK));
-    driver::SubmitLogon(main, argv[1], argv[2]);
-    std::wstring box = driver::AnswerMessageBox(pid, WAIT_MS);
-    Print("logon result:", box);
-    HWND page = NULL;
-    failures += !driver::WaitFor(
-        [&] { return GetDlgItem(page = driver::Page(main), 1005) != NULL; }, 5000);
-    Print("Logon Name:", driver::Text(page, 1003));
-    Print("Logon Date:", driver::Text(page, 1005));
+    client.SubmitLogon(argv[1], argv[2]);
+    Print("logon result:", client.AnswerMessageBox(IDOK, WAIT_MS));
+    failures += !client.WaitForPage(IDC_LOGON_DATE, 5000);
+    Print("Logon Name:", driver::Text(client.Page(), IDC_USER_NAME));
+    Print("Logon Date:", driver::Text(client.Page(), IDC_LOGON_DATE));
     Print("OK button:", driver::Text(main, IDOK));
 
     PostMessageW(main, WM_COMMAND, IDOK, 0);
-    box = driver::AnswerMessageBox(pid, WAIT_MS);
-    Print("logoff result:", box);
-    failures += !driver::WaitFor(
-        [&] { return GetDlgItem(driver::Page(main), 1004) != NULL; }, 5000);
+    Print("logoff result:", client.AnswerMessageBox(IDOK, WAIT_MS));
+    failures += !client.WaitForPage(IDC_PASSWORD, 5000);
     Print("OK button:", driver::Text(main, IDOK));
 
-    DWORD_PTR answer = 0;
-    SendMessageTimeoutW(main, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, WAIT_MS, &answer);
-    SendMessageTimeoutW(main, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, WAIT_MS, &answer);
+    driver::EndSession(main, WAIT_MS, TRUE, true);
     bool removed = driver::WaitFor([&] { return taskbar.Arrived(NIM_DELETE, 1) != 0; }, 5000);
     Print("session end:", removed ? L"icon removed" : L"icon left behind");
     failures += !removed;
-    TerminateProcess(process, 0);
-    CloseHandle(process);
     return failures == 0 ? 0 : 1;
 }
