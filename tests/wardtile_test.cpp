@@ -4,6 +4,7 @@
 #include "test_support.h"
 #include "dialogs.h"
 #include "fake_pipe.h"
+#include "files.h"
 #include "string_tables.h"
 #include "credential_provider.h"
 #include "registration.h"
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 #include <string>
@@ -69,6 +71,21 @@ ICredentialProvider *CreateProvider()
     return provider;
 }
 
+// A refused call answers hr and writes a null to the pointer it was handed as &out.
+#define EXPECT_REFUSED_NULL(hr, type, call)     \
+    do {                                        \
+        type *out = reinterpret_cast<type *>(1); \
+        EXPECT_EQ(hr, call);                    \
+        EXPECT_EQ(nullptr, out) << #call;       \
+    } while (0)
+
+// Each call of the list, in order, answered E_INVALIDARG.
+void ExpectAllInvalid(std::initializer_list<HRESULT> results)
+{
+    for (size_t i = 0; i < results.size(); i++)
+        EXPECT_EQ(E_INVALIDARG, results.begin()[i]) << "call " << i << " of the list";
+}
+
 // QueryInterface answers exactly the listed interfaces, with the object itself.
 void ExpectInterfaces(IUnknown *object, std::vector<IID> answered, std::vector<IID> refused)
 {
@@ -78,11 +95,8 @@ void ExpectInterfaces(IUnknown *object, std::vector<IID> answered, std::vector<I
         EXPECT_EQ(static_cast<void *>(object), got);
         object->Release();
     }
-    for (const IID &iid : refused) {
-        void *got = &got;
-        EXPECT_EQ(E_NOINTERFACE, object->QueryInterface(iid, &got));
-        EXPECT_EQ(nullptr, got);
-    }
+    for (const IID &iid : refused)
+        EXPECT_REFUSED_NULL(E_NOINTERFACE, void, object->QueryInterface(iid, &out));
     EXPECT_EQ(E_INVALIDARG, object->QueryInterface(IID_IUnknown, nullptr));
 }
 
@@ -91,10 +105,9 @@ void ExpectInterfaces(IUnknown *object, std::vector<IID> answered, std::vector<I
 TEST(ComContract, ExportsAndClassFactory)
 {
     ASSERT_EQ(S_OK, g_canUnloadNow());
-    void *got = reinterpret_cast<void *>(1);
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, g_getClassObject(IID_IDispatch, IID_IClassFactory, &got));
-    EXPECT_EQ(nullptr, got);
+    EXPECT_REFUSED_NULL(CLASS_E_CLASSNOTAVAILABLE, void, g_getClassObject(IID_IDispatch, IID_IClassFactory, &out));
     EXPECT_EQ(E_INVALIDARG, g_getClassObject(CLSID_WdCredentialProvider, IID_IClassFactory, nullptr));
+    void *got = nullptr;
     EXPECT_EQ(E_NOINTERFACE, g_getClassObject(CLSID_WdCredentialProvider, IID_ICredentialProvider, &got));
 
     IClassFactory *factory = GetFactory();
@@ -110,10 +123,8 @@ TEST(ComContract, ExportsAndClassFactory)
     EXPECT_EQ(S_OK, g_canUnloadNow());
 
     int outer = 0;  // never called: aggregation is refused first
-    got = reinterpret_cast<void *>(1);
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(reinterpret_cast<IUnknown *>(&outer),
-                                                             IID_ICredentialProvider, &got));
-    EXPECT_EQ(nullptr, got);
+    EXPECT_REFUSED_NULL(CLASS_E_NOAGGREGATION, void,
+                        factory->CreateInstance(reinterpret_cast<IUnknown *>(&outer), IID_ICredentialProvider, &out));
     EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(NULL, IID_IClassFactory, &got));
     EXPECT_EQ(E_INVALIDARG, factory->CreateInstance(NULL, IID_ICredentialProvider, nullptr));
     // A refused interface leaves no provider behind.
@@ -140,9 +151,7 @@ TEST(ComContract, ProviderTables)
             << row.scenario;
     }
     // None of them made a credential.
-    ICredentialProviderCredential *credential = reinterpret_cast<ICredentialProviderCredential *>(1);
-    EXPECT_EQ(E_UNEXPECTED, provider->GetCredentialAt(0, &credential));
-    EXPECT_EQ(nullptr, credential);
+    EXPECT_REFUSED_NULL(E_UNEXPECTED, ICredentialProviderCredential, provider->GetCredentialAt(0, &out));
 
     EXPECT_EQ(E_NOTIMPL, provider->SetSerialization(nullptr));
     EXPECT_EQ(E_NOTIMPL, provider->Advise(nullptr, 0));
@@ -153,8 +162,8 @@ TEST(ComContract, ProviderTables)
     EXPECT_EQ(1u, count);
     EXPECT_EQ(0u, defaultIndex);
     EXPECT_FALSE(autoLogon);
-    EXPECT_EQ(E_INVALIDARG, provider->GetCredentialCount(nullptr, &defaultIndex, &autoLogon));
-    EXPECT_EQ(E_INVALIDARG, provider->GetFieldDescriptorCount(nullptr));
+    ExpectAllInvalid({provider->GetCredentialCount(nullptr, &defaultIndex, &autoLogon),
+                      provider->GetFieldDescriptorCount(nullptr), provider->GetFieldDescriptorAt(0, nullptr)});
 
     // The field table as published: every id names its own row, every type is one the
     // logon screen knows, one password and one submit button, and every field the user
@@ -181,10 +190,7 @@ TEST(ComContract, ProviderTables)
     }
     EXPECT_EQ(1, passwords);
     EXPECT_EQ(1, submits);
-    CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *descriptor = reinterpret_cast<CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *>(1);
-    EXPECT_EQ(E_INVALIDARG, provider->GetFieldDescriptorAt(count, &descriptor));
-    EXPECT_EQ(nullptr, descriptor);
-    EXPECT_EQ(E_INVALIDARG, provider->GetFieldDescriptorAt(0, nullptr));
+    EXPECT_REFUSED_NULL(E_INVALIDARG, CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR, provider->GetFieldDescriptorAt(count, &out));
     EXPECT_EQ(0u, provider->Release());
     EXPECT_EQ(S_OK, g_canUnloadNow());
 }
@@ -199,10 +205,7 @@ TEST(ComContract, LogonScenarioCredentialsAndLifetimes)
     ExpectInterfaces(first, {IID_IUnknown, IID_ICredentialProviderCredential},
                      {IID_ICredentialProvider, IID_ICredentialProviderCredentialEvents});
     EXPECT_EQ(2u, RefCount(first));  // the provider's and ours
-    EXPECT_EQ(E_INVALIDARG, provider->GetCredentialAt(1, &first));
-    EXPECT_EQ(nullptr, first);
-    ASSERT_EQ(S_OK, provider->GetCredentialAt(0, &first));
-    first->Release();
+    EXPECT_REFUSED_NULL(E_INVALIDARG, ICredentialProviderCredential, provider->GetCredentialAt(1, &out));
 
     // A second logon scenario gives a fresh tile and lets the first one go.
     ASSERT_EQ(S_OK, provider->SetUsageScenario(CPUS_LOGON, 0));
@@ -316,9 +319,7 @@ protected:
             domains.push_back(item != nullptr ? item : L"<none>");
             CoTaskMemFree(item);
         }
-        LPWSTR item = reinterpret_cast<LPWSTR>(1);
-        EXPECT_EQ(E_INVALIDARG, credential_->GetComboBoxValueAt(4, count, &item));
-        EXPECT_EQ(nullptr, item);
+        EXPECT_REFUSED_NULL(E_INVALIDARG, WCHAR, credential_->GetComboBoxValueAt(4, count, &out));
         return domains;
     }
 
@@ -357,65 +358,54 @@ protected:
 TEST_F(Tile, NoProductKeyFieldOperations)
 {
     ASSERT_NE(nullptr, Open());
+    // Fields past the table or of the wrong kind, and missing outputs, are refused.
+    CREDENTIAL_PROVIDER_FIELD_STATE state;
+    CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE istate;
+    LPWSTR text = nullptr;
+    DWORD number = 0;
+    ExpectAllInvalid({credential_->GetFieldState(7, &state, &istate), credential_->GetFieldState(0, nullptr, &istate),
+                      credential_->GetFieldState(0, &state, nullptr), credential_->GetStringValue(7, &text),
+                      credential_->GetStringValue(1, nullptr), credential_->GetSubmitButtonValue(4, &number),
+                      credential_->GetSubmitButtonValue(5, nullptr), credential_->SetSelected(nullptr),
+                      credential_->SetStringValue(4, L"X"), credential_->SetStringValue(1, L"X"),
+                      credential_->SetStringValue(3, nullptr), credential_->SetComboBoxSelectedValue(4, 1),
+                      credential_->SetComboBoxSelectedValue(2, 0),
+                      credential_->GetComboBoxValueCount(3, &number, &number),
+                      credential_->GetComboBoxValueCount(4, nullptr, &number), credential_->GetBitmapValue(0, nullptr),
+                      credential_->Advise(nullptr)});
+    EXPECT_REFUSED_NULL(E_INVALIDARG, HBITMAP__, credential_->GetBitmapValue(1, &out));
+    text = reinterpret_cast<LPWSTR>(1);
+    EXPECT_TRUE(FAILED(credential_->GetStringValue(0, &text)));
+    EXPECT_EQ(nullptr, text);
+
     // Without a default user name the user name has the focus; the last field has a state too.
     EXPECT_EQ(CPFIS_FOCUSED, Interactive(2));
     EXPECT_EQ(CPFIS_NONE, Interactive(6));
-    CREDENTIAL_PROVIDER_FIELD_STATE state;
-    CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE istate;
-    EXPECT_EQ(E_INVALIDARG, credential_->GetFieldState(7, &state, &istate));
-    EXPECT_EQ(E_INVALIDARG, credential_->GetFieldState(0, nullptr, &istate));
-    EXPECT_EQ(E_INVALIDARG, credential_->GetFieldState(0, &state, nullptr));
-
-    LPWSTR text = reinterpret_cast<LPWSTR>(1);
-    EXPECT_TRUE(FAILED(credential_->GetStringValue(0, &text)));
-    EXPECT_EQ(nullptr, text);
-    EXPECT_EQ(E_INVALIDARG, credential_->GetStringValue(7, &text));
-    EXPECT_EQ(E_INVALIDARG, credential_->GetStringValue(1, nullptr));
     EXPECT_EQ(DllString(IDS_TILE_TITLE), String(1));
     for (DWORD i = 2; i < 7; i++)
         EXPECT_EQ(L"", String(i)) << i;
-
-    DWORD adjacent = 99;
-    EXPECT_EQ(S_OK, credential_->GetSubmitButtonValue(5, &adjacent));
-    EXPECT_EQ(4u, adjacent);
-    EXPECT_EQ(E_INVALIDARG, credential_->GetSubmitButtonValue(4, &adjacent));
-    EXPECT_EQ(E_INVALIDARG, credential_->GetSubmitButtonValue(5, nullptr));
+    EXPECT_EQ(S_OK, credential_->GetSubmitButtonValue(5, &number));
+    EXPECT_EQ(4u, number);
     BOOL flag = TRUE;
     EXPECT_EQ(E_NOTIMPL, credential_->GetCheckboxValue(0, &flag, &text));
     EXPECT_EQ(E_NOTIMPL, credential_->SetCheckboxValue(0, TRUE));
     EXPECT_EQ(E_NOTIMPL, credential_->CommandLinkClicked(0));
     EXPECT_EQ(S_OK, credential_->SetSelected(&flag));
     EXPECT_FALSE(flag);
-    EXPECT_EQ(E_INVALIDARG, credential_->SetSelected(nullptr));
 
     // Only the user name and the password are editable.
-    EXPECT_EQ(E_INVALIDARG, credential_->SetStringValue(4, L"X"));
-    EXPECT_EQ(E_INVALIDARG, credential_->SetStringValue(1, L"X"));
-    EXPECT_EQ(E_INVALIDARG, credential_->SetStringValue(3, nullptr));
     EXPECT_EQ(S_OK, credential_->SetStringValue(3, L"secret"));
     EXPECT_EQ(L"secret", String(3));
     EXPECT_EQ(S_OK, credential_->SetStringValue(2, L"alice"));
     EXPECT_EQ(L"alice", String(2));
 
-    // Only the computer name to log on to, selected.
+    // Only the computer name to log on to, selected; the built-in picture.
     DWORD selected = 99;
-    std::vector<std::wstring> domains = Domains(&selected);
-    ASSERT_EQ(1u, domains.size());
-    EXPECT_EQ(ComputerName(), domains[0]);
+    EXPECT_EQ(std::vector<std::wstring>{ComputerName()}, Domains(&selected));
     EXPECT_EQ(0u, selected);
-    EXPECT_EQ(E_INVALIDARG, credential_->SetComboBoxSelectedValue(4, 1));
-    EXPECT_EQ(E_INVALIDARG, credential_->SetComboBoxSelectedValue(2, 0));
-    EXPECT_EQ(E_INVALIDARG, credential_->GetComboBoxValueCount(3, &adjacent, &selected));
-    EXPECT_EQ(E_INVALIDARG, credential_->GetComboBoxValueCount(4, nullptr, &selected));
-
-    // The built-in picture, and only field 0 has one.
     SIZE size = BitmapSize();
     EXPECT_EQ(128, size.cx);
     EXPECT_EQ(128, size.cy);
-    HBITMAP bitmap = reinterpret_cast<HBITMAP>(1);
-    EXPECT_EQ(E_INVALIDARG, credential_->GetBitmapValue(1, &bitmap));
-    EXPECT_EQ(nullptr, bitmap);
-    EXPECT_EQ(E_INVALIDARG, credential_->GetBitmapValue(0, nullptr));
 
     LPWSTR status = reinterpret_cast<LPWSTR>(1);
     CREDENTIAL_PROVIDER_STATUS_ICON icon = CPSI_ERROR;
@@ -434,7 +424,6 @@ TEST_F(Tile, NoProductKeyFieldOperations)
     EXPECT_EQ(CPGSR_NO_CREDENTIAL_NOT_FINISHED, response);
     EXPECT_EQ(nullptr, status);
     EXPECT_EQ(CPSI_NONE, icon);
-    EXPECT_EQ(E_INVALIDARG, credential_->Advise(nullptr));
 }
 
 TEST_F(Tile, DefaultUserAndDomainPreselected)
@@ -490,9 +479,7 @@ TEST_F(Tile, DomainListOrderCapAndComputerName)
     ASSERT_EQ(11u, domains.size());
     std::wstring computer = ComputerName();
     ASSERT_FALSE(computer.empty());
-    size_t at = 0;
-    while (at < domains.size() && domains[at] != computer)
-        at++;
+    size_t at = std::find(domains.begin(), domains.end(), computer) - domains.begin();
     ASSERT_LT(at, domains.size());
     // The computer name sits before the first name that sorts after it.
     for (size_t i = 0; i < at; i++)
@@ -513,17 +500,11 @@ TEST_F(Tile, LogonImageOrBuiltInPicture)
 {
     std::wstring dir = test::MakeTempDir(L"tileimage");
     // A 40 x 20 24-bit bitmap file.
-    std::string file(54 + 40 * 3 * 20, '\0');
-    BITMAPFILEHEADER *header = reinterpret_cast<BITMAPFILEHEADER *>(&file[0]);
-    header->bfType = 0x4D42;
-    header->bfSize = (DWORD)file.size();
-    header->bfOffBits = 54;
-    BITMAPINFOHEADER *info = reinterpret_cast<BITMAPINFOHEADER *>(&file[14]);
-    info->biSize = sizeof(*info);
-    info->biWidth = 40;
-    info->biHeight = 20;
-    info->biPlanes = 1;
-    info->biBitCount = 24;
+    const BITMAPFILEHEADER header = {0x4D42, 54 + 40 * 3 * 20, 0, 0, 54};
+    const BITMAPINFOHEADER info = {sizeof(info), 40, 20, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    std::string file(header.bfSize, '\0');
+    memcpy(&file[0], &header, sizeof(header));
+    memcpy(&file[sizeof(header)], &info, sizeof(info));
     struct {
         std::wstring name;
         std::string bytes;
@@ -531,19 +512,14 @@ TEST_F(Tile, LogonImageOrBuiltInPicture)
     } cases[] = {{L"picture.bmp", file, 40, 20},
                  {L"notes.bmp", "not a bitmap", 128, 128},
                  {L"missing.bmp", "", 128, 128}};
+    // Read at each call: a changed value shows without a new tile.
+    ASSERT_NE(nullptr, Open());
     for (const auto &c : cases) {
         std::wstring path = dir + L"\\" + c.name;
         if (!c.bytes.empty()) {
-            HANDLE out = CreateFileW(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-            DWORD written = 0;
-            WriteFile(out, c.bytes.data(), (DWORD)c.bytes.size(), &written, NULL);
-            CloseHandle(out);
+            ASSERT_TRUE(test::WriteBytes(path, c.bytes.data(), (DWORD)c.bytes.size()));
         }
         test::SetConfigString(NULL, VALUE_LOGON_IMAGE, path);
-        if (credential_ == nullptr) {
-            ASSERT_NE(nullptr, Open());
-        }
-        // Read at each call: a changed value shows without a new tile.
         SIZE size = BitmapSize();
         EXPECT_EQ(c.width, size.cx) << test::Narrow(c.name);
         EXPECT_EQ(c.height, size.cy) << test::Narrow(c.name);
