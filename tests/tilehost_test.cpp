@@ -379,8 +379,7 @@ TEST_F(StandInTest, AnswersDecideTheStepsAndTheOutcome)
         {"wait beyond its maximum", {L"replies", L"OK"}, {renewOnly[0], renewOnly[1], {VALUE_WAIT_IP_RENEW, 0xFFFFFFFF}},
          FAST_CLOCK, WAIT_SECONDS_MAX * 1000 / FAST_CLOCK + 30000, 0, {sending, renewing}, {}, "requests 2\n"},
         // A reply that fills the 520-byte buffer has no terminator; a longer one fails with
-        // ERROR_MORE_DATA after the logon already ran: both are read up to what was
-        // received, shown, and never sent again.
+        // ERROR_MORE_DATA after the logon ran: both are shown as received, never sent again.
         {"reply of 520 bytes", {L"long", L"260"}, {}, 1, 60000, 0, {sending}, {std::string(258, 'x')},
          "requests 1\n"},
         {"reply of 600 bytes", {L"long", L"300"}, {}, 1, 60000, 0, {sending}, {std::string(258, 'x')},
