@@ -19,6 +19,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -329,10 +330,11 @@ protected:
         return interactive;
     }
 
-    SIZE BitmapSize()
+    // The tile's picture as width and height.
+    std::pair<LONG, LONG> BitmapSize()
     {
         HBITMAP bitmap = nullptr;
-        SIZE size = {0, 0};
+        std::pair<LONG, LONG> size = {0, 0};
         EXPECT_EQ(S_OK, credential_->GetBitmapValue(0, &bitmap));
         BITMAP info;
         if (bitmap != nullptr && GetObjectW(bitmap, sizeof(info), &info) == sizeof(info))
@@ -400,9 +402,7 @@ TEST_F(Tile, NoProductKeyFieldOperations)
     DWORD selected = 99;
     EXPECT_EQ(std::vector<std::wstring>{ComputerName()}, Domains(&selected));
     EXPECT_EQ(0u, selected);
-    SIZE size = BitmapSize();
-    EXPECT_EQ(128, size.cx);
-    EXPECT_EQ(128, size.cy);
+    EXPECT_EQ(std::make_pair(128L, 128L), BitmapSize());
 
     LPWSTR status = reinterpret_cast<LPWSTR>(1);
     CREDENTIAL_PROVIDER_STATUS_ICON icon = CPSI_ERROR;
@@ -517,9 +517,7 @@ TEST_F(Tile, LogonImageOrBuiltInPicture)
             ASSERT_TRUE(test::WriteBytes(path, c.bytes.data(), (DWORD)c.bytes.size()));
         }
         test::SetConfigString(NULL, VALUE_LOGON_IMAGE, path);
-        SIZE size = BitmapSize();
-        EXPECT_EQ(c.width, size.cx) << test::Narrow(c.name);
-        EXPECT_EQ(c.height, size.cy) << test::Narrow(c.name);
+        EXPECT_EQ(std::make_pair(c.width, c.height), BitmapSize()) << test::Narrow(c.name);
     }
     test::RemoveTree(dir);
 }
