@@ -55,7 +55,8 @@ const std::string ALICE_SECRET = Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n
 void StartDesktop()
 {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), NULL, TRUE};
-    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, NULL);
+    HANDLE nul =
+        CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, NULL);
     // --help registers no window; the common controls it loads connect to the desktop.
     HANDLE process = test::StartProcessWritingTo(Tilehost(L"--help"), nul);
     if (process != NULL) {
@@ -493,7 +494,8 @@ TEST(SeveralInterfaces, WarningComesBackUntilCancelled)
         if (cancel) {
             EXPECT_EQ(1u, run.Finish(60000)) << Joined(run.Lines());
         } else {
-            EXPECT_TRUE(run.WaitUntil([](const std::vector<std::string> &l) { return Boxes(l).size() >= 2; }, 60000));
+            auto twice = [](const std::vector<std::string> &l) { return Boxes(l).size() >= 2; };
+            EXPECT_TRUE(run.WaitUntil(twice, 60000));
             run.Kill();
         }
         // With OK the warning may have come once more before the kill.

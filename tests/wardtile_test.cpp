@@ -124,8 +124,9 @@ TEST(ComContract, ExportsAndClassFactory)
     EXPECT_EQ(S_OK, g_canUnloadNow());
 
     int outer = 0;  // never called: aggregation is refused first
+    IUnknown *outerUnknown = reinterpret_cast<IUnknown *>(&outer);
     EXPECT_REFUSED_NULL(CLASS_E_NOAGGREGATION, void,
-                        factory->CreateInstance(reinterpret_cast<IUnknown *>(&outer), IID_ICredentialProvider, &out));
+                        factory->CreateInstance(outerUnknown, IID_ICredentialProvider, &out));
     EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(NULL, IID_IClassFactory, &got));
     EXPECT_EQ(E_INVALIDARG, factory->CreateInstance(NULL, IID_ICredentialProvider, nullptr));
     // A refused interface leaves no provider behind.
@@ -189,7 +190,8 @@ TEST(ComContract, ProviderTables)
     }
     EXPECT_EQ(1, passwords);
     EXPECT_EQ(1, submits);
-    EXPECT_REFUSED_NULL(E_INVALIDARG, CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR, provider->GetFieldDescriptorAt(count, &out));
+    EXPECT_REFUSED_NULL(E_INVALIDARG, CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR,
+                        provider->GetFieldDescriptorAt(count, &out));
     EXPECT_EQ(0u, provider->Release());
     EXPECT_EQ(S_OK, g_canUnloadNow());
 }
@@ -363,16 +365,16 @@ TEST_F(Tile, NoProductKeyFieldOperations)
     CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE istate;
     LPWSTR text = nullptr;
     DWORD number = 0;
-    ExpectAll(E_INVALIDARG, {credential_->GetFieldState(7, &state, &istate), credential_->GetFieldState(0, nullptr, &istate),
-                      credential_->GetFieldState(0, &state, nullptr), credential_->GetStringValue(7, &text),
-                      credential_->GetStringValue(1, nullptr), credential_->GetSubmitButtonValue(4, &number),
-                      credential_->GetSubmitButtonValue(5, nullptr), credential_->SetSelected(nullptr),
-                      credential_->SetStringValue(4, L"X"), credential_->SetStringValue(1, L"X"),
-                      credential_->SetStringValue(3, nullptr), credential_->SetComboBoxSelectedValue(4, 1),
-                      credential_->SetComboBoxSelectedValue(2, 0),
-                      credential_->GetComboBoxValueCount(3, &number, &number),
-                      credential_->GetComboBoxValueCount(4, nullptr, &number), credential_->GetBitmapValue(0, nullptr),
-                      credential_->Advise(nullptr)});
+    ExpectAll(E_INVALIDARG,
+              {credential_->GetFieldState(7, &state, &istate), credential_->GetFieldState(0, nullptr, &istate),
+               credential_->GetFieldState(0, &state, nullptr), credential_->GetStringValue(7, &text),
+               credential_->GetStringValue(1, nullptr), credential_->GetSubmitButtonValue(4, &number),
+               credential_->GetSubmitButtonValue(5, nullptr), credential_->SetSelected(nullptr),
+               credential_->SetStringValue(4, L"X"), credential_->SetStringValue(1, L"X"),
+               credential_->SetStringValue(3, nullptr), credential_->SetComboBoxSelectedValue(4, 1),
+               credential_->SetComboBoxSelectedValue(2, 0), credential_->GetComboBoxValueCount(3, &number, &number),
+               credential_->GetComboBoxValueCount(4, nullptr, &number), credential_->GetBitmapValue(0, nullptr),
+               credential_->Advise(nullptr)});
     EXPECT_REFUSED_NULL(E_INVALIDARG, HBITMAP__, credential_->GetBitmapValue(1, &out));
     text = reinterpret_cast<LPWSTR>(1);
     EXPECT_TRUE(FAILED(credential_->GetStringValue(0, &text)));
