@@ -432,9 +432,8 @@ TEST_F(Setup, RegistrationIsWholeAndCaseBlindOnReading)
 {
     ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
     test::ConfigSnapshot on = test::SnapshotConfiguration();
-    const std::wstring cp = CREDENTIAL_PROVIDERS_KEY L"\\" PROVIDER_CLSID_TEXT L"|";
     const std::wstring cls = MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT;
-    EXPECT_EQ(L"1:" PROVIDER_CLASS_NAME, on[cp]);
+    EXPECT_EQ(L"1:" PROVIDER_CLASS_NAME, on[CREDENTIAL_PROVIDERS_KEY L"\\" PROVIDER_CLSID_TEXT L"|"]);
     EXPECT_EQ(L"1:" PROVIDER_CLASS_NAME, on[cls + L"|"]);
     EXPECT_EQ(L"1:" PROVIDER_DLL_NAME, on[cls + L"\\InprocServer32|"]);
     EXPECT_EQ(L"1:Apartment", on[cls + L"\\InprocServer32|ThreadingModel"]);
