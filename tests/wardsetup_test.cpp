@@ -41,13 +41,6 @@ HWND WaitForDialogWith(int id)
 
 // ---- the main window, run on a thread of its own as the program runs it
 
-struct WindowRun {
-    std::function<INT_PTR()> body;  // what the thread runs: the window, or the whole program
-    INT_PTR result;
-    HANDLE thread;
-    HWND window;
-};
-
 class Setup : public ::testing::Test {
 protected:
     void SetUp() override
@@ -69,11 +62,11 @@ protected:
     void Start(std::function<INT_PTR()> body)
     {
         run.body = body;
-        run.thread = CreateThread(NULL, 0, [](void *parameter) -> DWORD {
-            WindowRun *run = (WindowRun *)parameter;
-            run->result = run->body();
+        run.thread = CreateThread(NULL, 0, [](void *fixture) -> DWORD {
+            Setup *setup = (Setup *)fixture;
+            setup->run.result = setup->run.body();
             return 0;
-        }, &run, 0, NULL);
+        }, this, 0, NULL);
     }
     HWND OpenWindow()
     {
@@ -124,7 +117,12 @@ protected:
     }
 
     ConfigRecords records = {};
-    WindowRun run = {};
+    struct {
+        std::function<INT_PTR()> body;  // what the thread runs: the window, or the whole program
+        INT_PTR result;
+        HANDLE thread;
+        HWND window;
+    } run = {};
     test::ProviderFile provider;
 };
 
@@ -200,10 +198,7 @@ TEST_F(Setup, PagesShowTheRegistryKeepEditsAcrossTabsAndOkWritesThem)
     LANGID language = test::ExpectedLanguage();
     EXPECT_EQ(test::StringOfLanguage(tool, IDS_APP_TITLE, language), test::WindowText(run.window));
     wchar_t label[100] = L"";
-    TCITEMW tab = {};
-    tab.mask = TCIF_TEXT;
-    tab.pszText = label;
-    tab.cchTextMax = 100;
+    TCITEMW tab = {TCIF_TEXT, 0, 0, label, 100};
     SendDlgItemMessageW(run.window, IDC_TAB, TCM_GETITEMW, 0, (LPARAM)&tab);
     EXPECT_EQ(test::StringOfLanguage(tool, IDS_TAB_GENERAL, language), label);
     HWND page = Page();
@@ -217,10 +212,7 @@ TEST_F(Setup, PagesShowTheRegistryKeepEditsAcrossTabsAndOkWritesThem)
     EXPECT_EQ(L"one\r\ntwo", ItemText(page, IDC_MULTI_MESSAGE));
 
     page = SelectTab(1);
-    HDITEMW column = {};
-    column.mask = HDI_TEXT;
-    column.pszText = label;
-    column.cchTextMax = 100;
+    HDITEMW column = {HDI_TEXT, 0, label, NULL, 100};
     SendMessageW(ListView_GetHeader(GetDlgItem(page, IDC_VLAN_LIST)), HDM_GETITEMW, 1, (LPARAM)&column);
     EXPECT_EQ(test::StringOfLanguage(tool, IDS_COLUMN_ADDRESS, language), label);
     EXPECT_EQ(L"10.0.0.1", ItemText(page, IDC_LOGON_SERVER));
@@ -440,9 +432,8 @@ TEST_F(Setup, RegistrationIsWholeAndCaseBlindOnReading)
 {
     ASSERT_EQ(SETUP_SUCCESS, RegisterComponents());
     test::ConfigSnapshot on = test::SnapshotConfiguration();
-    const std::wstring cp = CREDENTIAL_PROVIDERS_KEY L"\\" PROVIDER_CLSID_TEXT L"|";
     const std::wstring cls = MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT;
-    EXPECT_EQ(L"1:" PROVIDER_CLASS_NAME, on[cp]);
+    EXPECT_EQ(L"1:" PROVIDER_CLASS_NAME, on[CREDENTIAL_PROVIDERS_KEY L"\\" PROVIDER_CLSID_TEXT L"|"]);
     EXPECT_EQ(L"1:" PROVIDER_CLASS_NAME, on[cls + L"|"]);
     EXPECT_EQ(L"1:" PROVIDER_DLL_NAME, on[cls + L"\\InprocServer32|"]);
     EXPECT_EQ(L"1:Apartment", on[cls + L"\\InprocServer32|ThreadingModel"]);
@@ -473,20 +464,20 @@ TEST_F(Setup, RunEntryStartsTheTrayClientFromAFolderWithBlanks)
     ASSERT_TRUE(test::WriteUtf16File(off, L"[General]\r\nEnable=0\r\n[DomainList]\r\n0=lab\r\n"
                                           L"[VLAN]\r\nVLANLogonServer=10.0.0.1\r\n[GroupList20]\r\n"
                                           L"VLANLogoffServer=g\r\nVLANLogoffPort=7\r\n"));
-    std::wstring tool = L"\"" + folder + L"\\wardsetup.exe\" -i ";
+    // The copy's exit code for an import of file; 99 when it did not end.
+    auto import = [&](const std::wstring &file) {
+        test::ProcessResult result = test::RunProcess(L"\"" + folder + L"\\wardsetup.exe\" -i \"" + file + L"\"");
+        return result.finished ? result.exitCode : 99u;
+    };
     // Without the provider's module the import refuses to switch Portgate on.
-    test::ProcessResult result = test::RunProcess(tool + L"\"" + on + L"\"");
-    ASSERT_TRUE(result.finished);
-    EXPECT_EQ(2u, result.exitCode);
+    EXPECT_EQ(2u, import(on));
     EXPECT_TRUE(test::SnapshotConfiguration().empty());
     InstallStandInProvider();
-    result = test::RunProcess(tool + L"\"" + on + L"\"");
-    ASSERT_TRUE(result.finished);
-    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ(0u, import(on));
     EXPECT_EQ(1, QueryRegistration());
 
     // Wine's logon start-up runs the machine's Run entries.
-    result = test::RunProcess(L"wineboot.exe", 120000);
+    test::RunProcess(L"wineboot.exe", 120000);
     // The stand-in holds its file unshared from creating it to closing it with the line in:
     // the file that exists may not be readable yet.
     std::string line;
@@ -498,8 +489,7 @@ TEST_F(Setup, RunEntryStartsTheTrayClientFromAFolderWithBlanks)
     EXPECT_EQ(L"\"" + folder + L"\\" TRAY_EXE_NAME L"\" -t", started);
 
     // Switched off, the program leaves what the same import in-process makes of nothing.
-    result = test::RunProcess(tool + L"\"" + off + L"\"");
-    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ(0u, import(off));
     test::ConfigSnapshot byProgram = test::SnapshotConfiguration();
     test::ClearConfiguration();
     EXPECT_EQ(SETUP_SUCCESS, ImportConfigFile(off.c_str()));
@@ -565,14 +555,12 @@ TEST_F(Setup, RefusedWithoutAdministrators)
     EXPECT_EQ(0, CloseWindow(IDOK));
 }
 
-// A wardsetup process's main window: no owner, and the tab control.
-bool IsProgramWindow(HWND window)
-{
-    return GetWindow(window, GW_OWNER) == NULL && GetDlgItem(window, IDC_TAB) != NULL;
-}
-
 TEST_F(Setup, ExitCodesAndOneWindowOfTwoQuickStarts)
 {
+    // A wardsetup process's main window: no owner, and the tab control.
+    auto IsProgramWindow = [](HWND window) {
+        return GetWindow(window, GW_OWNER) == NULL && GetDlgItem(window, IDC_TAB) != NULL;
+    };
     std::wstring program = L"\"" + test::BinaryPath(L"wardsetup.exe") + L"\"";
     const struct {
         WPARAM command;
