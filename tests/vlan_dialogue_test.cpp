@@ -168,12 +168,44 @@ struct LogonCase {
     std::string script;
     std::wstring reply;
     std::vector<std::string> received;
-    DWORD groupAfter;                                // the preset is 7
-    const wchar_t *request = L"logon alice secret";  // a domain in it replaces OLDDOM on success
+    DWORD groupAfter;                              // the preset is 7
+    std::wstring request = L"logon alice secret";  // a domain in it replaces OLDDOM on success
 };
 
+// The local date and time as DomainList records it.
+std::wstring Stamp()
+{
+    wchar_t date[80], clock[80];
+    GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, NULL, NULL, date, 80);
+    GetTimeFormatW(LOCALE_USER_DEFAULT, 0, NULL, NULL, clock, 80);
+    return std::wstring(date) + L" " + clock;
+}
+
+// What DomainList holds for `domain`, checked to be its only value; "<none>" without DomainList.
+std::wstring DomainListed(const std::wstring &domain)
+{
+    HKEY key;
+    LONG opened =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_DOMAIN_LIST, 0, KEY_READ, &key);
+    if (opened != ERROR_SUCCESS)
+        return opened == ERROR_FILE_NOT_FOUND ? L"<none>" : L"<error " + std::to_wstring(opened) + L">";
+    wchar_t data[260] = {};
+    DWORD values = 0, type = 0, bytes = sizeof(data) - sizeof(wchar_t);
+    RegQueryInfoKeyW(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL);
+    LONG queried = RegQueryValueExW(key, domain.c_str(), NULL, &type, reinterpret_cast<BYTE *>(data), &bytes);
+    RegCloseKey(key);
+    EXPECT_EQ(1u, values);
+    return queried == ERROR_SUCCESS && type == REG_SZ ? data : L"<no text value>";
+}
+
+// A domain other than the computer's own name is recorded in DomainList with the time.
 TEST_F(VlanDialogueTest, LogonExchanges)
 {
+    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD chars = ARRAYSIZE(computer);
+    ASSERT_TRUE(GetComputerNameW(computer, &chars));
+    std::wstring lowerComputer = computer;
+    CharLowerW(&lowerComputer[0]);
     const std::vector<std::string> usual = {"1\\r\\n", "alice\\r\\n", "secret\\r\\n"};
     const std::wstring closed = SocketErrorReply(0);
     const LogonCase cases[] = {
@@ -208,6 +240,9 @@ TEST_F(VlanDialogueTest, LogonExchanges)
          {"1\\r\\n", "carol\\r\\n", "pw\\r\\n"}, 3, L"LOGON  carol  pw  CORP"},
         {"a domain, refused", L"logon-failed.txt", "", Reply(IDS_AUTH_FAILED), usual, 7,
          L"logon alice secret CORP"},
+        {"a dotted domain", L"logon-succeeded.txt", "", L"OK", usual, 7, L"logon alice secret lab.example"},
+        {"the computer's own name is no other domain", L"logon-succeeded.txt", "", L"OK", usual, 7,
+         L"logon alice secret " + lowerComputer},
     };
     for (const LogonCase &c : cases) {
         SCOPED_TRACE(c.name);
@@ -217,7 +252,7 @@ TEST_F(VlanDialogueTest, LogonExchanges)
         ASSERT_TRUE(simulator.Start(c.shipped ? ShippedScript(c.shipped) : WriteScript(c.script)));
         PointLogonAt(simulator.Port());
         DWORD before = UnixNow();
-        std::wstring reply = test::CallPipe(c.request);
+        std::wstring first = Stamp(), reply = test::CallPipe(c.request), last = Stamp();
         DWORD after = UnixNow();
         std::vector<std::string> lines = simulator.Finish();
 
@@ -237,58 +272,13 @@ TEST_F(VlanDialogueTest, LogonExchanges)
         }
         EXPECT_EQ(success ? user : L"olduser", String(NULL, VALUE_DEFAULT_USER_NAME));
         EXPECT_EQ(success && !domain.empty() ? domain : L"OLDDOM", String(NULL, VALUE_DEFAULT_DOMAIN_NAME));
-    }
-}
-
-TEST_F(VlanDialogueTest, DomainListRecordsOtherDomainsWithTheirTime)
-{
-    wchar_t computer[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD chars = ARRAYSIZE(computer);
-    ASSERT_TRUE(GetComputerNameW(computer, &chars));
-    std::wstring lowerComputer = computer;
-    CharLowerW(&lowerComputer[0]);
-
-    auto stamp = []() {
-        wchar_t date[80], clock[80];
-        GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, NULL, NULL, date, 80);
-        GetTimeFormatW(LOCALE_USER_DEFAULT, 0, NULL, NULL, clock, 80);
-        return std::wstring(date) + L" " + clock;
-    };
-
-    struct {
-        std::wstring domain;
-        bool recorded;
-    } cases[] = {{L"CORP", true}, {L"lab.example", true}, {lowerComputer, false}, {L"", false}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(test::Narrow(c.domain));
-        test::ClearProductKey();
-        PresetState();
-        Simulator simulator;
-        ASSERT_TRUE(simulator.Start(ShippedScript(L"logon-succeeded.txt")));
-        PointLogonAt(simulator.Port());
-        std::wstring first = stamp();
-        EXPECT_EQ(L"OK", test::CallPipe(L"logon alice secret " + c.domain));
-        std::wstring last = stamp();
-        simulator.Finish();
-
-        EXPECT_EQ(c.domain.empty() ? L"OLDDOM" : c.domain, String(NULL, VALUE_DEFAULT_DOMAIN_NAME));
-        HKEY key;
-        LONG opened =
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_DOMAIN_LIST, 0, KEY_READ, &key);
-        EXPECT_EQ(c.recorded ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND, opened) << "DomainList";
-        if (opened != ERROR_SUCCESS)
-            continue;
-        wchar_t data[260] = {};
-        DWORD values = 0, type = 0, bytes = sizeof(data) - sizeof(wchar_t);
-        RegQueryInfoKeyW(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL);
-        LONG queried =
-            RegQueryValueExW(key, c.domain.c_str(), NULL, &type, reinterpret_cast<BYTE *>(data), &bytes);
-        RegCloseKey(key);
-        EXPECT_EQ(1u, values);
-        EXPECT_EQ(ERROR_SUCCESS, queried);
-        EXPECT_EQ((DWORD)REG_SZ, type);
-        EXPECT_TRUE(data == first || data == last)
-            << test::Narrow(data) << " is neither " << test::Narrow(first) << " nor " << test::Narrow(last);
+        std::wstring listed = DomainListed(domain);
+        if (success && !domain.empty() && domain != lowerComputer) {
+            EXPECT_TRUE(listed == first || listed == last)
+                << test::Narrow(listed) << " is neither " << test::Narrow(first) << " nor " << test::Narrow(last);
+        } else {
+            EXPECT_EQ(L"<none>", listed);
+        }
     }
 }
 
@@ -358,55 +348,55 @@ TEST_F(VlanDialogueTest, TraceOfASuccessAndOfFailures)
     };
     const std::string answer = "  \\x0d\\x0aSuccessfully moved to vlan 20\\x0d\\x0a";
     const std::string exit = LogLines({"VLANLogonDlgExit() --- start ---", "VLANLogonDlgExit() --- exit ---"});
+    const std::string connected = LogLines({"VLANLogonConnectStart() --- end ---"});
+    const int closedPort = [] {
+        SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof(address);
+        bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof(address));
+        getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
+        closesocket(probe);
+        return (int)ntohs(address.sin_port);
+    }();
+    ASSERT_NE(0, closedPort);
     struct {
-        const wchar_t *script;
+        const wchar_t *script;  // NULL: nobody listens on the port
         std::wstring reply;
         std::string exchange;
     } cases[] = {
         {L"logon-vlan.txt", L"OK",
-         prompt("Connect(1) / Disconnect(2): ") + prompt("User ID: ") + prompt("Password: ") +
+         connected + prompt("Connect(1) / Disconnect(2): ") + prompt("User ID: ") + prompt("Password: ") +
              received({"VLANLogonAnalyze() --- start ---", answer, "VLANLogonAnalyze() --- start ---", answer,
                        "VLANLogonAnalyzeSuccess() --- start ---", "VLANSocketClose()",
                        "VLANLogonAnalyzeSuccess() --- end ---", "VLANLogonAnalyze() --- end ---",
                        "VLANLogonAnalyze() --- end ---"})},
         // Refused by the switch.
         {L"logon-failed.txt", Reply(IDS_AUTH_FAILED),
-         prompt("Connect(1) / Disconnect(2): ") + prompt("Login Name? ") + prompt("Password? ") +
+         connected + prompt("Connect(1) / Disconnect(2): ") + prompt("Login Name? ") + prompt("Password? ") +
              received({"VLANLogonAnalyze() --- start ---", "  \\x0d\\x0aAuthentication Failed\\x0d\\x0a",
                        "VLANLogonAnalyzeFail() --- start ---", "VLANSocketClose()",
                        "VLANLogonAnalyzeFail() --- end ---", "VLANLogonAnalyze() --- end ---"})},
+        {NULL, CannotConnectReply(L"127.0.0.1"),
+         LogLines({"  connect() error = 0x0000274D", "VLANSocketClose()"})},
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(test::Narrow(c.script));
+        SCOPED_TRACE(c.script ? test::Narrow(c.script) : "closed port");
         Simulator simulator;
-        ASSERT_TRUE(simulator.Start(ShippedScript(c.script)));
-        PointLogonAt(simulator.Port());
+        if (c.script != NULL) {
+            ASSERT_TRUE(simulator.Start(ShippedScript(c.script)));
+        }
+        int port = c.script != NULL ? simulator.Port() : closedPort;
+        PointLogonAt(port);
         size_t offset = LogSize();
         ASSERT_EQ(c.reply, test::CallPipe(L"logon alice secret"));
-        simulator.Finish();
+        if (c.script != NULL)
+            simulator.Finish();
         std::string log = LogSince(offset);
-        EXPECT_EQ(init + connect(simulator.Port()) + LogLines({"VLANLogonConnectStart() --- end ---"}) +
-                      c.exchange + exit,
-                  log);
+        EXPECT_EQ(init + connect(port) + c.exchange + exit, log);
         EXPECT_EQ(std::string::npos, log.find("secret"));
     }
-
-    // Nobody listens on the port.
-    SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(0, bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof(address)));
-    int length = sizeof(address);
-    getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
-    closesocket(probe);
-    int closedPort = ntohs(address.sin_port);
-    PointLogonAt(closedPort);
-    size_t offset = LogSize();
-    EXPECT_EQ(CannotConnectReply(L"127.0.0.1"), test::CallPipe(L"logon alice secret"));
-    EXPECT_EQ(init + connect(closedPort) + LogLines({"  connect() error = 0x0000274D", "VLANSocketClose()"}) +
-                  exit,
-              LogSince(offset));
 }
 
 // What a client or the switch sends can't start a line of its own in the log, and a

@@ -421,75 +421,64 @@ bool MultiByteCodePage()
 
 // What does not convert exactly to the ANSI code page, what the resolver would read as
 // another address, or a template without an address of the workstation's own, reaches
-// neither the resolver nor any host. Also run under a Japanese user interface (code page 932).
-TEST_F(LogonWindow, AddressThatDoesNotConvertOrNamesAnotherHostSendsNothing)
+// neither the resolver nor any host. A name or password that would not reach the switch as
+// typed is refused before anything is sent too: one without an exact ANSI form (best fit), or
+// one too long for a reply line, as 130 double-byte characters are (a single-byte code page
+// has no form for them). Also run under a Japanese user interface (code page 932).
+TEST_F(LogonWindow, AddressThatDoesNotConvertOrNamesAnotherHostAndCredentialsThatDoNotFitSendNothing)
 {
     Listener listener;
     ASSERT_NE(0, listener.Port());
+    struct Case {
+        std::wstring server, user, password, message;
+    };
+    std::vector<Case> cases;
     // Too long for the ANSI buffer in a double-byte code page, "?" in a single-byte one;
     // full-width digits that a single-byte code page would best-fit to "127.0.0.1".
-    std::vector<std::wstring> servers = {std::wstring(140, L'\x3042'), L"127.0.18", L"127.1", L"0x7f.0.0.1",
-                                         L"2130706433", L"*.*.*.1", L"*..*"};
+    std::vector<std::wstring> servers = {std::wstring(140, L'\x3042'), L"127.0.18", L"127.1",
+                                         L"0x7f.0.0.1", L"2130706433", L"*.*.*.1", L"*..*"};
     if (!MultiByteCodePage())
         servers.push_back(L"\xff11\xff12\xff17\xff0e\xff10\xff0e\xff10\xff0e\xff11");
-    for (const std::wstring &server : servers) {
-        SCOPED_TRACE(test::Narrow(server));
-        PointAt(server, listener.Port());
+    for (const std::wstring &server : servers)
+        cases.push_back(
+            {server, L"alice", L"secret", test::ModuleText(NULL, IDS_CANNOT_CONNECT_LOGON, server.c_str())});
+    const std::wstring wide(130, L'\x3042');
+    const std::wstring notConvertible = test::ModuleString(NULL, IDS_CREDENTIALS_NOT_CONVERTIBLE);
+    const std::wstring wideMessage =
+        MultiByteCodePage() ? test::ModuleString(NULL, IDS_CREDENTIALS_TOO_LONG) : notConvertible;
+    cases.push_back({L"127.0.0.1", L"\x0101lice", L"secret", notConvertible});
+    cases.push_back({L"127.0.0.1", L"alice", L"s\x0101cret", notConvertible});
+    cases.push_back({L"127.0.0.1", wide, L"pw", wideMessage});
+    cases.push_back({L"127.0.0.1", L"alice", wide, wideMessage});
+    for (const Case &c : cases) {
+        SCOPED_TRACE(test::Narrow(c.server.substr(0, 16) + L" " + c.user.substr(0, 8) + L" " +
+                                  c.password.substr(0, 8)));
+        PointAt(c.server, listener.Port());
         g_resolved.clear();
-        EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, L"alice", L"secret"));
-        EXPECT_EQ(test::ModuleText(NULL, IDS_CANNOT_CONNECT_LOGON, server.c_str()), std::wstring(ResultMessage));
+        EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, c.user, c.password));
+        EXPECT_EQ(c.message, std::wstring(ResultMessage));
         EXPECT_TRUE(g_resolved.empty()) << g_resolved.size();
         EXPECT_EQ(1u, LogonState());
     }
-    EXPECT_FALSE(listener.Connected()) << "the user name and password went to this host";
+    EXPECT_FALSE(listener.Connected()) << "the user name and password went to this host, cut or best-fitted";
 }
 
-// A name or password that would not reach the switch as typed is refused before anything is
-// sent: one without an exact ANSI form (best fit), or one too long for a reply line, as 130
-// double-byte characters are (a single-byte code page has no form for them). Also run under
-// a Japanese user interface (code page 932) by CTest.
-TEST_F(LogonWindow, CredentialsThatDoNotConvertOrFitAreRefusedBeforeSending)
-{
-    Listener listener;
-    PointAt(L"127.0.0.1", listener.Port());
-    const std::wstring wide(130, L'\x3042');
-    const UINT wideMessage = MultiByteCodePage() ? IDS_CREDENTIALS_TOO_LONG : IDS_CREDENTIALS_NOT_CONVERTIBLE;
-    const struct {
-        std::wstring user, password;
-        UINT message;
-    } cases[] = {
-        {L"\x0101lice", L"secret", IDS_CREDENTIALS_NOT_CONVERTIBLE},
-        {L"alice", L"s\x0101cret", IDS_CREDENTIALS_NOT_CONVERTIBLE},
-        {wide, L"pw", wideMessage},
-        {L"alice", wide, wideMessage},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(test::Narrow(c.user.substr(0, 8) + L" " + c.password.substr(0, 8)));
-        EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, c.user, c.password));
-        EXPECT_EQ(test::ModuleText(NULL, c.message), std::wstring(ResultMessage));
-    }
-    EXPECT_FALSE(listener.Connected()) << "a best-fitted or cut name or password was sent";
-}
-
+// A resolver that finds nothing fails the same way, at once.
 TEST_F(LogonWindow, ResolverThatNeverAnswersEndsWithinTheTimeOut)
 {
     Listener listener;
-    g_resolverBlocks = true;
     PointAt(L"dez.example", listener.Port());
-    EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, L"alice", L"secret"));
-    EXPECT_EQ(test::ModuleText(NULL, IDS_CANNOT_CONNECT_LOGON, L"dez.example"), std::wstring(ResultMessage));
-    EXPECT_LT(elapsedMs_, DIALOGUE_MS + 5000);
-    EXPECT_EQ(std::vector<std::string>{"dez.example"}, g_resolved);
-    EXPECT_NE(std::string::npos, Log().find("  getaddrinfo() gave no answer within " +
-                                            std::to_string(DIALOGUE_MS) + " ms"));
-
-    // A resolver that finds nothing fails the same way, at once.
-    g_resolverBlocks = false;
-    g_resolved.clear();
-    EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, L"alice", L"secret"));
-    EXPECT_EQ(test::ModuleText(NULL, IDS_CANNOT_CONNECT_LOGON, L"dez.example"), std::wstring(ResultMessage));
-    EXPECT_EQ(std::vector<std::string>{"dez.example"}, g_resolved);
-    EXPECT_NE(std::string::npos, Log().find("  getaddrinfo() error = 11001"));
+    const std::string noAnswer = "  getaddrinfo() gave no answer within " + std::to_string(DIALOGUE_MS) + " ms";
+    for (bool blocks : {true, false}) {
+        SCOPED_TRACE(blocks ? "never answers" : "finds nothing");
+        g_resolverBlocks = blocks;
+        g_resolved.clear();
+        EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, L"alice", L"secret"));
+        EXPECT_EQ(test::ModuleText(NULL, IDS_CANNOT_CONNECT_LOGON, L"dez.example"), std::wstring(ResultMessage));
+        EXPECT_LT(elapsedMs_, DIALOGUE_MS + 5000);
+        EXPECT_EQ(std::vector<std::string>{"dez.example"}, g_resolved);
+        EXPECT_NE(std::string::npos, Log().find(blocks ? noAnswer : "  getaddrinfo() error = 11001"));
+    }
     EXPECT_FALSE(listener.Connected());
     EXPECT_EQ(1u, LogonState());
 }
