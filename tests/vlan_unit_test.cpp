@@ -468,7 +468,8 @@ TEST_F(LogonWindow, ResolverThatNeverAnswersEndsWithinTheTimeOut)
 {
     Listener listener;
     PointAt(L"dez.example", listener.Port());
-    const std::string noAnswer = "  getaddrinfo() gave no answer within " + std::to_string(DIALOGUE_MS) + " ms";
+    const std::string noAnswer =
+        "  getaddrinfo() gave no answer within " + std::to_string(DIALOGUE_MS) + " ms";
     for (bool blocks : {true, false}) {
         SCOPED_TRACE(blocks ? "never answers" : "finds nothing");
         g_resolverBlocks = blocks;
@@ -550,58 +551,48 @@ INT_PTR CALLBACK TimerStarvingProc(HWND window, UINT message, WPARAM wParam, LPA
     return VLANLogonDlgProc(window, message, wParam, lParam);
 }
 
-TEST_F(LogonWindow, ServerThatFloodsEndsWithinTheTimeOut)
+// A server that floods text without any prompt, as fast as the dialogue takes it, or one
+// that accepts and never says anything: the dialogue ends at its time limit, having sent
+// nothing and changed no state. A dialogue still open well past the limit is ended by the
+// server's close, which fails it with another message.
+TEST_F(LogonWindow, ServerThatFloodsOrStaysSilentEndsAtTheTimeLimitSendingNothing)
 {
     Listener listener;
     PointAt(L"127.0.0.1", listener.Port());
-    // Text without any prompt, as fast as the dialogue takes it, until it closes.
-    std::thread server([&] {
-        if (!listener.ConnectedWithin(DIALOGUE_MS))
-            return;
-        SOCKET client = listener.Accept();
-        const char line[] = "Port 12 link up, speed 100M full duplex, no change in state.\r\n";
-        while (send(client, line, sizeof(line) - 1, 0) > 0) {
-        }
-        closesocket(client);
-    });
-    INT_PTR result = Logon(TimerStarvingProc, L"alice", L"secret");
-    server.join();
-    EXPECT_EQ(OPERATION_FAILURE, result) << "the dialogue did not end within a minute";
-    EXPECT_EQ(test::ModuleText(NULL, IDS_SOCKET_ERROR, L"recv()", WSAETIMEDOUT), std::wstring(ResultMessage));
-    EXPECT_LT(elapsedMs_, DIALOGUE_MS + 5000);
-}
-
-// A server that accepts and never says anything: the dialogue ends at its time limit,
-// having sent nothing and changed no state. A dialogue still open well past the limit is
-// ended by the server's close, which fails it with another message.
-TEST_F(LogonWindow, SilentServerEndsAtTheTimeLimitSendingNothing)
-{
-    Listener listener;
-    PointAt(L"127.0.0.1", listener.Port());
-    bool connected = false, closedByDialogue = false;
-    std::string received;
-    std::thread server([&] {
-        if (!listener.ConnectedWithin(DIALOGUE_MS))
-            return;
-        connected = true;
-        SOCKET peer = listener.Accept();
-        DWORD bound = DIALOGUE_MS + 5000;
-        setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&bound), sizeof(bound));
-        char buffer[64];
-        int got;
-        while ((got = recv(peer, buffer, sizeof(buffer), 0)) > 0)
-            received.append(buffer, got);
-        closedByDialogue = got == 0 || WSAGetLastError() != WSAETIMEDOUT;
-        closesocket(peer);
-    });
-    INT_PTR result = Logon(VLANLogonDlgProc, L"alice", L"secret");
-    server.join();
-    ASSERT_TRUE(connected) << "the dialogue did not connect";
-    EXPECT_TRUE(closedByDialogue) << "still connected " << DIALOGUE_MS + 5000 << " ms later";
-    EXPECT_EQ(OPERATION_FAILURE, result);
-    EXPECT_EQ(test::ModuleText(NULL, IDS_SOCKET_ERROR, L"recv()", WSAETIMEDOUT), std::wstring(ResultMessage));
-    EXPECT_EQ("", received);
-    EXPECT_EQ(1u, LogonState());
+    for (bool floods : {true, false}) {
+        SCOPED_TRACE(floods ? "floods" : "silent");
+        bool connected = false, closedByDialogue = false;
+        std::string received;
+        std::thread server([&] {
+            if (!listener.ConnectedWithin(DIALOGUE_MS))
+                return;
+            connected = true;
+            SOCKET peer = listener.Accept();
+            DWORD bound = DIALOGUE_MS + 5000;
+            setsockopt(peer, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&bound), sizeof(bound));
+            setsockopt(peer, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&bound), sizeof(bound));
+            const char line[] = "Port 12 link up, speed 100M full duplex, no change in state.\r\n";
+            char buffer[64];
+            int got;
+            do {
+                got = floods ? send(peer, line, sizeof(line) - 1, 0)
+                             : recv(peer, buffer, sizeof(buffer), 0);
+                if (!floods && got > 0)
+                    received.append(buffer, got);
+            } while (got > 0);
+            closedByDialogue = got == 0 || WSAGetLastError() != WSAETIMEDOUT;
+            closesocket(peer);
+        });
+        INT_PTR result = Logon(floods ? TimerStarvingProc : VLANLogonDlgProc, L"alice", L"secret");
+        server.join();
+        ASSERT_TRUE(connected) << "the dialogue did not connect";
+        EXPECT_TRUE(closedByDialogue) << "still connected " << DIALOGUE_MS + 5000 << " ms later";
+        EXPECT_EQ(OPERATION_FAILURE, result) << "the dialogue did not end within a minute";
+        EXPECT_EQ(test::ModuleText(NULL, IDS_SOCKET_ERROR, L"recv()", WSAETIMEDOUT), std::wstring(ResultMessage));
+        EXPECT_LT(elapsedMs_, DIALOGUE_MS + 5000);
+        EXPECT_EQ("", received);
+        EXPECT_EQ(1u, LogonState());
+    }
 }
 
 }  // namespace
