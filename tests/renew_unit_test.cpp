@@ -177,6 +177,8 @@ ULONGLONG ScriptedTickCount()
     return g_script.clock[at];
 }
 
+using test::Joined;
+
 const NetPlatform SCRIPTED_PLATFORM = {
     ScriptedGetInterfaceInfo, ScriptedIpReleaseAddress, ScriptedIpRenewAddress,
     ScriptedNetServerEnum,    ScriptedNetApiBufferFree, ScriptedTickCount,
@@ -252,14 +254,6 @@ protected:
     std::wstring logDir_, logPath_;
 };
 
-std::string Joined(const std::vector<std::string> &calls)
-{
-    std::string text;
-    for (const std::string &call : calls)
-        text += (text.empty() ? "" : ", ") + call;
-    return text;
-}
-
 // The trace of the handlers run, in order: each handler's first word is its name, which
 // opens and closes its lines; the others are what it logs in between.
 std::vector<std::string> Trace(std::initializer_list<std::vector<std::string>> handlers)
@@ -329,44 +323,37 @@ WindowRun RunBounded(DLGPROC procedure, DWORD boundMs, bool foreignTimerAndCance
 
 struct RenewCase {
     const char *name;
-    DWORD sizeAnswer;
-    DWORD fetchAnswer;
-    LONG claimedAdapters;
     std::vector<ScriptedAdapter> adapters;
     DWORD expected;
     const char *calls;
+    DWORD sizeAnswer = ERROR_INSUFFICIENT_BUFFER;
+    DWORD fetchAnswer = NO_ERROR;
+    LONG claimedAdapters = TRUE_COUNT;
 };
 
+const ScriptedAdapter A11 = {11, NO_ERROR, NO_ERROR}, A12 = {12, NO_ERROR, NO_ERROR};
+const char ALL_FOUR[] = "[size][fetch][release 11][release 12][renew 11][renew 12]";
+
 const RenewCase RENEW_CASES[] = {
-    {"two adapters", ERROR_INSUFFICIENT_BUFFER, NO_ERROR, TRUE_COUNT,
-     {{11, NO_ERROR, NO_ERROR}, {12, NO_ERROR, NO_ERROR}}, NO_ERROR,
-     "size, fetch, release 11, release 12, renew 11, renew 12"},
-    {"no lease to act on counts as done", ERROR_INSUFFICIENT_BUFFER, NO_ERROR, TRUE_COUNT,
-     {{11, ERROR_FILE_NOT_FOUND, NO_ERROR}, {12, NO_ERROR, ERROR_FILE_NOT_FOUND}}, NO_ERROR,
-     "size, fetch, release 11, release 12, renew 11, renew 12"},
+    {"two adapters", {A11, A12}, NO_ERROR, ALL_FOUR},
+    {"no lease to act on counts as done",
+     {{11, ERROR_FILE_NOT_FOUND, NO_ERROR}, {12, NO_ERROR, ERROR_FILE_NOT_FOUND}}, NO_ERROR, ALL_FOUR},
     {"second release fails: the first stays released, nothing renewed",
-     ERROR_INSUFFICIENT_BUFFER, NO_ERROR, TRUE_COUNT,
-     {{11, NO_ERROR, NO_ERROR}, {12, ERROR_ACCESS_DENIED, NO_ERROR}, {13, NO_ERROR, NO_ERROR}},
-     ERROR_ACCESS_DENIED, "size, fetch, release 11, release 12"},
-    {"first renewal fails and stops the rest", ERROR_INSUFFICIENT_BUFFER, NO_ERROR, TRUE_COUNT,
-     {{11, NO_ERROR, ERROR_GEN_FAILURE}, {12, NO_ERROR, NO_ERROR}}, ERROR_GEN_FAILURE,
-     "size, fetch, release 11, release 12, renew 11"},
-    {"platform without DHCP control", ERROR_INSUFFICIENT_BUFFER, NO_ERROR, TRUE_COUNT,
-     {{11, ERROR_NOT_SUPPORTED, ERROR_NOT_SUPPORTED}}, ERROR_NOT_SUPPORTED,
-     "size, fetch, release 11"},
-    {"an empty table", ERROR_INSUFFICIENT_BUFFER, NO_ERROR, TRUE_COUNT, {}, NO_ERROR, "size, fetch"},
-    {"no adapters at all", ERROR_NO_DATA, NO_ERROR, TRUE_COUNT, {}, ERROR_NO_DATA, "size"},
-    {"size query refused", ERROR_NOT_SUPPORTED, NO_ERROR, TRUE_COUNT, {{11, NO_ERROR, NO_ERROR}},
-     ERROR_NOT_SUPPORTED, "size"},
-    {"size query answers success without a size", NO_ERROR, NO_ERROR, TRUE_COUNT,
-     {{11, NO_ERROR, NO_ERROR}}, ERROR_NO_DATA, "size"},
-    {"fetch fails", ERROR_INSUFFICIENT_BUFFER, ERROR_INVALID_PARAMETER, TRUE_COUNT,
-     {{11, NO_ERROR, NO_ERROR}}, ERROR_INVALID_PARAMETER, "size, fetch"},
-    {"count beyond the block is not believed", ERROR_INSUFFICIENT_BUFFER, NO_ERROR, 40,
-     {{11, NO_ERROR, NO_ERROR}, {12, NO_ERROR, NO_ERROR}}, NO_ERROR,
-     "size, fetch, release 11, release 12, renew 11, renew 12"},
-    {"negative count", ERROR_INSUFFICIENT_BUFFER, NO_ERROR, -5, {{11, NO_ERROR, NO_ERROR}},
-     NO_ERROR, "size, fetch"},
+     {A11, {12, ERROR_ACCESS_DENIED, NO_ERROR}, {13, NO_ERROR, NO_ERROR}}, ERROR_ACCESS_DENIED,
+     "[size][fetch][release 11][release 12]"},
+    {"first renewal fails and stops the rest", {{11, NO_ERROR, ERROR_GEN_FAILURE}, A12}, ERROR_GEN_FAILURE,
+     "[size][fetch][release 11][release 12][renew 11]"},
+    {"platform without DHCP control", {{11, ERROR_NOT_SUPPORTED, ERROR_NOT_SUPPORTED}}, ERROR_NOT_SUPPORTED,
+     "[size][fetch][release 11]"},
+    {"an empty table", {}, NO_ERROR, "[size][fetch]"},
+    {"no adapters at all", {}, ERROR_NO_DATA, "[size]", ERROR_NO_DATA},
+    {"size query refused", {A11}, ERROR_NOT_SUPPORTED, "[size]", ERROR_NOT_SUPPORTED},
+    {"size query answers success without a size", {A11}, ERROR_NO_DATA, "[size]", NO_ERROR},
+    {"fetch fails", {A11}, ERROR_INVALID_PARAMETER, "[size][fetch]", ERROR_INSUFFICIENT_BUFFER,
+     ERROR_INVALID_PARAMETER},
+    {"count beyond the block is not believed", {A11, A12}, NO_ERROR, ALL_FOUR, ERROR_INSUFFICIENT_BUFFER,
+     NO_ERROR, 40},
+    {"negative count", {A11}, NO_ERROR, "[size][fetch]", ERROR_INSUFFICIENT_BUFFER, NO_ERROR, -5},
 };
 
 // Each case runs again as "iprenew" switched on (any non-zero value is on): the window
@@ -506,7 +493,7 @@ TEST_F(Scripted, FindDomainSwitchedOffEndsAtTheNextTick)
     run = RunBounded(FindDomainDlgProc, 15000);
     EXPECT_EQ(OPERATION_SUCCESS, run.result);
     EXPECT_EQ(L"", run.message);
-    EXPECT_EQ("enum", Joined(g_calls));
+    EXPECT_EQ("[enum]", Joined(g_calls));
     EXPECT_GE(run.elapsedMs, SCALED_LIMITS.searchNextProbeMs - TICK_SLACK_MS);
     EXPECT_EQ(Trace({{"FindDomainDlgInit"}, {"FindDomainDlgOnTimer"},  // switched off before
                      {"FindDomainDlgInit"}, {"FindDomainDlgOnTimer"}, {"FindDomainDlgOnTimer"}}),
