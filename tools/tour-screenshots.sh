@@ -1,7 +1,7 @@
 #!/bin/sh
-# Takes the README tour's screenshots of the configuration tool,
-# the tray client and the logon tile (through tilehost), in English and in Japanese, under
-# Wine on a virtual X display. Writes docs/images/<program>-<en|ja>.png.
+# Takes the README tour's screenshots of the configuration tool, the tray client (both its
+# pages) and the logon tile (through tilehost), in English and in Japanese, under Wine on a
+# virtual X display. Writes docs/images/<picture>-<en|ja>.png.
 # Needs: xvfb x11-utils imagemagick fonts-ipafont-gothic (apt-get install them), a build.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -66,8 +66,15 @@ shoot() {
     wait $shown 2>/dev/null || true
     echo "$out/$name-$lang.png"
 }
+key='HKLM\SOFTWARE\KORVALE\Portgate'
 for lang in en ja; do
     shoot wardsetup $lang "$programs/wardsetup.exe"
     shoot wardtray $lang "$programs/wardtray.exe"
     shoot wardtile $lang "$bin/tilehost.exe"
+    # The tray client's information page: what a logon records.
+    wine reg add "$key" /v VLANLogon /t REG_DWORD /d 2 /f </dev/null >/dev/null 2>&1
+    wine reg add "$key" /v DefaultUserName /d alice /f </dev/null >/dev/null 2>&1
+    wine reg add "$key" /v LogonDate /t REG_DWORD /d 1765000000 /f </dev/null >/dev/null 2>&1
+    shoot wardtray-info $lang "$programs/wardtray.exe"
+    wine reg delete "$key" /v VLANLogon /f </dev/null >/dev/null 2>&1
 done
