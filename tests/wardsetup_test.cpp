@@ -198,7 +198,10 @@ TEST_F(Setup, PagesShowTheRegistryKeepEditsAcrossTabsAndOkWritesThem)
     LANGID language = test::ExpectedLanguage();
     EXPECT_EQ(test::StringOfLanguage(tool, IDS_APP_TITLE, language), test::WindowText(run.window));
     wchar_t label[100] = L"";
-    TCITEMW tab = {TCIF_TEXT, 0, 0, label, 100};
+    TCITEMW tab = {};
+    tab.mask = TCIF_TEXT;
+    tab.pszText = label;
+    tab.cchTextMax = 100;
     SendDlgItemMessageW(run.window, IDC_TAB, TCM_GETITEMW, 0, (LPARAM)&tab);
     EXPECT_EQ(test::StringOfLanguage(tool, IDS_TAB_GENERAL, language), label);
     HWND page = Page();
@@ -212,7 +215,10 @@ TEST_F(Setup, PagesShowTheRegistryKeepEditsAcrossTabsAndOkWritesThem)
     EXPECT_EQ(L"one\r\ntwo", ItemText(page, IDC_MULTI_MESSAGE));
 
     page = SelectTab(1);
-    HDITEMW column = {HDI_TEXT, 0, label, NULL, 100};
+    HDITEMW column = {};
+    column.mask = HDI_TEXT;
+    column.pszText = label;
+    column.cchTextMax = 100;
     SendMessageW(ListView_GetHeader(GetDlgItem(page, IDC_VLAN_LIST)), HDM_GETITEMW, 1, (LPARAM)&column);
     EXPECT_EQ(test::StringOfLanguage(tool, IDS_COLUMN_ADDRESS, language), label);
     EXPECT_EQ(L"10.0.0.1", ItemText(page, IDC_LOGON_SERVER));
