@@ -1,6 +1,7 @@
 // Helpers shared by the tests; see test_support.h.
 #include "test_support.h"
 #include "string_tables.h"
+#include "bench_support.h"
 
 #include <shellapi.h>
 #include <stdarg.h>
@@ -56,22 +57,8 @@ HANDLE StartProcessWritingTo(const std::wstring &commandLine, HANDLE output)
     startup.hStdOutput = output;
     startup.hStdError = output;
     PROCESS_INFORMATION process = {};
-    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
-    line.push_back(L'\0');
-    BOOL started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup,
-                                  &process);
-    // Wine's process creation, under load, rarely fails with ERROR_INTERNAL_ERROR when
-    // the new process ends before it reports its start; that one failure, reported, is
-    // tried once more, any other fails at once.
-    if (!started && GetLastError() == ERROR_INTERNAL_ERROR) {
-        fprintf(stderr, "CreateProcess failed - %lu, starting once more\n", GetLastError());
-        started = CreateProcessW(NULL, line.data(), NULL, NULL, TRUE, 0, NULL, NULL, &startup,
-                                 &process);
-    }
-    if (!started) {
-        fprintf(stderr, "CreateProcess failed - %lu\n", GetLastError());
+    if (!bench::CreateChild(commandLine, TRUE, &startup, &process))
         return NULL;
-    }
     CloseHandle(process.hThread);
     return process.hProcess;
 }

@@ -83,8 +83,6 @@ public:
         std::wstring path = program.empty() ? bench::BesideMe(L"wardtray.exe") : program;
         std::wstring line = L"\"" + path + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
         process_ = bench::StartCommand(line, &pid_);
-        if (process_ == NULL)
-            fprintf(stderr, "CreateProcess %ls failed - %lu\n", path.c_str(), GetLastError());
         return process_ != NULL;
     }
     // Start and WaitForMainWindow: the main window, or NULL.

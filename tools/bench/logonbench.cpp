@@ -47,7 +47,7 @@ int wmain(int argc, wchar_t **argv)
         wchar_t reply[261] = L"";
         DWORD bytes = 0;
         double start = NowMs();
-        BOOL ok = CallNamedPipeW(PIPE_NAME, (LPVOID)request, sizeof(request) - sizeof(wchar_t),
+        BOOL ok = CallNamedPipeW(WARD_PIPE_NAME, (LPVOID)request, sizeof(request) - sizeof(wchar_t),
                                  reply, 520, &bytes, NMPWAIT_WAIT_FOREVER);
         double elapsed = NowMs() - start;
         reply[bytes / sizeof(wchar_t)] = L'\0';

@@ -9,13 +9,14 @@
 //   pipebench.exe --floor-server         (internal) the floor server, started by the above
 #include <windows.h>
 
+#include "ward_names.h"
+
 #include <algorithm>
 #include <stdio.h>
 #include <stdlib.h>
 #include <vector>
 
 static const wchar_t FLOOR_PIPE[] = L"\\\\.\\pipe\\pipebench-floor";
-static const wchar_t WARDHOST_PIPE[] = L"\\\\.\\pipe\\wardhost";
 
 // Answers every request with "NG", as wardhost does for an unknown word.
 static int RunFloorServer()
@@ -90,12 +91,12 @@ static void Report(const char *name, std::vector<double> times, double floorMedi
 // ERROR_PIPE_BUSY on Windows). Counts those refusals over `count` calls.
 static int RunBackToBack(int count)
 {
-    if (!WaitForPipe(WARDHOST_PIPE))
+    if (!WaitForPipe(WARD_PIPE_NAME))
         return 1;
     int refused = 0, otherFailures = 0;
     DWORD lastError = 0;
     for (int i = 0; i < count; i++) {
-        if (Call(WARDHOST_PIPE, i % 2 == 0 ? L"logon" : L"hello", NMPWAIT_NOWAIT) != 0)
+        if (Call(WARD_PIPE_NAME, i % 2 == 0 ? L"logon" : L"hello", NMPWAIT_NOWAIT) != 0)
             continue;
         lastError = GetLastError();
         if (lastError == ERROR_SEM_TIMEOUT || lastError == ERROR_PIPE_BUSY)
@@ -115,18 +116,18 @@ static int RunBackToBack(int count)
 // measures it by connecting again at once, and again, until the pipe accepts.
 static int RunGap(int count)
 {
-    if (!WaitForPipe(WARDHOST_PIPE))
+    if (!WaitForPipe(WARD_PIPE_NAME))
         return 1;
     std::vector<double> gaps;
     int failures = 0;
     for (int i = 0; i < count; i++) {
-        if (Call(WARDHOST_PIPE, L"hello") != 4) {
+        if (Call(WARD_PIPE_NAME, L"hello") != 4) {
             failures++;
             continue;
         }
         double start = NowMs();
         HANDLE pipe;
-        while ((pipe = CreateFileW(WARDHOST_PIPE, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+        while ((pipe = CreateFileW(WARD_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL,
                                    OPEN_EXISTING, 0, NULL)) == INVALID_HANDLE_VALUE) {
             if (GetLastError() != ERROR_PIPE_BUSY || NowMs() - start > 5000)
                 break;
@@ -173,7 +174,7 @@ int wmain(int argc, wchar_t **argv)
         fprintf(stderr, "cannot start the floor server\n");
         return 1;
     }
-    if (!WaitForPipe(FLOOR_PIPE) || !WaitForPipe(WARDHOST_PIPE)) {
+    if (!WaitForPipe(FLOOR_PIPE) || !WaitForPipe(WARD_PIPE_NAME)) {
         TerminateProcess(server.hProcess, 1);
         return 1;
     }
@@ -183,7 +184,7 @@ int wmain(int argc, wchar_t **argv)
     // Alternate in batches so that both see the same machine load.
     for (int done = 0; done < count; done += 100) {
         for (int pass = 0; pass < 2; pass++) {
-            const wchar_t *pipe = pass == 0 ? FLOOR_PIPE : WARDHOST_PIPE;
+            const wchar_t *pipe = pass == 0 ? FLOOR_PIPE : WARD_PIPE_NAME;
             std::vector<double> &times = pass == 0 ? floorTimes : wardhostTimes;
             for (int i = done; i < done + 100 && i < count; i++) {
                 double start = NowMs();

@@ -7,13 +7,13 @@
 #include <windows.h>
 
 #include "product_key.h"
+#include "ward_names.h"
 
 #include <algorithm>
 #include <stdio.h>
 #include <stdlib.h>
 #include <vector>
 
-static const wchar_t PIPE_NAME[] = L"\\\\.\\pipe\\wardhost";
 static const double IPRENEW_TIMER_MS = 4000.0;
 
 static bool SetDword(const wchar_t *name, DWORD value)
@@ -52,7 +52,7 @@ static double MedianOf(int count, const wchar_t *request, const wchar_t *expecte
         wchar_t reply[261] = L"";
         DWORD bytes = 0;
         QueryPerformanceCounter(&start);
-        BOOL ok = CallNamedPipeW(PIPE_NAME, const_cast<wchar_t *>(request),
+        BOOL ok = CallNamedPipeW(WARD_PIPE_NAME, const_cast<wchar_t *>(request),
                                  (DWORD)(wcslen(request) * sizeof(wchar_t)), reply, 520, &bytes,
                                  /*timeout*/ 20000);
         QueryPerformanceCounter(&end);

@@ -120,7 +120,7 @@ static int BenchSubmit(const Module &m, int count)
         wchar_t reply[261] = L"";
         DWORD bytes = 0;
         double start = NowMs();
-        BOOL ok = CallNamedPipeW(PIPE_NAME, (LPVOID)request, sizeof(request) - sizeof(wchar_t), reply, 520, &bytes,
+        BOOL ok = CallNamedPipeW(WARD_PIPE_NAME, (LPVOID)request, sizeof(request) - sizeof(wchar_t), reply, 520, &bytes,
                                  NMPWAIT_WAIT_FOREVER);
         service.push_back(NowMs() - start);
         reply[bytes / sizeof(wchar_t)] = L'\0';

@@ -24,7 +24,7 @@ static double ServiceLogon()
     wchar_t reply[261] = L"";
     DWORD bytes = 0;
     double start = bench::NowMs();
-    BOOL ok = CallNamedPipeW(bench::PIPE_NAME, (LPVOID)request, sizeof(request) - sizeof(wchar_t), reply, 520,
+    BOOL ok = CallNamedPipeW(WARD_PIPE_NAME, (LPVOID)request, sizeof(request) - sizeof(wchar_t), reply, 520,
                              &bytes, NMPWAIT_WAIT_FOREVER);
     double elapsed = bench::NowMs() - start;
     return ok && bytes == 4 && wcsncmp(reply, L"OK", 2) == 0 ? elapsed : -1;
