@@ -121,8 +121,7 @@ static DWORD TransactWithTimeout(HANDLE pipe, LPCWSTR request, BYTE *received,
     return error;
 }
 
-DWORD CallWardService(LPCWSTR request, BOOL checkServer, DWORD busyRetryMs, DWORD replyTimeoutMs,
-                      WardReply *reply)
+DWORD CallWardService(LPCWSTR request, DWORD busyRetryMs, DWORD replyTimeoutMs, WardReply *reply)
 {
     ZeroMemory(reply, sizeof(*reply));
     DWORD error = ERROR_SUCCESS;
@@ -132,7 +131,6 @@ DWORD CallWardService(LPCWSTR request, BOOL checkServer, DWORD busyRetryMs, DWOR
         return error;
     // Every request: a program that took the pipe's name must get nothing, and must not
     // put a text of its own on the logon screen as the service's answer.
-    (void)checkServer;
     BOOL served = g_serverCheck != NULL ? g_serverCheck(pipe)
                                         : IsServedByWardService(pipe, serviceProcess);
     if (!served) {

@@ -27,11 +27,10 @@ typedef struct WardReply {
 // busyRetryMs: how long a refusal before the request was sent (see
 // IsServiceRefusalBeforeSending) is retried. Before any request is sent, the pipe's server
 // process must be the running wardhost service, otherwise nothing is sent and the result is
-// ERROR_SERVICE_NOT_ACTIVE; checkServer is no longer consulted, the check is made for
-// every request. The wait for the reply is bounded by replyTimeoutMs (ERROR_TIMEOUT). The
-// request buffer is the caller's to wipe; every copy made here is wiped.
-DWORD CallWardService(LPCWSTR request, BOOL checkServer, DWORD busyRetryMs, DWORD replyTimeoutMs,
-                      WardReply *reply);
+// ERROR_SERVICE_NOT_ACTIVE, for every request. The wait for the reply is bounded by
+// replyTimeoutMs (ERROR_TIMEOUT). The request buffer is the caller's to wipe; every copy
+// made here is wiped.
+DWORD CallWardService(LPCWSTR request, DWORD busyRetryMs, DWORD replyTimeoutMs, WardReply *reply);
 
 // The server check, TRUE when the pipe's server may be sent a request. Tests that serve
 // the pipe themselves put their own in place; NULL restores the real one.

@@ -90,7 +90,7 @@ static DWORD CallLogon(ProgressDialog *dialog)
     ULONGLONG start = GetTickCount64();
     DWORD error;
     for (;;) {
-        error = CallWardService(request, TRUE, 0, WARD_REPLY_TIMEOUT_MS, &dialog->reply);
+        error = CallWardService(request, 0, WARD_REPLY_TIMEOUT_MS, &dialog->reply);
         if (!IsServiceRefusalBeforeSending(error) || GetTickCount64() - start >= LOGON_RETRY_MS)
             break;
         BOOL stopped = FALSE;
@@ -120,7 +120,7 @@ static unsigned __stdcall StepWorker(void *argument)
     } else {
         // These follow an answered request at once and can meet the service between two
         // connections: a short retry of a refusal before sending covers that.
-        error = CallWardService(row.request, FALSE, WARD_BUSY_RETRY_MS, WARD_REPLY_TIMEOUT_MS, &dialog->reply);
+        error = CallWardService(row.request, WARD_BUSY_RETRY_MS, WARD_REPLY_TIMEOUT_MS, &dialog->reply);
     }
     dialog->error = error;
     PostMessageW(dialog->hwnd, WM_PROGRESS_STEP_DONE, (WPARAM)start.step, 0);

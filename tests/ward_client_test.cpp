@@ -128,14 +128,13 @@ TEST_F(ServiceCall, RealServiceAnswersAndPassesTheServerCheck)
     test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);  // "finddomain" answers at once
     InstallAndStart();
     WardReply reply;
-    ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"finddomain", TRUE, WARD_BUSY_RETRY_MS,
-                                                   WARD_REPLY_TIMEOUT_MS, &reply));
+    ASSERT_EQ((DWORD)ERROR_SUCCESS,
+              CallWardService(L"finddomain", WARD_BUSY_RETRY_MS, WARD_REPLY_TIMEOUT_MS, &reply));
     EXPECT_TRUE(reply.accepted);
     EXPECT_STREQ(L"", reply.text);
     // The message follows "NG" directly; the logon fails for want of a server.
-    ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(L"logon alice secret", TRUE,
-                                                   WARD_BUSY_RETRY_MS, WARD_REPLY_TIMEOUT_MS,
-                                                   &reply));
+    ASSERT_EQ((DWORD)ERROR_SUCCESS,
+              CallWardService(L"logon alice secret", WARD_BUSY_RETRY_MS, WARD_REPLY_TIMEOUT_MS, &reply));
     EXPECT_FALSE(reply.accepted);
     EXPECT_EQ(test::WardhostString(IDS_NO_LOGON_SERVER), std::wstring(reply.text));
 
@@ -150,7 +149,7 @@ TEST_F(ServiceCall, RealServiceAnswersAndPassesTheServerCheck)
                              OPEN_EXISTING, 0, NULL);
     }
     ASSERT_NE(INVALID_HANDLE_VALUE, holder) << GetLastError();
-    DWORD error = CallWardService(L"hello", FALSE, 100, 5000, &reply);
+    DWORD error = CallWardService(L"hello", 100, 5000, &reply);
     EXPECT_TRUE(IsServiceRefusalBeforeSending(error)) << error;
     CloseHandle(holder);
 }
@@ -166,18 +165,15 @@ TEST_F(ServiceCall, ServerCheckRefusesAPipeNotServedByTheService)
 {
     const wchar_t *requests[] = {L"logon alice secret", L"iprenew", L"finddomain", L"logoff"};
     for (const wchar_t *request : requests) {
-        for (BOOL checkServer : {TRUE, FALSE}) {
-            SCOPED_TRACE(test::Narrow(request) + (checkServer ? " checked" : " unchecked"));
-            test::FakePipe server({{Utf16Bytes(L"NG" + std::wstring(258, L'!')), false}});
-            ASSERT_TRUE(server.Listening()) << server.CreateError();
-            WardReply reply;
-            EXPECT_EQ((DWORD)ERROR_SERVICE_NOT_ACTIVE,
-                      CallWardService(request, checkServer, 0, 5000, &reply));
-            EXPECT_FALSE(reply.accepted);
-            EXPECT_STREQ(L"", reply.text);
-            server.Stop();
-            EXPECT_EQ("", server.Received()) << "the request reached a stranger";
-        }
+        SCOPED_TRACE(test::Narrow(request));
+        test::FakePipe server({{Utf16Bytes(L"NG" + std::wstring(258, L'!')), false}});
+        ASSERT_TRUE(server.Listening()) << server.CreateError();
+        WardReply reply;
+        EXPECT_EQ((DWORD)ERROR_SERVICE_NOT_ACTIVE, CallWardService(request, 0, 5000, &reply));
+        EXPECT_FALSE(reply.accepted);
+        EXPECT_STREQ(L"", reply.text);
+        server.Stop();
+        EXPECT_EQ("", server.Received()) << "the request reached a stranger";
     }
 }
 
@@ -218,7 +214,7 @@ TEST_F(FakeServerCall, RepliesAreReadWithinTheirBuffer)
         test::FakePipe server({{c.bytes, false}});
         WardReply reply;
         wmemset(reply.text, L'#', WARD_REPLY_CHARS);
-        ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(c.request, FALSE, 0, 5000, &reply));
+        ASSERT_EQ((DWORD)ERROR_SUCCESS, CallWardService(c.request, 0, 5000, &reply));
         EXPECT_EQ(c.accepted, reply.accepted);
         EXPECT_EQ(c.text, std::wstring(reply.text));
         server.Stop();
@@ -230,7 +226,7 @@ TEST_F(FakeServerCall, ASilentServerTimesOut)
 {
     test::FakePipe server({{Utf16Bytes(L"OK"), true}});
     WardReply reply;
-    EXPECT_EQ((DWORD)ERROR_TIMEOUT, CallWardService(L"finddomain", FALSE, 0, 300, &reply));
+    EXPECT_EQ((DWORD)ERROR_TIMEOUT, CallWardService(L"finddomain", 0, 300, &reply));
     EXPECT_FALSE(reply.accepted);
     server.Stop();
     EXPECT_EQ(Utf16Bytes(L"finddomain"), server.Received());
@@ -240,13 +236,13 @@ TEST_F(FakeServerCall, AbsentPipeIsRetriedForTheGivenTime)
 {
     WardReply reply;
     ULONGLONG start = GetTickCount64();
-    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, CallWardService(L"logoff", FALSE, 300, 5000, &reply));
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, CallWardService(L"logoff", 300, 5000, &reply));
     EXPECT_GE(GetTickCount64() - start, 300u);
-    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, CallWardService(L"logoff", FALSE, 0, 5000, &reply));
+    EXPECT_EQ((DWORD)ERROR_FILE_NOT_FOUND, CallWardService(L"logoff", 0, 5000, &reply));
 
     // A server that appears while the call is retrying is reached.
     DWORD error = ERROR_GEN_FAILURE;
-    std::thread call([&] { error = CallWardService(L"logoff", FALSE, 60000, 5000, &reply); });
+    std::thread call([&] { error = CallWardService(L"logoff", 60000, 5000, &reply); });
     test::FakePipe server({{Utf16Bytes(L"OK"), false}});
     call.join();
     EXPECT_EQ((DWORD)ERROR_SUCCESS, error);

@@ -95,8 +95,7 @@ static unsigned __stdcall WorkerMain(void *argument)
     WardReply reply = {};
     // A window that ended during the wait sends nothing more.
     DWORD error = stopped ? ERROR_CANCELLED
-                          : CallWardService(task->request, task->step == STEP_LOGON, task->busyRetryMs,
-                                            task->replyTimeoutMs, &reply);
+                          : CallWardService(task->request, task->busyRetryMs, task->replyTimeoutMs, &reply);
     SecureZeroMemory(task->request, sizeof(task->request));
     SetEvent(task->callDone);
     UINT message = WM_PROGRESS_DONE;
