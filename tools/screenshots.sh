@@ -1,14 +1,18 @@
 #!/bin/sh
-# Pictures of wardsetup's pages and dialogs in English and Japanese for the README, taken
-# on a virtual X display (xvfb) in a Wine prefix of their own. Not needed for building or
-# testing, so its packages are installed here rather than by setup-debian.sh.
-# Usage: tools/screenshots.sh [OUTPUT-FOLDER]   (default: docs/screenshots)
+# The README's pictures, in English and in Japanese, under Wine on a virtual X display of
+# its own: the tour (the configuration tool, the tray client's two pages and the logon tile
+# through tilehost, each in a Wine virtual desktop that draws the caption bar) into
+# docs/images/<picture>-<en|ja>.png, and every page and dialog of the configuration tool
+# (held still by shotdriver, cropped from the screen) into docs/screenshots/<en|ja>-<name>.png.
+# Not needed for building or testing: installs xvfb, x11-utils, ImageMagick and the IPA
+# Gothic font when they are missing.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
-out=${1:-$top/docs/screenshots}
+bin=$build/bin
+out=$top/docs/images
 missing=""
-for p in xvfb imagemagick fonts-ipafont-gothic; do
+for p in xvfb x11-utils imagemagick fonts-ipafont-gothic; do
     dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
 done
 if [ -n "$missing" ]; then
@@ -17,36 +21,93 @@ if [ -n "$missing" ]; then
     $sudo apt-get update -q
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends $missing
 fi
-BUILD_DIR=$build sh "$top/tools/build.sh" >/dev/null
-
-export WINEPREFIX="$build/shots-prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wine wineboot -i </dev/null >/dev/null 2>&1
-    wineserver -w
-fi
-# Wine brings no Japanese font.
-cp /usr/share/fonts/opentype/ipafont-gothic/ipag*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+font=/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf
 mkdir -p "$out"
-work="$build/shots"
-for lang in en_US ja_JP; do
-    rm -rf "$work" && mkdir -p "$work"
-    LANG=$lang.UTF-8 LC_ALL=$lang.UTF-8 xvfb-run -a -s '-screen 0 1024x768x24' sh -c '
-        wine "$1/shotdriver.exe" "Z:$2" "Z:$3" >"$2/driver.log" 2>&1 &
-        driver=$!
-        seen=0
-        while kill -0 $driver 2>/dev/null; do
-            lines=$(grep -c "^SHOT " "$2/driver.log" || true)
-            if [ "$lines" -gt "$seen" ]; then
-                seen=$((seen + 1))
-                set -- "$1" "$2" "$3" "$4" $(grep "^SHOT " "$2/driver.log" | sed -n "${seen}p")
-                # $5 is "SHOT", then name, x, y, width, height.
-                import -window root -crop "${9}x${10}+${7}+${8}" +repage "$4-$6.png"
-                touch "$2/$6.done"
-                set -- "$1" "$2" "$3" "$4"
-            fi
-            sleep 0.1
-        done
-    ' sh "$build/bin" "$work" "$top/examples/portgate.ini" "$out/${lang%_*}"
-    wineserver -k || true
+
+export WINEPREFIX=$build/screenshots-prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+rm -rf "$WINEPREFIX"
+wine wineboot -i </dev/null >/dev/null 2>&1
+wineserver -w
+cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+
+# A free display of our own; the server and Wine end with the script.
+fifo=$build/screenshots-display
+rm -f "$fifo" && mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$fifo" >/dev/null 2>&1 &
+xvfb=$!
+read -r display <"$fifo"
+rm -f "$fifo"
+export DISPLAY=:$display
+trap 'wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null || true' EXIT
+
+# The programs where the package puts them, and a configuration worth showing.
+programs="$WINEPREFIX/drive_c/Program Files/Portgate"
+mkdir -p "$programs"
+cp "$bin/wardsetup.exe" "$bin/wardtray.exe" "$programs/"
+cp "$bin/wardtile.dll" "$WINEPREFIX/drive_c/windows/system32/"
+printf '[General]\r\nEnable=1\r\nMultiInterfaceCheck=1\r\nMultiInterfaceMessage=Disconnect the wireless network\\nbefore you log on.\r\n[DomainList]\r\n0=CORP\r\n1=LAB\r\n[VLAN]\r\nVLANLogonServer=10.0.0.1\r\nVLANLogonPort=2345\r\nVLANLogoffServer=10.0.0.1\r\nVLANLogoffPort=2346\r\n[GroupList120]\r\nVLANLogoffServer=10.0.120.1\r\nVLANLogoffPort=2346\r\n[DHCP]\r\nEnableDHCP=1\r\nWaitIpRenew=2\r\nWaitFindDomain=2\r\n' \
+    >"$WINEPREFIX/drive_c/site.cfg"
+wine "$programs/wardsetup.exe" -i 'C:\site.cfg' </dev/null >/dev/null 2>&1
+wineserver -w
+
+# shoot NAME LANGUAGE PROGRAM ARGUMENT...: runs PROGRAM in a Wine virtual desktop (which
+# draws the caption bars), waits for its largest window and saves that window.
+shoot() {
+    name=$1 lang=$2 exe=$3
+    shift 3
+    case $lang in ja) locale=ja_JP.UTF-8 ;; *) locale=en_US.UTF-8 ;; esac
+    LANG=$locale LC_ALL=$locale wine explorer /desktop="$name-$lang,800x600" "$exe" "$@" \
+        </dev/null >/dev/null 2>&1 &
+    shown=$!
+    i=0 window=""
+    while [ -z "$window" ]; do
+        i=$((i + 1))
+        [ $i -le 150 ] || { echo "screenshots.sh: no window of $(basename "$exe")" >&2; exit 1; }
+        sleep 0.2
+        window=$(xwininfo -root -tree | grep "(\"$(basename "$exe")\" " |
+                 awk '{ for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+\+/) { split($i, g, /[x+]/); print g[1] * g[2], $1 } }' |
+                 sort -n | tail -n 1 | cut -d' ' -f2)
+    done
+    # Let the first paint finish: the window exists before its controls are drawn.
+    sleep 2
+    import -window "$window" "$out/$name-$lang.png"
+    wineserver -k
+    wait $shown 2>/dev/null || true
+    echo "$out/$name-$lang.png"
+}
+key='HKLM\SOFTWARE\KORVALE\Portgate'
+for lang in en ja; do
+    shoot wardsetup $lang "$programs/wardsetup.exe"
+    shoot wardtray $lang "$programs/wardtray.exe"
+    shoot wardtile $lang "$bin/tilehost.exe"
+    # The tray client's information page: what a logon records.
+    wine reg add "$key" /v VLANLogon /t REG_DWORD /d 2 /f </dev/null >/dev/null 2>&1
+    wine reg add "$key" /v DefaultUserName /d alice /f </dev/null >/dev/null 2>&1
+    wine reg add "$key" /v LogonDate /t REG_DWORD /d 1765000000 /f </dev/null >/dev/null 2>&1
+    shoot wardtray-info $lang "$programs/wardtray.exe"
+    wine reg delete "$key" /v VLANLogon /f </dev/null >/dev/null 2>&1
 done
-ls "$out"
+
+# The configuration tool's pages and dialogs: shotdriver prints "SHOT name x y width
+# height" at each and goes on once name.done exists.
+shots=$top/docs/screenshots work=$build/shots
+mkdir -p "$shots"
+for lang in en ja; do
+    case $lang in ja) locale=ja_JP.UTF-8 ;; *) locale=en_US.UTF-8 ;; esac
+    rm -rf "$work" && mkdir -p "$work"
+    LANG=$locale LC_ALL=$locale wine "$bin/shotdriver.exe" "Z:$work" "Z:$top/examples/portgate.ini" \
+        </dev/null >"$work/driver.log" 2>&1 &
+    driver=$!
+    seen=0
+    while kill -0 $driver 2>/dev/null; do
+        if [ "$(grep -c '^SHOT ' "$work/driver.log" || true)" -gt $seen ]; then
+            seen=$((seen + 1))
+            set -- $(grep '^SHOT ' "$work/driver.log" | tr -d '\r' | sed -n "${seen}p")
+            import -window root -crop "${5}x${6}+${3}+${4}" +repage "$shots/$lang-$2.png"
+            touch "$work/$2.done"
+        fi
+        sleep 0.1
+    done
+    wineserver -k 2>/dev/null || true
+done
+ls "$shots"
