@@ -11,16 +11,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
 bin=$build/bin
 out=$top/docs/images
-missing=""
-for p in xvfb x11-utils imagemagick fonts-ipafont-gothic; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends $missing
-fi
+sh "$top/tools/setup-debian.sh" xvfb x11-utils imagemagick fonts-ipafont-gothic
 font=/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf
 mkdir -p "$out"
 

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Installs what building and testing need on a fresh Debian machine, and nothing when
-# it is all there already.
+# it is all there already. Packages named as arguments are installed with them.
 set -eu
-packages="cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest locales wixl msitools"
+packages="cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest locales wixl msitools $*"
 missing=""
 for p in $packages; do
     dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

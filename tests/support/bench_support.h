@@ -133,6 +133,21 @@ inline bool SetKeyDword(const wchar_t *name, DWORD value)
                            sizeof(value)) == ERROR_SUCCESS;
 }
 
+// One transaction with pipe (the service's by default): the reply's text in *reply, or FALSE
+// with the call's error as the last error.
+inline BOOL CallPipe(const wchar_t *request, std::wstring *reply, DWORD timeout = NMPWAIT_WAIT_FOREVER,
+                     const wchar_t *pipe = WARD_PIPE_NAME)
+{
+    wchar_t buffer[261];
+    DWORD bytes = 0;
+    BOOL ok = CallNamedPipeW(pipe, (LPVOID)request, (DWORD)(wcslen(request) * sizeof(wchar_t)), buffer,
+                             sizeof(buffer), &bytes, timeout);
+    DWORD error = GetLastError();
+    reply->assign(buffer, ok ? bytes / sizeof(wchar_t) : 0);
+    SetLastError(error);
+    return ok;
+}
+
 // Waits at most timeoutMs for the service's pipe; WaitNamedPipeW fails at once while a
 // starting service has no pipe yet.
 inline bool WaitForService(DWORD timeoutMs)

@@ -44,16 +44,12 @@ int wmain(int argc, wchar_t **argv)
     std::vector<double> times;
     const wchar_t request[] = L"logon benchuser benchpassword";
     for (int i = 0; i < count; i++) {
-        wchar_t reply[261] = L"";
-        DWORD bytes = 0;
+        std::wstring reply;
         double start = NowMs();
-        BOOL ok = CallNamedPipeW(WARD_PIPE_NAME, (LPVOID)request, sizeof(request) - sizeof(wchar_t),
-                                 reply, 520, &bytes, NMPWAIT_WAIT_FOREVER);
+        BOOL ok = CallPipe(request, &reply);
         double elapsed = NowMs() - start;
-        reply[bytes / sizeof(wchar_t)] = L'\0';
-        if (!ok || wcscmp(reply, L"OK") != 0) {
-            fwprintf(stderr, L"logon %d failed: %ls (error %lu)\n", i + 1, reply,
-                     ok ? 0 : GetLastError());
+        if (!ok || reply != L"OK") {
+            fwprintf(stderr, L"logon %d failed: %ls (error %lu)\n", i + 1, reply.c_str(), ok ? 0 : GetLastError());
             TerminateProcess(simulator, 1);
             return 1;
         }

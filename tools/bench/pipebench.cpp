@@ -9,7 +9,7 @@
 //   pipebench.exe --floor-server         (internal) the floor server, started by the above
 #include <windows.h>
 
-#include "ward_names.h"
+#include "bench_support.h"
 
 #include <algorithm>
 #include <stdio.h>
@@ -54,21 +54,11 @@ static bool WaitForPipe(const wchar_t *name)
     return false;
 }
 
-static double NowMs()
-{
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return (double)counter.QuadPart * 1000.0 / (double)frequency.QuadPart;
-}
-
 // One transaction; the reply's length in bytes, or 0 when the call failed.
 static DWORD Call(const wchar_t *pipe, const wchar_t *request, DWORD timeout = 2000)
 {
-    wchar_t reply[261];
-    DWORD bytes;
-    return CallNamedPipeW(pipe, (LPVOID)request, (DWORD)(wcslen(request) * 2), reply, 520, &bytes,
-                          timeout) ? bytes : 0;
+    std::wstring reply;
+    return bench::CallPipe(request, &reply, timeout, pipe) ? (DWORD)(reply.size() * sizeof(wchar_t)) : 0;
 }
 
 // The value below which `percent` of the sorted times lie.
@@ -125,14 +115,14 @@ static int RunGap(int count)
             failures++;
             continue;
         }
-        double start = NowMs();
+        double start = bench::NowMs();
         HANDLE pipe;
         while ((pipe = CreateFileW(WARD_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL,
                                    OPEN_EXISTING, 0, NULL)) == INVALID_HANDLE_VALUE) {
-            if (GetLastError() != ERROR_PIPE_BUSY || NowMs() - start > 5000)
+            if (GetLastError() != ERROR_PIPE_BUSY || bench::NowMs() - start > 5000)
                 break;
         }
-        gaps.push_back(NowMs() - start);
+        gaps.push_back(bench::NowMs() - start);
         if (pipe == INVALID_HANDLE_VALUE) {
             failures++;
             continue;
@@ -187,9 +177,9 @@ int wmain(int argc, wchar_t **argv)
             const wchar_t *pipe = pass == 0 ? FLOOR_PIPE : WARD_PIPE_NAME;
             std::vector<double> &times = pass == 0 ? floorTimes : wardhostTimes;
             for (int i = done; i < done + 100 && i < count; i++) {
-                double start = NowMs();
+                double start = bench::NowMs();
                 failures += Call(pipe, L"benchmark") != 4;
-                times.push_back(NowMs() - start);
+                times.push_back(bench::NowMs() - start);
             }
         }
     }

@@ -4,23 +4,15 @@
 // the pipe round trip of a request that runs no operation (alone, and with the
 // platform's minimum timer interval that the first search tick waits for).
 //   renewbench.exe [COUNT]     (default 10; the two settings are restored afterwards)
-#include <windows.h>
+#include "bench_support.h"
 
-#include "product_key.h"
-#include "ward_names.h"
-
-#include <algorithm>
 #include <stdio.h>
 #include <stdlib.h>
 #include <vector>
 
-static const double IPRENEW_TIMER_MS = 4000.0;
+using namespace bench;
 
-static bool SetDword(const wchar_t *name, DWORD value)
-{
-    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH, name, REG_DWORD, &value,
-                           sizeof(value)) == ERROR_SUCCESS;
-}
+static const double IPRENEW_TIMER_MS = 4000.0;
 
 // A value of the product key as it was before the run, put back by Restore().
 struct SavedDword {
@@ -33,7 +25,7 @@ struct SavedDword {
     void Restore() const
     {
         if (present)
-            SetDword(name, value);
+            SetKeyDword(name, value);
         else
             RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH, name);
     }
@@ -46,26 +38,18 @@ struct SavedDword {
 static double MedianOf(int count, const wchar_t *request, const wchar_t *expectedPrefix)
 {
     std::vector<double> times;
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
     for (int i = 0; i < count; i++) {
-        wchar_t reply[261] = L"";
-        DWORD bytes = 0;
-        QueryPerformanceCounter(&start);
-        BOOL ok = CallNamedPipeW(WARD_PIPE_NAME, const_cast<wchar_t *>(request),
-                                 (DWORD)(wcslen(request) * sizeof(wchar_t)), reply, 520, &bytes,
-                                 /*timeout*/ 20000);
-        QueryPerformanceCounter(&end);
-        if (!ok || bytes < 4 || wcsncmp(reply, expectedPrefix, 2) != 0) {
+        std::wstring reply;
+        double start = NowMs();
+        BOOL ok = CallPipe(request, &reply, /*timeout*/ 20000);
+        times.push_back(NowMs() - start);
+        if (!ok || reply.size() < 2 || reply.compare(0, 2, expectedPrefix) != 0) {
             fprintf(stderr, "%ls: %s - %lu\n", request, ok ? "unexpected reply" : "CallNamedPipe failed",
                     ok ? 0 : GetLastError());
             return -1;
         }
-        times.push_back((double)(end.QuadPart - start.QuadPart) * 1000.0 / (double)frequency.QuadPart);
     }
-    std::sort(times.begin(), times.end());
-    size_t n = times.size();
-    return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+    return Median(times);
 }
 
 int main(int argc, char **argv)
@@ -74,7 +58,7 @@ int main(int argc, char **argv)
     if (count < 1)
         count = 10;
     const SavedDword enableDhcp(VALUE_ENABLE_DHCP), notFindDomain(VALUE_NOT_FIND_DOMAIN);
-    if (!SetDword(VALUE_ENABLE_DHCP, 0) || !SetDword(VALUE_NOT_FIND_DOMAIN, 1)) {
+    if (!SetKeyDword(VALUE_ENABLE_DHCP, 0) || !SetKeyDword(VALUE_NOT_FIND_DOMAIN, 1)) {
         fprintf(stderr, "can't write the product key (run as administrator)\n");
         return 1;
     }

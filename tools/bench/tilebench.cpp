@@ -117,15 +117,12 @@ static int BenchSubmit(const Module &m, int count)
     const wchar_t request[] = L"logon benchuser benchpassword";
     for (int i = 0; i < count; i++) {
         // The service's own logon, as a client that is already connected sees it.
-        wchar_t reply[261] = L"";
-        DWORD bytes = 0;
+        std::wstring reply;
         double start = NowMs();
-        BOOL ok = CallNamedPipeW(WARD_PIPE_NAME, (LPVOID)request, sizeof(request) - sizeof(wchar_t), reply, 520, &bytes,
-                                 NMPWAIT_WAIT_FOREVER);
+        BOOL ok = CallPipe(request, &reply);
         service.push_back(NowMs() - start);
-        reply[bytes / sizeof(wchar_t)] = L'\0';
-        if (!ok || wcscmp(reply, L"OK") != 0) {
-            fprintf(stderr, "logon %d failed: %ls\n", i + 1, reply);
+        if (!ok || reply != L"OK") {
+            fprintf(stderr, "logon %d failed: %ls\n", i + 1, reply.c_str());
             return 1;
         }
         // The tile: submit to serialization, the workflow's dialog and worker included.

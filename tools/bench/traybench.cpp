@@ -20,14 +20,11 @@ using bench::Median;
 
 static double ServiceLogon()
 {
-    const wchar_t request[] = L"logon benchuser benchpassword";
-    wchar_t reply[261] = L"";
-    DWORD bytes = 0;
+    std::wstring reply;
     double start = bench::NowMs();
-    BOOL ok = CallNamedPipeW(WARD_PIPE_NAME, (LPVOID)request, sizeof(request) - sizeof(wchar_t), reply, 520,
-                             &bytes, NMPWAIT_WAIT_FOREVER);
+    BOOL ok = bench::CallPipe(L"logon benchuser benchpassword", &reply);
     double elapsed = bench::NowMs() - start;
-    return ok && bytes == 4 && wcsncmp(reply, L"OK", 2) == 0 ? elapsed : -1;
+    return ok && reply == L"OK" ? elapsed : -1;
 }
 
 struct Client : driver::Client {
