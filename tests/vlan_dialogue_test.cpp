@@ -1,7 +1,7 @@
 // The "logon" and "logoff" operations of the real service, driven through its pipe,
 // against the DE-Zeruzu simulator on 127.0.0.1.
 #include "test_support.h"
-#include "files.h"
+#include "setup_support.h"
 #include "wardhost_res.h"
 
 #include <gtest/gtest.h>
@@ -20,26 +20,14 @@ using test::Joined;
 using test::Received;
 using test::ShippedScript;
 
-const DWORD MISSING = 0xFFFFFFFF;
-
-DWORD Dword(const wchar_t *subkey, const wchar_t *name)
-{
-    DWORD value;
-    return test::GetConfigDword(subkey, name, &value) ? value : MISSING;
-}
-
-std::wstring String(const wchar_t *subkey, const wchar_t *name)
-{
-    std::wstring value;
-    return test::GetConfigString(subkey, name, &value) ? value : L"<missing>";
-}
+using test::MISSING_NUMBER;
+using test::StoredNumber;
+using test::StoredText;
 
 class VlanDialogueTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);  // for the probe socket of a closed port
         test::UninstallService();
         test::ClearProductKey();
         // Read once when the service process starts.
@@ -53,15 +41,12 @@ protected:
         test::UninstallService();
         test::ClearProductKey();
         test::RemoveTree(logDir_);
-        WSACleanup();
     }
     void SetUp() override
     {
         test::ClearProductKey();
         test::SetLogFile(logPath_);
-        if (test::ServiceState() != SERVICE_RUNNING) {
-            ASSERT_TRUE(test::StartService());
-        }
+        ASSERT_TRUE(test::StartService());  // again after a test that stopped it
         scriptDir_ = test::MakeTempDir(L"portgate-vlan-scripts");
     }
     void TearDown() override { test::RemoveTree(scriptDir_); }
@@ -123,11 +108,6 @@ std::wstring Reply(UINT id)
     return L"NG" + test::WardhostString(id);
 }
 
-std::wstring CannotConnectReply(const std::wstring &server)
-{
-    return L"NG" + test::WardhostText(IDS_CANNOT_CONNECT_LOGON, server.c_str());
-}
-
 // A reset brings FD_CLOSE without a zero-byte receive. Windows reports WSAECONNRESET with
 // it, Wine reports 0; a dialogue that ignored it would end only at the time-out (10060).
 const wchar_t RESET_REPLY[] = L"<reset>";
@@ -168,21 +148,17 @@ std::wstring Stamp()
     return std::wstring(date) + L" " + clock;
 }
 
-// What DomainList holds for `domain`, checked to be its only value; "<none>" without DomainList.
-std::wstring DomainListed(const std::wstring &domain)
+// DomainList as a snapshot of the key shows it: "\\" for the key, then "|name=1:text" for
+// each text value; empty without DomainList.
+std::wstring DomainList()
 {
-    HKEY key;
-    LONG opened =
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH L"\\" SUBKEY_DOMAIN_LIST, 0, KEY_READ, &key);
-    if (opened != ERROR_SUCCESS)
-        return opened == ERROR_FILE_NOT_FOUND ? L"<none>" : L"<error " + std::to_wstring(opened) + L">";
-    wchar_t data[260] = {};
-    DWORD values = 0, type = 0, bytes = sizeof(data) - sizeof(wchar_t);
-    RegQueryInfoKeyW(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL);
-    LONG queried = RegQueryValueExW(key, domain.c_str(), NULL, &type, reinterpret_cast<BYTE *>(data), &bytes);
-    RegCloseKey(key);
-    EXPECT_EQ(1u, values);
-    return queried == ERROR_SUCCESS && type == REG_SZ ? data : L"<no text value>";
+    const std::wstring list = PRODUCT_KEY_PATH L"\\" SUBKEY_DOMAIN_LIST;
+    std::wstring listed;
+    for (const auto &entry : test::SnapshotConfiguration()) {
+        if (entry.first.rfind(list, 0) == 0)
+            listed += entry.first.substr(list.size()) + (entry.second.empty() ? L"" : L"=" + entry.second);
+    }
+    return listed;
 }
 
 // A domain other than the computer's own name is recorded in DomainList with the time.
@@ -246,9 +222,9 @@ TEST_F(VlanDialogueTest, LogonExchanges)
         ExpectReply(c.reply, reply);
         EXPECT_EQ(Joined(c.received), Joined(Received(lines)));
         bool success = reply == L"OK";
-        EXPECT_EQ(success ? 2u : 1u, Dword(NULL, VALUE_VLAN_LOGON));
-        EXPECT_EQ(c.groupAfter, Dword(NULL, VALUE_GROUP_NUMBER));
-        DWORD date = Dword(NULL, VALUE_LOGON_DATE);
+        EXPECT_EQ(success ? 2u : 1u, StoredNumber(NULL, VALUE_VLAN_LOGON));
+        EXPECT_EQ(c.groupAfter, StoredNumber(NULL, VALUE_GROUP_NUMBER));
+        DWORD date = StoredNumber(NULL, VALUE_LOGON_DATE);
         std::wstring command, user, password, domain;
         std::wistringstream(c.request) >> command >> user >> password >> domain;
         if (success) {
@@ -257,14 +233,14 @@ TEST_F(VlanDialogueTest, LogonExchanges)
         } else {
             EXPECT_EQ(12345u, date);
         }
-        EXPECT_EQ(success ? user : L"olduser", String(NULL, VALUE_DEFAULT_USER_NAME));
-        EXPECT_EQ(success && !domain.empty() ? domain : L"OLDDOM", String(NULL, VALUE_DEFAULT_DOMAIN_NAME));
-        std::wstring listed = DomainListed(domain);
+        EXPECT_EQ(success ? user : L"olduser", StoredText(NULL, VALUE_DEFAULT_USER_NAME));
+        EXPECT_EQ(success && !domain.empty() ? domain : L"OLDDOM", StoredText(NULL, VALUE_DEFAULT_DOMAIN_NAME));
+        std::wstring listed = DomainList();
         if (success && !domain.empty() && domain != lowerComputer) {
-            EXPECT_TRUE(listed == first || listed == last)
+            EXPECT_TRUE(listed == L"\\|" + domain + L"=1:" + first || listed == L"\\|" + domain + L"=1:" + last)
                 << test::Narrow(listed) << " is neither " << test::Narrow(first) << " nor " << test::Narrow(last);
         } else {
-            EXPECT_EQ(L"<none>", listed);
+            EXPECT_EQ(L"", listed);
         }
     }
 }
@@ -296,7 +272,7 @@ TEST_F(VlanDialogueTest, LogonFailuresBeforeAnyExchange)
         // A port beyond 65535 is no port: cut to 16 bits it would be another one.
         {"port beyond 16 bits", L"127.0.0.1", 0x10000u | port, NULL, none},
         {"name the real resolver can't resolve", unresolvable.c_str(), port, NULL,
-         CannotConnectReply(unresolvable)},
+         L"NG" + test::WardhostText(IDS_CANNOT_CONNECT_LOGON, unresolvable.c_str())},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -309,8 +285,8 @@ TEST_F(VlanDialogueTest, LogonFailuresBeforeAnyExchange)
         if (c.textPort != NULL)
             test::SetConfigString(NULL, VALUE_VLAN_LOGON_PORT, c.textPort);
         EXPECT_EQ(c.reply, test::CallPipe(L"logon alice secret CORP"));
-        EXPECT_EQ(1u, Dword(NULL, VALUE_VLAN_LOGON));
-        EXPECT_EQ(L"olduser", String(NULL, VALUE_DEFAULT_USER_NAME));
+        EXPECT_EQ(1u, StoredNumber(NULL, VALUE_VLAN_LOGON));
+        EXPECT_EQ(L"olduser", StoredText(NULL, VALUE_DEFAULT_USER_NAME));
     }
     EXPECT_EQ(0, test::Connections(simulator.Kill())) << "the password went to a port not configured";
 }
@@ -335,18 +311,10 @@ TEST_F(VlanDialogueTest, TraceOfASuccessAndOfFailures)
     const std::string answer = "  \\x0d\\x0aSuccessfully moved to vlan 20\\x0d\\x0a";
     const std::string exit = LogLines({"VLANLogonDlgExit() --- start ---", "VLANLogonDlgExit() --- exit ---"});
     const std::string connected = LogLines({"VLANLogonConnectStart() --- end ---"});
-    const int closedPort = [] {
-        SOCKET probe = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int length = sizeof(address);
-        bind(probe, reinterpret_cast<sockaddr *>(&address), sizeof(address));
-        getsockname(probe, reinterpret_cast<sockaddr *>(&address), &length);
-        closesocket(probe);
-        return (int)ntohs(address.sin_port);
-    }();
-    ASSERT_NE(0, closedPort);
+    Simulator ended;
+    ASSERT_TRUE(ended.Start(ShippedScript(L"silent.txt")));
+    const int closedPort = ended.Port();
+    ended.Kill();  // nobody listens on its port now
     struct {
         const wchar_t *script;  // NULL: nobody listens on the port
         std::wstring reply;
@@ -358,13 +326,12 @@ TEST_F(VlanDialogueTest, TraceOfASuccessAndOfFailures)
                        "VLANLogonAnalyzeSuccess() --- start ---", "VLANSocketClose()",
                        "VLANLogonAnalyzeSuccess() --- end ---", "VLANLogonAnalyze() --- end ---",
                        "VLANLogonAnalyze() --- end ---"})},
-        // Refused by the switch.
         {L"logon-failed.txt", Reply(IDS_AUTH_FAILED),
          connected + prompt("Connect(1) / Disconnect(2): ") + prompt("Login Name? ") + prompt("Password? ") +
              received({"VLANLogonAnalyze() --- start ---", "  \\x0d\\x0aAuthentication Failed\\x0d\\x0a",
                        "VLANLogonAnalyzeFail() --- start ---", "VLANSocketClose()",
                        "VLANLogonAnalyzeFail() --- end ---", "VLANLogonAnalyze() --- end ---"})},
-        {NULL, CannotConnectReply(L"127.0.0.1"),
+        {NULL, L"NG" + test::WardhostText(IDS_CANNOT_CONNECT_LOGON, L"127.0.0.1"),
          LogLines({"  connect() error = 0x0000274D", "VLANSocketClose()"})},
     };
     for (const auto &c : cases) {
@@ -401,12 +368,8 @@ TEST_F(VlanDialogueTest, LogEscapesClientTextsAndMasksAnEchoedPassword)
     EXPECT_EQ(L"OK", test::CallPipe(L"logon eve\n04:00:00.000\t[SERVICE\r s3cr3t-echo"));
     simulator.Finish();
     std::string log = LogSince(offset);
-    EXPECT_NE(std::string::npos,
-              log.find("  user name: eve\\x0a04:00:00.000\\x09[SERVICE\\x0d\r\n"))
-        << log;
-    EXPECT_NE(std::string::npos,
-              log.find("  ********\\x0d\\x0aAuthentication Succeeded\\x0d\\x0a\r\n"))
-        << log;
+    EXPECT_NE(std::string::npos, log.find("  user name: eve\\x0a04:00:00.000\\x09[SERVICE\\x0d\r\n")) << log;
+    EXPECT_NE(std::string::npos, log.find("  ********\\x0d\\x0aAuthentication Succeeded\\x0d\\x0a\r\n")) << log;
     EXPECT_EQ(std::string::npos, log.find("s3cr3t")) << "the echoed password reached the log";
     // Every line is one of the service's: the stamp was stripped from each.
     EXPECT_EQ(std::string::npos, log.find("\n04:00")) << log;
@@ -442,7 +405,7 @@ TEST_F(VlanDialogueTest, StopDuringALogonIsHonouredAfterTheReply)
     EXPECT_EQ((DWORD)SERVICE_STOP_PENDING, stateDuringLogon);
     EXPECT_EQ(L"OK", reply);
     EXPECT_TRUE(test::WaitForServiceState(SERVICE_STOPPED, 20000));
-    EXPECT_EQ(2u, Dword(NULL, VALUE_VLAN_LOGON));
+    EXPECT_EQ(2u, StoredNumber(NULL, VALUE_VLAN_LOGON));
     simulator.Finish();
 }
 
@@ -454,7 +417,7 @@ TEST_F(VlanDialogueTest, LogoffServerChoiceAndAnswers)
     const std::string prompt = "send \"Connect(1) / Disconnect(2): \"\nexpect \"2\"\n";
     struct {
         const char *name;
-        DWORD group;            // MISSING: no GroupNumber
+        DWORD group;            // MISSING_NUMBER: no GroupNumber
         const wchar_t *subkey;  // NULL: no per-VLAN subkey
         bool subServer, subPort, global;
         char used;              // 'V' per-VLAN simulator, 'G' global one, 0 none
@@ -466,27 +429,27 @@ TEST_F(VlanDialogueTest, LogoffServerChoiceAndAnswers)
         {"group 20 without a subkey", 20, NULL, false, false, true, 'G', "", L"OK", "[2\\r\\n]"},
         {"group 20 with a server but no port", 20, L"GroupList\\20", true, false, true, 'G', "", L"OK",
          "[2\\r\\n]"},
-        {"no group number: GroupList\\0", MISSING, L"GroupList\\0", true, true, true, 'V', "", L"OK",
+        {"no group number: GroupList\\0", MISSING_NUMBER, L"GroupList\\0", true, true, true, 'V', "", L"OK",
          "[2\\r\\n]"},
         {"per-VLAN server only, no global pair", 20, L"GroupList\\20", true, false, false, 0, "",
          Reply(IDS_NO_LOGOFF_SERVER), ""},
         // Only the answered prompt makes a 2 the confirmation: a banner's version number
         // would otherwise record a logoff that was never sent.
-        {"a 2 before any prompt is no confirmation", MISSING, NULL, false, false, true, 'G',
+        {"a 2 before any prompt is no confirmation", MISSING_NUMBER, NULL, false, false, true, 'G',
          "send \"DE-Zeruzu 2.1\\r\\n\"\nclose\n", closed, ""},
-        {"a banner with a 2, then the prompt and its echo", MISSING, NULL, false, false, true, 'G',
+        {"a banner with a 2, then the prompt and its echo", MISSING_NUMBER, NULL, false, false, true, 'G',
          "send \"DE-Zeruzu 2.1\\r\\n\"\nsleep 100\n" + prompt + "send \"2\\r\\nDisconnected.\\r\\n\"\n", L"OK",
          "[2\\r\\n]"},
-        {"text without a 2 is dropped until the close", MISSING, NULL, false, false, true, 'G',
+        {"text without a 2 is dropped until the close", MISSING_NUMBER, NULL, false, false, true, 'G',
          prompt + "send \"Bye.\\r\\n\"\nclose\n", closed, "[2\\r\\n]"},
-        {"reset before the confirmation", MISSING, NULL, false, false, true, 'G', prompt + "reset\n",
+        {"reset before the confirmation", MISSING_NUMBER, NULL, false, false, true, 'G', prompt + "reset\n",
          RESET_REPLY, "[2\\r\\n]"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         test::ClearProductKey();
         test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
-        if (c.group != MISSING)
+        if (c.group != MISSING_NUMBER)
             test::SetConfigDword(NULL, VALUE_GROUP_NUMBER, c.group);
         Simulator perVlan, global;
         ASSERT_TRUE(perVlan.Start(ShippedScript(L"logoff.txt")));
@@ -508,8 +471,8 @@ TEST_F(VlanDialogueTest, LogoffServerChoiceAndAnswers)
         else
             EXPECT_EQ(std::string(c.received), Joined(Received(used.Finish())));
         EXPECT_EQ(0, test::Connections(unused.Kill()));
-        EXPECT_EQ(reply == L"OK" ? 1u : 2u, Dword(NULL, VALUE_VLAN_LOGON));
-        EXPECT_EQ(c.group, Dword(NULL, VALUE_GROUP_NUMBER));
+        EXPECT_EQ(reply == L"OK" ? 1u : 2u, StoredNumber(NULL, VALUE_VLAN_LOGON));
+        EXPECT_EQ(c.group, StoredNumber(NULL, VALUE_GROUP_NUMBER));
     }
 }
 
