@@ -4,9 +4,9 @@
 // time. Expected lines come from wardhost.exe's own string table.
 #include "test_support.h"
 #include "fake_pipe.h"
-#include "files.h"
 #include "product_key.h"
 #include "registration.h"
+#include "setup_support.h"
 #include "string_tables.h"
 #include "wardhost_res.h"
 
@@ -99,13 +99,6 @@ void SetServiceStartType(DWORD startType)
     CloseServiceHandle(manager);
 }
 
-std::wstring SystemModulePath()
-{
-    wchar_t system[MAX_PATH];
-    GetSystemDirectoryW(system, MAX_PATH);
-    return std::wstring(system) + L"\\" PROVIDER_DLL_NAME;
-}
-
 const wchar_t INPROC_KEY[] = MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT L"\\InprocServer32";
 
 void SetMachineString(const wchar_t *path, const wchar_t *name, const std::wstring &value)
@@ -163,8 +156,7 @@ protected:
                              "\r\n[DHCP]\r\nEnableDHCP=1\r\nWaitIpRenew=120\r\n";
         std::wstring file = dir_ + L"\\site.cfg";
         ASSERT_TRUE(test::WriteBytes(file, config.data(), (DWORD)config.size()));
-        ASSERT_TRUE(CopyFileW(test::BinaryPath(L"wardtile.dll").c_str(), SystemModulePath().c_str(),
-                              FALSE));
+        ASSERT_TRUE(provider_.Install(test::BinaryPath(L"wardtile.dll")));
         test::ProcessResult import = test::RunProcess(
             L"\"" + test::BinaryPath(SETUP_EXE_NAME) + L"\" -i \"" + file + L"\"");
         ASSERT_EQ(0u, import.exitCode) << import.output;
@@ -173,14 +165,12 @@ protected:
     void TearDown() override
     {
         simulator_.Kill();
-        DeleteFileW(SystemModulePath().c_str());
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, CREDENTIAL_PROVIDERS_KEY L"\\" PROVIDER_CLSID_TEXT);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, MACHINE_CLSID_KEY L"\\" PROVIDER_CLSID_TEXT);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, RUN_KEY, RUN_VALUE_NAME);
+        test::ClearConfiguration();
         test::RemoveTree(dir_);
         ServiceTestBase::TearDown();
     }
 
+    test::ProviderFile provider_;  // removed when the test ends
     test::Simulator simulator_;
     std::wstring dir_;
 };
@@ -219,12 +209,7 @@ TEST_F(CheckTest, HealthyInstallationHoldsWithoutSendingAnything)
     }
     // Three connections, each closed without a byte sent.
     EXPECT_TRUE(simulator_.WaitUntil(
-        [](const std::vector<std::string> &lines) {
-            int closed = 0;
-            for (const std::string &l : lines)
-                closed += l == "conn: closed";
-            return closed == 3;
-        },
+        [](const std::vector<std::string> &l) { return std::count(l.begin(), l.end(), "conn: closed") == 3; },
         10000))
         << test::Joined(simulator_.Lines());
     EXPECT_EQ(3, test::Connections(simulator_.Lines()));
@@ -241,7 +226,7 @@ struct FaultCase {
 
 TEST_F(CheckTest, EachFaultIsNamedCountedAndExitsOne)
 {
-    const std::wstring module = SystemModulePath();
+    const std::wstring module = test::ProviderFile::Path();
     const std::wstring tileModule = WardhostText(IDS_LABEL_TILE_MODULE);
     auto is = [](const std::wstring &expected) {
         return [expected](const std::wstring &line) { return line == expected; };
@@ -256,16 +241,11 @@ TEST_F(CheckTest, EachFaultIsNamedCountedAndExitsOne)
         WriteFile(file, &machine, sizeof(machine), &bytes, NULL);
         CloseHandle(file);
     };
-    auto restoreModule = [module] {
-        CopyFileW(test::BinaryPath(L"wardtile.dll").c_str(), module.c_str(), FALSE);
-    };
+    auto restoreModule = [this] { provider_.Install(test::BinaryPath(L"wardtile.dll")); };
     const DWORD port = simulator_.Port();
     const wchar_t *unquoted = L"C:\\Program Files\\Portgate\\wardtray.exe -t";
-    wchar_t imported[1024];  // the Run entry as imported
-    DWORD size = sizeof(imported);
-    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, RUN_KEY, RUN_VALUE_NAME, RRF_RT_REG_SZ,
-                                          NULL, imported, &size));
-    const std::wstring run = imported;
+    const std::wstring run = test::SnapshotConfiguration()[L"Run|" RUN_VALUE_NAME];  // as imported
+    ASSERT_NE(L"", run);
     const std::wstring threading = std::wstring(L"HKLM\\") + INPROC_KEY + L"\\ThreadingModel";
     const std::wstring logonLabel = WardhostText(IDS_LABEL_LOGON_SERVER, L"127.0.0.1", port);
     // Log folders with owner and entries as given, nothing inherited. (Wine keeps no
