@@ -6,53 +6,31 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
+#include <future>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
 namespace {
 
-// A call made on a thread of its own, so that the test can try other clients while the
-// service holds this one.
-class PendingCall {
-public:
-    explicit PendingCall(const std::wstring &request) : state_(std::make_shared<State>())
-    {
-        // Detached: a call the service never answers ends with the service, in the tear-down.
-        std::thread([state = state_, request] {
-            DWORD start = GetTickCount(), error;
-            std::wstring reply;
-            if (!test::CallPipeRaw(request.data(), (DWORD)(request.size() * sizeof(wchar_t)), &reply,
-                                   &error, 10000))
-                reply = L"<error " + std::to_wstring(error) + L">";
-            std::lock_guard<std::mutex> hold(state->lock);
-            state->elapsedMs = GetTickCount() - start;
-            state->reply = reply;
-            state->done.notify_all();
-        }).detach();
-    }
-    // Waits at most timeoutMs for the reply.
-    std::wstring Reply(DWORD timeoutMs)
-    {
-        std::unique_lock<std::mutex> hold(state_->lock);
-        state_->done.wait_for(hold, std::chrono::milliseconds(timeoutMs),
-                              [this] { return !state_->reply.empty(); });
-        return state_->reply.empty() ? L"<no reply>" : state_->reply;
-    }
-    // From the start of the call to the reply.
-    DWORD ElapsedMs() const { return state_->elapsedMs; }
-
-private:
-    struct State {
-        std::mutex lock;
-        std::condition_variable done;
-        std::wstring reply;
-        DWORD elapsedMs = 0;
-    };
-    std::shared_ptr<State> state_;
+struct Answer {
+    std::wstring reply;
+    DWORD elapsedMs;
 };
+
+// A call on a thread of its own, so that the test can try other clients while the service
+// holds this one. Detached: a call the service never answers ends with the service, in the
+// tear-down.
+std::shared_future<Answer> Call(const std::wstring &request)
+{
+    auto answer = std::make_shared<std::promise<Answer>>();
+    std::thread([answer, request] {
+        DWORD start = GetTickCount();
+        std::wstring reply = test::CallPipe(request);
+        answer->set_value({reply, GetTickCount() - start});
+    }).detach();
+    return answer->get_future().share();
+}
 
 class RenewService : public test::ServiceTestBase {
 protected:
@@ -70,14 +48,12 @@ protected:
             count++;
         return count;
     }
-    // Polls the log, at most timeoutMs, until `line` has been written `count` times.
-    bool WaitForLogCount(const char *line, size_t count, DWORD timeoutMs)
+    // Polls the log, at most timeoutMs, until it holds `line`.
+    bool WaitForLog(const char *line, DWORD timeoutMs)
     {
-        DWORD start = GetTickCount();
-        while (LogCount(line) < count) {
+        for (DWORD start = GetTickCount(); LogCount(line) == 0; Sleep(20)) {
             if (GetTickCount() - start > timeoutMs)
                 return false;
-            Sleep(20);
         }
         return true;
     }
@@ -93,40 +69,38 @@ TEST_F(RenewService, OperationsWaitTheirTimesAndHoldThePipe)
 {
     logPath_ = test::LogToTempFile(L"portgate-renew-service", &logDir_);  // read at the start
     InstallAndStart();
-    {
-        PendingCall call(L"iprenew");
-        EXPECT_EQ(L"OK", call.Reply(15000));
-        EXPECT_GE(call.ElapsedMs(), 4000u);
-    }
+    std::shared_future<Answer> call = Call(L"iprenew");
+    ASSERT_EQ(std::future_status::ready, call.wait_for(std::chrono::seconds(15)));
+    EXPECT_EQ(L"OK", call.get().reply);
+    EXPECT_GE(call.get().elapsedMs, 4000u);
     const char TICK_END[] = "FindDomainDlgOnTimer() --- end ---";
-    {
-        test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 0);
-        PendingCall call(L"finddomain");
-        // The search has begun: the service holds this client's instance.
-        ASSERT_TRUE(WaitForLogCount("FindDomainDlgInit() --- start ---", 1, 10000));
+    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 0);
+    call = Call(L"finddomain");
+    // The search has begun: the service holds this client's instance.
+    ASSERT_TRUE(WaitForLog("FindDomainDlgInit() --- start ---", 10000));
 
-        std::wstring reply;
-        DWORD error;
-        DWORD start = GetTickCount();
-        EXPECT_FALSE(test::CallPipeRaw(L"hello", 10, &reply, &error, NMPWAIT_NOWAIT));
-        EXPECT_LT(GetTickCount() - start, 3000u) << "the search's next probe is 5 s later";
-        // Windows reports the busy instance; Wine's CallNamedPipeW reports the failed
-        // NOWAIT wait it makes after it.
-        EXPECT_TRUE(error == ERROR_PIPE_BUSY || error == ERROR_SEM_TIMEOUT) << error;
-        SetLastError(0xdeadbeef);
-        HANDLE second = CreateFileW(WARD_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL,
-                                    OPEN_EXISTING, 0, NULL);
-        EXPECT_EQ(INVALID_HANDLE_VALUE, second);
-        EXPECT_EQ((DWORD)ERROR_PIPE_BUSY, GetLastError());
-        if (second != INVALID_HANDLE_VALUE)
-            CloseHandle(second);
+    std::wstring reply;
+    DWORD error;
+    DWORD start = GetTickCount();
+    EXPECT_FALSE(test::CallPipeRaw(L"hello", 10, &reply, &error, NMPWAIT_NOWAIT));
+    EXPECT_LT(GetTickCount() - start, 3000u) << "the search's next probe is 5 s later";
+    // Windows reports the busy instance; Wine's CallNamedPipeW reports the failed
+    // NOWAIT wait it makes after it.
+    EXPECT_TRUE(error == ERROR_PIPE_BUSY || error == ERROR_SEM_TIMEOUT) << error;
+    SetLastError(0xdeadbeef);
+    HANDLE second = CreateFileW(WARD_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                                OPEN_EXISTING, 0, NULL);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, second);
+    EXPECT_EQ((DWORD)ERROR_PIPE_BUSY, GetLastError());
+    if (second != INVALID_HANDLE_VALUE)
+        CloseHandle(second);
 
-        ASSERT_TRUE(WaitForLogCount(TICK_END, 1, 5000));
-        test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
-        EXPECT_EQ(L"OK", call.Reply(15000));
-        EXPECT_GE(call.ElapsedMs(), 5000u);
-        EXPECT_EQ(2u, LogCount(TICK_END));
-    }
+    ASSERT_TRUE(WaitForLog(TICK_END, 5000));
+    test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);
+    ASSERT_EQ(std::future_status::ready, call.wait_for(std::chrono::seconds(15)));
+    EXPECT_EQ(L"OK", call.get().reply);
+    EXPECT_GE(call.get().elapsedMs, 5000u);
+    EXPECT_EQ(2u, LogCount(TICK_END));
     EXPECT_EQ(L"NG", test::CallPipe(L"hello"));
 }
 
