@@ -206,9 +206,6 @@ TEST_F(ServiceTest, RepliesAreExactBytes)
         std::wstring reply;
     } cases[] = {
         {bytes(L""), L"NG"},
-        {bytes(L"   "), L"NG"},
-        {bytes(L"hello world"), L"NG"},
-        {bytes(L"logon\talice secret CORP"), L"NG"},
         {bytes(std::wstring(L"finddomain\0", 11)), L"OK"},  // a trailing terminator is harmless
         {bytes(std::wstring(L"\0logon", 6)), L"NG"},        // the text ends at the first NUL
         {bytes(std::wstring(259, L'x')), L"NG"},
@@ -283,15 +280,10 @@ TEST_F(ServiceTest, SilentClientOrHugeRequestDoesNotHoldThePipe)
                                 0, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, silent);
     DWORD start = GetTickCount();
-    std::wstring reply;
-    DWORD error;
     // The next client waits for the instance, which the server frees within a second:
     // the clients write at once, so a silent one is holding the pipe.
-    bool served = test::CallPipeRaw(L"next", 8, &reply, &error, 15000);
-    DWORD elapsed = GetTickCount() - start;
-    ASSERT_TRUE(served) << "error " << error;
-    EXPECT_EQ(L"NG", reply);
-    EXPECT_LE(elapsed, 2500u);
+    EXPECT_EQ(L"NG", test::CallPipe(L"next"));
+    EXPECT_LE(GetTickCount() - start, 2500u);
     // The silent client's connection has been ended by the server.
     char byte;
     DWORD bytes;
@@ -305,13 +297,9 @@ TEST_F(ServiceTest, SilentClientOrHugeRequestDoesNotHoldThePipe)
     // next client is served soon after, not once the last byte has been read and discarded.
     std::vector<char> request(128u << 20, 'x');
     start = GetTickCount();
-    reply.clear();
-    error = 0;
+    std::wstring reply;
+    DWORD error;
     bool answered = test::CallPipeRaw(request.data(), (DWORD)request.size(), &reply, &error, 5000);
-    elapsed = GetTickCount() - start;
-    printf("a request of %u MiB: %s after %lu ms\n", (unsigned)(request.size() >> 20),
-           answered ? test::Narrow(reply).c_str() : ("error " + std::to_string(error)).c_str(),
-           (unsigned long)elapsed);
     EXPECT_TRUE(!answered || reply == L"NG") << test::Narrow(reply);
     EXPECT_EQ(L"NG", test::CallPipe(L"next"));
     EXPECT_LE(GetTickCount() - start, 5000u);
@@ -413,12 +401,7 @@ TEST_F(ServiceTest, OverLongRequestLeavesNoPasswordInTheServiceOrItsLog)
     while (request.size() + password.size() <= 520)
         request += password;
     ASSERT_FALSE(ProcessMemoryHolds(processId, password)) << "found before it was sent";
-    std::wstring reply;
-    DWORD error;
-    ASSERT_TRUE(test::CallPipeRaw(request.data(), (DWORD)(request.size() * sizeof(wchar_t)),
-                                  &reply, &error, 5000))
-        << error;
-    EXPECT_EQ(L"NG", reply);
+    EXPECT_EQ(L"NG", test::CallPipe(request));
     EXPECT_EQ(L"NG", test::CallPipe(L"hello"));
     EXPECT_FALSE(ProcessMemoryHolds(processId, password));
     ASSERT_TRUE(test::StopService());
@@ -471,7 +454,7 @@ TEST_F(ServiceTest, RandomRequestsAreAnsweredOrRefusedAndTheServiceLives)
     // Passwords start with the mark, so that any trace of one in the log is found.
     const std::wstring mark = L"Zq";
     SIZE_T before = 0;
-    int ok[4] = {}, renewals = 0, malformed = 0;
+    int ok[4] = {}, renewals = 0;
     for (int i = 0; i < 400; i++) {
         std::string request;  // the raw bytes sent
         int word = random() % 4;
@@ -498,7 +481,6 @@ TEST_F(ServiceTest, RandomRequestsAreAnsweredOrRefusedAndTheServiceLives)
         } else {
             // Malformed: a command word followed by random bytes, an odd count, an unpaired
             // surrogate, or more than 259 units.
-            malformed++;
             std::wstring prefix = words[word] + L" ";
             request.assign(reinterpret_cast<const char *>(prefix.data()), prefix.size() * 2);
             size_t bytes = random() % 700;
@@ -529,14 +511,10 @@ TEST_F(ServiceTest, RandomRequestsAreAnsweredOrRefusedAndTheServiceLives)
     SIZE_T after = PrivateBytes(processId);
     EXPECT_EQ((DWORD)SERVICE_RUNNING, test::ServiceState());
     EXPECT_EQ(processId, test::ServiceProcessId());
-    printf("accepted logon %d, logoff %d, iprenew %d, finddomain %d; %d malformed; private "
-           "bytes after 100 requests %lu KiB, after 400 %lu KiB\n",
-           ok[0], ok[1], ok[2], ok[3], malformed, (unsigned long)(before / 1024),
-           (unsigned long)(after / 1024));
     for (int word = 0; word < 4; word++)
         EXPECT_GT(ok[word], 0) << test::Narrow(words[word]) << " never ran to success";
     if (before != 0 && after != 0) {
-        EXPECT_LT(after, before + 512 * 1024) << "private memory grew over 300 requests";
+        EXPECT_LT(after, before + 512 * 1024) << "private memory grew over 300 requests from " << before;
     }
     ASSERT_TRUE(test::StopService());
     std::string log = test::ReadFileBytes(logPath);
