@@ -92,36 +92,34 @@ DWORD WINAPI ScriptedGetInterfaceInfo(PIP_INTERFACE_INFO table, PULONG size)
     return NO_ERROR;
 }
 
-// The entry must be one of the fetched table's, inside the block.
-const ScriptedAdapter *AdapterOf(PIP_ADAPTER_INDEX_MAP entry)
+// The adapter of an entry, which must lie in the fetched table; the call is recorded.
+const ScriptedAdapter *AdapterOf(const char *call, PIP_ADAPTER_INDEX_MAP entry)
 {
+    static const ScriptedAdapter NONE = {0, ERROR_INVALID_PARAMETER, ERROR_INVALID_PARAMETER};
+    g_calls.push_back(call + std::to_string(entry->Index));
     const BYTE *first = reinterpret_cast<const BYTE *>(g_table ? g_table->Adapter : NULL);
     const BYTE *at = reinterpret_cast<const BYTE *>(entry);
     if (g_table == NULL || at < first ||
         at + sizeof(*entry) > reinterpret_cast<const BYTE *>(g_table) + g_tableBytes ||
         (at - first) % sizeof(*entry) != 0) {
         ADD_FAILURE() << "adapter entry outside the fetched table";
-        return NULL;
+        return &NONE;
     }
     for (const ScriptedAdapter &adapter : g_script.adapters) {
         if (adapter.index == entry->Index)
             return &adapter;
     }
-    return NULL;
+    return &NONE;
 }
 
 DWORD WINAPI ScriptedIpReleaseAddress(PIP_ADAPTER_INDEX_MAP entry)
 {
-    const ScriptedAdapter *adapter = AdapterOf(entry);
-    g_calls.push_back("release " + std::to_string(entry->Index));
-    return adapter ? adapter->release : ERROR_INVALID_PARAMETER;
+    return AdapterOf("release ", entry)->release;
 }
 
 DWORD WINAPI ScriptedIpRenewAddress(PIP_ADAPTER_INDEX_MAP entry)
 {
-    const ScriptedAdapter *adapter = AdapterOf(entry);
-    g_calls.push_back("renew " + std::to_string(entry->Index));
-    return adapter ? adapter->renew : ERROR_INVALID_PARAMETER;
+    return AdapterOf("renew ", entry)->renew;
 }
 
 NET_API_STATUS WINAPI ScriptedNetServerEnum(LMCSTR serverName, DWORD level, LPBYTE *buffer,
@@ -409,7 +407,6 @@ TEST_F(Scripted, FindDomainControllerAnswersAndFreesTheBuffer)
         g_script.bufferWhenMissing = c.bufferWhenMissing;
         EXPECT_EQ(c.expected, FindDomainController());
         EXPECT_EQ(g_enumAllocations, g_enumFrees);
-        EXPECT_TRUE(g_enumBuffers.empty());
         EXPECT_EQ(1u, g_probeTicks.size());
     }
 }
