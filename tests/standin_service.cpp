@@ -17,11 +17,6 @@
 static SERVICE_STATUS_HANDLE g_status;
 static HANDLE g_stop;
 static wchar_t g_report[MAX_PATH];
-static BOOL g_hang;
-static DWORD g_replyUnits = 2;
-static DWORD g_gapMs;
-static LPWSTR *g_replies;  // the "replies" mode's texts, or NULL
-static DWORD g_replyCount;
 
 static void Report(DWORD state)
 {
@@ -63,19 +58,22 @@ static BOOL Complete(HANDLE pipe, BOOL started, OVERLAPPED *overlapped, DWORD *b
 
 static void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
 {
-    if (argc > 2) {
+    const wchar_t *mode = argc > 2 ? argv[2] : L"";
+    DWORD number = argc > 3 ? wcstoul(argv[3], NULL, 10) : 0;
+    if (argc > 2)
         lstrcpynW(g_report, argv[1], MAX_PATH);
-        g_hang = lstrcmpW(argv[2], L"hang") == 0;
-        DWORD number = argc > 3 ? wcstoul(argv[3], NULL, 10) : 0;
-        if (lstrcmpW(argv[2], L"long") == 0 && number >= 2)
-            g_replyUnits = number;
-        if (lstrcmpW(argv[2], L"gap") == 0)
-            g_gapMs = number;
-        if (lstrcmpW(argv[2], L"replies") == 0 && argc > 3) {
-            g_replies = argv + 3;
-            g_replyCount = argc - 3;
-        }
+    // Every mode but "replies" has the one answer: "OK", or the N units of "long N".
+    DWORD units = lstrcmpW(mode, L"long") == 0 && number >= 2 ? number : 2;
+    wchar_t *reply = static_cast<wchar_t *>(calloc(units + 1, sizeof(wchar_t)));
+    for (DWORD i = 0; i < units; i++)
+        reply[i] = i == 0 ? L'O' : i == 1 ? L'K' : L'x';
+    LPWSTR *replies = &reply;
+    DWORD replyCount = 1;
+    if (lstrcmpW(mode, L"replies") == 0 && argc > 3) {
+        replies = argv + 3;
+        replyCount = argc - 3;
     }
+    const DWORD gapMs = lstrcmpW(mode, L"gap") == 0 ? number : 0;
     g_stop = CreateEventW(NULL, TRUE, FALSE, NULL);
     g_status = RegisterServiceCtrlHandlerExW(WARD_SERVICE_NAME, Handler, NULL);
     HANDLE pipe = CreateNamedPipeW(WARD_PIPE_NAME, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
@@ -83,9 +81,6 @@ static void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
     Report(SERVICE_RUNNING);
     OVERLAPPED overlapped = {};
     overlapped.hEvent = CreateEventW(NULL, TRUE, FALSE, NULL);
-    wchar_t *reply = static_cast<wchar_t *>(calloc(g_replyUnits + 1, sizeof(wchar_t)));
-    for (DWORD i = 0; i < g_replyUnits; i++)
-        reply[i] = i == 0 ? L'O' : i == 1 ? L'K' : L'x';
     unsigned requests = 0;
     for (;;) {
         DWORD bytes = 0;
@@ -97,22 +92,17 @@ static void WINAPI ServiceMain(DWORD argc, LPWSTR *argv)
         if (Complete(pipe, ReadFile(pipe, request, sizeof(request), NULL, &overlapped), &overlapped, &bytes)) {
             SecureZeroMemory(request, sizeof(request));
             WriteReport(++requests);
-            if (g_hang)
+            if (lstrcmpW(mode, L"hang") == 0)
                 break;  // the connection stays open, unanswered, until the stop
-            const wchar_t *answer = reply;
-            DWORD units = g_replyUnits;
-            if (g_replies != NULL) {
-                answer = g_replies[requests <= g_replyCount ? requests - 1 : g_replyCount - 1];
-                units = (DWORD)lstrlenW(answer);
-            }
+            const wchar_t *answer = replies[requests <= replyCount ? requests - 1 : replyCount - 1];
             ResetEvent(overlapped.hEvent);
-            Complete(pipe, WriteFile(pipe, answer, units * sizeof(wchar_t), NULL, &overlapped), &overlapped,
-                     &bytes);
+            Complete(pipe, WriteFile(pipe, answer, lstrlenW(answer) * sizeof(wchar_t), NULL, &overlapped),
+                     &overlapped, &bytes);
             FlushFileBuffers(pipe);
         }
         DisconnectNamedPipe(pipe);
         // Between two connections the pipe exists but listens to nobody.
-        if (g_gapMs > 0 && WaitForSingleObject(g_stop, g_gapMs) == WAIT_OBJECT_0)
+        if (gapMs > 0 && WaitForSingleObject(g_stop, gapMs) == WAIT_OBJECT_0)
             break;
     }
     WaitForSingleObject(g_stop, INFINITE);
