@@ -10,10 +10,7 @@ dump=$("$objdump" -p "$dll")
 exports=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
           sed -n 's/^[[:space:]]*\[[[:space:]]*[0-9]*\][[:space:]]*//p' | sort | tr '\n' ' ')
 wanted=$(printf '%s\n' "$@" | sort | tr '\n' ' ')
-if [ "$exports" != "$wanted" ]; then
-    echo "exports: $exports; wanted: $wanted"
-    exit 1
-fi
+[ "$exports" = "$wanted" ] || { echo "exports: $exports; wanted: $wanted"; exit 1; }
 windows='advapi32.dll comctl32.dll gdi32.dll iphlpapi.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll
 secur32.dll shell32.dll shlwapi.dll user32.dll version.dll ws2_32.dll netapi32.dll'
 for name in $(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z'); do
