@@ -9,22 +9,15 @@ target_include_directories(tray_test PRIVATE ${PROJECT_SOURCE_DIR}/tray ${PROJEC
 set_tests_properties(tray_test PROPERTIES
   ENVIRONMENT "${TEST_WINE_ENV};GTEST_FILTER=-TraySessionEnd.*:TrayInterfaces.*:TrayWorkflow.SessionEnd*")
 
-# Parts of tray_test as entries of their own, with their environment; ARGN: more properties.
-function(tray_test_part name filter environment)
-  add_test(NAME ${name} COMMAND tray_test --gtest_color=no --gtest_filter=${filter})
-  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${environment}" ${ARGN})
-endfunction()
-
 # The session's end by its messages: one case waits out the client's own 30 s bound.
-tray_test_part(tray_session_end_messages TrayWorkflow.SessionEnd* "${TEST_WINE_ENV}"
+portgate_test_part(tray_session_end_messages tray_test TrayWorkflow.SessionEnd* "${TEST_WINE_ENV}"
   RESOURCE_LOCK wardhost_service TIMEOUT 300)
 # wineboot -e ends every program with windows in the prefix: nothing may run beside it.
-tray_test_part(tray_session_end TraySessionEnd.* "${TEST_WINE_ENV}" RUN_SERIAL TRUE TIMEOUT 300)
+portgate_test_part(tray_session_end tray_test TraySessionEnd.* "${TEST_WINE_ENV}" RUN_SERIAL TRUE TIMEOUT 300)
 # The texts the user sees under a Japanese user interface.
-tray_test_part(tray_test_japanese
+portgate_test_part(tray_test_japanese tray_test
   TrayResources.*:TrayWindow.PagesFollowTheStateValues:TrayWorkflow.LogonRefusalsAndFailures
-  "${TEST_WINE_ENV};LANG=ja_JP.UTF-8;LC_ALL=ja_JP.UTF-8;PORTGATE_EXPECT_LANGUAGE=1041"
-  RESOURCE_LOCK wardhost_service TIMEOUT 600)
+  "${TEST_JAPANESE_ENV}" RESOURCE_LOCK wardhost_service TIMEOUT 600)
 
 # The several-interfaces warning needs a known set of addresses: a network namespace.
 add_test(NAME tray_interfaces

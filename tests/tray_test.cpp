@@ -21,11 +21,10 @@
 
 namespace {
 
-using driver::Text;
 using driver::WaitFor;
+using test::ItemText;
 using test::Joined;
 using test::Simulator;
-using TrayClient = driver::Client;
 
 // Resource ids of wardhost.exe that the tests compare with (its header shares names with
 // the client's).
@@ -57,8 +56,6 @@ std::wstring ExpectedLogonDate(DWORD unixSeconds)
     GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &time, NULL, clock, 128);
     return std::wstring(date) + L" " + clock;
 }
-
-// ---- resources
 
 TEST(TrayResources, EnglishAndJapaneseHoldTheSameIds)
 {
@@ -93,8 +90,6 @@ std::vector<std::wstring> ServiceTexts(UINT id)
     return texts;
 }
 
-// ---- window, icon, single instance (no service needed)
-
 class TrayWindow : public ::testing::Test {
 protected:
     void SetUp() override { test::ClearProductKey(); }
@@ -105,7 +100,7 @@ TEST_F(TrayWindow, StartsHiddenBehindItsIconUntilAClickOrASecondStart)
 {
     driver::Taskbar taskbar;
     ASSERT_TRUE(taskbar.Ready());
-    TrayClient client;
+    driver::Client client;
     HWND main = client.Open(L"-t");
     ASSERT_NE(nullptr, main);
     ASSERT_TRUE(taskbar.WaitForRecords(1, WAIT_MS));
@@ -137,7 +132,7 @@ TEST_F(TrayWindow, StartsHiddenBehindItsIconUntilAClickOrASecondStart)
     HWND decoyBox = test::WaitForDialog(GetCurrentProcessId(), test::IsMessageBox, WAIT_MS);
     ASSERT_NE(nullptr, decoyBox);
     ASSERT_EQ(TrayString(IDS_TITLE), test::WindowText(decoyBox));
-    TrayClient second;
+    driver::Client second;
     ASSERT_TRUE(second.Start());
     DWORD exitCode = 99;
     ASSERT_TRUE(second.WaitForExit(WAIT_MS, &exitCode));
@@ -159,7 +154,7 @@ TEST_F(TrayWindow, SwitchVariants)
     for (const auto &c : cases) {
         SCOPED_TRACE(test::Narrow(c.arguments));
         size_t started = taskbar.Records().size() + 1;
-        TrayClient client;
+        driver::Client client;
         HWND main = client.Open(c.arguments);
         ASSERT_NE(nullptr, main);
         // The icon is added at the end of the initialisation, after the first show.
@@ -172,7 +167,7 @@ TEST_F(TrayWindow, SwitchVariants)
 TEST_F(TrayWindow, SessionEndRemovesNoIconThatWasNotAdded)
 {
     // No taskbar while the client starts: its attempts to add the icon all fail.
-    TrayClient client;
+    driver::Client client;
     HWND main = client.Open(L"-t");
     ASSERT_NE(nullptr, main);
     driver::Taskbar taskbar;
@@ -184,8 +179,6 @@ TEST_F(TrayWindow, SessionEndRemovesNoIconThatWasNotAdded)
     ASSERT_TRUE(driver::EndSession(main, WAIT_MS));
     EXPECT_EQ(0u, taskbar.Records().size());
 }
-
-// ---- the pages from the state values
 
 TEST_F(TrayWindow, PagesFollowTheStateValues)
 {
@@ -213,23 +206,22 @@ TEST_F(TrayWindow, PagesFollowTheStateValues)
         if (c.user != NULL)
             test::SetConfigString(NULL, VALUE_DEFAULT_USER_NAME, c.user);
         test::SetConfigDword(NULL, VALUE_LOGON_DATE, c.date);
-        TrayClient client;
+        driver::Client client;
         HWND main = client.Open();
         ASSERT_NE(nullptr, main);
         HWND page = client.Page();
-        ASSERT_NE(nullptr, page);
-        EXPECT_EQ(TrayString(c.infoPage ? IDS_LOGOFF_BUTTON : IDS_LOGON_BUTTON), Text(main, IDOK));
+        EXPECT_EQ(TrayString(c.infoPage ? IDS_LOGOFF_BUTTON : IDS_LOGON_BUTTON), ItemText(main, IDOK));
         // The logon page has a password edit; the information page a date.
         EXPECT_EQ(!c.infoPage, GetDlgItem(page, IDC_PASSWORD) != NULL);
         if (c.infoPage) {
-            EXPECT_EQ(c.user != NULL ? c.user : L"", Text(page, IDC_USER_NAME));
-            EXPECT_EQ(c.user != NULL ? ExpectedLogonDate(c.date) : L"", Text(page, IDC_LOGON_DATE));
+            EXPECT_EQ(c.user != NULL ? c.user : L"", ItemText(page, IDC_USER_NAME));
+            EXPECT_EQ(c.user != NULL ? ExpectedLogonDate(c.date) : L"", ItemText(page, IDC_LOGON_DATE));
         }
 
         // Mode change alternates the pages without asking the service (none is running).
         SendMessageW(main, WM_COMMAND, IDC_MODE_CHANGE, 0);
         EXPECT_EQ(c.infoPage, GetDlgItem(client.Page(), IDC_PASSWORD) != NULL);
-        EXPECT_EQ(TrayString(c.infoPage ? IDS_LOGON_BUTTON : IDS_LOGOFF_BUTTON), Text(main, IDOK));
+        EXPECT_EQ(TrayString(c.infoPage ? IDS_LOGON_BUTTON : IDS_LOGOFF_BUTTON), ItemText(main, IDOK));
         EXPECT_EQ(L"<no box>", client.WaitForMessageBox(0));
     }
 }
@@ -258,7 +250,7 @@ bool ProcessMemoryHolds(HANDLE process, const std::wstring &text)
 TEST_F(TrayWindow, PasswordLeavesNoCopyInTheEdit)
 {
     driver::Taskbar taskbar;
-    TrayClient client;
+    driver::Client client;
     HWND main = client.Open();
     ASSERT_NE(nullptr, main);
     client.WaitUntilIdle();
@@ -287,8 +279,6 @@ TEST_F(TrayWindow, PasswordLeavesNoCopyInTheEdit)
     EXPECT_FALSE(ProcessMemoryHolds(client.Process(), tail));
 }
 
-// ---- the Config button
-
 TEST_F(TrayWindow, ConfigButtonStartsTheToolBesideTheClient)
 {
     std::wstring dir = test::MakeTempDir(L"portgate-tray-config");
@@ -296,12 +286,11 @@ TEST_F(TrayWindow, ConfigButtonStartsTheToolBesideTheClient)
     // own path still fits), in parts of 40 characters.
     std::wstring deep = dir + L"\\";
     deep.resize(246, L'd');
-    for (size_t at = dir.size() + 41; at + 1 < deep.size(); at += 41)
+    for (size_t at = dir.size() + 41; at + 1 < deep.size(); at += 41) {
         deep[at] = L'\\';
-    for (size_t at = dir.size() + 1; at <= deep.size(); at++) {
-        if (at == deep.size() || deep[at] == L'\\')
-            CreateDirectoryW(deep.substr(0, at).c_str(), NULL);
+        CreateDirectoryW(deep.substr(0, at).c_str(), NULL);
     }
+    CreateDirectoryW(deep.c_str(), NULL);
     ASSERT_EQ(259u, (deep + L"\\wardtray.exe").size());
     struct {
         const char *name;
@@ -325,7 +314,7 @@ TEST_F(TrayWindow, ConfigButtonStartsTheToolBesideTheClient)
             ASSERT_TRUE(CopyFileW(test::BinaryPath(L"wardtray_standin.exe").c_str(),
                                   (c.folder + L"\\wardsetup.exe").c_str(), FALSE));
         }
-        TrayClient tray;
+        driver::Client tray;
         HWND main = tray.Open(L"", client);
         ASSERT_NE(nullptr, main);
         EXPECT_EQ(isAdministrator, IsWindowEnabled(GetDlgItem(main, IDC_CONFIG)));
@@ -341,8 +330,6 @@ TEST_F(TrayWindow, ConfigButtonStartsTheToolBesideTheClient)
     test::RemoveTree(dir);
 }
 
-// ---- the several-interfaces warning (run by tray-interfaces.sh with two extra addresses)
-
 class TrayInterfaces : public TrayWindow {};
 
 TEST_F(TrayInterfaces, WarningRepeatsUntilCancelledAndNeverStacks)
@@ -354,14 +341,13 @@ TEST_F(TrayInterfaces, WarningRepeatsUntilCancelledAndNeverStacks)
     test::SetConfigDword(NULL, VALUE_MULTI_INTERFACE_CHECK, 1);
     test::SetConfigString(NULL, VALUE_MULTI_INTERFACE_MESSAGE, L"Two networks\\nUnplug one");
     driver::Taskbar taskbar;
-    TrayClient client;
+    driver::Client client;
     HWND main = client.Open();
     ASSERT_NE(nullptr, main);
-    // Shown once, shortly after the start.
     EXPECT_EQ(L"Two networks\nUnplug one", client.WaitForMessageBox(WAIT_MS));
     // A click on the icon and a second start while it is shown add no second warning.
     PostMessageW(main, WM_TRAY_NOTIFY, 0, WM_LBUTTONDOWN);
-    TrayClient second;
+    driver::Client second;
     ASSERT_TRUE(second.Start());
     EXPECT_TRUE(second.WaitForExit(WAIT_MS));
     // Posted messages are taken in order: once the page has changed, the checks posted
@@ -385,8 +371,6 @@ TEST_F(TrayInterfaces, WarningRepeatsUntilCancelledAndNeverStacks)
     EXPECT_EQ(0, client.CountMessageBoxes());
 }
 
-// ---- logon and logoff through the real service
-
 // The logoff switch took one "2" on one connection, and the state says logged off.
 void ExpectOneLogoff(Simulator *logoffSwitch)
 {
@@ -396,7 +380,14 @@ void ExpectOneLogoff(Simulator *logoffSwitch)
     EXPECT_EQ(1u, Dword(VALUE_VLAN_LOGON));
 }
 
-// Each test starts with the real service installed and running and an empty key.
+// The simulator on script as the logon (or logoff) server of the key.
+void StartSwitch(Simulator *simulator, const std::wstring &script, bool logoff = false, int connections = 1)
+{
+    ASSERT_TRUE(simulator->Start(script, connections));
+    test::SetConfigString(NULL, logoff ? VALUE_VLAN_LOGOFF_SERVER : VALUE_VLAN_LOGON_SERVER, L"127.0.0.1");
+    test::SetConfigDword(NULL, logoff ? VALUE_VLAN_LOGOFF_PORT : VALUE_VLAN_LOGON_PORT, simulator->Port());
+}
+
 class TrayWorkflow : public test::ServiceTestBase {
 protected:
     void SetUp() override
@@ -422,27 +413,18 @@ protected:
         return report;
     }
 
-    // Starts the simulator for the logon (or logoff) server and points the key at it.
-    void StartSwitch(Simulator *simulator, const std::wstring &script, bool logoff = false, int connections = 1)
-    {
-        ASSERT_TRUE(simulator->Start(script, connections));
-        test::SetConfigString(NULL, logoff ? VALUE_VLAN_LOGOFF_SERVER : VALUE_VLAN_LOGON_SERVER, L"127.0.0.1");
-        test::SetConfigDword(NULL, logoff ? VALUE_VLAN_LOGOFF_PORT : VALUE_VLAN_LOGON_PORT, simulator->Port());
-    }
-
     // Returns once the client waits for input, as a user would find it: the dialog box
     // shows its window only when its queue first runs empty, and input posted before that
     // would be handled before the first show.
     HWND StartClient()
     {
         HWND main = client_.Open();
-        EXPECT_NE(nullptr, main);
         client_.WaitUntilIdle();
         return main;
     }
 
     driver::Taskbar taskbar_;
-    TrayClient client_;
+    driver::Client client_;
     std::wstring scriptDir_;
 };
 
@@ -458,35 +440,32 @@ TEST_F(TrayWorkflow, LogonShowsTheStoredLogonAndLogoffReturnsToTheLogonPage)
     HWND box = NULL;
     EXPECT_EQ(TrayString(IDS_LOGON_DONE), client_.WaitForMessageBox(WAIT_MS, &box));
     // The password edit is wiped before the box.
-    EXPECT_EQ(L"", Text(client_.Page(), IDC_PASSWORD));
+    EXPECT_EQ(L"", ItemText(client_.Page(), IDC_PASSWORD));
     ASSERT_TRUE(test::AnswerDialog(box, IDOK));
     EXPECT_EQ(Joined({"1\\r\\n", "alice\\r\\n", "secret\\r\\n"}), Joined(test::Received(logonSwitch.Kill())));
     EXPECT_EQ(2u, Dword(VALUE_VLAN_LOGON));
     // The information page replaces the logon page after the box, and its texts follow it.
     EXPECT_TRUE(client_.WaitForPage(IDC_LOGON_DATE, WAIT_MS));
-    EXPECT_EQ(L"alice", Text(client_.Page(), IDC_USER_NAME));
-    EXPECT_EQ(ExpectedLogonDate(Dword(VALUE_LOGON_DATE)), Text(client_.Page(), IDC_LOGON_DATE));
-    EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), Text(main, IDOK));
+    EXPECT_EQ(L"alice", ItemText(client_.Page(), IDC_USER_NAME));
+    EXPECT_EQ(ExpectedLogonDate(Dword(VALUE_LOGON_DATE)), ItemText(client_.Page(), IDC_LOGON_DATE));
+    EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), ItemText(main, IDOK));
     // With the icon in place, a success hides the window.
     EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(main); }, WAIT_MS));
 
-    // Back through the icon, and OK on the information page logs off.
     SendMessageW(main, WM_TRAY_NOTIFY, 0, WM_LBUTTONDOWN);
     PostMessageW(main, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(TrayString(IDS_LOGOFF_DONE), client_.AnswerMessageBox());
     ExpectOneLogoff(&logoffSwitch);
     EXPECT_TRUE(client_.WaitForPage(IDC_PASSWORD, WAIT_MS));
-    EXPECT_EQ(TrayString(IDS_LOGON_BUTTON), Text(main, IDOK));
+    EXPECT_EQ(TrayString(IDS_LOGON_BUTTON), ItemText(main, IDOK));
 }
 
 TEST_F(TrayWorkflow, LogonRefusalsAndFailures)
 {
     // The service quotes an unreachable server's 251-character name: its reply does not fit
     // 520 bytes, yet it is a refusal, not a stopped service.
-    std::wstring farServer;
-    for (int label = 0; label < 4; label++)
-        farServer += std::wstring(60, L'h') + L".";
-    farServer += L"invalid";
+    const std::wstring label = std::wstring(60, L'h') + L".";
+    const std::wstring farServer = label + label + label + label + L"invalid";
     std::vector<std::wstring> cannotConnect = ServiceTexts(WARDHOST_CANNOT_CONNECT);
     for (std::wstring &text : cannotConnect)
         text.replace(text.find(L"%s"), 2, farServer);
@@ -495,14 +474,14 @@ TEST_F(TrayWorkflow, LogonRefusalsAndFailures)
         const char *name;
         Service service;
         const wchar_t *script;              // REAL: the switch's; NULL: farServer
-        std::vector<std::wstring> replies;  // STAND_IN: its answers
+        std::vector<std::wstring> standIn;  // STAND_IN: its mode
         bool dhcp;
         std::vector<std::wstring> box;      // any of these, or its start past 250 characters
     } cases[] = {
         {"switch refuses: the service's own message", REAL, L"logon-failed.txt", {}, false,
          ServiceTexts(WARDHOST_AUTH_FAILED)},
         {"reply longer than the client's buffer", REAL, NULL, {}, false, cannotConnect},
-        {"renewal refused after an accepted logon", STAND_IN, NULL, {L"OK", L"NG"}, true,
+        {"renewal refused after an accepted logon", STAND_IN, NULL, {L"replies", L"OK", L"NG"}, true,
          {TrayString(IDS_DHCP_ERROR)}},
         {"service absent", ABSENT, NULL, {}, false, {TrayString(IDS_SERVICE_NOT_RUNNING)}},
         // Another client holds the service's only pipe instance.
@@ -527,9 +506,7 @@ TEST_F(TrayWorkflow, LogonRefusalsAndFailures)
             test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, farServer);
             test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, 5);
         } else if (c.service == STAND_IN) {
-            std::vector<std::wstring> mode = {L"replies"};
-            mode.insert(mode.end(), c.replies.begin(), c.replies.end());
-            report = StandIn(mode);
+            report = StandIn(c.standIn);
         } else if (c.service == BUSY) {
             other = CreateFileW(WARD_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
             ASSERT_NE(INVALID_HANDLE_VALUE, other);
@@ -548,14 +525,14 @@ TEST_F(TrayWorkflow, LogonRefusalsAndFailures)
         })) << test::Narrow(box);
         // A failed sequence empties both edits and stays on the logon page.
         HWND page = client_.Page();
-        EXPECT_TRUE(WaitFor([&] { return Text(page, IDC_USER_NAME).empty(); }, WAIT_MS));
-        EXPECT_EQ(L"", Text(page, IDC_PASSWORD));
-        EXPECT_EQ(TrayString(IDS_LOGON_BUTTON), Text(main, IDOK));
+        EXPECT_TRUE(WaitFor([&] { return ItemText(page, IDC_USER_NAME).empty(); }, WAIT_MS));
+        EXPECT_EQ(L"", ItemText(page, IDC_PASSWORD));
+        EXPECT_EQ(TrayString(IDS_LOGON_BUTTON), ItemText(main, IDOK));
         EXPECT_EQ(0xFFFFFFFF, Dword(VALUE_VLAN_LOGON));
         EXPECT_TRUE(IsWindowVisible(main));
         client_.Kill();  // its end of a pipe, if it still held one, goes with it
         if (!report.empty()) {
-            EXPECT_EQ("requests " + std::to_string(c.replies.size()) + "\n", test::ReadFileBytes(report));
+            EXPECT_EQ("requests " + std::to_string(c.standIn.size() - 1) + "\n", test::ReadFileBytes(report));
         }
         if (impostor) {
             impostor->Stop();
@@ -587,17 +564,15 @@ TEST_F(TrayWorkflow, InputThatDoesNotFitIsRefusedBeforeSending)
         client_.SubmitLogon(c.user, c.password);
         HWND box = NULL;
         EXPECT_EQ(TrayString(c.box), client_.WaitForMessageBox(WAIT_MS, &box));
-        EXPECT_EQ(L"", Text(client_.Page(), IDC_PASSWORD));
+        EXPECT_EQ(L"", ItemText(client_.Page(), IDC_PASSWORD));
         ASSERT_TRUE(test::AnswerDialog(box, IDOK));
     }
     // The switch has seen nothing yet: its one connection goes to the logon that fits.
     EXPECT_EQ(0, test::Connections(simulator.Lines()));
     client_.SubmitLogon(std::wstring(200, L'u'), std::wstring(52, L'p'));
     EXPECT_EQ(TrayString(IDS_LOGON_DONE), client_.AnswerMessageBox());
-    std::vector<std::string> received = test::Received(simulator.Kill());
-    ASSERT_EQ(3u, received.size());
-    EXPECT_EQ(std::string(200, 'u') + "\\r\\n", received[1]);
-    EXPECT_EQ(std::string(52, 'p') + "\\r\\n", received[2]);
+    EXPECT_EQ(Joined({"1\\r\\n", std::string(200, 'u') + "\\r\\n", std::string(52, 'p') + "\\r\\n"}),
+              Joined(test::Received(simulator.Kill())));
 }
 
 TEST_F(TrayWorkflow, OneRequestAtATime)
@@ -612,7 +587,6 @@ TEST_F(TrayWorkflow, OneRequestAtATime)
     ASSERT_NE(nullptr, main);
     client_.SubmitLogon(L"alice", L"secret");
     ASSERT_TRUE(simulator.WaitForLine("conn: open", WAIT_MS));
-    // A second OK and a Mode change while the first request runs.
     PostMessageW(main, WM_COMMAND, IDOK, 0);
     PostMessageW(main, WM_COMMAND, IDC_MODE_CHANGE, 0);
     ASSERT_TRUE(simulator.WaitForLine("recv: secret\\r\\n", WAIT_MS));
@@ -620,7 +594,7 @@ TEST_F(TrayWorkflow, OneRequestAtATime)
     EXPECT_TRUE(WaitFor([&] { return client_.FindProgressWindow() == NULL; }, WAIT_MS));
     EXPECT_EQ(L"<no box>", client_.WaitForMessageBox(0));
     EXPECT_EQ(1, test::Connections(simulator.Kill()));
-    EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), Text(main, IDOK));
+    EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), ItemText(main, IDOK));
 }
 
 TEST_F(TrayWorkflow, EscapeDropsTheLogoffOutcome)
@@ -640,17 +614,14 @@ TEST_F(TrayWorkflow, EscapeDropsTheLogoffOutcome)
     ASSERT_NE(nullptr, progress);
     PostMessageW(progress, WM_COMMAND, IDCANCEL, 0);
     EXPECT_TRUE(WaitFor([&] { return !IsWindow(progress); }, WAIT_MS));
-    std::vector<std::string> lines = simulator.Lines();
-    EXPECT_EQ(lines.end(), std::find(lines.begin(), lines.end(), "conn: closed"));
+    EXPECT_FALSE(simulator.WaitForLine("conn: closed", 0));
     EXPECT_TRUE(simulator.WaitForLine("conn: closed", WAIT_MS));
     // The service's reply reaches the worker after the window has gone: no box for it.
     ASSERT_TRUE(WaitFor([&] { return test::CallPipe(L"hello") == L"NG"; }, WAIT_MS));
     EXPECT_EQ(L"<no box>", client_.WaitForMessageBox(1000));
-    EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), Text(main, IDOK));
+    EXPECT_EQ(TrayString(IDS_LOGOFF_BUTTON), ItemText(main, IDOK));
     EXPECT_EQ(2u, Dword(VALUE_VLAN_LOGON));
 }
-
-// ---- the end of the session
 
 // A service that takes the logoff and never answers: the client's own bound ends the
 // session's logoff, in real time (the one check of that limit at its real value).
@@ -683,12 +654,11 @@ TEST_F(TrayWorkflow, SessionEndDuringALogonLogsOff)
     ASSERT_NE(nullptr, main);
     client_.SubmitLogon(L"alice", L"secret");
     ASSERT_TRUE(WaitFor([&] {
-        return Text(client_.FindProgressWindow(), IDC_PROGRESS_TEXT) == TrayString(IDS_REQUESTING_ADDRESS);
+        return ItemText(client_.FindProgressWindow(), IDC_PROGRESS_TEXT) == TrayString(IDS_REQUESTING_ADDRESS);
     }, WAIT_MS));
     EXPECT_EQ(2u, Dword(VALUE_VLAN_LOGON));
     // The logoff that follows goes without a renewal of its own.
     test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, 0);
-    // The session-end bound and a margin for this machine.
     ASSERT_TRUE(driver::EndSession(main, SESSION_END_BUDGET_MS + 15000));
     ExpectOneLogoff(&logoffSwitch);
     EXPECT_EQ(0, client_.CountMessageBoxes());
@@ -754,11 +724,9 @@ TEST_F(TraySessionEnd, WinebootEndsTheSessionAfterTheLogoff)
 {
     InstallAndStart();
     Simulator simulator;
-    ASSERT_TRUE(simulator.Start(test::ShippedScript(L"logoff.txt")));
-    test::SetConfigString(NULL, VALUE_VLAN_LOGOFF_SERVER, L"127.0.0.1");
-    test::SetConfigDword(NULL, VALUE_VLAN_LOGOFF_PORT, simulator.Port());
+    ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, test::ShippedScript(L"logoff.txt"), true));
     test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
-    TrayClient client;
+    driver::Client client;
     ASSERT_NE(nullptr, client.Open(L"-t"));
     test::ProcessResult wineboot = test::RunProcess(L"wineboot.exe -e", 60000);
     EXPECT_TRUE(wineboot.finished) << wineboot.output;

@@ -3,6 +3,17 @@
 
 namespace test {
 
+bool PollUntil(const std::function<bool()> &condition, DWORD timeoutMs, DWORD intervalMs)
+{
+    DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+        Sleep(intervalMs);
+    }
+    return true;
+}
+
 struct DialogSearch {
     DWORD processId;
     const DialogMatch *match;
@@ -31,34 +42,18 @@ std::vector<HWND> FindDialogs(DWORD processId, const DialogMatch &match)
 
 HWND WaitForDialog(DWORD processId, const DialogMatch &match, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        std::vector<HWND> found =
-            FindDialogs(processId, [&](HWND dialog) { return IsWindowVisible(dialog) && match(dialog); });
-        if (!found.empty())
-            return found.front();
-        if (GetTickCount() - start >= timeoutMs)
-            return NULL;
-        Sleep(10);
-    }
-}
-
-bool IsMessageBox(HWND dialog)
-{
-    return GetDlgItem(dialog, MESSAGE_BOX_TEXT_ID) != NULL;
+    std::vector<HWND> found;
+    PollUntil([&] {
+        found = FindDialogs(processId, [&](HWND dialog) { return IsWindowVisible(dialog) && match(dialog); });
+        return !found.empty();
+    }, timeoutMs, 10);
+    return found.empty() ? NULL : found.front();
 }
 
 bool AnswerDialog(HWND dialog, WPARAM command, DWORD timeoutMs)
 {
-    if (!PostMessageW(dialog, WM_COMMAND, command, 0))
-        return false;
-    DWORD start = GetTickCount();
-    while (IsWindow(dialog)) {
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        Sleep(10);
-    }
-    return true;
+    return PostMessageW(dialog, WM_COMMAND, command, 0) &&
+           PollUntil([&] { return !IsWindow(dialog); }, timeoutMs, 10);
 }
 
 bool WaitUntilHandled(HWND window, DWORD timeoutMs)
@@ -77,7 +72,10 @@ std::wstring WindowText(HWND window)
 
 std::wstring ItemText(HWND dialog, int id)
 {
-    return WindowText(GetDlgItem(dialog, id));
+    HWND item = GetDlgItem(dialog, id);
+    std::vector<wchar_t> text(SendMessageW(item, WM_GETTEXTLENGTH, 0, 0) + 1);
+    SendMessageW(item, WM_GETTEXT, text.size(), (LPARAM)text.data());
+    return text.data();
 }
 
 }  // namespace test

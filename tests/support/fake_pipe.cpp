@@ -35,11 +35,6 @@ std::string FakePipe::Received()
     return received_;
 }
 
-void FakePipe::Release()
-{
-    SetEvent(release_);
-}
-
 void FakePipe::Stop()
 {
     SetEvent(stop_);

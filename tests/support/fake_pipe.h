@@ -29,7 +29,7 @@ public:
     LONG Connections() const { return connections_; }
     // Every byte read so far, of every client.
     std::string Received();
-    void Release();
+    void Release() { SetEvent(release_); }
     // Ends the serving thread; what was read until then stays readable.
     void Stop();
 

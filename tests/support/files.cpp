@@ -20,4 +20,12 @@ std::wstring WriteScript(const std::wstring &dir, const std::string &text)
     return WriteBytes(path, text.data(), (DWORD)text.size()) ? path : L"<" + path + L" not written>";
 }
 
+std::string Narrow(const std::wstring &text)
+{
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), NULL, 0, NULL, NULL);
+    std::string result(bytes, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &result[0], bytes, NULL, NULL);
+    return result;
+}
+
 }  // namespace test

@@ -11,5 +11,7 @@ namespace test {
 bool WriteBytes(const std::wstring &path, const void *data, DWORD bytes);
 // A new file in dir holding text, named after a count of this process's scripts; its path.
 std::wstring WriteScript(const std::wstring &dir, const std::string &text);
+// text in UTF-8, for messages and for the simulator's scripts.
+std::string Narrow(const std::wstring &text);
 
 }  // namespace test

@@ -93,16 +93,13 @@ static BOOL CALLBACK OnLanguage(HMODULE, LPCWSTR, LPCWSTR name, WORD language, L
     return TRUE;
 }
 
-static BOOL CALLBACK OnName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR p)
-{
-    EnumResourceLanguagesW(module, type, name, OnLanguage, p);
-    return TRUE;
-}
-
 std::set<UINT_PTR> ResourceIdsOfLanguage(HMODULE module, LPCWSTR type, LANGID language)
 {
     ResourceWalk walk = {language, {}};
-    EnumResourceNamesW(module, type, OnName, (LONG_PTR)&walk);
+    EnumResourceNamesW(module, type, [](HMODULE m, LPCWSTR t, LPWSTR name, LONG_PTR p) -> BOOL {
+        EnumResourceLanguagesW(m, t, name, OnLanguage, p);
+        return TRUE;
+    }, (LONG_PTR)&walk);
     return walk.ids;
 }
 

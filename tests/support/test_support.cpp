@@ -2,25 +2,23 @@
 #include "test_support.h"
 #include "string_tables.h"
 #include "bench_support.h"
+#include "dialogs.h"
 
-#include <shellapi.h>
+#include <algorithm>
 #include <stdarg.h>
 #include <stdio.h>
-#include <vector>
 
 namespace test {
 
 std::wstring BinaryDir()
 {
-    wchar_t path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
-    std::wstring dir(path, length);
-    return dir.substr(0, dir.find_last_of(L"\\/"));
+    std::wstring beside = bench::BesideMe(L"");
+    return beside.substr(0, beside.size() - 1);  // without the separator
 }
 
 std::wstring BinaryPath(const wchar_t *fileName)
 {
-    return BinaryDir() + L"\\" + fileName;
+    return bench::BesideMe(fileName);
 }
 
 std::wstring ProgramString(const wchar_t *fileName, UINT id)
@@ -118,10 +116,7 @@ LineProcess::~LineProcess()
 bool LineProcess::Start(const std::wstring &commandLine)
 {
     Kill();
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        lines_.clear();
-    }
+    lines_.clear();  // no reader runs after Kill()
     process_ = StartCapturedProcess(commandLine, &readEnd_);
     if (process_ == NULL)
         return false;
@@ -153,17 +148,11 @@ std::string LineProcess::WaitFor(const std::function<bool(const std::string &)> 
                                  DWORD timeoutMs)
 {
     std::string found;
-    WaitUntil(
-        [&](const std::vector<std::string> &lines) {
-            for (const std::string &l : lines) {
-                if (wanted(l)) {
-                    found = l;
-                    return true;
-                }
-            }
-            return false;
-        },
-        timeoutMs);
+    WaitUntil([&](const std::vector<std::string> &lines) {
+        auto at = std::find_if(lines.begin(), lines.end(), wanted);
+        found = at != lines.end() ? *at : "";
+        return at != lines.end();
+    }, timeoutMs);
     return found;
 }
 
@@ -234,15 +223,10 @@ bool Simulator::Start(const std::wstring &script, int connections)
                            L"\" --port 0 --connections " + std::to_wstring(connections);
     if (!LineProcess::Start(command))
         return false;
-    std::string first =
-        WaitFor([](const std::string &l) { return l.rfind("listening on ", 0) == 0; }, 20000);
-    if (first.empty()) {
-        fprintf(stderr, "dezsim printed no \"listening on\" line within 20 s\n");
-        return false;
-    }
-    port_ = atoi(first.substr(first.rfind(':') + 1).c_str());
+    std::string first = WaitForText("listening on ", 20000);
+    port_ = first.empty() ? 0 : atoi(first.substr(first.rfind(':') + 1).c_str());
     if (port_ <= 0)
-        fprintf(stderr, "dezsim reported \"%s\"\n", first.c_str());
+        fprintf(stderr, "dezsim gave no port within 20 s: \"%s\"\n", first.c_str());
     return port_ > 0;
 }
 
@@ -284,28 +268,26 @@ std::string Joined(const std::vector<std::string> &items)
     return text;
 }
 
-static SC_HANDLE OpenWardhost(DWORD access, SC_HANDLE *manager)
-{
-    *manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    if (*manager == NULL)
-        return NULL;
-    SC_HANDLE service = OpenServiceW(*manager, WARD_SERVICE_NAME, access);
-    if (service == NULL) {
-        CloseServiceHandle(*manager);
-        *manager = NULL;
+// wardhost opened with access, and the manager it came from; both closed when this goes.
+struct Wardhost {
+    explicit Wardhost(DWORD access)
+        : manager(OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS)),
+          service(manager != NULL ? OpenServiceW(manager, WARD_SERVICE_NAME, access) : NULL)
+    {
     }
-    return service;
-}
+    ~Wardhost()
+    {
+        if (service != NULL)
+            CloseServiceHandle(service);
+        if (manager != NULL)
+            CloseServiceHandle(manager);
+    }
+    SC_HANDLE manager, service;
+};
 
 bool IsServiceInstalled()
 {
-    SC_HANDLE manager;
-    SC_HANDLE service = OpenWardhost(SERVICE_QUERY_STATUS, &manager);
-    if (service == NULL)
-        return false;
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return true;
+    return Wardhost(SERVICE_QUERY_STATUS).service != NULL;
 }
 
 bool InstallService(const wchar_t *image)
@@ -317,16 +299,11 @@ bool InstallService(const wchar_t *image)
 // The service's current status; false when it can't be queried.
 static bool QueryWardhostStatus(SERVICE_STATUS_PROCESS *status)
 {
-    SC_HANDLE manager;
-    SC_HANDLE service = OpenWardhost(SERVICE_QUERY_STATUS, &manager);
-    if (service == NULL)
-        return false;
+    Wardhost wardhost(SERVICE_QUERY_STATUS);
     DWORD needed;
-    BOOL ok = QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO,
-                                   reinterpret_cast<BYTE *>(status), sizeof(*status), &needed);
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return ok != FALSE;
+    return wardhost.service != NULL &&
+           QueryServiceStatusEx(wardhost.service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(status),
+                                sizeof(*status), &needed);
 }
 
 DWORD ServiceState()
@@ -343,14 +320,7 @@ DWORD ServiceProcessId()
 
 bool WaitForServiceState(DWORD state, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    for (;;) {
-        if (ServiceState() == state)
-            return true;
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(20);
-    }
+    return PollUntil([&] { return ServiceState() == state; }, timeoutMs, 20);
 }
 
 // Whether the service control manager is starting any service, such as the prefix's own
@@ -362,18 +332,24 @@ static bool AnyServiceStarting()
         return false;
     std::vector<BYTE> buffer(64 * 1024);
     DWORD needed = 0, count = 0, resume = 0;
-    bool starting = false;
-    if (EnumServicesStatusExW(manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32 | SERVICE_DRIVER,
-                              SERVICE_ACTIVE, buffer.data(), (DWORD)buffer.size(), &needed,
-                              &count, &resume, NULL)) {
-        auto services = reinterpret_cast<ENUM_SERVICE_STATUS_PROCESSW *>(buffer.data());
-        for (DWORD i = 0; i < count; i++) {
-            if (services[i].ServiceStatusProcess.dwCurrentState == SERVICE_START_PENDING)
-                starting = true;
-        }
-    }
+    BOOL listed = EnumServicesStatusExW(manager, SC_ENUM_PROCESS_INFO, SERVICE_WIN32 | SERVICE_DRIVER, SERVICE_ACTIVE,
+                                        buffer.data(), (DWORD)buffer.size(), &needed, &count, &resume, NULL);
     CloseServiceHandle(manager);
-    return starting;
+    auto services = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW *>(buffer.data());
+    return listed && std::any_of(services, services + count, [](const ENUM_SERVICE_STATUS_PROCESSW &service) {
+        return service.ServiceStatusProcess.dwCurrentState == SERVICE_START_PENDING;
+    });
+}
+
+// One StartServiceW on wardhost; 0 when it started or ran already, else the error.
+static DWORD StartWardhost()
+{
+    Wardhost wardhost(SERVICE_START);
+    if (wardhost.service == NULL)
+        return GetLastError();
+    SetLastError(0xdeadbeef);
+    BOOL started = StartServiceW(wardhost.service, 0, NULL);
+    return started || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING ? 0 : GetLastError();
 }
 
 bool StartService()
@@ -383,59 +359,40 @@ bool StartService()
     // services at the beginning of a session in a fresh prefix on a loaded machine: wait
     // until it starts none, then ask again. Any other refusal fails at once.
     DWORD start = GetTickCount();
-    for (;;) {
-        SC_HANDLE manager;
-        SC_HANDLE service = OpenWardhost(SERVICE_START, &manager);
-        if (service == NULL)
-            return false;
-        SetLastError(0xdeadbeef);
-        BOOL ok = StartServiceW(service, 0, NULL);
-        DWORD error = ok ? 0 : GetLastError();
-        CloseServiceHandle(service);
-        CloseServiceHandle(manager);
-        if (ok || error == ERROR_SERVICE_ALREADY_RUNNING)
-            break;
+    for (DWORD error; (error = StartWardhost()) != 0;) {
         fprintf(stderr, "StartService failed - %lu\n", error);
         if (error != ERROR_SERVICE_DATABASE_LOCKED || GetTickCount() - start > 60000)
             return false;
         while (AnyServiceStarting() && GetTickCount() - start <= 60000)
             Sleep(20);
     }
-    if (!WaitForServiceState(SERVICE_RUNNING, 20000))
-        return false;
-    return WaitNamedPipeW(WARD_PIPE_NAME, 10000) != FALSE;
+    return WaitForServiceState(SERVICE_RUNNING, 20000) && WaitNamedPipeW(WARD_PIPE_NAME, 10000);
 }
 
 bool StopService()
 {
-    SC_HANDLE manager;
-    SC_HANDLE service = OpenWardhost(SERVICE_STOP | SERVICE_QUERY_STATUS, &manager);
-    if (service == NULL)
+    Wardhost wardhost(SERVICE_STOP | SERVICE_QUERY_STATUS);
+    if (wardhost.service == NULL)
         return false;
     SERVICE_STATUS status;
-    ControlService(service, SERVICE_CONTROL_STOP, &status);
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
+    ControlService(wardhost.service, SERVICE_CONTROL_STOP, &status);
     return WaitForServiceState(SERVICE_STOPPED, 60000);
 }
 
 bool StartStandInService(const std::wstring &report, const std::vector<std::wstring> &mode)
 {
-    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    if (manager == NULL)
+    Wardhost standIn(SERVICE_ALL_ACCESS);  // with none installed, only the manager opens
+    if (standIn.manager == NULL || standIn.service != NULL)
         return false;
     std::wstring binary = L"\"" + BinaryPath(L"standin_service.exe") + L"\"";
-    SC_HANDLE service = CreateServiceW(manager, WARD_SERVICE_NAME, WARD_SERVICE_NAME, SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                       binary.c_str(), NULL, NULL, NULL, NULL, NULL);
+    standIn.service = CreateServiceW(standIn.manager, WARD_SERVICE_NAME, WARD_SERVICE_NAME, SERVICE_ALL_ACCESS,
+                                     SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                     binary.c_str(), NULL, NULL, NULL, NULL, NULL);
     std::vector<const wchar_t *> arguments = {report.c_str()};
     for (const std::wstring &m : mode)
         arguments.push_back(m.c_str());
-    bool started = service != NULL && StartServiceW(service, (DWORD)arguments.size(), arguments.data());
-    if (service != NULL)
-        CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return started && WaitForServiceState(SERVICE_RUNNING, 20000) && WaitNamedPipeW(WARD_PIPE_NAME, 10000);
+    return standIn.service != NULL && StartServiceW(standIn.service, (DWORD)arguments.size(), arguments.data()) &&
+           WaitForServiceState(SERVICE_RUNNING, 20000) && WaitNamedPipeW(WARD_PIPE_NAME, 10000);
 }
 
 void UninstallService()
@@ -445,17 +402,9 @@ void UninstallService()
     DWORD state = ServiceState();
     if (state != SERVICE_STOPPED && state != 0)
         StopService();
-    SC_HANDLE manager;
-    SC_HANDLE service = OpenWardhost(DELETE, &manager);
-    if (service != NULL) {
-        DeleteService(service);
-        CloseServiceHandle(service);
-        CloseServiceHandle(manager);
-    }
-    // Deletion completes once the last handle is gone.
-    DWORD start = GetTickCount();
-    while (IsServiceInstalled() && GetTickCount() - start < 10000)
-        Sleep(20);
+    // The handles close at the end of the statement: deletion completes once the last is gone.
+    DeleteService(Wardhost(DELETE).service);
+    PollUntil([] { return !IsServiceInstalled(); }, 10000, 20);
 }
 
 bool CallPipeRaw(const void *request, DWORD bytes, std::wstring *reply, DWORD *error,
@@ -507,14 +456,9 @@ void SetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD value)
 
 void SetLogFile(const std::wstring &path)
 {
-    HKEY key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH_A, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                        &key, NULL) != ERROR_SUCCESS)
-        return;
     std::string value = Narrow(path);
-    RegSetValueExA(key, VALUE_LOG_FILE_A, 0, REG_SZ, reinterpret_cast<const BYTE *>(value.c_str()),
-                   (DWORD)value.size() + 1);
-    RegCloseKey(key);
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH_A, VALUE_LOG_FILE_A, REG_SZ, value.c_str(),
+                    (DWORD)value.size() + 1);
 }
 
 std::wstring LogToTempFile(const wchar_t *prefix, std::wstring *dir)
@@ -609,14 +553,6 @@ std::string ReadFileBytes(const std::wstring &path)
 bool FileExists(const std::wstring &path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string Narrow(const std::wstring &text)
-{
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), NULL, 0, NULL, NULL);
-    std::string result(bytes, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), &result[0], bytes, NULL, NULL);
-    return result;
 }
 
 }  // namespace test

@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "files.h"
 #include "product_key.h"
 #include "ward_names.h"
 
@@ -144,6 +145,5 @@ std::wstring MakeTempDir(const wchar_t *prefix);
 void RemoveTree(const std::wstring &path);
 std::string ReadFileBytes(const std::wstring &path);
 bool FileExists(const std::wstring &path);
-std::string Narrow(const std::wstring &text);
 
 }  // namespace test

@@ -22,13 +22,7 @@ namespace driver {
 // timeoutMs.
 inline bool WaitFor(const std::function<bool()> &condition, DWORD timeoutMs)
 {
-    DWORD start = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - start >= timeoutMs)
-            return false;
-        Sleep(2);
-    }
-    return true;
+    return test::PollUntil(condition, timeoutMs, 2);
 }
 
 inline HWND FindDialog(DWORD pid, const test::DialogMatch &wanted)
@@ -53,14 +47,6 @@ inline bool IsMessageBox(HWND window)
 inline HWND Page(HWND main)
 {
     return FindWindowExW(main, NULL, L"#32770", NULL);
-}
-
-// By WM_GETTEXT, which reads an edit of another process too.
-inline std::wstring Text(HWND window, int id)
-{
-    wchar_t text[1024] = L"";
-    SendDlgItemMessageW(window, id, WM_GETTEXT, 1024, (LPARAM)text);
-    return text;
 }
 
 // As Windows (and wineboot -e) ends a session: WM_QUERYENDSESSION if ask, then WM_ENDSESSION
@@ -95,9 +81,8 @@ public:
     // sent messages; NULL after timeoutMs.
     HWND WaitForMainWindow(DWORD timeoutMs = 30000)
     {
-        WaitFor([&] { return (main_ = FindDialog(pid_, IsMainWindow)) != NULL && driver::Page(main_) != NULL; },
-                timeoutMs);
-        if (main_ != NULL && !test::WaitUntilHandled(main_, timeoutMs))
+        auto shown = [&] { return (main_ = FindDialog(pid_, IsMainWindow)) != NULL && driver::Page(main_) != NULL; };
+        if (!WaitFor(shown, timeoutMs) || !test::WaitUntilHandled(main_, timeoutMs))
             main_ = NULL;
         return main_;
     }
@@ -120,7 +105,7 @@ public:
             return L"<no box>";
         if (box != NULL)
             *box = found;
-        return Text(found, test::MESSAGE_BOX_TEXT_ID);
+        return test::ItemText(found, test::MESSAGE_BOX_TEXT_ID);
     }
     // Waits for a message box and answers it with button; its text, or "<no box>" when none
     // came or it did not go within timeoutMs.

@@ -31,8 +31,7 @@ static void Shoot(HWND window, const char *name)
 {
     // Painting happens on the window's thread: a sent message returns once it is idle,
     // and a short pause lets the X server catch up.
-    DWORD_PTR answer;
-    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer);
+    test::WaitUntilHandled(window, 5000);
     Sleep(400);
     // Without a window manager nothing draws the caption: the picture is the client area,
     // with the menu bar when there is one.
@@ -46,8 +45,7 @@ static void Shoot(HWND window, const char *name)
     printf("SHOT %s %ld %ld %ld %ld\n", name, r.left, r.top, r.right - r.left, r.bottom - r.top);
     fflush(stdout);
     std::wstring done = g_folder + L"\\" + std::wstring(name, name + strlen(name)) + L".done";
-    for (int i = 0; i < 3000 && GetFileAttributesW(done.c_str()) == INVALID_FILE_ATTRIBUTES; i++)
-        Sleep(10);
+    test::PollUntil([&] { return GetFileAttributesW(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000, 10);
 }
 
 static HWND ShowTab(HWND main, int index)

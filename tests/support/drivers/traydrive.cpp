@@ -4,16 +4,14 @@
 // wardhost must be running and the product key must point at a DE-Zeruzu (or dezsim) for
 // logon and logoff. wardtray.exe is started from this program's folder; at the end its
 // session is ended (WM_QUERYENDSESSION, WM_ENDSESSION), as Windows does at logoff.
+#include "files.h"
 #include "tray_driver.h"
 
 #include <stdio.h>
 
 static void Print(const char *label, const std::wstring &text)
 {
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, NULL, 0, NULL, NULL);
-    std::string utf8(bytes > 0 ? bytes - 1 : 0, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], bytes, NULL, NULL);
-    printf("  %-22s %s\n", label, utf8.c_str());
+    printf("  %-22s %s\n", label, test::Narrow(text).c_str());
     fflush(stdout);
 }
 
@@ -41,18 +39,18 @@ int wmain(int argc, wchar_t **argv)
         PostMessageW(main, WM_COMMAND, IDC_MODE_CHANGE, 0);
         client.WaitForPage(IDC_PASSWORD, 5000);
     }
-    Print("OK button:", driver::Text(main, IDOK));
+    Print("OK button:", test::ItemText(main, IDOK));
     client.SubmitLogon(argv[1], argv[2]);
     Print("logon result:", client.AnswerMessageBox(IDOK, WAIT_MS));
     failures += !client.WaitForPage(IDC_LOGON_DATE, 5000);
-    Print("Logon Name:", driver::Text(client.Page(), IDC_USER_NAME));
-    Print("Logon Date:", driver::Text(client.Page(), IDC_LOGON_DATE));
-    Print("OK button:", driver::Text(main, IDOK));
+    Print("Logon Name:", test::ItemText(client.Page(), IDC_USER_NAME));
+    Print("Logon Date:", test::ItemText(client.Page(), IDC_LOGON_DATE));
+    Print("OK button:", test::ItemText(main, IDOK));
 
     PostMessageW(main, WM_COMMAND, IDOK, 0);
     Print("logoff result:", client.AnswerMessageBox(IDOK, WAIT_MS));
     failures += !client.WaitForPage(IDC_PASSWORD, 5000);
-    Print("OK button:", driver::Text(main, IDOK));
+    Print("OK button:", test::ItemText(main, IDOK));
 
     driver::EndSession(main, WAIT_MS, TRUE, true);
     bool removed = driver::WaitFor([&] { return taskbar.Arrived(NIM_DELETE, 1) != 0; }, 5000);
