@@ -14,7 +14,6 @@ add_executable(standin_service standin_service.cpp)
 target_link_libraries(standin_service PRIVATE advapi32)
 target_include_directories(standin_service PRIVATE ${PROJECT_SOURCE_DIR}/common)
 
-# The tile through tilehost against the real service and simulator.
 portgate_test(tilehost_test
   SOURCES tilehost_test.cpp
   LIBS iphlpapi product_key

@@ -7,12 +7,8 @@ set -eu
 # The cases are checked in English, whatever the run's locale.
 export LANG=C.UTF-8 LC_ALL=C.UTF-8 LANGUAGE=
 here=$(cd "$(dirname "$0")" && pwd)
-if ! command -v ip >/dev/null 2>&1; then
-    echo "skipped: no ip command (iproute2) to add addresses"
-    exit 77
-fi
-if ! unshare -n true 2>/dev/null; then
-    echo "skipped: unshare -n is refused here (it needs root)"
+if ! command -v ip >/dev/null 2>&1 || ! unshare -n true 2>/dev/null; then
+    echo "skipped: no network namespace to add addresses in (unshare -n needs root, ip needs iproute2)"
     exit 77
 fi
 exec unshare -n sh -c '

@@ -34,7 +34,6 @@ namespace {
 
 // tilehost writes UTF-8 lines.
 std::string TileText(UINT id) { return test::Narrow(test::ProgramString(L"wardtile.dll", id)); }
-std::string ServiceText(UINT id) { return test::Narrow(test::WardhostString(id)); }
 
 using test::Joined;
 using test::LineProcess;
@@ -124,11 +123,8 @@ const DWORD FAST_CLOCK = 20;
 
 std::wstring TilehostCommand(const Submit &s)
 {
-    std::wstring command = Tilehost(L"--user \"" + s.user + L"\" --password \"" + s.password + L"\" --domain \"" +
-                                    s.domain + L"\" --answer " + s.answer + L" --timeout 400");
-    if (s.clockDivisor > 1)
-        command += L" --clock-divisor " + std::to_wstring(s.clockDivisor);
-    return command;
+    return Tilehost(L"--user \"" + s.user + L"\" --password \"" + s.password + L"\" --domain \"" + s.domain +
+                    L"\" --answer " + s.answer + L" --timeout 400 --clock-divisor " + std::to_wstring(s.clockDivisor));
 }
 
 class TileTest : public ::testing::Test {
@@ -150,12 +146,10 @@ protected:
     void SetUp() override
     {
         ResetKey();
-        if (!test::IsServiceInstalled()) {
+        if (!test::IsServiceInstalled())
             ASSERT_TRUE(test::InstallService());
-        }
-        if (test::ServiceState() != SERVICE_RUNNING) {
+        if (test::ServiceState() != SERVICE_RUNNING)
             ASSERT_TRUE(test::StartService());
-        }
     }
     static void ResetKey()
     {
@@ -218,7 +212,7 @@ TEST_F(TileTest, RefusedLogonShowsTheServicesTextAndKeepsTheTile)
     ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-failed.txt"));
     std::vector<std::string> lines;
     EXPECT_EQ(1u, Run(Submit(), &lines)) << Joined(lines);
-    EXPECT_EQ(std::vector<std::string>{ServiceText(SERVICE_AUTH_FAILED)}, Boxes(lines));
+    EXPECT_EQ(std::vector<std::string>{test::Narrow(test::WardhostString(SERVICE_AUTH_FAILED))}, Boxes(lines));
     EXPECT_EQ("no credential", Value(lines, "outcome"));
     EXPECT_EQ("<none>", Value(lines, "package"));
     EXPECT_EQ("0x00000000 (the module may go)", Value(lines, "DllCanUnloadNow"));

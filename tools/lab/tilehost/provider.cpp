@@ -29,7 +29,7 @@ struct ProviderKeys {
 
 static void GetProviderKeys(REFCLSID clsid, ProviderKeys *keys)
 {
-    FormatGuid(clsid, keys->clsid, 64);
+    StringFromGUID2(clsid, keys->clsid, 64);
     _snwprintf(keys->entry, 400, L"%ls\\%ls", CREDENTIAL_PROVIDERS_KEY, keys->clsid);
     _snwprintf(keys->classKey, 300, L"%ls\\%ls", MACHINE_CLSID_KEY, keys->clsid);
     _snwprintf(keys->serverKey, 340, L"%ls\\InprocServer32", keys->classKey);
@@ -205,23 +205,21 @@ BOOL UnloadProvider(LoadedProvider *loaded)
     return free;
 }
 
-static DWORD SetKeyText(const wchar_t *key, const wchar_t *name, const wchar_t *text)
-{
-    return (DWORD)RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, name, REG_SZ, text,
-                                  (DWORD)((wcslen(text) + 1) * sizeof(wchar_t)));
-}
-
 DWORD RegisterProvider(REFCLSID clsid, const wchar_t *className, const wchar_t *dllPath)
 {
     ProviderKeys keys;
     GetProviderKeys(clsid, &keys);
-    DWORD error = SetKeyText(keys.classKey, NULL, className);
-    if (error == ERROR_SUCCESS)
-        error = SetKeyText(keys.serverKey, NULL, dllPath);
-    if (error == ERROR_SUCCESS)
-        error = SetKeyText(keys.serverKey, L"ThreadingModel", L"Apartment");
-    if (error == ERROR_SUCCESS)
-        error = SetKeyText(keys.entry, NULL, className);
+    // The entry is the switch: written last, so the parts it needs exist whenever it does.
+    const struct {
+        const wchar_t *key, *name, *text;
+    } values[] = {{keys.classKey, NULL, className}, {keys.serverKey, NULL, dllPath},
+                  {keys.serverKey, L"ThreadingModel", L"Apartment"}, {keys.entry, NULL, className}};
+    DWORD error = ERROR_SUCCESS;
+    for (const auto &value : values) {
+        if (error == ERROR_SUCCESS)
+            error = (DWORD)RegSetKeyValueW(HKEY_LOCAL_MACHINE, value.key, value.name, REG_SZ, value.text,
+                                           (DWORD)((wcslen(value.text) + 1) * sizeof(wchar_t)));
+    }
     return error;
 }
 
@@ -233,7 +231,6 @@ DWORD UnregisterProvider(REFCLSID clsid)
     const wchar_t *const registered[] = {keys.entry, keys.classKey};
     for (const wchar_t *key : registered) {
         LONG result = RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
         if (error == ERROR_SUCCESS && result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND)
             error = (DWORD)result;
     }

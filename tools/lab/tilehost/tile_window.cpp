@@ -1,11 +1,11 @@
 // The logon screen's side of a tile: a plain window with a control per field, and the
-// events sink through which the credential changes those controls. Every callback is
-// logged; password text never is.
+// events sink through which the credential changes those controls. Every field as offered
+// and every callback is logged; password text never is.
 #include "tilehost.h"
 
 #include <new>
 #include <stdio.h>
-#include <stdlib.h>
+#include <vector>
 
 enum { CONTROL_BASE = 100, LABEL_BASE = 200 };
 
@@ -21,12 +21,19 @@ struct TileWindow {
 static const CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *FieldById(const TileFields *fields, DWORD id)
 {
     for (DWORD i = 0; i < fields->count; i++) {
-        if (fields->descriptors[i] != NULL && fields->descriptors[i]->dwFieldID == id)
+        if (fields->descriptors[i]->dwFieldID == id)
             return fields->descriptors[i];
     }
     return NULL;
 }
 
+static const wchar_t *TypeName(CREDENTIAL_PROVIDER_FIELD_TYPE type)
+{
+    static const wchar_t *const names[] = {L"invalid", L"large text", L"small text", L"command link",
+                                           L"edit", L"password", L"image", L"checkbox",
+                                           L"combo box", L"submit"};
+    return (unsigned)type < sizeof(names) / sizeof(names[0]) ? names[type] : L"unknown";
+}
 
 // ---- events sink
 
@@ -82,8 +89,7 @@ public:
             Log(L"event: SetFieldString(%lu, %u characters, masked)", id, (unsigned)wcslen(text));
         } else {
             wchar_t flat[600];
-            OneLine(text, flat, 600);
-            Log(L"event: SetFieldString(%lu, \"%ls\")", id, flat);
+            Log(L"event: SetFieldString(%lu, \"%ls\")", id, OneLine(text, flat, 600));
         }
         if (*window_ != NULL)
             UpdateFieldControl(*window_, id, text);
@@ -168,16 +174,12 @@ void UpdateFieldControl(HWND window, DWORD fieldId, const wchar_t *text)
 // As the logon screen does: every keystroke goes to the credential at once.
 static void SendEditText(TileWindow *tile, HWND control, DWORD fieldId)
 {
-    int length = GetWindowTextLengthW(control);
-    wchar_t *text = static_cast<wchar_t *>(calloc((size_t)length + 1, sizeof(wchar_t)));
-    if (text == NULL)
-        return;
-    GetWindowTextW(control, text, length + 1);
-    HRESULT hr = tile->credential->SetStringValue(fieldId, text);
+    std::vector<wchar_t> text((size_t)GetWindowTextLengthW(control) + 1);
+    GetWindowTextW(control, text.data(), (int)text.size());
+    HRESULT hr = tile->credential->SetStringValue(fieldId, text.data());
     if (FAILED(hr))
         Log(L"SetStringValue(%lu): hr 0x%08lX", fieldId, (unsigned long)hr);
-    SecureZeroMemory(text, ((size_t)length + 1) * sizeof(wchar_t));
-    free(text);
+    SecureZeroMemory(text.data(), text.size() * sizeof(wchar_t));
 }
 
 static LRESULT CALLBACK TileWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -213,9 +215,6 @@ static LRESULT CALLBACK TileWindowProc(HWND window, UINT message, WPARAM wParam,
         }
         return 0;
     }
-    case WM_CLOSE:
-        DestroyWindow(window);
-        return 0;
     case WM_DESTROY:
         if (tile != NULL) {
             SetWindowLongPtrW(window, GWLP_USERDATA, 0);
@@ -239,17 +238,8 @@ HWND CreateTileWindow(ICredentialProviderCredential *credential, const TileField
     windowClass.lpszClassName = WINDOW_CLASS;
     RegisterClassW(&windowClass);  // already registered on a second call
 
-    // The tile's title, when it has one, names the window; nothing of ours is shown.
-    wchar_t *title = NULL;
-    for (DWORD i = 0; i < fields->count; i++) {
-        if (fields->descriptors[i] != NULL && fields->descriptors[i]->cpft == CPFT_LARGE_TEXT &&
-            credential->GetStringValue(fields->descriptors[i]->dwFieldID, &title) == S_OK)
-            break;
-    }
-    HWND window = CreateWindowExW(0, WINDOW_CLASS, title != NULL ? title : L"", WS_OVERLAPPEDWINDOW,
-                                  CW_USEDEFAULT, CW_USEDEFAULT, 420, 120 + 32 * (int)fields->count,
-                                  NULL, NULL, instance, NULL);
-    CoTaskMemFree(title);
+    HWND window = CreateWindowExW(0, WINDOW_CLASS, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 420,
+                                  120 + 32 * (int)fields->count, NULL, NULL, instance, NULL);
     if (window == NULL)
         return NULL;
     TileWindow *tile = new (std::nothrow) TileWindow();
@@ -264,11 +254,10 @@ HWND CreateTileWindow(ICredentialProviderCredential *credential, const TileField
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(tile));
     HFONT font = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 
+    BOOL titled = FALSE;
     int y = 10;
     for (DWORD i = 0; i < fields->count; i++) {
         const CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *field = fields->descriptors[i];
-        if (field == NULL)
-            continue;
         DWORD id = field->dwFieldID;
         CREDENTIAL_PROVIDER_FIELD_STATE state = CPFS_DISPLAY_IN_BOTH;
         CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE interactive = CPFIS_NONE;
@@ -276,6 +265,15 @@ HWND CreateTileWindow(ICredentialProviderCredential *credential, const TileField
         wchar_t *text = NULL;
         credential->GetStringValue(id, &text);
         const wchar_t *label = field->pszLabel != NULL ? field->pszLabel : L"";
+        // The tile's first title names the window; nothing of ours is shown.
+        if (field->cpft == CPFT_LARGE_TEXT && text != NULL && !titled)
+            titled = SetWindowTextW(window, text);
+        // The field's value as printed: a password by its length, a list with its choice in [].
+        wchar_t value[600] = L"", flat[590];
+        if (text != NULL && field->cpft == CPFT_PASSWORD_TEXT)
+            _snwprintf(value, 600, L"%u characters", (unsigned)wcslen(text));
+        else if (text != NULL && field->cpft != CPFT_TILE_IMAGE && field->cpft != CPFT_SUBMIT_BUTTON)
+            _snwprintf(value, 600, L"\"%ls\"", OneLine(text, flat, 590));
         DWORD visible = state != CPFS_HIDDEN ? WS_VISIBLE : 0;
         // A child of the window in row y: the field's control (id CONTROL_BASE + field) or its label.
         auto child = [&](const wchar_t *className, const wchar_t *caption, DWORD style, int x, int dy, int width,
@@ -306,12 +304,18 @@ HWND CreateTileWindow(ICredentialProviderCredential *credential, const TileField
                 control = child(L"COMBOBOX", L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 125, 0, 265, 200,
                                 CONTROL_BASE);
                 DWORD count = 0, selected = 0;
+                value[0] = L'\0';
                 if (credential->GetComboBoxValueCount(id, &count, &selected) == S_OK) {
                     for (DWORD item = 0; item < count; item++) {
-                        wchar_t *value = NULL;
-                        if (credential->GetComboBoxValueAt(id, item, &value) == S_OK && value != NULL)
-                            SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(value));
-                        CoTaskMemFree(value);
+                        wchar_t *entry = NULL;
+                        if (credential->GetComboBoxValueAt(id, item, &entry) == S_OK && entry != NULL) {
+                            SendMessageW(control, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry));
+                            size_t used = wcslen(value);
+                            _snwprintf(value + used, 600 - used, L"%ls%ls%ls%ls", item > 0 ? L", " : L"",
+                                       item == selected ? L"[" : L"", entry, item == selected ? L"]" : L"");
+                            value[599] = L'\0';
+                        }
+                        CoTaskMemFree(entry);
                     }
                     SendMessageW(control, CB_SETCURSEL, selected, 0);
                 }
@@ -334,6 +338,7 @@ HWND CreateTileWindow(ICredentialProviderCredential *credential, const TileField
         default:
             break;
         }
+        Out(L"field %lu: %ls \"%ls\" state %d/%d %ls", id, TypeName(field->cpft), label, state, interactive, value);
         if (text != NULL) {
             SecureZeroMemory(text, wcslen(text) * sizeof(wchar_t));
             CoTaskMemFree(text);

@@ -6,57 +6,35 @@
 
 #include <commctrl.h>
 #include <ntsecapi.h>
-#include <stdio.h>
 #include <stdlib.h>
 
+// The options in brief; README.md ("Trying the logon tile") says what each run does.
 static const wchar_t USAGE[] =
     L"Usage: tilehost [--dll PATH] [--clsid CLSID]\n"
     L"       tilehost [--dll PATH] --user NAME --password TEXT [--domain NAME]\n"
     L"                [--answer ok|cancel] [--timeout SECONDS] [--clock-divisor N]\n"
     L"       tilehost --register PATH | --unregister\n"
-    L"\n"
-    L"Tries a credential provider's logon tile without logging off: finds the provider\n"
-    L"as the logon screen does (HKLM\\" CREDENTIAL_PROVIDERS_KEY L",\n"
-    L"then CoCreateInstance in an apartment) and reports every fault of its\n"
-    L"registration, shows the tile's fields in a window and, on submit, prints the\n"
-    L"outcome, the HRESULT, the authentication package and the logon buffer with the\n"
-    L"password masked. Nothing is ever handed to Windows.\n"
-    L"\n"
-    L"  --dll PATH         load PATH directly (LoadLibrary + DllGetClassObject)\n"
+    L"Shows a credential provider's tile as the logon screen would; nothing is handed to Windows.\n"
+    L"  --dll PATH         load PATH directly, not through its registration\n"
     L"  --clsid CLSID      the provider's class (default: Portgate's " PROVIDER_CLSID_TEXT L")\n"
-    L"  --user NAME        scripted: set the user name field, submit, print, exit\n"
-    L"  --password TEXT    scripted: set the password field\n"
-    L"  --domain NAME      scripted: select this \"Log on to\" entry (case ignored)\n"
-    L"  --answer ok|cancel scripted: how message boxes are answered (default ok;\n"
-    L"                     a box with only OK is always answered OK)\n"
-    L"  --timeout SECONDS  scripted: give up when the submit has not returned (default 600)\n"
-    L"  --clock-divisor N  the provider's clock (its waits and tick counts) runs N times\n"
-    L"                     faster, for tests of long limits; --timeout is not divided\n"
-    L"  --register PATH    register PATH as the Portgate tile, as the configuration tool does\n"
-    L"  --unregister       remove that registration\n"
-    L"\n"
-    L"Every message box and progress step text is logged with the seconds since start;\n"
-    L"line breaks in texts are shown as \\n.\n"
-    L"\n"
-    L"Exit codes:\n"
-    L"  0  the tile returned a credential (the logon would go to Windows)\n"
-    L"  1  the tile returned no credential (refused, a step failed, or cancelled)\n"
-    L"  2  usage error\n"
-    L"  3  registration fault, or the provider could not be loaded or created\n"
-    L"  4  the provider refused the logon scenario, its fields or a field value\n"
-    L"  5  the submit failed with an error HRESULT\n"
-    L"  6  a credential was returned but its logon buffer is malformed\n"
-    L"  7  after every release the provider still refused to unload (DllCanUnloadNow)\n"
-    L"  8  the submit did not return within --timeout\n";
+    L"  --user, --password, --domain  fill the fields (the domain from \"Log on to\"), submit, exit\n"
+    L"  --answer ok|cancel how message boxes are answered (default ok)\n"
+    L"  --timeout SECONDS  give up when the submit has not returned (default 600)\n"
+    L"  --clock-divisor N  the provider's waits and tick counts run N times faster\n"
+    L"  --register PATH    register PATH as the Portgate tile; --unregister removes it\n"
+    L"Exit codes: 0 credential, 1 no credential, 2 usage, 3 not loaded, 4 set-up refused,\n"
+    L"5 error HRESULT, 6 malformed buffer, 7 module still held, 8 --timeout passed.\n";
 
 struct Options {
     const wchar_t *dll;
+    const wchar_t *registerPath;
+    BOOL unregister;
     CLSID clsid;
     BOOL scripted;
     const wchar_t *user;
     const wchar_t *password;
     const wchar_t *domain;
-    BoxAnswer answer;
+    BoxAnswer answer;  // ANSWER_NONE when not scripted: a person answers
     DWORD timeoutSeconds;
     DWORD clockDivisor;
 };
@@ -143,8 +121,7 @@ static void Submit(void)
     Log(L"GetSerialization: hr 0x%08lX, response %d, after %llu ms", (unsigned long)hr, response, elapsed);
     if (status != NULL) {
         wchar_t flat[600];
-        OneLine(status, flat, 600);
-        Out(L"status text: %ls (icon %d)", flat, icon);
+        Out(L"status text: %ls (icon %d)", OneLine(status, flat, 600), icon);
         CoTaskMemFree(status);
     }
     if (FAILED(hr)) {
@@ -152,7 +129,7 @@ static void Submit(void)
         g_outcome = EXIT_SERIALIZATION_ERROR;
     } else if (response == CPGSR_RETURN_CREDENTIAL_FINISHED) {
         wchar_t clsidText[64];
-        FormatGuid(serialization.clsidCredentialProvider, clsidText, 64);
+        StringFromGUID2(serialization.clsidCredentialProvider, clsidText, 64);
         Out(L"package: %lu", serialization.ulAuthenticationPackage);
         Out(L"provider: %ls", clsidText);
         BOOL ok = DecodeLogonBuffer(serialization.rgbSerialization, serialization.cbSerialization);
@@ -210,55 +187,6 @@ static void FreeFields(TileFields *fields)
             CoTaskMemFree(fields->descriptors[i]);
             fields->descriptors[i] = NULL;
         }
-    }
-}
-
-static const wchar_t *TypeName(CREDENTIAL_PROVIDER_FIELD_TYPE type)
-{
-    static const wchar_t *const names[] = {L"invalid", L"large text", L"small text", L"command link",
-                                           L"edit", L"password", L"image", L"checkbox",
-                                           L"combo box", L"submit"};
-    return (unsigned)type < sizeof(names) / sizeof(names[0]) ? names[type] : L"unknown";
-}
-
-// Prints each field as the tile offers it: type, label, state and value.
-static void PrintFields(const TileFields *fields)
-{
-    for (DWORD i = 0; i < fields->count; i++) {
-        const CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *field = fields->descriptors[i];
-        CREDENTIAL_PROVIDER_FIELD_STATE state = CPFS_HIDDEN;
-        CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE interactive = CPFIS_NONE;
-        g_credential->GetFieldState(field->dwFieldID, &state, &interactive);
-        wchar_t value[600] = L"";
-        if (field->cpft == CPFT_COMBOBOX) {
-            DWORD count = 0, selected = 0;
-            g_credential->GetComboBoxValueCount(field->dwFieldID, &count, &selected);
-            for (DWORD item = 0; item < count; item++) {
-                wchar_t *text = NULL;
-                if (g_credential->GetComboBoxValueAt(field->dwFieldID, item, &text) == S_OK && text != NULL) {
-                    size_t used = wcslen(value);
-                    _snwprintf(value + used, 600 - used, L"%ls%ls%ls%ls", item > 0 ? L", " : L"",
-                               item == selected ? L"[" : L"", text, item == selected ? L"]" : L"");
-                    value[599] = L'\0';
-                }
-                CoTaskMemFree(text);
-            }
-        } else if (field->cpft != CPFT_TILE_IMAGE && field->cpft != CPFT_SUBMIT_BUTTON) {
-            wchar_t *text = NULL;
-            if (g_credential->GetStringValue(field->dwFieldID, &text) == S_OK && text != NULL) {
-                if (field->cpft == CPFT_PASSWORD_TEXT) {
-                    _snwprintf(value, 600, L"%u characters", (unsigned)wcslen(text));
-                    SecureZeroMemory(text, wcslen(text) * sizeof(wchar_t));
-                } else {
-                    OneLine(text, value + 1, 597);
-                    value[0] = L'"';
-                    wcscat(value, L"\"");
-                }
-            }
-            CoTaskMemFree(text);
-        }
-        Out(L"field %lu: %ls \"%ls\" state %d/%d %ls", field->dwFieldID, TypeName(field->cpft),
-            field->pszLabel != NULL ? field->pszLabel : L"", state, interactive, value);
     }
 }
 
@@ -351,24 +279,20 @@ static int RunTile(ICredentialProvider *provider)
     hr = g_credential->SetSelected(&autoLogon);
     Log(L"SetSelected: hr 0x%08lX, auto logon %d", (unsigned long)hr, autoLogon);
     selected = SUCCEEDED(hr);
-    PrintFields(&fields);
     g_window = CreateTileWindow(g_credential, &fields, !g_options.scripted, Submit);
     if (g_window == NULL)
         Out(L"the tile's window could not be created (error %lu)", GetLastError());
     else
         Log(L"window: %p", (void *)g_window);  // every control exists from here on
 
+    if (g_options.scripted && !FillFields(&fields))
+        goto cleanup;
+    StartDialogWatcher(g_options.answer);
     if (g_options.scripted) {
-        if (!FillFields(&fields))
-            goto cleanup;
-        StartDialogWatcher(g_options.answer);
         Submit();
-        StopDialogWatcher();
-        result = g_outcome;
         if (g_window != NULL)
             DestroyWindow(g_window);
     } else {
-        StartDialogWatcher(ANSWER_NONE);
         MSG message;
         while (GetMessageW(&message, NULL, 0, 0) > 0) {
             if (!IsDialogMessageW(g_window, &message)) {
@@ -376,9 +300,9 @@ static int RunTile(ICredentialProvider *provider)
                 DispatchMessageW(&message);
             }
         }
-        StopDialogWatcher();
-        result = g_outcome;
     }
+    StopDialogWatcher();
+    result = g_outcome;
     g_window = NULL;
 
 cleanup:
@@ -398,70 +322,52 @@ cleanup:
 
 // ---- command line
 
-static BOOL ParseArguments(int argc, wchar_t **argv, Options *options, const wchar_t **registerPath,
-                           BOOL *unregister)
+// Every option but --unregister takes a value, read as text first; --help is no option.
+static BOOL ParseArguments(int argc, wchar_t **argv, Options *options)
 {
-    options->clsid = CLSID_WdCredentialProvider;
-    options->answer = ANSWER_OK;
-    options->timeoutSeconds = 600;
-    options->clockDivisor = 1;
-    // The options that take their value as it is; the scripted ones make the run scripted.
+    const wchar_t *clsid = NULL, *answer = L"ok", *timeout = L"600", *divisor = L"1";
+    // The scripted ones make the run scripted.
     const struct {
         const wchar_t *name;
         const wchar_t **value;
         BOOL scripted;
-    } texts[] = {{L"--dll", &options->dll, FALSE},       {L"--register", registerPath, FALSE},
-                 {L"--user", &options->user, TRUE},      {L"--password", &options->password, TRUE},
-                 {L"--domain", &options->domain, TRUE}};
+    } texts[] = {{L"--dll", &options->dll, FALSE},      {L"--register", &options->registerPath, FALSE},
+                 {L"--user", &options->user, TRUE},     {L"--password", &options->password, TRUE},
+                 {L"--domain", &options->domain, TRUE}, {L"--answer", &answer, TRUE},
+                 {L"--clsid", &clsid, FALSE},           {L"--timeout", &timeout, FALSE},
+                 {L"--clock-divisor", &divisor, FALSE}};
     for (int i = 1; i < argc; i++) {
-        const wchar_t *arg = argv[i];
-        const wchar_t *value = i + 1 < argc ? argv[i + 1] : NULL;
-        if (wcscmp(arg, L"--unregister") == 0) {
-            *unregister = TRUE;
+        if (wcscmp(argv[i], L"--unregister") == 0) {
+            options->unregister = TRUE;
             continue;
         }
-        if (wcscmp(arg, L"--help") == 0 || wcscmp(arg, L"-h") == 0 || value == NULL)
-            return FALSE;
-        i++;
         BOOL known = FALSE;
         for (const auto &text : texts) {
-            if (wcscmp(arg, text.name) == 0) {
-                *text.value = value;
+            if (!known && i + 1 < argc && wcscmp(argv[i], text.name) == 0) {
+                *text.value = argv[++i];
                 options->scripted = options->scripted || text.scripted;
                 known = TRUE;
             }
         }
-        if (known)
-            continue;
-        if (wcscmp(arg, L"--clsid") == 0) {
-            if (FAILED(CLSIDFromString(value, &options->clsid)))
-                return FALSE;
-        } else if (wcscmp(arg, L"--answer") == 0) {
-            if (_wcsicmp(value, L"ok") != 0 && _wcsicmp(value, L"cancel") != 0)
-                return FALSE;
-            options->answer = _wcsicmp(value, L"ok") == 0 ? ANSWER_OK : ANSWER_CANCEL;
-            options->scripted = TRUE;
-        } else if (wcscmp(arg, L"--timeout") == 0) {
-            options->timeoutSeconds = wcstoul(value, NULL, 10);
-        } else if (wcscmp(arg, L"--clock-divisor") == 0) {
-            if ((options->clockDivisor = wcstoul(value, NULL, 10)) == 0)
-                return FALSE;
-        } else {
+        if (!known)
             return FALSE;
-        }
     }
-    return TRUE;
+    options->clsid = CLSID_WdCredentialProvider;
+    options->timeoutSeconds = wcstoul(timeout, NULL, 10);
+    options->clockDivisor = wcstoul(divisor, NULL, 10);
+    options->answer = !options->scripted ? ANSWER_NONE : _wcsicmp(answer, L"ok") == 0 ? ANSWER_OK : ANSWER_CANCEL;
+    return (clsid == NULL || SUCCEEDED(CLSIDFromString(clsid, &options->clsid))) && options->clockDivisor > 0 &&
+           (_wcsicmp(answer, L"ok") == 0 || _wcsicmp(answer, L"cancel") == 0);
 }
 
 int wmain(int argc, wchar_t **argv)
 {
-    const wchar_t *registerPath = NULL;
-    BOOL unregister = FALSE;
-    if (!ParseArguments(argc, argv, &g_options, &registerPath, &unregister)) {
+    if (!ParseArguments(argc, argv, &g_options)) {
         Out(L"%ls", USAGE);
         return EXIT_USAGE;
     }
-    if (registerPath != NULL || unregister) {
+    const wchar_t *registerPath = g_options.registerPath;
+    if (registerPath != NULL || g_options.unregister) {
         wchar_t full[MAX_PATH];
         DWORD error;
         if (registerPath == NULL)

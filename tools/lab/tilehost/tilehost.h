@@ -24,9 +24,8 @@ enum TilehostExit {
 void Out(const wchar_t *format, ...);
 // The same, prefixed by the seconds since the program started.
 void Log(const wchar_t *format, ...);
-// A text on one line: CR and LF shown as \r and \n.
-void OneLine(const wchar_t *text, wchar_t *out, size_t chars);
-void FormatGuid(REFGUID guid, wchar_t *out, size_t chars);
+// A text on one line in out: CR and LF shown as \r and \n; out.
+const wchar_t *OneLine(const wchar_t *text, wchar_t *out, size_t chars);
 
 // ---- the provider (provider.cpp)
 struct LoadedProvider {
@@ -55,7 +54,8 @@ struct TileFields {
 // The events sink; it logs every callback (a password field's text, or an unknown
 // field's, masked) and hands out the window for OnCreatingWindow. fields outlive it.
 ICredentialProviderCredentialEvents *CreateEventsSink(HWND *window, const TileFields *fields);
-// Builds a window with a control per field and keeps it in step with the credential.
+// Prints each field as the tile offers it (type, label, state, value) and builds a window
+// with a control for it, kept in step with the credential.
 HWND CreateTileWindow(ICredentialProviderCredential *credential, const TileFields *fields,
                       BOOL show, void (*onSubmit)(void));
 void UpdateFieldControl(HWND window, DWORD fieldId, const wchar_t *text);

@@ -5,13 +5,11 @@
 // text after the new one. A thread of its own polls for the rest, reading texts with
 // InternalGetWindowText, which sends no message: a busy dialog thread never stalls it.
 #include "tilehost.h"
-
-#include <stdio.h>
+#include "dialogs.h"
 
 enum {
     STEP_TEXT_ID = 1001,
     PROGRESS_BAR_ID = 1020,
-    BOX_TEXT_ID = 0xFFFF,
     POLL_MS = 20,
     MAX_TRACKED = 64,
 };
@@ -26,41 +24,37 @@ static CRITICAL_SECTION g_lock;
 // Windows already handled: boxes answered, and the last step text of each progress dialog.
 static struct Tracked {
     HWND window;
-    BOOL captionLogged;
     wchar_t text[300];
 } g_tracked[MAX_TRACKED];
 
-static Tracked *Find(HWND window)
+// The window's entry, taking a free one (*added) when it has none; NULL when all are taken.
+static Tracked *Track(HWND window, BOOL *added)
 {
+    *added = FALSE;
     for (Tracked &t : g_tracked) {
         if (t.window == window)
             return &t;
     }
-    return NULL;
-}
-
-static Tracked *Add(HWND window)
-{
     for (Tracked &t : g_tracked) {
         if (t.window == NULL || !IsWindow(t.window)) {
             t.window = window;
-            t.captionLogged = FALSE;
             t.text[0] = L'\0';
+            *added = TRUE;
             return &t;
         }
     }
     return NULL;
 }
 
-static void WatchBox(HWND box, HWND textControl)
+static void WatchBox(HWND box)
 {
-    if (Find(box) != NULL)
+    BOOL added;
+    Tracked *tracked = Track(box, &added);
+    if (tracked != NULL && !added)
         return;
-    Tracked *tracked = Add(box);
     wchar_t text[1024], caption[300], flat[2048];
-    InternalGetWindowText(textControl, text, 1024);
+    InternalGetWindowText(GetDlgItem(box, test::MESSAGE_BOX_TEXT_ID), text, 1024);
     InternalGetWindowText(box, caption, 300);
-    OneLine(text, flat, 2048);
     const wchar_t *answered = L"left open";
     if (g_answer != ANSWER_NONE) {
         // A box with only OK is answered OK whatever was asked.
@@ -68,7 +62,7 @@ static void WatchBox(HWND box, HWND textControl)
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
         answered = button == IDOK ? L"answered OK" : L"answered Cancel";
     }
-    Log(L"box: %ls | %ls | %ls", flat, caption, answered);
+    Log(L"box: %ls | %ls | %ls", OneLine(text, flat, 2048), caption, answered);
     if (tracked == NULL)
         Log(L"watcher: too many open dialogs to track");
 }
@@ -83,28 +77,20 @@ static BOOL IsProgressDialog(HWND dialog)
 // Logs text as the dialog's step unless it is the one logged last; caller holds g_lock.
 static void NoteStep(HWND dialog, const wchar_t *text)
 {
-    Tracked *tracked = Find(dialog);
-    if (tracked == NULL && (tracked = Add(dialog)) == NULL)
+    BOOL added;
+    Tracked *tracked = Track(dialog, &added);
+    if (tracked == NULL)
         return;
-    if (!tracked->captionLogged) {
+    if (added) {
         wchar_t caption[300];
         InternalGetWindowText(dialog, caption, 300);
         Log(L"progress: %ls", caption);
-        tracked->captionLogged = TRUE;
     }
     if (wcscmp(text, tracked->text) != 0) {
         lstrcpynW(tracked->text, text, 300);
         wchar_t flat[600];
-        OneLine(text, flat, 600);
-        Log(L"step: %ls", flat);
+        Log(L"step: %ls", OneLine(text, flat, 600));
     }
-}
-
-static void WatchProgress(HWND dialog, HWND stepControl)
-{
-    wchar_t text[300];
-    InternalGetWindowText(stepControl, text, 300);
-    NoteStep(dialog, text);
 }
 
 // Every message sent on the submitting thread passes here after its window handled it.
@@ -120,29 +106,21 @@ static LRESULT CALLBACK SentMessageHook(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(g_hook, code, wParam, lParam);
 }
 
-static BOOL CALLBACK VisitWindow(HWND window, LPARAM)
-{
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process != GetCurrentProcessId() || !IsWindowVisible(window))
-        return TRUE;
-    wchar_t className[16];
-    if (GetClassNameW(window, className, 16) == 0 || wcscmp(className, L"#32770") != 0)
-        return TRUE;
-    HWND boxText = GetDlgItem(window, BOX_TEXT_ID);
-    EnterCriticalSection(&g_lock);
-    if (boxText != NULL)
-        WatchBox(window, boxText);
-    else if (IsProgressDialog(window))
-        WatchProgress(window, GetDlgItem(window, STEP_TEXT_ID));
-    LeaveCriticalSection(&g_lock);
-    return TRUE;
-}
-
 static DWORD WINAPI WatcherThread(LPVOID)
 {
     do {
-        EnumWindows(VisitWindow, 0);
+        auto shown = [](HWND dialog) { return IsWindowVisible(dialog) != FALSE; };
+        for (HWND dialog : test::FindDialogs(GetCurrentProcessId(), shown)) {
+            EnterCriticalSection(&g_lock);
+            if (test::IsMessageBox(dialog))
+                WatchBox(dialog);
+            else if (IsProgressDialog(dialog)) {
+                wchar_t text[300];
+                InternalGetWindowText(GetDlgItem(dialog, STEP_TEXT_ID), text, 300);
+                NoteStep(dialog, text);
+            }
+            LeaveCriticalSection(&g_lock);
+        }
     } while (WaitForSingleObject(g_stop, POLL_MS) == WAIT_TIMEOUT);
     return 0;
 }
