@@ -146,10 +146,12 @@ protected:
     void SetUp() override
     {
         ResetKey();
-        if (!test::IsServiceInstalled())
+        if (!test::IsServiceInstalled()) {
             ASSERT_TRUE(test::InstallService());
-        if (test::ServiceState() != SERVICE_RUNNING)
+        }
+        if (test::ServiceState() != SERVICE_RUNNING) {
             ASSERT_TRUE(test::StartService());
+        }
     }
     static void ResetKey()
     {
