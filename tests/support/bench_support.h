@@ -148,17 +148,67 @@ inline BOOL CallPipe(const wchar_t *request, std::wstring *reply, DWORD timeout 
     return ok;
 }
 
-// Waits at most timeoutMs for the service's pipe; WaitNamedPipeW fails at once while a
-// starting service has no pipe yet.
-inline bool WaitForService(DWORD timeoutMs)
+// Waits at most timeoutMs for pipe; WaitNamedPipeW fails at once while a starting server
+// has no pipe yet.
+inline bool WaitForPipe(const wchar_t *pipe, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();
-    while (!WaitNamedPipeW(WARD_PIPE_NAME, 100)) {
+    while (!WaitNamedPipeW(pipe, 100)) {
         if (GetTickCount() - start >= timeoutMs)
             return false;
         Sleep(20);
     }
     return true;
+}
+
+inline bool WaitForService(DWORD timeoutMs)
+{
+    return WaitForPipe(WARD_PIPE_NAME, timeoutMs);
+}
+
+// The wall time in ms of one CallPipe answered with exactly `expected`; otherwise -1, with
+// the reply or the error on stderr.
+inline double TimeCall(const wchar_t *request, const wchar_t *expected, DWORD timeout = NMPWAIT_WAIT_FOREVER,
+                       const wchar_t *pipe = WARD_PIPE_NAME)
+{
+    std::wstring reply;
+    double start = NowMs();
+    BOOL ok = CallPipe(request, &reply, timeout, pipe);
+    double elapsed = NowMs() - start;
+    if (ok && reply == expected)
+        return elapsed;
+    fprintf(stderr, "%ls: \"%ls\" (error %lu)\n", request, reply.c_str(), ok ? 0 : GetLastError());
+    return -1;
+}
+
+// Starts the simulator on script for count connections and points the product key's
+// serverValue and portValue at it; false (said on stderr, the simulator ended) when either
+// fails.
+inline bool StartSwitch(const wchar_t *script, int count, const wchar_t *serverValue, const wchar_t *portValue,
+                        HANDLE *process)
+{
+    int port = StartSimulator(script, count, process);
+    if (port != 0 && SetKeyString(serverValue, L"127.0.0.1") && SetKeyDword(portValue, port))
+        return true;
+    fprintf(stderr, "%ls: dezsim did not start or the product key is not writable\n", script);
+    if (*process != NULL)
+        TerminateProcess(*process, 1);
+    return false;
+}
+
+// Argument index of the command line as a count: fallback when it is missing or not positive.
+inline int CountArg(int argc, wchar_t **argv, int index, int fallback)
+{
+    int count = argc > index ? _wtoi(argv[index]) : 0;
+    return count > 0 ? count : fallback;
+}
+
+inline void PrintStats(const char *label, const std::vector<double> &times)
+{
+    if (times.empty())
+        return;
+    printf("%-42s median %.1f ms (min %.1f, max %.1f)\n", label, Median(times),
+           *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()));
 }
 
 }  // namespace bench

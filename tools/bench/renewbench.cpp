@@ -6,10 +6,6 @@
 //   renewbench.exe [COUNT]     (default 10; the two settings are restored afterwards)
 #include "bench_support.h"
 
-#include <stdio.h>
-#include <stdlib.h>
-#include <vector>
-
 using namespace bench;
 
 static const double IPRENEW_TIMER_MS = 4000.0;
@@ -35,19 +31,13 @@ struct SavedDword {
 };
 
 // Median wall time of `count` calls of one request, or a negative number when any failed.
-static double MedianOf(int count, const wchar_t *request, const wchar_t *expectedPrefix)
+static double MedianOf(int count, const wchar_t *request, const wchar_t *expected)
 {
     std::vector<double> times;
     for (int i = 0; i < count; i++) {
-        std::wstring reply;
-        double start = NowMs();
-        BOOL ok = CallPipe(request, &reply, /*timeout*/ 20000);
-        times.push_back(NowMs() - start);
-        if (!ok || reply.size() < 2 || reply.compare(0, 2, expectedPrefix) != 0) {
-            fprintf(stderr, "%ls: %s - %lu\n", request, ok ? "unexpected reply" : "CallNamedPipe failed",
-                    ok ? 0 : GetLastError());
+        times.push_back(TimeCall(request, expected, /*timeout*/ 20000));
+        if (times.back() < 0)
             return -1;
-        }
     }
     return Median(times);
 }

@@ -11,21 +11,10 @@
 
 #include <psapi.h>
 
-#include <algorithm>
-#include <stdio.h>
-
 static const DWORD WAIT_MS = 60000;
+static const wchar_t SERVICE_LOGON[] = L"logon benchuser benchpassword";
 
 using bench::Median;
-
-static double ServiceLogon()
-{
-    std::wstring reply;
-    double start = bench::NowMs();
-    BOOL ok = bench::CallPipe(L"logon benchuser benchpassword", &reply);
-    double elapsed = bench::NowMs() - start;
-    return ok && reply == L"OK" ? elapsed : -1;
-}
 
 struct Client : driver::Client {
     // OK on the logon page; the time until the result box shows, or -1. *closed: the time
@@ -78,27 +67,19 @@ struct Client : driver::Client {
 
 int wmain(int argc, wchar_t **argv)
 {
-    int logons = argc > 1 ? _wtoi(argv[1]) : 30;
-    int cycles = argc > 2 ? _wtoi(argv[2]) : 200;
+    int logons = bench::CountArg(argc, argv, 1, 30), cycles = bench::CountArg(argc, argv, 2, 200);
     const int starts = 10, sessionEnds = 5;
-    if (logons <= 0 || cycles <= 0) {
-        fwprintf(stderr, L"usage: traybench [LOGONS] [CYCLES]\n");
-        return 2;
-    }
     if (!bench::WaitForService(WAIT_MS)) {
         fwprintf(stderr, L"wardhost is not listening\n");
         return 1;
     }
     HANDLE logonSwitch, logoffSwitch;
-    int logonPort = bench::StartSimulator(L"logon-group.txt", 2 * logons + cycles + sessionEnds,
-                                           &logonSwitch);
-    int logoffPort = bench::StartSimulator(L"logoff.txt", cycles + sessionEnds, &logoffSwitch);
-    if (logonPort == 0 || logoffPort == 0 || !bench::SetKeyString(L"VLANLogonServer", L"127.0.0.1") ||
-        !bench::SetKeyDword(L"VLANLogonPort", logonPort) ||
-        !bench::SetKeyString(L"VLANLogoffServer", L"127.0.0.1") ||
-        !bench::SetKeyDword(L"VLANLogoffPort", logoffPort) || !bench::SetKeyDword(L"EnableDHCP", 0) ||
-        !bench::SetKeyDword(L"VLANLogon", 1)) {
-        fwprintf(stderr, L"cannot start the simulators or write the product key\n");
+    if (!bench::StartSwitch(L"logon-group.txt", 2 * logons + cycles + sessionEnds, VALUE_VLAN_LOGON_SERVER,
+                            VALUE_VLAN_LOGON_PORT, &logonSwitch) ||
+        !bench::StartSwitch(L"logoff.txt", cycles + sessionEnds, VALUE_VLAN_LOGOFF_SERVER, VALUE_VLAN_LOGOFF_PORT,
+                            &logoffSwitch) ||
+        !bench::SetKeyDword(VALUE_ENABLE_DHCP, 0) || !bench::SetKeyDword(VALUE_VLAN_LOGON, 1)) {
+        fwprintf(stderr, L"cannot write the product key\n");
         return 1;
     }
     driver::Taskbar taskbar;
@@ -114,8 +95,7 @@ int wmain(int argc, wchar_t **argv)
         else
             failures++;
     }
-    printf("start with -t until the icon is added (%d starts): median %.1f ms\n", (int)iconTimes.size(),
-           Median(iconTimes));
+    bench::PrintStats("start with -t until the icon is added:", iconTimes);
 
     Client client;
     if (client.Open(L"", L"", WAIT_MS) == NULL) {
@@ -125,7 +105,7 @@ int wmain(int argc, wchar_t **argv)
     std::vector<double> serviceTimes, clientTimes, closedTimes;
     for (int i = 0; i < logons; i++) {
         bench::WaitForService(WAIT_MS);
-        double service = ServiceLogon();
+        double service = bench::TimeCall(SERVICE_LOGON, L"OK");
         double closed = 0;
         double viaClient = client.Logon(&closed);
         if (service < 0 || viaClient < 0) {
@@ -165,7 +145,7 @@ int wmain(int argc, wchar_t **argv)
     for (int i = 0; i < sessionEnds; i++) {
         bench::WaitForService(WAIT_MS);
         Client ending;
-        if (ServiceLogon() < 0 || ending.Open(L"-t", L"", WAIT_MS) == NULL) {
+        if (bench::TimeCall(SERVICE_LOGON, L"OK") < 0 || ending.Open(L"-t", L"", WAIT_MS) == NULL) {
             failures++;
             break;
         }
@@ -173,9 +153,7 @@ int wmain(int argc, wchar_t **argv)
         driver::EndSession(ending.Main(), WAIT_MS, TRUE, true);
         endTimes.push_back(bench::NowMs() - start);
     }
-    printf("session end while logged on, switch answering at once (%d): median %.1f ms, max %.1f ms\n",
-           sessionEnds, Median(endTimes),
-           endTimes.empty() ? 0 : *std::max_element(endTimes.begin(), endTimes.end()));
+    bench::PrintStats("session end while logged on, switch at once:", endTimes);
 
     TerminateProcess(logonSwitch, 0);
     TerminateProcess(logoffSwitch, 0);
