@@ -20,12 +20,13 @@ bin="$build/bin"
 # and the tile's) and one for the logoff; the configuration points the service at them.
 sims="$build/mainjob-dezsim"
 rm -rf "$sims" && mkdir -p "$sims"
-for side in logon logoff; do
-    script=logoff.txt connections=1
-    [ $side = logon ] && script=logon-group.txt connections=2
-    wine "$bin/dezsim.exe" --script "Z:$bin/dezsim-scripts/$script" --port 0 --connections $connections \
-        >"$sims/$side.out" 2>&1 </dev/null &
-done
+# start_sim NAME SCRIPT CONNECTIONS: a simulator in the background, its output in NAME.out.
+start_sim() {
+    wine "$bin/dezsim.exe" --script "Z:$bin/dezsim-scripts/$2" --port 0 --connections $3 \
+        >"$sims/$1.out" 2>&1 </dev/null &
+}
+start_sim logon logon-group.txt 2
+start_sim logoff logoff.txt 1
 port_of() {
     i=0
     until grep -q '^listening on ' "$sims/$1.out" 2>/dev/null; do
@@ -86,12 +87,8 @@ wine "$bin/wardhost.exe" -uninstall
 echo "Through wardtray.exe, driven by messages:"
 wine "$bin/wardhost.exe" -install >/dev/null
 wine sc start wardhost >/dev/null || true
-for side in tray-logon tray-logoff; do
-    script=logoff.txt
-    [ $side = tray-logon ] && script=logon-group.txt
-    wine "$bin/dezsim.exe" --script "Z:$bin/dezsim-scripts/$script" --port 0 --connections 1 \
-        >"$sims/$side.out" 2>&1 </dev/null &
-done
+start_sim tray-logon logon-group.txt 1
+start_sim tray-logoff logoff.txt 1
 wine reg add "$key" /v VLANLogonPort /t REG_DWORD /d "$(port_of tray-logon)" /f >/dev/null
 wine reg add "$key" /v VLANLogoffPort /t REG_DWORD /d "$(port_of tray-logoff)" /f >/dev/null
 wine "$bin/traydrive.exe" alice secret

@@ -1,11 +1,7 @@
 #!/bin/sh
 # Builds, then in a throwaway Wine prefix installs and starts wardhost and runs the
-# benchmarks against it: pipe round trips beside a minimal pipe server, "iprenew" and
-# "finddomain" beside their timers, and "logon" against the DE-Zeruzu simulator.
-# "backtoback" counts the refusals of 400 calls made each right after the previous reply,
-# five times over. "setup" times wardsetup's -i import beside "reg import" of the same values.
-# "tile" measures the logon tile (tilebench): submit beside the service's own logon, load
-# to seven descriptors, create/release cycles, random COM calls, and the stripped size.
+# benchmarks against it; the README's performance section says what each measures and
+# beside which floor.
 # Usage: tools/bench/bench.sh [pipe|renew|logon|backtoback|tray|setup|tile ...]   (default: all of them)
 set -eu
 top=$(cd "$(dirname "$0")/../.." && pwd)
