@@ -38,11 +38,9 @@ inline double Median(std::vector<double> values)
     return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// CreateProcessW for every child the kit starts. Wine, now and then, reports
-// ERROR_INTERNAL_ERROR when the new process ends before it has reported its start (no exit
-// code, nothing printed); that one failure is reported and tried once more, any other
-// fails at once. Seen now and then in whole suite runs, loaded or not; not in 300 starts of
-// a plain program in a row, nor in 150 starts and kills of wardtray.exe.
+// CreateProcessW for every child the kit starts. Wine now and then (in whole suite runs, loaded
+// or not) reports ERROR_INTERNAL_ERROR when the new process ends before it has reported its
+// start; that one failure is reported and tried once more, any other fails at once.
 inline BOOL CreateChild(std::wstring commandLine, BOOL inherit, STARTUPINFOW *startup, PROCESS_INFORMATION *info)
 {
     for (int attempt = 0;; attempt++) {
@@ -95,16 +93,13 @@ inline int StartSimulator(const wchar_t *script, int count, HANDLE *process)
     if (started) {
         CloseHandle(info.hThread);
         *process = info.hProcess;
-        // The first line is "listening on 127.0.0.1:PORT".
         std::string first;
         char c;
         DWORD bytes;
         while (first.size() < 100 && ReadFile(readEnd, &c, 1, &bytes, NULL) && bytes == 1 &&
                c != '\n')
             first += c;
-        size_t colon = first.rfind(':');
-        if (first.rfind("listening on ", 0) == 0 && colon != std::string::npos)
-            port = atoi(first.c_str() + colon + 1);
+        sscanf(first.c_str(), "listening on %*[^:]:%d", &port);
     }
     HANDLE drain = port == 0 ? NULL : CreateThread(NULL, 0, [](LPVOID pipe) -> DWORD {
         char buffer[4096];
@@ -114,10 +109,7 @@ inline int StartSimulator(const wchar_t *script, int count, HANDLE *process)
         CloseHandle(pipe);
         return 0;
     }, readEnd, 0, NULL);
-    if (drain == NULL)
-        CloseHandle(readEnd);
-    else
-        CloseHandle(drain);
+    CloseHandle(drain != NULL ? drain : readEnd);
     return port;
 }
 
@@ -181,9 +173,8 @@ inline double TimeCall(const wchar_t *request, const wchar_t *expected, DWORD ti
     return -1;
 }
 
-// Starts the simulator on script for count connections and points the product key's
-// serverValue and portValue at it; false (said on stderr, the simulator ended) when either
-// fails.
+// StartSimulator, then the product key's serverValue and portValue pointed at it; false (said
+// on stderr, the simulator ended) when either fails.
 inline bool StartSwitch(const wchar_t *script, int count, const wchar_t *serverValue, const wchar_t *portValue,
                         HANDLE *process)
 {

@@ -44,9 +44,7 @@ static double MedianOf(int count, const wchar_t *request, const wchar_t *expecte
 
 int main(int argc, char **argv)
 {
-    int count = argc > 1 ? atoi(argv[1]) : 10;
-    if (count < 1)
-        count = 10;
+    int count = argc > 1 && atoi(argv[1]) > 0 ? atoi(argv[1]) : 10;
     const SavedDword enableDhcp(VALUE_ENABLE_DHCP), notFindDomain(VALUE_NOT_FIND_DOMAIN);
     if (!SetKeyDword(VALUE_ENABLE_DHCP, 0) || !SetKeyDword(VALUE_NOT_FIND_DOMAIN, 1)) {
         fprintf(stderr, "can't write the product key (run as administrator)\n");
@@ -68,8 +66,7 @@ int main(int argc, char **argv)
     printf("finddomain (search off)   %9.1f ms  = %.2f x the round trip\n", finddomain,
            finddomain / roundTrip);
     // A 0-ms timer fires after the platform's minimum interval.
-    double tickFloor = USER_TIMER_MINIMUM + roundTrip;
     printf("                                        = %.2f x (%u ms minimum timer + round trip)\n",
-           finddomain / tickFloor, (unsigned)USER_TIMER_MINIMUM);
+           finddomain / (USER_TIMER_MINIMUM + roundTrip), (unsigned)USER_TIMER_MINIMUM);
     return 0;
 }

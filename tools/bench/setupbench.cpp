@@ -83,10 +83,9 @@ int wmain(int argc, wchar_t **argv)
     }
     for (int round = 0; round < rounds; round++) {
         double start = NowMs();
-        HANDLE process = StartCommand(setup);
-        HWND window = process != NULL
-                          ? test::WaitForDialog(GetProcessId(process), IsReadyWindow, 30000)
-                          : NULL;
+        DWORD pid = 0;
+        HANDLE process = StartCommand(setup, &pid);
+        HWND window = process != NULL ? test::WaitForDialog(pid, IsReadyWindow, 30000) : NULL;
         double ready = NowMs() - start;
         if (window == NULL) {
             fprintf(stderr, "round %d: no window\n", round);

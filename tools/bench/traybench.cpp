@@ -54,11 +54,11 @@ struct Client : driver::Client {
     }
     void Sample(int cycle)
     {
-        PROCESS_MEMORY_COUNTERS_EX memory = {};
+        // The commit charge is PagefileUsage; Wine leaves the _EX form's PrivateUsage at 0.
+        PROCESS_MEMORY_COUNTERS memory = {};
         memory.cb = sizeof(memory);
-        if (!GetProcessMemoryInfo(Process(), (PROCESS_MEMORY_COUNTERS *)&memory, sizeof(memory)))
+        if (!GetProcessMemoryInfo(Process(), &memory, sizeof(memory)))
             printf("  (memory counters unreadable: %lu)\n", GetLastError());
-        // The commit charge is PagefileUsage; Wine leaves PrivateUsage at 0.
         printf("  after %3d cycles: commit %6.0f KiB, GDI objects %lu, USER objects %lu\n", cycle,
                memory.PagefileUsage / 1024.0, GetGuiResources(Process(), GR_GDIOBJECTS),
                GetGuiResources(Process(), GR_USEROBJECTS));
@@ -106,8 +106,7 @@ int wmain(int argc, wchar_t **argv)
     for (int i = 0; i < logons; i++) {
         bench::WaitForService(WAIT_MS);
         double service = bench::TimeCall(SERVICE_LOGON, L"OK");
-        double closed = 0;
-        double viaClient = client.Logon(&closed);
+        double closed = 0, viaClient = client.Logon(&closed);
         if (service < 0 || viaClient < 0) {
             failures++;
             break;
