@@ -29,10 +29,9 @@ for bench in "$@"; do
     tile)
         # Wine resolves only "Kerberos": the test-only package makes "Negotiate" resolve.
         sh "$top/tests/negotiate_package/install.sh" "$WINEPREFIX" "$bin/portgate_negotiate.dll"
-        echo "== tilebench submit 30"; wine "$bin/tilebench.exe" submit 30
-        echo "== tilebench load 100";  wine "$bin/tilebench.exe" load 100
-        echo "== tilebench cycles 1000"; wine "$bin/tilebench.exe" cycles 1000
-        echo "== tilebench fuzz 10000"; wine "$bin/tilebench.exe" fuzz 10000
+        for run in "submit 30" "load 100" "cycles 1000" "fuzz 10000"; do
+            echo "== tilebench $run"; wine "$bin/tilebench.exe" $run
+        done
         x86_64-w64-mingw32-strip -o "$build/wardtile-stripped.dll" "$bin/wardtile.dll"
         echo "== wardtile.dll stripped: $(stat -c %s "$build/wardtile-stripped.dll") bytes" ;;
     *) echo "unknown benchmark: $bench" >&2; exit 2 ;;
