@@ -2,8 +2,7 @@
 // the DE-Zeruzu simulator playing the usual exchange without delays, beside the floor the
 // dialogue itself fixes (three replies, each followed by its 50 ms pause).
 //   logonbench.exe [COUNT]     wardhost must be installed and running; COUNT defaults to 50
-// It starts dezsim.exe with dezsim-scripts\logon-group.txt from its own folder and points
-// VLANLogonServer and VLANLogonPort of the product key at it.
+// It points the product key's logon server at a dezsim.exe (logon-group.txt) it starts.
 #include "bench_support.h"
 
 using namespace bench;

@@ -41,13 +41,15 @@ static double At(const std::vector<double> &sorted, int percent)
     return sorted[(sorted.size() * percent) / 100];
 }
 
-static void Report(const char *name, std::vector<double> times, double floorMedian)
+// Prints the median and p99 of times (against floorMedian when that is above 0); the median.
+static double Report(const char *name, std::vector<double> times, double floorMedian)
 {
     std::sort(times.begin(), times.end());
     printf("%-9s median %.3f ms  p99 %.3f ms", name, At(times, 50), At(times, 99));
     if (floorMedian > 0)
         printf("  (median %.2fx the floor)", At(times, 50) / floorMedian);
     printf("\n");
+    return At(times, 50);
 }
 
 // The service has one pipe instance: between its disconnect from one client and its
@@ -157,8 +159,6 @@ int wmain(int argc, wchar_t **argv)
     CloseHandle(server);
 
     printf("%d sequential requests each, %d failed calls\n", count, failures);
-    std::sort(floorTimes.begin(), floorTimes.end());
-    Report("floor", floorTimes, 0);
-    Report("wardhost", wardhostTimes, At(floorTimes, 50));
+    Report("wardhost", wardhostTimes, Report("floor", floorTimes, 0));
     return failures == 0 ? 0 : 1;
 }

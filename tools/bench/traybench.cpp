@@ -1,7 +1,6 @@
-// traybench: the tray client measured against the service it drives.
-//   traybench.exe [LOGONS] [CYCLES]       defaults 30 and 200
-// wardhost must be installed and running. It starts dezsim.exe twice (logon-group.txt and
-// logoff.txt) from its own folder, points the product key at them and measures
+// traybench: the tray client measured against the service it drives (installed and running),
+// the product key pointed at two dezsim.exe it starts (logon-group.txt, logoff.txt).
+//   traybench.exe [LOGONS] [CYCLES]       defaults 30 and 200; measures
 //   - start with -t until the icon is added (a stand-in taskbar receives it);
 //   - logon through the client (OK posted until the result box shows) against the
 //     service's own "logon" round trip, alternating, in the same run;
