@@ -1,10 +1,7 @@
 #!/bin/sh
-# The main job: sets up a fresh Debian machine, builds, then in a throwaway Wine prefix
-# starts the DE-Zeruzu simulator, points the configuration at it, installs and starts
-# wardhost, sends each command word through its pipe (a real logon and logoff among them),
-# prints the replies and the state values the service recorded; then registers the logon
-# tile and logs a user on through it with tilehost, as the logon screen would; and stops
-# and uninstalls.
+# The main job: sets up a fresh Debian machine and builds; then, in a throwaway Wine prefix,
+# against DE-Zeruzu simulators on 127.0.0.1, logs on and off through the service's pipe, the
+# logon tile (in tilehost) and the tray client, printing what each showed and what the switch got.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
@@ -20,20 +17,20 @@ bin="$build/bin"
 # and the tile's) and one for the logoff; the configuration points the service at them.
 sims="$build/mainjob-dezsim"
 rm -rf "$sims" && mkdir -p "$sims"
-for side in logon logoff; do
-    script=logoff.txt connections=1
-    [ $side = logon ] && script=logon-group.txt connections=2
-    wine "$bin/dezsim.exe" --script "Z:$bin/dezsim-scripts/$script" --port 0 --connections $connections \
-        >"$sims/$side.out" 2>&1 </dev/null &
-done
+# start_sim NAME SCRIPT CONNECTIONS: a simulator in the background, its output in NAME.out.
+start_sim() {
+    wine "$bin/dezsim.exe" --script "Z:$bin/dezsim-scripts/$2" --port 0 --connections $3 \
+        >"$sims/$1.out" 2>&1 </dev/null &
+}
+start_sim logon logon-group.txt 2
+start_sim logoff logoff.txt 1
 port_of() {
-    i=0
-    until grep -q '^listening on ' "$sims/$1.out" 2>/dev/null; do
-        i=$((i + 1))
-        [ $i -le 300 ] || { echo "dezsim for $1 did not start" >&2; exit 1; }
+    for i in $(seq 300); do
+        grep -q '^listening on ' "$sims/$1.out" 2>/dev/null && break
         sleep 0.1
     done
-    sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$sims/$1.out"
+    sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$sims/$1.out" |
+        grep . || { echo "dezsim for $1 did not start" >&2; exit 1; }
 }
 logon_port=$(port_of logon)
 logoff_port=$(port_of logoff)
@@ -86,12 +83,8 @@ wine "$bin/wardhost.exe" -uninstall
 echo "Through wardtray.exe, driven by messages:"
 wine "$bin/wardhost.exe" -install >/dev/null
 wine sc start wardhost >/dev/null || true
-for side in tray-logon tray-logoff; do
-    script=logoff.txt
-    [ $side = tray-logon ] && script=logon-group.txt
-    wine "$bin/dezsim.exe" --script "Z:$bin/dezsim-scripts/$script" --port 0 --connections 1 \
-        >"$sims/$side.out" 2>&1 </dev/null &
-done
+start_sim tray-logon logon-group.txt 1
+start_sim tray-logoff logoff.txt 1
 wine reg add "$key" /v VLANLogonPort /t REG_DWORD /d "$(port_of tray-logon)" /f >/dev/null
 wine reg add "$key" /v VLANLogoffPort /t REG_DWORD /d "$(port_of tray-logoff)" /f >/dev/null
 wine "$bin/traydrive.exe" alice secret

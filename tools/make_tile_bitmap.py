@@ -13,7 +13,7 @@ SIZE = 128
 
 
 def pixel(x, y):
-    # Top to bottom: a vertical blue gradient.
+    # A vertical blue gradient.
     shade = y / (SIZE - 1)
     background = (int(40 + 30 * shade), int(90 + 40 * shade), int(170 + 50 * shade))
     # The port's body: a white frame 76 x 56 with a dark opening.
@@ -37,16 +37,10 @@ def pixel(x, y):
 def main():
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), "..", "resources", "wardtile.bmp")
-    row_bytes = SIZE * 3  # 384, already a multiple of four
-    image = bytearray()
-    for y in range(SIZE - 1, -1, -1):  # bottom-up rows
-        for x in range(SIZE):
-            r, g, b = pixel(x, y)
-            image += bytes((b, g, r))
-    header_bytes = 14 + 40
-    file_header = struct.pack("<2sIHHI", b"BM", header_bytes + len(image), 0, 0, header_bytes)
-    info_header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE, 1, 24, 0, row_bytes * SIZE,
-                              2835, 2835, 0, 0)
+    # Bottom-up rows of blue, green, red; 128 * 3 bytes a row needs no padding.
+    image = bytes(c for y in range(SIZE - 1, -1, -1) for x in range(SIZE) for c in reversed(pixel(x, y)))
+    file_header = struct.pack("<2sIHHI", b"BM", 14 + 40 + len(image), 0, 0, 14 + 40)
+    info_header = struct.pack("<IiiHHIIiiII", 40, SIZE, SIZE, 1, 24, 0, len(image), 2835, 2835, 0, 0)
     with open(out, "wb") as f:
         f.write(file_header + info_header + image)
 

@@ -1,25 +1,22 @@
 #!/bin/sh
-# The README's pictures, in English and in Japanese, under Wine on a virtual X display of
-# its own: the tour (the configuration tool, the tray client's two pages and the logon tile
-# through tilehost, each in a Wine virtual desktop that draws the caption bar) into
-# docs/images/<picture>-<en|ja>.png, and every page and dialog of the configuration tool
-# (held still by shotdriver, cropped from the screen) into docs/screenshots/<en|ja>-<name>.png.
-# Not needed for building or testing: installs xvfb, x11-utils, ImageMagick and the IPA
-# Gothic font when they are missing.
+# The README's pictures in English and Japanese, under Wine on a virtual X display of its own:
+# the tour in Wine virtual desktops (which draw caption bars) into docs/images/<picture>-<en|ja>.png,
+# every page and dialog of the configuration tool (held still by shotdriver, cropped from the
+# screen) into docs/screenshots/<en|ja>-<name>.png. Installs xvfb, x11-utils, ImageMagick and
+# the IPA Gothic font when missing; not needed for building or testing.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
 bin=$build/bin
 out=$top/docs/images
 sh "$top/tools/setup-debian.sh" xvfb x11-utils imagemagick fonts-ipafont-gothic
-font=/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf
 mkdir -p "$out"
 
 export WINEPREFIX=$build/screenshots-prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 rm -rf "$WINEPREFIX"
 wine wineboot -i </dev/null >/dev/null 2>&1
 wineserver -w
-cp "$font" "$WINEPREFIX/drive_c/windows/Fonts/"
+cp /usr/share/fonts/opentype/ipafont-gothic/ipag.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 
 # A free display of our own; the server and Wine end with the script.
 fifo=$build/screenshots-display
@@ -50,15 +47,14 @@ shoot() {
     LANG=$locale LC_ALL=$locale wine explorer /desktop="$name-$lang,800x600" "$exe" "$@" \
         </dev/null >/dev/null 2>&1 &
     shown=$!
-    i=0 window=""
-    while [ -z "$window" ]; do
-        i=$((i + 1))
-        [ $i -le 150 ] || { echo "screenshots.sh: no window of $(basename "$exe")" >&2; exit 1; }
+    for i in $(seq 150); do
         sleep 0.2
         window=$(xwininfo -root -tree | grep "(\"$(basename "$exe")\" " |
                  awk '{ for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+\+/) { split($i, g, /[x+]/); print g[1] * g[2], $1 } }' |
                  sort -n | tail -n 1 | cut -d' ' -f2)
+        [ -z "$window" ] || break
     done
+    [ -n "$window" ] || { echo "screenshots.sh: no window of $(basename "$exe")" >&2; exit 1; }
     # Let the first paint finish: the window exists before its controls are drawn.
     sleep 2
     import -window "$window" "$out/$name-$lang.png"
@@ -91,13 +87,11 @@ for lang in en ja; do
     driver=$!
     seen=0
     while kill -0 $driver 2>/dev/null; do
-        if [ "$(grep -c '^SHOT ' "$work/driver.log" || true)" -gt $seen ]; then
-            seen=$((seen + 1))
-            set -- $(grep '^SHOT ' "$work/driver.log" | tr -d '\r' | sed -n "${seen}p")
-            import -window root -crop "${5}x${6}+${3}+${4}" +repage "$shots/$lang-$2.png"
-            touch "$work/$2.done"
-        fi
-        sleep 0.1
+        set -- $(grep '^SHOT ' "$work/driver.log" | tr -d '\r' | sed -n "$((seen + 1))p")
+        [ $# -eq 6 ] || { sleep 0.1; continue; }
+        seen=$((seen + 1))
+        import -window root -crop "${5}x${6}+${3}+${4}" +repage "$shots/$lang-$2.png"
+        touch "$work/$2.done"
     done
     wineserver -k 2>/dev/null || true
 done

@@ -38,11 +38,9 @@ inline double Median(std::vector<double> values)
     return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// CreateProcessW for every child the kit starts. Wine, now and then, reports
-// ERROR_INTERNAL_ERROR when the new process ends before it has reported its start (no exit
-// code, nothing printed); that one failure is reported and tried once more, any other
-// fails at once. Seen now and then in whole suite runs, loaded or not; not in 300 starts of
-// a plain program in a row, nor in 150 starts and kills of wardtray.exe.
+// CreateProcessW for every child the kit starts. Wine now and then (in whole suite runs, loaded
+// or not) reports ERROR_INTERNAL_ERROR when the new process ends before it has reported its
+// start; that one failure is reported and tried once more, any other fails at once.
 inline BOOL CreateChild(std::wstring commandLine, BOOL inherit, STARTUPINFOW *startup, PROCESS_INFORMATION *info)
 {
     for (int attempt = 0;; attempt++) {
@@ -95,16 +93,13 @@ inline int StartSimulator(const wchar_t *script, int count, HANDLE *process)
     if (started) {
         CloseHandle(info.hThread);
         *process = info.hProcess;
-        // The first line is "listening on 127.0.0.1:PORT".
         std::string first;
         char c;
         DWORD bytes;
         while (first.size() < 100 && ReadFile(readEnd, &c, 1, &bytes, NULL) && bytes == 1 &&
                c != '\n')
             first += c;
-        size_t colon = first.rfind(':');
-        if (first.rfind("listening on ", 0) == 0 && colon != std::string::npos)
-            port = atoi(first.c_str() + colon + 1);
+        sscanf(first.c_str(), "listening on %*[^:]:%d", &port);
     }
     HANDLE drain = port == 0 ? NULL : CreateThread(NULL, 0, [](LPVOID pipe) -> DWORD {
         char buffer[4096];
@@ -114,10 +109,7 @@ inline int StartSimulator(const wchar_t *script, int count, HANDLE *process)
         CloseHandle(pipe);
         return 0;
     }, readEnd, 0, NULL);
-    if (drain == NULL)
-        CloseHandle(readEnd);
-    else
-        CloseHandle(drain);
+    CloseHandle(drain != NULL ? drain : readEnd);
     return port;
 }
 
@@ -148,17 +140,66 @@ inline BOOL CallPipe(const wchar_t *request, std::wstring *reply, DWORD timeout 
     return ok;
 }
 
-// Waits at most timeoutMs for the service's pipe; WaitNamedPipeW fails at once while a
-// starting service has no pipe yet.
-inline bool WaitForService(DWORD timeoutMs)
+// Waits at most timeoutMs for pipe; WaitNamedPipeW fails at once while a starting server
+// has no pipe yet.
+inline bool WaitForPipe(const wchar_t *pipe, DWORD timeoutMs)
 {
     DWORD start = GetTickCount();
-    while (!WaitNamedPipeW(WARD_PIPE_NAME, 100)) {
+    while (!WaitNamedPipeW(pipe, 100)) {
         if (GetTickCount() - start >= timeoutMs)
             return false;
         Sleep(20);
     }
     return true;
+}
+
+inline bool WaitForService(DWORD timeoutMs)
+{
+    return WaitForPipe(WARD_PIPE_NAME, timeoutMs);
+}
+
+// The wall time in ms of one CallPipe answered with exactly `expected`; otherwise -1, with
+// the reply or the error on stderr.
+inline double TimeCall(const wchar_t *request, const wchar_t *expected, DWORD timeout = NMPWAIT_WAIT_FOREVER,
+                       const wchar_t *pipe = WARD_PIPE_NAME)
+{
+    std::wstring reply;
+    double start = NowMs();
+    BOOL ok = CallPipe(request, &reply, timeout, pipe);
+    double elapsed = NowMs() - start;
+    if (ok && reply == expected)
+        return elapsed;
+    fprintf(stderr, "%ls: \"%ls\" (error %lu)\n", request, reply.c_str(), ok ? 0 : GetLastError());
+    return -1;
+}
+
+// StartSimulator, then the product key's serverValue and portValue pointed at it; false (said
+// on stderr, the simulator ended) when either fails.
+inline bool StartSwitch(const wchar_t *script, int count, const wchar_t *serverValue, const wchar_t *portValue,
+                        HANDLE *process)
+{
+    int port = StartSimulator(script, count, process);
+    if (port != 0 && SetKeyString(serverValue, L"127.0.0.1") && SetKeyDword(portValue, port))
+        return true;
+    fprintf(stderr, "%ls: dezsim did not start or the product key is not writable\n", script);
+    if (*process != NULL)
+        TerminateProcess(*process, 1);
+    return false;
+}
+
+// Argument index of the command line as a count: fallback when it is missing or not positive.
+inline int CountArg(int argc, wchar_t **argv, int index, int fallback)
+{
+    int count = argc > index ? _wtoi(argv[index]) : 0;
+    return count > 0 ? count : fallback;
+}
+
+inline void PrintStats(const char *label, const std::vector<double> &times)
+{
+    if (times.empty())
+        return;
+    printf("%-42s median %.1f ms (min %.1f, max %.1f)\n", label, Median(times),
+           *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()));
 }
 
 }  // namespace bench

@@ -1,11 +1,7 @@
 #!/bin/sh
 # Builds, then in a throwaway Wine prefix installs and starts wardhost and runs the
-# benchmarks against it: pipe round trips beside a minimal pipe server, "iprenew" and
-# "finddomain" beside their timers, and "logon" against the DE-Zeruzu simulator.
-# "backtoback" counts the refusals of 400 calls made each right after the previous reply,
-# five times over. "setup" times wardsetup's -i import beside "reg import" of the same values.
-# "tile" measures the logon tile (tilebench): submit beside the service's own logon, load
-# to seven descriptors, create/release cycles, random COM calls, and the stripped size.
+# benchmarks against it; the README's performance section says what each measures and
+# beside which floor.
 # Usage: tools/bench/bench.sh [pipe|renew|logon|backtoback|tray|setup|tile ...]   (default: all of them)
 set -eu
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -33,10 +29,9 @@ for bench in "$@"; do
     tile)
         # Wine resolves only "Kerberos": the test-only package makes "Negotiate" resolve.
         sh "$top/tests/negotiate_package/install.sh" "$WINEPREFIX" "$bin/portgate_negotiate.dll"
-        echo "== tilebench submit 30"; wine "$bin/tilebench.exe" submit 30
-        echo "== tilebench load 100";  wine "$bin/tilebench.exe" load 100
-        echo "== tilebench cycles 1000"; wine "$bin/tilebench.exe" cycles 1000
-        echo "== tilebench fuzz 10000"; wine "$bin/tilebench.exe" fuzz 10000
+        for run in "submit 30" "load 100" "cycles 1000" "fuzz 10000"; do
+            echo "== tilebench $run"; wine "$bin/tilebench.exe" $run
+        done
         x86_64-w64-mingw32-strip -o "$build/wardtile-stripped.dll" "$bin/wardtile.dll"
         echo "== wardtile.dll stripped: $(stat -c %s "$build/wardtile-stripped.dll") bytes" ;;
     *) echo "unknown benchmark: $bench" >&2; exit 2 ;;

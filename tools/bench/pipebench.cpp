@@ -7,14 +7,7 @@
 //   pipebench.exe --gap COUNT            after each "hello", how long until the pipe
 //                                        accepts a connection again
 //   pipebench.exe --floor-server         (internal) the floor server, started by the above
-#include <windows.h>
-
 #include "bench_support.h"
-
-#include <algorithm>
-#include <stdio.h>
-#include <stdlib.h>
-#include <vector>
 
 static const wchar_t FLOOR_PIPE[] = L"\\\\.\\pipe\\pipebench-floor";
 
@@ -42,38 +35,21 @@ static int RunFloorServer()
     return 0;
 }
 
-// WaitNamedPipeW fails at once while the pipe does not exist yet.
-static bool WaitForPipe(const wchar_t *name)
-{
-    for (int i = 0; i < 100; i++) {
-        if (WaitNamedPipeW(name, 1000))
-            return true;
-        Sleep(100);
-    }
-    fprintf(stderr, "the pipe %ls is missing (is wardhost running?)\n", name);
-    return false;
-}
-
-// One transaction; the reply's length in bytes, or 0 when the call failed.
-static DWORD Call(const wchar_t *pipe, const wchar_t *request, DWORD timeout = 2000)
-{
-    std::wstring reply;
-    return bench::CallPipe(request, &reply, timeout, pipe) ? (DWORD)(reply.size() * sizeof(wchar_t)) : 0;
-}
-
 // The value below which `percent` of the sorted times lie.
 static double At(const std::vector<double> &sorted, int percent)
 {
     return sorted[(sorted.size() * percent) / 100];
 }
 
-static void Report(const char *name, std::vector<double> times, double floorMedian)
+// Prints the median and p99 of times (against floorMedian when that is above 0); the median.
+static double Report(const char *name, std::vector<double> times, double floorMedian)
 {
     std::sort(times.begin(), times.end());
     printf("%-9s median %.3f ms  p99 %.3f ms", name, At(times, 50), At(times, 99));
     if (floorMedian > 0)
         printf("  (median %.2fx the floor)", At(times, 50) / floorMedian);
     printf("\n");
+    return At(times, 50);
 }
 
 // The service has one pipe instance: between its disconnect from one client and its
@@ -81,12 +57,11 @@ static void Report(const char *name, std::vector<double> times, double floorMedi
 // ERROR_PIPE_BUSY on Windows). Counts those refusals over `count` calls.
 static int RunBackToBack(int count)
 {
-    if (!WaitForPipe(WARD_PIPE_NAME))
-        return 1;
     int refused = 0, otherFailures = 0;
     DWORD lastError = 0;
     for (int i = 0; i < count; i++) {
-        if (Call(WARD_PIPE_NAME, i % 2 == 0 ? L"logon" : L"hello", NMPWAIT_NOWAIT) != 0)
+        std::wstring reply;
+        if (bench::CallPipe(i % 2 == 0 ? L"logon" : L"hello", &reply, NMPWAIT_NOWAIT))
             continue;
         lastError = GetLastError();
         if (lastError == ERROR_SEM_TIMEOUT || lastError == ERROR_PIPE_BUSY)
@@ -106,12 +81,10 @@ static int RunBackToBack(int count)
 // measures it by connecting again at once, and again, until the pipe accepts.
 static int RunGap(int count)
 {
-    if (!WaitForPipe(WARD_PIPE_NAME))
-        return 1;
     std::vector<double> gaps;
     int failures = 0;
     for (int i = 0; i < count; i++) {
-        if (Call(WARD_PIPE_NAME, L"hello") != 4) {
+        if (bench::TimeCall(L"hello", L"NG", 2000) < 0) {
             failures++;
             continue;
         }
@@ -145,27 +118,22 @@ static int RunGap(int count)
 
 int wmain(int argc, wchar_t **argv)
 {
-    if (argc > 2 && wcscmp(argv[1], L"--gap") == 0)
-        return RunGap(_wtoi(argv[2]));
     if (argc > 1 && wcscmp(argv[1], L"--floor-server") == 0)
         return RunFloorServer();
-    if (argc > 2 && wcscmp(argv[1], L"--back-to-back") == 0)
-        return RunBackToBack(_wtoi(argv[2]));
-    int count = std::max(argc > 1 ? _wtoi(argv[1]) : 2000, 10);
-
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(NULL, self, MAX_PATH);
-    wchar_t commandLine[MAX_PATH + 32];
-    swprintf(commandLine, MAX_PATH + 32, L"\"%ls\" --floor-server", self);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION server;
-    if (!CreateProcessW(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &server)) {
-        fprintf(stderr, "cannot start the floor server\n");
+    if (!bench::WaitForService(60000)) {
+        fprintf(stderr, "the pipe %ls is missing (is wardhost running?)\n", WARD_PIPE_NAME);
         return 1;
     }
-    if (!WaitForPipe(FLOOR_PIPE) || !WaitForPipe(WARD_PIPE_NAME)) {
-        TerminateProcess(server.hProcess, 1);
+    if (argc > 2 && wcscmp(argv[1], L"--gap") == 0)
+        return RunGap(_wtoi(argv[2]));
+    if (argc > 2 && wcscmp(argv[1], L"--back-to-back") == 0)
+        return RunBackToBack(_wtoi(argv[2]));
+    int count = std::max(bench::CountArg(argc, argv, 1, 2000), 10);
+    HANDLE server = bench::StartCommand(L"\"" + bench::BesideMe(L"pipebench.exe") + L"\" --floor-server");
+    if (server == NULL || !bench::WaitForPipe(FLOOR_PIPE, 60000)) {
+        fprintf(stderr, "the floor server did not start\n");
+        if (server != NULL)
+            TerminateProcess(server, 1);
         return 1;
     }
 
@@ -177,20 +145,20 @@ int wmain(int argc, wchar_t **argv)
             const wchar_t *pipe = pass == 0 ? FLOOR_PIPE : WARD_PIPE_NAME;
             std::vector<double> &times = pass == 0 ? floorTimes : wardhostTimes;
             for (int i = done; i < done + 100 && i < count; i++) {
-                double start = bench::NowMs();
-                failures += Call(pipe, L"benchmark") != 4;
-                times.push_back(bench::NowMs() - start);
+                double elapsed = bench::TimeCall(L"benchmark", L"NG", 2000, pipe);
+                if (elapsed < 0)
+                    failures++;
+                else
+                    times.push_back(elapsed);
             }
         }
     }
-    Call(FLOOR_PIPE, L"quit");
-    WaitForSingleObject(server.hProcess, 5000);
-    CloseHandle(server.hProcess);
-    CloseHandle(server.hThread);
+    std::wstring reply;
+    bench::CallPipe(L"quit", &reply, 2000, FLOOR_PIPE);
+    WaitForSingleObject(server, 5000);
+    CloseHandle(server);
 
     printf("%d sequential requests each, %d failed calls\n", count, failures);
-    std::sort(floorTimes.begin(), floorTimes.end());
-    Report("floor", floorTimes, 0);
-    Report("wardhost", wardhostTimes, At(floorTimes, 50));
+    Report("wardhost", wardhostTimes, Report("floor", floorTimes, 0));
     return failures == 0 ? 0 : 1;
 }

@@ -6,10 +6,6 @@
 //   renewbench.exe [COUNT]     (default 10; the two settings are restored afterwards)
 #include "bench_support.h"
 
-#include <stdio.h>
-#include <stdlib.h>
-#include <vector>
-
 using namespace bench;
 
 static const double IPRENEW_TIMER_MS = 4000.0;
@@ -35,28 +31,20 @@ struct SavedDword {
 };
 
 // Median wall time of `count` calls of one request, or a negative number when any failed.
-static double MedianOf(int count, const wchar_t *request, const wchar_t *expectedPrefix)
+static double MedianOf(int count, const wchar_t *request, const wchar_t *expected)
 {
     std::vector<double> times;
     for (int i = 0; i < count; i++) {
-        std::wstring reply;
-        double start = NowMs();
-        BOOL ok = CallPipe(request, &reply, /*timeout*/ 20000);
-        times.push_back(NowMs() - start);
-        if (!ok || reply.size() < 2 || reply.compare(0, 2, expectedPrefix) != 0) {
-            fprintf(stderr, "%ls: %s - %lu\n", request, ok ? "unexpected reply" : "CallNamedPipe failed",
-                    ok ? 0 : GetLastError());
+        times.push_back(TimeCall(request, expected, /*timeout*/ 20000));
+        if (times.back() < 0)
             return -1;
-        }
     }
     return Median(times);
 }
 
 int main(int argc, char **argv)
 {
-    int count = argc > 1 ? atoi(argv[1]) : 10;
-    if (count < 1)
-        count = 10;
+    int count = argc > 1 && atoi(argv[1]) > 0 ? atoi(argv[1]) : 10;
     const SavedDword enableDhcp(VALUE_ENABLE_DHCP), notFindDomain(VALUE_NOT_FIND_DOMAIN);
     if (!SetKeyDword(VALUE_ENABLE_DHCP, 0) || !SetKeyDword(VALUE_NOT_FIND_DOMAIN, 1)) {
         fprintf(stderr, "can't write the product key (run as administrator)\n");
@@ -78,8 +66,7 @@ int main(int argc, char **argv)
     printf("finddomain (search off)   %9.1f ms  = %.2f x the round trip\n", finddomain,
            finddomain / roundTrip);
     // A 0-ms timer fires after the platform's minimum interval.
-    double tickFloor = USER_TIMER_MINIMUM + roundTrip;
     printf("                                        = %.2f x (%u ms minimum timer + round trip)\n",
-           finddomain / tickFloor, (unsigned)USER_TIMER_MINIMUM);
+           finddomain / (USER_TIMER_MINIMUM + roundTrip), (unsigned)USER_TIMER_MINIMUM);
     return 0;
 }

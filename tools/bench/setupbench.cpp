@@ -5,17 +5,9 @@
 // Usage: setupbench [ROUNDS]   (default 10; run beside wardsetup.exe)
 #include "bench_support.h"
 #include "dialogs.h"
-#include "product_key.h"
 #include "registration.h"
 #include "setup_support.h"
 #include "wardsetup_res.h"
-
-#include <windows.h>
-
-#include <algorithm>
-#include <stdio.h>
-#include <string>
-#include <vector>
 
 using namespace bench;
 
@@ -60,17 +52,9 @@ static bool IsReadyWindow(HWND window)
            FindWindowExW(window, NULL, L"#32770", NULL) != NULL;
 }
 
-static void Report(const char *what, const std::vector<double> &times)
-{
-    printf("%-42s median %.1f ms (min %.1f, max %.1f)\n", what, Median(times),
-           *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()));
-}
-
 int wmain(int argc, wchar_t **argv)
 {
-    int rounds = argc > 1 ? _wtoi(argv[1]) : 10;
-    if (rounds < 1)
-        rounds = 10;
+    int rounds = CountArg(argc, argv, 1, 10);
     std::wstring ini = BesideMe(L"setupbench.cfg"), reg = BesideMe(L"setupbench.reg");
     std::wstring setup = L"\"" + BesideMe(SETUP_EXE_NAME) + L"\"";
     std::wstring import = setup + L" -i \"" + ini + L"\"";
@@ -99,10 +83,9 @@ int wmain(int argc, wchar_t **argv)
     }
     for (int round = 0; round < rounds; round++) {
         double start = NowMs();
-        HANDLE process = StartCommand(setup);
-        HWND window = process != NULL
-                          ? test::WaitForDialog(GetProcessId(process), IsReadyWindow, 30000)
-                          : NULL;
+        DWORD pid = 0;
+        HANDLE process = StartCommand(setup, &pid);
+        HWND window = process != NULL ? test::WaitForDialog(pid, IsReadyWindow, 30000) : NULL;
         double ready = NowMs() - start;
         if (window == NULL) {
             fprintf(stderr, "round %d: no window\n", round);
@@ -117,12 +100,12 @@ int wmain(int argc, wchar_t **argv)
     DeleteFileW(ini.c_str());
     DeleteFileW(reg.c_str());
     printf("%d GroupList sections\n", GROUPS);
-    Report("wardsetup -i:", imports);
-    Report("reg import of the same values:", regImports);
+    PrintStats("wardsetup -i:", imports);
+    PrintStats("reg import of the same values:", regImports);
     // The machine is shared: the fastest rounds show the cost without other load.
     printf("ratio: %.2f of the medians, %.2f of the fastest rounds\n", Median(imports) / Median(regImports),
            *std::min_element(imports.begin(), imports.end()) /
                *std::min_element(regImports.begin(), regImports.end()));
-    Report("start -> window with its first page:", opens);
+    PrintStats("start -> window with its first page:", opens);
     return 0;
 }

@@ -1,7 +1,6 @@
-// traybench: the tray client measured against the service it drives.
-//   traybench.exe [LOGONS] [CYCLES]       defaults 30 and 200
-// wardhost must be installed and running. It starts dezsim.exe twice (logon-group.txt and
-// logoff.txt) from its own folder, points the product key at them and measures
+// traybench: the tray client measured against the service it drives (installed and running),
+// the product key pointed at two dezsim.exe it starts (logon-group.txt, logoff.txt).
+//   traybench.exe [LOGONS] [CYCLES]       defaults 30 and 200; measures
 //   - start with -t until the icon is added (a stand-in taskbar receives it);
 //   - logon through the client (OK posted until the result box shows) against the
 //     service's own "logon" round trip, alternating, in the same run;
@@ -11,21 +10,10 @@
 
 #include <psapi.h>
 
-#include <algorithm>
-#include <stdio.h>
-
 static const DWORD WAIT_MS = 60000;
+static const wchar_t SERVICE_LOGON[] = L"logon benchuser benchpassword";
 
 using bench::Median;
-
-static double ServiceLogon()
-{
-    std::wstring reply;
-    double start = bench::NowMs();
-    BOOL ok = bench::CallPipe(L"logon benchuser benchpassword", &reply);
-    double elapsed = bench::NowMs() - start;
-    return ok && reply == L"OK" ? elapsed : -1;
-}
 
 struct Client : driver::Client {
     // OK on the logon page; the time until the result box shows, or -1. *closed: the time
@@ -65,11 +53,11 @@ struct Client : driver::Client {
     }
     void Sample(int cycle)
     {
-        PROCESS_MEMORY_COUNTERS_EX memory = {};
+        // The commit charge is PagefileUsage; Wine leaves the _EX form's PrivateUsage at 0.
+        PROCESS_MEMORY_COUNTERS memory = {};
         memory.cb = sizeof(memory);
-        if (!GetProcessMemoryInfo(Process(), (PROCESS_MEMORY_COUNTERS *)&memory, sizeof(memory)))
+        if (!GetProcessMemoryInfo(Process(), &memory, sizeof(memory)))
             printf("  (memory counters unreadable: %lu)\n", GetLastError());
-        // The commit charge is PagefileUsage; Wine leaves PrivateUsage at 0.
         printf("  after %3d cycles: commit %6.0f KiB, GDI objects %lu, USER objects %lu\n", cycle,
                memory.PagefileUsage / 1024.0, GetGuiResources(Process(), GR_GDIOBJECTS),
                GetGuiResources(Process(), GR_USEROBJECTS));
@@ -78,27 +66,19 @@ struct Client : driver::Client {
 
 int wmain(int argc, wchar_t **argv)
 {
-    int logons = argc > 1 ? _wtoi(argv[1]) : 30;
-    int cycles = argc > 2 ? _wtoi(argv[2]) : 200;
+    int logons = bench::CountArg(argc, argv, 1, 30), cycles = bench::CountArg(argc, argv, 2, 200);
     const int starts = 10, sessionEnds = 5;
-    if (logons <= 0 || cycles <= 0) {
-        fwprintf(stderr, L"usage: traybench [LOGONS] [CYCLES]\n");
-        return 2;
-    }
     if (!bench::WaitForService(WAIT_MS)) {
         fwprintf(stderr, L"wardhost is not listening\n");
         return 1;
     }
     HANDLE logonSwitch, logoffSwitch;
-    int logonPort = bench::StartSimulator(L"logon-group.txt", 2 * logons + cycles + sessionEnds,
-                                           &logonSwitch);
-    int logoffPort = bench::StartSimulator(L"logoff.txt", cycles + sessionEnds, &logoffSwitch);
-    if (logonPort == 0 || logoffPort == 0 || !bench::SetKeyString(L"VLANLogonServer", L"127.0.0.1") ||
-        !bench::SetKeyDword(L"VLANLogonPort", logonPort) ||
-        !bench::SetKeyString(L"VLANLogoffServer", L"127.0.0.1") ||
-        !bench::SetKeyDword(L"VLANLogoffPort", logoffPort) || !bench::SetKeyDword(L"EnableDHCP", 0) ||
-        !bench::SetKeyDword(L"VLANLogon", 1)) {
-        fwprintf(stderr, L"cannot start the simulators or write the product key\n");
+    if (!bench::StartSwitch(L"logon-group.txt", 2 * logons + cycles + sessionEnds, VALUE_VLAN_LOGON_SERVER,
+                            VALUE_VLAN_LOGON_PORT, &logonSwitch) ||
+        !bench::StartSwitch(L"logoff.txt", cycles + sessionEnds, VALUE_VLAN_LOGOFF_SERVER, VALUE_VLAN_LOGOFF_PORT,
+                            &logoffSwitch) ||
+        !bench::SetKeyDword(VALUE_ENABLE_DHCP, 0) || !bench::SetKeyDword(VALUE_VLAN_LOGON, 1)) {
+        fwprintf(stderr, L"cannot write the product key\n");
         return 1;
     }
     driver::Taskbar taskbar;
@@ -114,8 +94,7 @@ int wmain(int argc, wchar_t **argv)
         else
             failures++;
     }
-    printf("start with -t until the icon is added (%d starts): median %.1f ms\n", (int)iconTimes.size(),
-           Median(iconTimes));
+    bench::PrintStats("start with -t until the icon is added:", iconTimes);
 
     Client client;
     if (client.Open(L"", L"", WAIT_MS) == NULL) {
@@ -125,9 +104,8 @@ int wmain(int argc, wchar_t **argv)
     std::vector<double> serviceTimes, clientTimes, closedTimes;
     for (int i = 0; i < logons; i++) {
         bench::WaitForService(WAIT_MS);
-        double service = ServiceLogon();
-        double closed = 0;
-        double viaClient = client.Logon(&closed);
+        double service = bench::TimeCall(SERVICE_LOGON, L"OK");
+        double closed = 0, viaClient = client.Logon(&closed);
         if (service < 0 || viaClient < 0) {
             failures++;
             break;
@@ -165,7 +143,7 @@ int wmain(int argc, wchar_t **argv)
     for (int i = 0; i < sessionEnds; i++) {
         bench::WaitForService(WAIT_MS);
         Client ending;
-        if (ServiceLogon() < 0 || ending.Open(L"-t", L"", WAIT_MS) == NULL) {
+        if (bench::TimeCall(SERVICE_LOGON, L"OK") < 0 || ending.Open(L"-t", L"", WAIT_MS) == NULL) {
             failures++;
             break;
         }
@@ -173,9 +151,7 @@ int wmain(int argc, wchar_t **argv)
         driver::EndSession(ending.Main(), WAIT_MS, TRUE, true);
         endTimes.push_back(bench::NowMs() - start);
     }
-    printf("session end while logged on, switch answering at once (%d): median %.1f ms, max %.1f ms\n",
-           sessionEnds, Median(endTimes),
-           endTimes.empty() ? 0 : *std::max_element(endTimes.begin(), endTimes.end()));
+    bench::PrintStats("session end while logged on, switch at once:", endTimes);
 
     TerminateProcess(logonSwitch, 0);
     TerminateProcess(logoffSwitch, 0);
