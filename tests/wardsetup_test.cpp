@@ -32,8 +32,7 @@ HWND WaitForDialog(const test::DialogMatch &match)
     return test::WaitForDialog(GetCurrentProcessId(), match);
 }
 
-// The dialog that holds control id: IDC_TAB the main window, IDC_DOMAIN_NAME the logon-to
-// dialog, IDC_VLAN_ID the VLAN entry dialog, IDC_PROVIDER_VERSION the About box.
+// The dialog that holds control id: IDC_TAB the main window, IDC_PROVIDER_VERSION the About box.
 HWND WaitForDialogWith(int id)
 {
     return WaitForDialog([id](HWND dialog) { return GetDlgItem(dialog, id) != NULL; });
@@ -94,12 +93,14 @@ protected:
         SendMessageW(run.window, WM_NOTIFY, IDC_TAB, (LPARAM)&header);
         return Page();
     }
-    // Answers the modal dialog that command opens (the one holding the first field; cmb13
-    // is a file dialog's name box) with the fields given, then OK.
+    // Answers the modal dialog that command opens, owned by the main window and holding the
+    // first field (cmb13 is a file dialog's name box), with the fields given, then OK.
     void FillDialog(HWND owner, WPARAM command, std::vector<std::pair<int, std::wstring>> fields)
     {
         PostMessageW(owner, WM_COMMAND, command, 0);
-        HWND dialog = WaitForDialogWith(fields[0].first);
+        HWND dialog = WaitForDialog([this, &fields](HWND d) {
+            return GetWindow(d, GW_OWNER) == run.window && GetDlgItem(d, fields[0].first) != NULL;
+        });
         ASSERT_NE(nullptr, dialog);
         for (const auto &field : fields)
             SetDlgItemTextW(dialog, field.first, field.second.c_str());
