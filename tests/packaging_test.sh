@@ -1,11 +1,7 @@
 #!/bin/sh
-# The installer package end to end under Wine, in a prefix of its own: builds the package
-# and one of the next patch version, installs silently with a configuration file, checks
-# the service, the configuration and the registration, logs on once through the tile
-# stand-in against the simulated DE-Zeruzu, upgrades (configuration kept, one product
-# entry), refuses the downgrade, uninstalls and checks that nothing is left; then a failed
-# import rolls back, and a portgate.ini beside the package is imported without properties.
-# Also checks that the table check catches what wixl builds without complaint.
+# The installer package end to end under Wine, in a prefix of its own: this version and
+# the next patch version installed, upgraded, downgraded and removed, with and without a
+# configuration file, one logon through the tile stand-in; the steps below say each part.
 # Usage: packaging_test.sh BUILD_DIR
 # Exit 77 (skipped) after every check that could run has passed, when a deliverable that
 # part of the test needs is not built yet; each skipped part is named.
@@ -39,9 +35,7 @@ for f in wardhost.exe wardsetup.exe wardtray.exe wardtile.dll; do
 done
 toolchain=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$build/CMakeCache.txt")
 cmake -S "$top" -B "$next" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DPORTGATE_VERSION="$v2" >/dev/null
-for t in $targets; do
-    cmake --build "$next" -j2 --target "$t" >/dev/null
-done
+cmake --build "$next" -j2 --target $targets >/dev/null
 BUILD_DIR=$next sh "$top/packaging/build-msi.sh" --allow-missing --out "$work/v2"
 msi1=$work/v1/portgate-$v1-x64.msi
 msi2=$work/v2/portgate-$v2-x64.msi
@@ -85,27 +79,24 @@ cp "$msi2" "$pkg/gpo/portgate.msi"
 # msiexec through "start /wait" in a batch file that prints its exit code: the code of a
 # Wine process as the shell sees it is cut to 8 bits (1603 would read 67).
 # Each call keeps its verbose log and Wine's warnings, C:\pkg\msiexec-N.log and .err,
-# for the failure report.
+# for the failure report, and its time in ms in $took.
 calls=0
-msiexec() {
-    calls=$((calls + 1))
+now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+msiexec() {  # "EXPECTED EXIT CODES" ARGUMENTS...
+    expected=$1 t=$(now_ms) calls=$((calls + 1))
+    shift
     last_log=$pkg/msiexec-$calls.log
     printf '@start /wait msiexec %s /l*v C:\\pkg\\msiexec-%s.log\r\n@echo exit code %%ERRORLEVEL%%\r\n' "$*" "$calls" >"$pkg/run.bat"
     rc=$(WINEDEBUG=err+all,warn+msi wine cmd /c 'C:\pkg\run.bat' </dev/null 2>"$pkg/msiexec-$calls.err" |
         tr -d '\r' | sed -n 's/^exit code //p')
-    printf 'msiexec %s -> %s\n' "$*" "$rc"
-    [ -n "$rc" ] || rc=none
+    took=$(($(now_ms) - t))
+    printf 'msiexec %s -> %s\n' "$*" "${rc:=none}"
+    case " $expected " in *" $rc "*) ;; *) fail "msiexec $*: exit code $rc, expected $expected" ;; esac
 }
-elapsed() { echo $(( $(date +%s%N) / 1000000 - $1 )); }
-now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
 reg_value() {  # KEY NAME: the data, or nothing
     wine reg query "$1" /v "$2" </dev/null 2>/dev/null | tr -d '\r' |
         sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
 }
-reg_default() {
-    wine reg query "$1" /ve </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^ *(Default) *REG_SZ *//p'
-}
-key_exists() { wine reg query "$1" </dev/null >/dev/null 2>&1; }
 products() {  # one line "version" per installed Portgate product entry
     wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s </dev/null 2>/dev/null |
         tr -d '\r' | awk '/^HKEY/ { name = ""; version = "" }
@@ -117,12 +108,11 @@ service_state() {
     wine sc query wardhost </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/^ *STATE *: *[0-9]* *//p'
 }
 wait_running() {
-    i=0
-    while [ "$(service_state)" != RUNNING ]; do
-        i=$((i + 1))
-        [ $i -le 60 ] || return 1
+    for i in $(seq 60); do
+        [ "$(service_state)" = RUNNING ] && return 0
         sleep 0.5
     done
+    return 1
 }
 file_version() { x86_64-w64-mingw32-strings -el "$1" | sed -n '/^FileVersion$/{n;p;q}'; }
 
@@ -137,26 +127,22 @@ check_installed() {  # VERSION LOGON_PORT
     [ "$(products)" = "$1" ] || fail "product entries after install: '$(products)', expected one $1"
     wait_running || fail "service not running: $(service_state)"
     service_key='HKLM\System\CurrentControlSet\Services\wardhost'
-    case $(reg_value "$service_key" ImagePath) in
-    '"C:\Program Files\Portgate\wardhost.exe"') ;;
-    *) fail "service runs '$(reg_value "$service_key" ImagePath)'" ;;
-    esac
+    image=$(reg_value "$service_key" ImagePath)
+    [ "$image" = '"C:\Program Files\Portgate\wardhost.exe"' ] || fail "service runs '$image'"
     [ "$(reg_value "$service_key" Start)/$(reg_value "$service_key" ObjectName)" = 0x2/LocalSystem ] ||
         fail "service not automatic under LocalSystem"
     reply=$(wine "$bin/pipecall.exe" hello </dev/null 2>&1 | tr -d '\r')
     case $reply in OK*|NG*) ;; *) fail "pipe did not answer: '$reply'" ;; esac
-    for f in wardhost.exe wardsetup.exe wardtray.exe; do
-        have $f || continue
-        [ "$(file_version "$programs/$f")" = "$1.0" ] || fail "$f installed in version $(file_version "$programs/$f")"
+    for f in "$programs/wardhost.exe" "$programs/wardsetup.exe" "$programs/wardtray.exe" "$system/wardtile.dll"; do
+        have "${f##*/}" || continue
+        [ "$(file_version "$f")" = "$1.0" ] || fail "$f is in version '$(file_version "$f")', expected $1.0"
     done
-    if have wardtile.dll; then
-        [ "$(file_version "$system/wardtile.dll")" = "$1.0" ] || fail "wardtile.dll not in system32 in version $1.0"
-    fi
     if have wardsetup.exe; then
         [ "$(reg_value "$product_key" VLANLogonServer)" = 127.0.0.1 ] || fail "the configuration is not in the product key"
         [ "$(reg_value "$product_key" VLANLogonPort)" = "$(printf '0x%x' "$2")" ] ||
             fail "VLANLogonPort is '$(reg_value "$product_key" VLANLogonPort)', expected port $2"
-        [ "$(reg_default "$provider_key")" = WdCredentialProvider ] || fail "credential provider not registered"
+        wine reg query "$provider_key" /ve </dev/null 2>/dev/null | grep -q 'REG_SZ *WdCredentialProvider' ||
+            fail "credential provider not registered"
         [ "$(reg_value "$class_key\\InprocServer32" ThreadingModel)" = Apartment ] || fail "provider class not registered"
         # The tool may quote the path (it holds a blank); Windows runs either form.
         case $(reg_value "$run_key" WardTray) in
@@ -171,7 +157,7 @@ check_clean() {  # WHEN
     [ ! -e "$programs" ] || fail "$1: left in Program Files: $(ls "$programs" | tr '\n' ' ')"
     [ ! -e "$system/wardtile.dll" ] || fail "$1: wardtile.dll left in system32"
     for k in "$product_key" "$provider_key" "$class_key"; do
-        ! key_exists "$k" || fail "$1: key left: $k"
+        ! wine reg query "$k" </dev/null >/dev/null 2>&1 || fail "$1: key left: $k"
     done
     if [ -n "$(reg_value "$run_key" WardTray)" ]; then
         fail "$1: Run entry WardTray left"
@@ -184,12 +170,11 @@ check_clean() {  # WHEN
 # ---- the simulated DE-Zeruzu and the site's configuration
 wine "$bin/dezsim.exe" --script "Z:$bin/dezsim-scripts/logon-group.txt" --port 0 \
     >"$work/dezsim.out" 2>&1 </dev/null &
-i=0
-until grep -q '^listening on ' "$work/dezsim.out" 2>/dev/null; do
-    i=$((i + 1))
-    [ $i -le 300 ] || { cat "$work/dezsim.out"; echo "FAIL: dezsim did not start"; exit 1; }
+for i in $(seq 300); do
+    grep -q '^listening on ' "$work/dezsim.out" 2>/dev/null && break
     sleep 0.1
 done
+grep -q '^listening on ' "$work/dezsim.out" || { cat "$work/dezsim.out"; echo "FAIL: dezsim did not start"; exit 1; }
 port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)\r*$/\1/p' "$work/dezsim.out")
 site_config() {  # FILE PORT
     printf '[General]\r\nEnable=1\r\n[VLAN]\r\nVLANLogonServer=127.0.0.1\r\nVLANLogonPort=%s\r\nVLANLogoffServer=127.0.0.1\r\nVLANLogoffPort=%s\r\n[DHCP]\r\nEnableDHCP=0\r\nNotFindDomain=1\r\n' "$2" "$2" >"$1"
@@ -199,10 +184,8 @@ site_config "$pkg/site.cfg" "$port"
 # ---- install, logon, upgrade, downgrade, uninstall
 step "install $v1 with CONFIGFILE"
 have wardsetup.exe || skip "configuration import: wardsetup.exe is not built"
-t=$(now_ms)
-msiexec /i 'C:\pkg\v1\portgate.msi' /qn 'CONFIGFILE=C:\pkg\site.cfg'
-install_ms=$(elapsed $t)
-[ $rc -eq 0 ] || fail "install exit code $rc"
+msiexec 0 /i 'C:\pkg\v1\portgate.msi' /qn 'CONFIGFILE=C:\pkg\site.cfg'
+install_ms=$took
 check_installed "$v1" "$port"
 
 step "wardhost -check finds the installed package whole"
@@ -231,10 +214,8 @@ else
 fi
 
 step "upgrade to $v2 without a configuration"
-t=$(now_ms)
-msiexec /i 'C:\pkg\v2\portgate.msi' /qn
-upgrade_ms=$(elapsed $t)
-[ $rc -eq 0 ] || fail "upgrade exit code $rc"
+msiexec 0 /i 'C:\pkg\v2\portgate.msi' /qn
+upgrade_ms=$took
 check_installed "$v2" "$port"
 
 step "downgrade to $v1 refused"
@@ -245,9 +226,7 @@ code=$(msiinfo export "$msi2" Property | tr -d '\r' | awk -F'\t' '$1 == "Product
 upgrade=$(msiinfo export "$msi2" Property | tr -d '\r' | awk -F'\t' '$1 == "UpgradeCode" { print $2 }')
 squash() {  # the installer's packed form of a GUID
     echo "$1" | tr -d '{}' | awk -F- '{
-        r = ""; for (i = length($1); i > 0; i--) r = r substr($1, i, 1)
-        for (i = length($2); i > 0; i--) r = r substr($2, i, 1)
-        for (i = length($3); i > 0; i--) r = r substr($3, i, 1)
+        r = ""; for (f = 1; f <= 3; f++) for (i = length($f); i > 0; i--) r = r substr($f, i, 1)
         s = $4 $5
         for (i = 1; i < length(s); i += 2) r = r substr(s, i + 1, 1) substr(s, i, 1)
         print r }'
@@ -256,15 +235,12 @@ for k in 'HKLM\Software\Classes\Installer\UpgradeCodes' \
          'HKLM\Software\Microsoft\Windows\CurrentVersion\Installer\UpgradeCodes'; do
     wine reg add "$k\\$(squash "$upgrade")" /v "$(squash "$code")" /d '' /f </dev/null >/dev/null 2>&1
 done
-msiexec /i 'C:\pkg\v1\portgate.msi' /qn
-[ $rc -eq 1603 ] || fail "downgrade exit code $rc, expected 1603"
+msiexec 1603 /i 'C:\pkg\v1\portgate.msi' /qn
 [ "$(products)" = "$v2" ] || fail "product entries after the downgrade: '$(products)'"
 
 step "uninstall"
-t=$(now_ms)
-msiexec /x 'C:\pkg\v2\portgate.msi' /qn
-uninstall_ms=$(elapsed $t)
-[ $rc -eq 0 ] || fail "uninstall exit code $rc"
+msiexec 0 /x 'C:\pkg\v2\portgate.msi' /qn
+uninstall_ms=$took
 check_clean "after uninstall"
 
 if have wardsetup.exe; then
@@ -272,9 +248,8 @@ if have wardsetup.exe; then
     # A file that is missing, and one that is there but holds no configuration.
     : >"$pkg/empty.cfg"
     for f in missing empty; do
-        msiexec /i 'C:\pkg\v1\portgate.msi' /qn "CONFIGFILE=C:\\pkg\\$f.cfg"
         # Windows answers a failed custom action with 1603, Wine with 1627.
-        case $rc in 1603|1627) ;; *) fail "install with the $f configuration file: exit code $rc, expected 1603" ;; esac
+        msiexec '1603 1627' /i 'C:\pkg\v1\portgate.msi' /qn "CONFIGFILE=C:\\pkg\\$f.cfg"
         check_clean "after the failed install with the $f file"
     done
 
@@ -285,17 +260,14 @@ if have wardsetup.exe; then
     cp "$msi1" "$pkg/late/portgate.msi"
     msibuild "$pkg/late/portgate.msi" -q "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('FailLate', 3090, 'wardsetup.exe', '-i \"C:\\pkg\\missing.cfg\"')"
     msibuild "$pkg/late/portgate.msi" -q "INSERT INTO \`InstallExecuteSequence\` (\`Action\`, \`Sequence\`) VALUES ('FailLate', 6505)"
-    msiexec /i 'C:\pkg\late\portgate.msi' /qn 'CONFIGFILE=C:\pkg\site.cfg'
-    case $rc in 1603|1627) ;; *) fail "install failing late: exit code $rc, expected 1603" ;; esac
+    msiexec '1603 1627' /i 'C:\pkg\late\portgate.msi' /qn 'CONFIGFILE=C:\pkg\site.cfg'
     check_clean "after the install that failed late"
 
     step "Group Policy: portgate.ini beside the package, no properties"
     site_config "$pkg/gpo/portgate.ini" 2345
-    msiexec /i 'C:\pkg\gpo\portgate.msi' /qn
-    [ $rc -eq 0 ] || fail "install exit code $rc"
+    msiexec 0 /i 'C:\pkg\gpo\portgate.msi' /qn
     check_installed "$v2" 2345
-    msiexec /x 'C:\pkg\gpo\portgate.msi' /qn
-    [ $rc -eq 0 ] || fail "uninstall exit code $rc"
+    msiexec 0 /x 'C:\pkg\gpo\portgate.msi' /qn
     check_clean "after the second uninstall"
 fi
 

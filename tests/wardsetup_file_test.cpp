@@ -213,8 +213,7 @@ TEST_F(ConfigFile, GroupListSectionsAreReadWholeInAnyLetterCaseAndReplacedOnSavi
     std::wstring file = dir + L"\\many.cfg";
     ASSERT_TRUE(test::WriteUtf16File(file, text));
     ASSERT_EQ(SETUP_SUCCESS, ImportConfigFile(file.c_str()));
-    std::set<std::wstring> subkeys = test::GroupListSubkeys();
-    EXPECT_EQ(300u, subkeys.size());
+    EXPECT_EQ(300u, test::GroupListSubkeys().size());
     for (int id = 1; id <= 300; id++) {
         std::wstring subkey = SUBKEY_GROUP_LIST L"\\" + std::to_wstring(id);
         EXPECT_EQ(L"s" + std::to_wstring(id), StoredText(subkey.c_str(), VALUE_VLAN_LOGOFF_SERVER));
@@ -326,44 +325,41 @@ TEST_F(ConfigFile, ShippedExampleImportsWhole)
 
 // ---- fuzzing
 
-// What the platform's profile functions, key by key, make of a file: the oracle for an
-// import.
-struct FileView {
-    std::map<std::wstring, std::wstring> groups;   // subkey -> "server|port"; a later section wins
-    std::wstring logonServer;
-};
-
-FileView ViewOf(const std::wstring &file)
+// What the platform's profile functions, key by key, make of a file, the oracle for an
+// import: GroupList subkey -> "server|port" (a later section wins), and "VLAN" -> the
+// logon server.
+std::map<std::wstring, std::wstring> ViewOf(const std::wstring &file)
 {
-    FileView view;
+    auto read = [&](const wchar_t *section, const wchar_t *key) {
+        wchar_t value[512];
+        GetPrivateProfileStringW(section, key, L"", value, 512, file.c_str());
+        return std::wstring(value);
+    };
+    std::map<std::wstring, std::wstring> view = {{L"VLAN", read(L"VLAN", VALUE_VLAN_LOGON_SERVER)}};
     std::vector<wchar_t> names(1 << 20);
     GetPrivateProfileSectionNamesW(names.data(), (DWORD)names.size(), file.c_str());
     for (const wchar_t *name = names.data(); *name; name += wcslen(name) + 1) {
         if (wcsncmp(name, L"GroupList", 9) != 0)
             continue;
-        wchar_t server[512], port[512];
-        GetPrivateProfileStringW(name, VALUE_VLAN_LOGOFF_SERVER, L"", server, 512, file.c_str());
-        GetPrivateProfileStringW(name, VALUE_VLAN_LOGOFF_PORT, L"", port, 512, file.c_str());
         LONG number = 0;
-        ParseConfigNumber(port, &number);
-        view.groups[std::to_wstring(ParseVlanId(name + 9))] =
-            std::wstring(server) + L"|" + std::to_wstring((DWORD)number);
+        ParseConfigNumber(read(name, VALUE_VLAN_LOGOFF_PORT).c_str(), &number);
+        view[std::to_wstring(ParseVlanId(name + 9))] =
+            read(name, VALUE_VLAN_LOGOFF_SERVER) + L"|" + std::to_wstring((DWORD)number);
     }
-    wchar_t server[512];
-    GetPrivateProfileStringW(L"VLAN", VALUE_VLAN_LOGON_SERVER, L"", server, 512, file.c_str());
-    view.logonServer = server;
     return view;
 }
 
-std::map<std::wstring, std::wstring> StoredGroups()
+// The same of the product key.
+std::map<std::wstring, std::wstring> StoredView()
 {
-    std::map<std::wstring, std::wstring> groups;
+    std::wstring server = StoredText(NULL, VALUE_VLAN_LOGON_SERVER);
+    std::map<std::wstring, std::wstring> view = {{L"VLAN", server == L"<missing>" ? L"" : server}};
     for (const auto &id : test::GroupListSubkeys()) {
         std::wstring subkey = SUBKEY_GROUP_LIST L"\\" + id;
-        groups[id] = StoredText(subkey.c_str(), VALUE_VLAN_LOGOFF_SERVER) + L"|" +
-                     std::to_wstring(StoredNumber(subkey.c_str(), VALUE_VLAN_LOGOFF_PORT));
+        view[id] = StoredText(subkey.c_str(), VALUE_VLAN_LOGOFF_SERVER) + L"|" +
+                   std::to_wstring(StoredNumber(subkey.c_str(), VALUE_VLAN_LOGOFF_PORT));
     }
-    return groups;
+    return view;
 }
 
 std::wstring BaseFile()
@@ -416,9 +412,7 @@ TEST_F(ConfigFile, FuzzedFilesImportWholeOrNotAtAll)
     for (int round = 0; round < 1000; round++) {
         std::wstring file = dir + L"\\fuzz" + std::to_wstring(round % 8) + L".cfg";
         std::wstring text = Mutate(base, random);
-        bool written = round % 3 == 0 ? test::WriteAnsiFile(file, text)
-                                      : test::WriteUtf16File(file, text);
-        ASSERT_TRUE(written) << round;
+        ASSERT_TRUE(round % 3 == 0 ? test::WriteAnsiFile(file, text) : test::WriteUtf16File(file, text)) << round;
         ConfigSnapshot before = test::SnapshotConfiguration();
         int rc = ImportConfigFile(file.c_str());
         ASSERT_TRUE(rc == SETUP_SUCCESS || rc == SETUP_FAILURE) << round;
@@ -428,12 +422,9 @@ TEST_F(ConfigFile, FuzzedFilesImportWholeOrNotAtAll)
             continue;
         }
         imported++;
-        FileView view = ViewOf(file);
         // Every GroupList subkey comes from a section of the file, with its values, and every
         // section is there.
-        ASSERT_EQ(view.groups, StoredGroups()) << "round " << round;
-        std::wstring server = StoredText(NULL, VALUE_VLAN_LOGON_SERVER);
-        ASSERT_EQ(view.logonServer, server == L"<missing>" ? L"" : server) << "round " << round;
+        ASSERT_EQ(ViewOf(file), StoredView()) << "round " << round;
     }
     printf("fuzz: %d imported, %d refused\n", imported, refused);
     EXPECT_GT(imported, 100);

@@ -59,10 +59,3 @@ extern "C" __declspec(dllexport) NTSTATUS NTAPI SpLsaModeInitialize(ULONG, PULON
     *tableCount = 1;
     return STATUS_SUCCESS;
 }
-
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
-{
-    if (reason == DLL_PROCESS_ATTACH)
-        DisableThreadLibraryCalls(instance);
-    return TRUE;
-}

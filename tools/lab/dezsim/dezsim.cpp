@@ -54,7 +54,6 @@ const char kUsage[] =
 
 std::string narrow(const std::wstring& w)
 {
-    if (w.empty()) return std::string();
     int n = WideCharToMultiByte(CP_ACP, 0, w.c_str(), (int)w.size(), nullptr, 0, nullptr, nullptr);
     std::string s(n > 0 ? n : 0, '\0');
     if (n > 0) WideCharToMultiByte(CP_ACP, 0, w.c_str(), (int)w.size(), &s[0], n, nullptr, nullptr);
@@ -81,7 +80,6 @@ void emit(const std::string& line)
     CloseHandle(h);
 }
 
-// Reports msg on stderr; returns the exit code for it.
 int fail(int code, const std::string& msg)
 {
     fprintf(stderr, "dezsim: %s\n", msg.c_str());
@@ -100,8 +98,7 @@ DWORD readWholeFile(const std::wstring& path, std::string& data)
     FILE* f = _wfopen(path.c_str(), L"rb");
     if (!f) return GetLastError();
     char buf[4096];
-    size_t got;
-    while ((got = fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, got);
+    for (size_t got; (got = fread(buf, 1, sizeof buf, f)) > 0;) data.append(buf, got);
     DWORD error = ferror(f) ? ERROR_READ_FAULT : 0;
     fclose(f);
     return error;
@@ -115,15 +112,12 @@ struct Conn {
 
 enum class RecvResult { Data, Closed, Timeout };
 
-// Waits up to timeoutMs for data and appends it to c.pending.
 RecvResult recvSome(Conn& c, DWORD timeoutMs)
 {
     fd_set rd;
     FD_ZERO(&rd);
     FD_SET(c.s, &rd);
-    timeval tv;
-    tv.tv_sec = (long)(timeoutMs / 1000);
-    tv.tv_usec = (long)((timeoutMs % 1000) * 1000);
+    timeval tv = {(long)(timeoutMs / 1000), (long)((timeoutMs % 1000) * 1000)};
     int r = select(0, &rd, nullptr, nullptr, &tv);
     if (r == 0) return RecvResult::Timeout;
     if (r == SOCKET_ERROR) {
@@ -156,8 +150,7 @@ void printCompleteLines(Conn& c)
 
 void printPartial(Conn& c)
 {
-    if (c.pending.empty()) return;
-    emit("recv: " + dezsim::escape(c.pending));
+    if (!c.pending.empty()) emit("recv: " + dezsim::escape(c.pending));
     c.pending.clear();
 }
 
@@ -179,20 +172,16 @@ void watch(Conn& c, DWORD ms)
     printPartial(c);
 }
 
-// Reads one line (with its CR LF). Fails on timeout or close.
+// One line with its CR LF, printed; false on timeout or close.
 bool readLine(Conn& c, std::string& line)
 {
     ULONGLONG deadline = GetTickCount64() + kExpectTimeoutMs;
     while (!dezsim::takeLine(c.pending, line)) {
-        if (c.peerClosed) {
-            printPartial(c);
-            emit("fail: client closed the connection before sending a line");
-            return false;
-        }
         ULONGLONG now = GetTickCount64();
-        if (now >= deadline) {
+        if (c.peerClosed || now >= deadline) {
             printPartial(c);
-            emit("fail: no line from the client within " + std::to_string(kExpectTimeoutMs) + " ms");
+            emit(c.peerClosed ? std::string("fail: client closed the connection before sending a line")
+                              : "fail: no line from the client within " + std::to_string(kExpectTimeoutMs) + " ms");
             return false;
         }
         recvSome(c, (DWORD)(deadline - now));
@@ -232,7 +221,6 @@ void closeNow(Conn& c, bool abortive = false)
     emit("conn: closed");
 }
 
-// Plays the script against one connection and closes it.
 void play(SOCKET s, const std::vector<Step>& steps)
 {
     Conn c;
@@ -253,12 +241,11 @@ void play(SOCKET s, const std::vector<Step>& steps)
             if (!sendAll(c, data)) return closeNow(c, true);
             break;
         }
-        case StepKind::Flood: {
+        case StepKind::Flood:
             emit("flood: " + std::to_string(step.number) + " " + dezsim::escape(step.text));
             for (unsigned long i = 0; i < step.number; ++i)
                 if (!sendAll(c, step.text)) return closeNow(c, true);
             break;
-        }
         case StepKind::Expect:
         case StepKind::ExpectAny: {
             std::string line;
@@ -298,7 +285,7 @@ struct Options {
     std::wstring transcript;
 };
 
-// Returns -1 to continue, otherwise the exit code.
+// -1 to go on, otherwise the exit code.
 int parseArgs(int argc, wchar_t** argv, Options& o)
 {
     for (int i = 1; i < argc; ++i) {
@@ -368,29 +355,24 @@ int run(int argc, wchar_t** argv)
     sockaddr_in bound = {};
     int len = sizeof bound;
     char ip[INET_ADDRSTRLEN] = "";
+    rc = 0;
     if (bind(ls, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR ||
         listen(ls, SOMAXCONN) == SOCKET_ERROR ||
         getsockname(ls, reinterpret_cast<sockaddr*>(&bound), &len) == SOCKET_ERROR) {
         int e = WSAGetLastError();
         rc = fail(1, withError("cannot listen on " + narrow(opt.bind) + ":" + std::to_string(opt.port), e));
-        closesocket(ls);
-        return rc;
+    } else {
+        inet_ntop(AF_INET, &bound.sin_addr, ip, sizeof ip);
+        emit("listening on " + std::string(ip) + ":" + std::to_string(ntohs(bound.sin_port)));
     }
-    inet_ntop(AF_INET, &bound.sin_addr, ip, sizeof ip);
-    emit("listening on " + std::string(ip) + ":" + std::to_string(ntohs(bound.sin_port)));
-
-    for (unsigned long played = 0; opt.connections == 0 || played < opt.connections; ++played) {
+    for (unsigned long played = 0; rc == 0 && (opt.connections == 0 || played < opt.connections); ++played) {
         SOCKET s = accept(ls, nullptr, nullptr);
-        if (s == INVALID_SOCKET) {
-            rc = fail(1, withError("accept failed", WSAGetLastError()));
-            closesocket(ls);
-            return rc;
-        }
-        play(s, steps);
+        if (s == INVALID_SOCKET) rc = fail(1, withError("accept failed", WSAGetLastError()));
+        else play(s, steps);
     }
     closesocket(ls);
     WSACleanup();
-    return 0;
+    return rc;
 }
 
 } // namespace

@@ -1,20 +1,22 @@
 #include "dezsim_script.h"
 
+#include <cctype>
+#include <cstring>
+
 namespace dezsim {
 
 namespace {
 
+const char kHexDigits[] = "0123456789ABCDEF";
+
 int hexValue(char c)
 {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
+    const char* at = c != 0 ? strchr(kHexDigits, toupper(static_cast<unsigned char>(c))) : nullptr;
+    return at ? static_cast<int>(at - kHexDigits) : -1;
 }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-// Cursor over one script line.
 struct LineReader {
     const std::string& text;
     size_t pos = 0;
@@ -25,18 +27,19 @@ struct LineReader {
     {
         while (pos < text.size() && isBlank(text[pos])) ++pos;
     }
-    // True when only blanks or a comment remain.
+    // Only blanks or a comment remain.
     bool atEnd()
     {
         skipBlanks();
         return pos >= text.size() || text[pos] == '#';
     }
-    // Next run of characters up to a blank or comment.
+    // A word ends at a blank or a comment.
+    bool atWordEnd() const { return pos >= text.size() || isBlank(text[pos]) || text[pos] == '#'; }
     std::string word()
     {
         skipBlanks();
         size_t start = pos;
-        while (pos < text.size() && !isBlank(text[pos]) && text[pos] != '#') ++pos;
+        while (!atWordEnd()) ++pos;
         return text.substr(start, pos - start);
     }
 };
@@ -57,9 +60,8 @@ bool readString(LineReader& r, std::string& out, std::string& err)
         err = "unterminated string";
         return false;
     }
-    std::string body = r.text.substr(start, r.pos - start);
-    ++r.pos; // closing quote
-    if (r.pos < r.text.size() && !isBlank(r.text[r.pos]) && r.text[r.pos] != '#') {
+    std::string body = r.text.substr(start, r.pos++ - start);
+    if (!r.atWordEnd()) {
         err = "unexpected text after closing quote";
         return false;
     }
@@ -118,26 +120,21 @@ bool parseStep(const std::string& keyword, LineReader& r, Step& step, std::strin
 
 bool unescape(const std::string& body, std::string& out, std::string& err)
 {
+    // The letter after a backslash and the byte it stands for, \xNN aside.
+    static const char letters[] = "rnt0\\\"'", bytes[] = "\r\n\t\0\\\"'";
     out.clear();
     for (size_t i = 0; i < body.size(); ++i) {
-        char c = body[i];
-        if (c != '\\') {
-            out += c;
+        if (body[i] != '\\') {
+            out += body[i];
             continue;
         }
         if (++i >= body.size()) {
             err = "backslash at end of string";
             return false;
         }
-        switch (body[i]) {
-        case 'r': out += '\r'; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case '0': out += '\0'; break;
-        case '\\': out += '\\'; break;
-        case '"': out += '"'; break;
-        case '\'': out += '\''; break;
-        case 'x': {
+        if (const char* letter = body[i] != 0 ? strchr(letters, body[i]) : nullptr) {
+            out += bytes[letter - letters];
+        } else if (body[i] == 'x') {
             int hi = i + 1 < body.size() ? hexValue(body[i + 1]) : -1;
             int lo = i + 2 < body.size() ? hexValue(body[i + 2]) : -1;
             if (hi < 0 || lo < 0) {
@@ -146,9 +143,7 @@ bool unescape(const std::string& body, std::string& out, std::string& err)
             }
             out += static_cast<char>(hi * 16 + lo);
             i += 2;
-            break;
-        }
-        default:
+        } else {
             err = std::string("unknown escape \\") + body[i];
             return false;
         }
@@ -158,7 +153,6 @@ bool unescape(const std::string& body, std::string& out, std::string& err)
 
 std::string escape(const std::string& bytes, bool quotes)
 {
-    static const char digits[] = "0123456789ABCDEF";
     std::string out;
     if (quotes) out += '"';
     for (char ch : bytes) {
@@ -170,8 +164,8 @@ std::string escape(const std::string& bytes, bool quotes)
         else if (c >= 0x20 && c <= 0x7E) out += ch;
         else {
             out += "\\x";
-            out += digits[c >> 4];
-            out += digits[c & 0x0F];
+            out += kHexDigits[c >> 4];
+            out += kHexDigits[c & 0x0F];
         }
     }
     if (quotes) out += '"';

@@ -31,7 +31,6 @@ struct ParseError {
     std::string message;
 };
 
-// Default duration of a bare "hang".
 constexpr unsigned long kDefaultHangMs = 60000;
 // Upper bounds that keep a typo from turning into a month-long pause.
 constexpr unsigned long kMaxMs = 86400000UL;      // one day
