@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -232,6 +233,152 @@ TEST(ComContract, LogonScenarioCredentialsAndLifetimes)
     EXPECT_EQ(S_FALSE, g_canUnloadNow());
     EXPECT_EQ(0u, second->Release());
     EXPECT_EQ(S_OK, g_canUnloadNow());
+}
+
+// Handles found by probing: Wine answers no handle count of its own.
+unsigned CountHandles()
+{
+    unsigned count = 0;
+    DWORD flags;
+    for (ULONG_PTR value = 4; value < 0x20000; value += 4)
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    return count;
+}
+
+// Random calls of both objects in random order, with odd field ids, long texts and now and
+// then an output left out: none crashes, a missing output is refused (the optional two of
+// ReportResult aside), and once everything is released the module may go and no handle stays.
+TEST(ComContract, RandomCallsNeitherCrashNorLeak)
+{
+    test::ClearProductKey();
+    std::mt19937 random(20261208);
+    auto pick = [&](int n) { return (int)(random() % (unsigned)n); };
+    bool nulled = false;
+    auto out = [&](auto *parameter, int oneIn) { return pick(oneIn) ? parameter : (nulled = true, nullptr); };
+    int calls = 0;
+    auto refused = [&](HRESULT hr) {
+        EXPECT_FALSE(nulled && SUCCEEDED(hr)) << "call " << calls;
+        nulled = false;
+    };
+    auto fieldId = [&]() -> DWORD {
+        static const DWORD odd[] = {7, 8, 100, 0x7FFFFFFF, 0xFFFFFFFF};
+        return pick(4) ? (DWORD)pick(7) : odd[pick(5)];
+    };
+    std::wstring storage;
+    auto text = [&]() -> LPCWSTR {
+        if (pick(5) == 0)
+            return nullptr;
+        storage.clear();
+        int length = pick(8) == 0 ? 300 + pick(400) : pick(20);
+        for (int i = 0; i < length; i++)
+            storage.push_back((wchar_t)(pick(3) == 0 ? L' ' : 0x21 + pick(0x3000)));
+        return storage.c_str();
+    };
+    const unsigned handles = CountHandles();
+    ICredentialProvider *provider = nullptr;
+    ICredentialProviderCredential *credential = nullptr;
+    while (calls < 5000) {
+        // A credential may outlive its provider, as it may in the logon screen.
+        if (provider == nullptr)
+            provider = CreateProvider();
+        ASSERT_NE(nullptr, provider);
+        calls++;
+        nulled = false;
+        DWORD a, b;
+        BOOL flag;
+        LPWSTR t = nullptr;
+        HBITMAP bitmap = nullptr;
+        CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *d = nullptr;
+        ICredentialProviderCredential *c = nullptr;
+        CREDENTIAL_PROVIDER_FIELD_STATE state;
+        CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE interactive;
+        CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response;
+        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization;
+        CREDENTIAL_PROVIDER_STATUS_ICON icon;
+        // Six provider calls, fourteen of the credential's.
+        int which = pick(20);
+        DWORD id = 0;
+        if (which >= 6) {
+            if (credential == nullptr)
+                continue;
+            id = fieldId();
+            which = 6 + pick(14);
+        }
+        switch (which) {
+        case 0: provider->SetUsageScenario((CREDENTIAL_PROVIDER_USAGE_SCENARIO)(pick(8) - 1), random()); break;
+        case 1:
+            refused(provider->GetFieldDescriptorAt(fieldId(), out(&d, 4)));
+            if (d != nullptr) {
+                CoTaskMemFree(d->pszLabel);
+                CoTaskMemFree(d);
+            }
+            break;
+        case 2:
+            refused(provider->GetCredentialCount(out(&a, 4), out(&b, 4), out(&flag, 4)));
+            refused(provider->GetFieldDescriptorCount(out(&a, 4)));
+            break;
+        case 3:
+            refused(provider->GetCredentialAt(pick(4) ? 0 : (DWORD)random(), out(&c, 5)));
+            if (c != nullptr) {
+                if (credential != nullptr)
+                    credential->Release();
+                credential = c;
+            }
+            break;
+        case 4:
+            provider->SetSerialization(nullptr);
+            provider->Advise(nullptr, 0);
+            provider->UnAdvise();
+            break;
+        case 5:
+            if (pick(30) == 0) {  // now and then everything goes, in either order
+                if (credential != nullptr && pick(2)) {
+                    credential->Release();
+                    credential = nullptr;
+                }
+                provider->Release();
+                provider = nullptr;
+            }
+            break;
+        case 6: refused(credential->GetFieldState(id, out(&state, 4), out(&interactive, 4))); break;
+        case 7: refused(credential->GetStringValue(id, out(&t, 5))); break;
+        case 8:
+            refused(credential->GetBitmapValue(id, out(&bitmap, 5)));
+            DeleteObject(bitmap);
+            break;
+        case 9: refused(credential->GetSubmitButtonValue(id, out(&a, 4))); break;
+        case 10: refused(credential->GetComboBoxValueCount(id, out(&a, 4), out(&b, 4))); break;
+        case 11:
+            refused(credential->GetComboBoxValueAt(id, pick(3) ? (DWORD)pick(14) : (DWORD)random(), out(&t, 5)));
+            break;
+        case 12: credential->SetStringValue(id, text()); break;
+        case 13: credential->SetComboBoxSelectedValue(id, pick(3) ? (DWORD)pick(14) : (DWORD)random()); break;
+        case 14: refused(credential->SetSelected(out(&flag, 4))); break;
+        case 15: credential->SetDeselected(); break;
+        case 16:
+            refused(credential->GetCheckboxValue(id, out(&flag, 2), out(&t, 2)));
+            credential->SetCheckboxValue(id, pick(2));
+            credential->CommandLinkClicked(id);
+            break;
+        case 17:
+            // Only calls that must be refused before any workflow starts.
+            EXPECT_EQ(E_INVALIDARG, pick(2) ? credential->GetSerialization(nullptr, &serialization, nullptr, nullptr)
+                                            : credential->GetSerialization(&response, nullptr, nullptr, nullptr));
+            break;
+        case 18: credential->ReportResult((LONG)random(), (LONG)random(), out(&t, 4), out(&icon, 4)); break;
+        default:
+            credential->Advise(nullptr);
+            credential->UnAdvise();
+            break;
+        }
+        CoTaskMemFree(t);
+    }
+    if (credential != nullptr)
+        credential->Release();
+    if (provider != nullptr)
+        provider->Release();
+    EXPECT_EQ(S_OK, g_canUnloadNow());
+    EXPECT_LE(CountHandles(), handles + 4);
 }
 
 // Every string exists in both languages under the same id, and the two differ.

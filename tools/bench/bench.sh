@@ -5,7 +5,7 @@
 # "backtoback" counts the refusals of 400 calls made each right after the previous reply,
 # five times over. "setup" times wardsetup's -i import beside "reg import" of the same values.
 # "tile" measures the logon tile (tilebench): submit beside the service's own logon, load
-# to seven descriptors, create/release cycles, random COM calls, and the stripped size.
+# to seven descriptors, create/release cycles, and the stripped size.
 # Usage: tools/bench/bench.sh [pipe|renew|logon|backtoback|tray|setup|tile ...]   (default: all of them)
 set -eu
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -36,7 +36,6 @@ for bench in "$@"; do
         echo "== tilebench submit 30"; wine "$bin/tilebench.exe" submit 30
         echo "== tilebench load 100";  wine "$bin/tilebench.exe" load 100
         echo "== tilebench cycles 1000"; wine "$bin/tilebench.exe" cycles 1000
-        echo "== tilebench fuzz 10000"; wine "$bin/tilebench.exe" fuzz 10000
         x86_64-w64-mingw32-strip -o "$build/wardtile-stripped.dll" "$bin/wardtile.dll"
         echo "== wardtile.dll stripped: $(stat -c %s "$build/wardtile-stripped.dll") bytes" ;;
     *) echo "unknown benchmark: $bench" >&2; exit 2 ;;

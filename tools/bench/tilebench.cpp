@@ -3,16 +3,14 @@
 //                          "logon" sent straight to the service: the tile's overhead.
 //                          wardhost must be installed and running.
 //   tilebench load [N]     module load to seven field descriptors ready, N times
-//   tilebench cycles [N]   N create / scenario / credential / field reads / release cycles
-//   tilebench fuzz [N]     N random COM calls (random order, random and null arguments)
-// cycles and fuzz print the commit charge, handle and GDI object counts before and after.
+//   tilebench cycles [N]   N create / scenario / credential / field reads / release cycles,
+//                          with the commit charge, handle and GDI object counts before and after.
 #include "bench_support.h"
 
 #include <windows.h>
 #include <psapi.h>
 
 #include <algorithm>
-#include <random>
 #include <stdio.h>
 #include <string>
 #include <vector>
@@ -41,22 +39,16 @@ static bool LoadTile(Module *m)
     return m->getClassObject != NULL && m->canUnloadNow != NULL;
 }
 
-static ICredentialProvider *CreateProvider(const Module &m)
-{
-    IClassFactory *factory = NULL;
-    ICredentialProvider *provider = NULL;
-    if (FAILED(m.getClassObject(CLSID_WdCredentialProvider, IID_IClassFactory, (void **)&factory)))
-        return NULL;
-    factory->CreateInstance(NULL, IID_ICredentialProvider, (void **)&provider);
-    factory->Release();
-    return provider;
-}
-
 // A new provider with its scenario set, and its one credential; NULL on any failure.
 static ICredentialProviderCredential *OpenTile(const Module &m, ICredentialProvider **provider)
 {
+    IClassFactory *factory = NULL;
     ICredentialProviderCredential *credential = NULL;
-    *provider = CreateProvider(m);
+    *provider = NULL;
+    if (FAILED(m.getClassObject(CLSID_WdCredentialProvider, IID_IClassFactory, (void **)&factory)))
+        return NULL;
+    factory->CreateInstance(NULL, IID_ICredentialProvider, (void **)provider);
+    factory->Release();
     if (*provider == NULL || FAILED((*provider)->SetUsageScenario(CPUS_LOGON, 0)) ||
         FAILED((*provider)->GetCredentialAt(0, &credential)))
         return NULL;
@@ -233,142 +225,6 @@ static int BenchCycles(const Module &m, int count)
     return 0;
 }
 
-// ---- fuzz
-
-static int BenchFuzz(const Module &m, int count)
-{
-    std::mt19937 random(20261208);
-    auto pick = [&](int n) { return (int)(random() % (unsigned)n); };
-    // An out-parameter, or now and then none.
-    auto out = [&](auto *parameter, int oneIn) { return pick(oneIn) ? parameter : nullptr; };
-    auto fieldId = [&]() -> DWORD {
-        static const DWORD odd[] = {7, 8, 100, 0x7FFFFFFF, 0xFFFFFFFF};
-        return pick(4) ? (DWORD)pick(7) : odd[pick(5)];
-    };
-    auto text = [&](std::wstring *storage) -> LPCWSTR {
-        if (pick(5) == 0)
-            return NULL;
-        storage->clear();
-        int length = pick(8) == 0 ? 300 + pick(400) : pick(20);
-        for (int i = 0; i < length; i++)
-            storage->push_back((wchar_t)(pick(3) == 0 ? L' ' : 0x21 + pick(0x3000)));
-        return storage->c_str();
-    };
-    PrintCounts("before:");
-    ICredentialProvider *provider = CreateProvider(m);
-    ICredentialProviderCredential *credential = NULL;
-    std::wstring storage;
-    int calls = 0;
-    while (calls < count) {
-        // A credential may outlive its provider, as it may in the logon screen.
-        if (provider == NULL)
-            provider = CreateProvider(m);
-        calls++;
-        // What the calls write; what they hand back is freed.
-        DWORD a, b;
-        BOOL flag;
-        LPWSTR t = NULL;
-        HBITMAP bitmap = NULL;
-        CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *d = NULL;
-        ICredentialProviderCredential *c = NULL;
-        CREDENTIAL_PROVIDER_FIELD_STATE state;
-        CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE interactive;
-        CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response;
-        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization;
-        CREDENTIAL_PROVIDER_STATUS_ICON icon;
-        // Six provider calls, fourteen of the credential's.
-        int which = pick(20);
-        DWORD id = 0;
-        if (which >= 6) {
-            if (credential == NULL)
-                continue;
-            id = fieldId();
-            which = 6 + pick(14);
-        }
-        switch (which) {
-        case 0: provider->SetUsageScenario((CREDENTIAL_PROVIDER_USAGE_SCENARIO)(pick(8) - 1), random()); break;
-        case 1:
-            if (SUCCEEDED(provider->GetFieldDescriptorAt(fieldId(), out(&d, 4))) && d != NULL) {
-                CoTaskMemFree(d->pszLabel);
-                CoTaskMemFree(d);
-            }
-            break;
-        case 2:
-            provider->GetCredentialCount(out(&a, 4), out(&b, 4), out(&flag, 4));
-            provider->GetFieldDescriptorCount(out(&a, 4));
-            break;
-        case 3:
-            if (SUCCEEDED(provider->GetCredentialAt(pick(4) ? 0 : (DWORD)random(), out(&c, 5))) && c != NULL) {
-                if (credential != NULL)
-                    credential->Release();
-                credential = c;
-            }
-            break;
-        case 4:
-            provider->SetSerialization(NULL);
-            provider->Advise(NULL, 0);
-            provider->UnAdvise();
-            break;
-        case 5:
-            if (pick(30) == 0) {  // now and then everything goes, in either order
-                if (credential != NULL && pick(2)) {
-                    credential->Release();
-                    credential = NULL;
-                }
-                provider->Release();
-                provider = NULL;
-            }
-            break;
-        case 6: credential->GetFieldState(id, out(&state, 4), out(&interactive, 4)); break;
-        case 7:
-            if (SUCCEEDED(credential->GetStringValue(id, out(&t, 5))))
-                CoTaskMemFree(t);
-            break;
-        case 8:
-            if (SUCCEEDED(credential->GetBitmapValue(id, out(&bitmap, 5))) && bitmap != NULL)
-                DeleteObject(bitmap);
-            break;
-        case 9: credential->GetSubmitButtonValue(id, out(&a, 4)); break;
-        case 10: credential->GetComboBoxValueCount(id, out(&a, 4), out(&b, 4)); break;
-        case 11:
-            if (SUCCEEDED(credential->GetComboBoxValueAt(id, pick(3) ? (DWORD)pick(14) : (DWORD)random(), out(&t, 5))))
-                CoTaskMemFree(t);
-            break;
-        case 12: credential->SetStringValue(id, text(&storage)); break;
-        case 13: credential->SetComboBoxSelectedValue(id, pick(3) ? (DWORD)pick(14) : (DWORD)random()); break;
-        case 14: credential->SetSelected(out(&flag, 4)); break;
-        case 15: credential->SetDeselected(); break;
-        case 16:
-            credential->GetCheckboxValue(id, out(&flag, 2), out(&t, 2));
-            credential->SetCheckboxValue(id, pick(2));
-            credential->CommandLinkClicked(id);
-            break;
-        case 17:
-            // Only calls that must be refused before any workflow starts.
-            if (pick(2) == 0)
-                credential->GetSerialization(NULL, &serialization, NULL, NULL);
-            else
-                credential->GetSerialization(&response, NULL, NULL, NULL);
-            break;
-        case 18:
-            if (SUCCEEDED(credential->ReportResult((LONG)random(), (LONG)random(), out(&t, 4), out(&icon, 4))))
-                CoTaskMemFree(t);
-            break;
-        default:
-            credential->Advise(NULL);
-            credential->UnAdvise();
-            break;
-        }
-    }
-    if (credential != NULL)
-        credential->Release();
-    if (provider != NULL)
-        provider->Release();
-    PrintCounts("after:");
-    printf("calls: %d, no crash; DllCanUnloadNow 0x%08lX\n", calls, (unsigned long)m.canUnloadNow());
-    return 0;
-}
-
 int main(int argc, char **argv)
 {
     const char *what = argc > 1 ? argv[1] : "";
@@ -386,8 +242,6 @@ int main(int argc, char **argv)
         return BenchSubmit(m, count > 0 ? count : 20);
     if (strcmp(what, "cycles") == 0)
         return BenchCycles(m, count > 0 ? count : 1000);
-    if (strcmp(what, "fuzz") == 0)
-        return BenchFuzz(m, count > 0 ? count : 10000);
-    fprintf(stderr, "usage: tilebench submit|load|cycles|fuzz [N]\n");
+    fprintf(stderr, "usage: tilebench submit|load|cycles [N]\n");
     return 2;
 }
