@@ -195,30 +195,28 @@ static int BenchLoad(int count)
 
 static int BenchCycles(const Module &m, int count)
 {
-    // One warm-up cycle: the first use allocates what the process keeps (heaps, classes).
-    for (int warm = 0; warm < 2; warm++) {
-        if (warm == 1)
+    // Cycle 0 warms up: the first use allocates what the process keeps (heaps, classes).
+    for (int i = 0; i <= count; i++) {
+        if (i == 1)
             PrintCounts("before:");
-        for (int i = 0; i < (warm == 0 ? 1 : count); i++) {
-            ICredentialProvider *provider;
-            ICredentialProviderCredential *credential = OpenTile(m, &provider);
-            if (credential == NULL) {
-                fprintf(stderr, "cycle %d: the tile did not open\n", i + 1);
-                return 1;
-            }
-            HBITMAP bitmap = NULL;
-            if (SUCCEEDED(credential->GetBitmapValue(0, &bitmap)) && bitmap != NULL)
-                DeleteObject(bitmap);
-            LPWSTR text = NULL;
-            if (SUCCEEDED(credential->GetStringValue(1, &text)))
-                CoTaskMemFree(text);
-            credential->SetStringValue(3, L"cyclepassword");
-            BOOL autoLogon;
-            credential->SetSelected(&autoLogon);
-            credential->SetDeselected();
-            credential->Release();
-            provider->Release();
+        ICredentialProvider *provider;
+        ICredentialProviderCredential *credential = OpenTile(m, &provider);
+        if (credential == NULL) {
+            fprintf(stderr, "cycle %d: the tile did not open\n", i);
+            return 1;
         }
+        HBITMAP bitmap = NULL;
+        if (SUCCEEDED(credential->GetBitmapValue(0, &bitmap)) && bitmap != NULL)
+            DeleteObject(bitmap);
+        LPWSTR text = NULL;
+        if (SUCCEEDED(credential->GetStringValue(1, &text)))
+            CoTaskMemFree(text);
+        credential->SetStringValue(3, L"cyclepassword");
+        BOOL autoLogon;
+        credential->SetSelected(&autoLogon);
+        credential->SetDeselected();
+        credential->Release();
+        provider->Release();
     }
     PrintCounts("after:");
     printf("cycles: %d, DllCanUnloadNow 0x%08lX\n", count, (unsigned long)m.canUnloadNow());
