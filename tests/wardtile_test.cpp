@@ -123,9 +123,8 @@ TEST(ComContract, ExportsAndClassFactory)
     EXPECT_EQ(S_OK, g_canUnloadNow());
 
     int outer = 0;  // never called: aggregation is refused first
-    IUnknown *outerUnknown = reinterpret_cast<IUnknown *>(&outer);
     EXPECT_REFUSED_NULL(CLASS_E_NOAGGREGATION, void,
-                        factory->CreateInstance(outerUnknown, IID_ICredentialProvider, &out));
+                        factory->CreateInstance(reinterpret_cast<IUnknown *>(&outer), IID_ICredentialProvider, &out));
     EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(NULL, IID_IClassFactory, &got));
     EXPECT_EQ(E_INVALIDARG, factory->CreateInstance(NULL, IID_ICredentialProvider, nullptr));
     // A refused interface leaves no provider behind.
@@ -264,23 +263,19 @@ TEST(ComContract, RandomCallsNeitherCrashNorLeak)
     };
     std::wstring storage;
     auto text = [&]() -> LPCWSTR {
-        if (pick(5) == 0)
-            return nullptr;
-        storage.clear();
-        int length = pick(8) == 0 ? 300 + pick(400) : pick(20);
-        for (int i = 0; i < length; i++)
-            storage.push_back((wchar_t)(pick(3) == 0 ? L' ' : 0x21 + pick(0x3000)));
-        return storage.c_str();
+        storage.resize(pick(8) == 0 ? 300 + pick(400) : pick(20));
+        for (wchar_t &unit : storage)
+            unit = (wchar_t)(pick(3) == 0 ? L' ' : 0x21 + pick(0x3000));
+        return pick(5) ? storage.c_str() : nullptr;
     };
     const unsigned handles = CountHandles();
     ICredentialProvider *provider = nullptr;
     ICredentialProviderCredential *credential = nullptr;
-    while (calls < 5000) {
+    for (calls = 1; calls <= 5000; calls++) {
         // A credential may outlive its provider, as it may in the logon screen.
         if (provider == nullptr)
             provider = CreateProvider();
         ASSERT_NE(nullptr, provider);
-        calls++;
         nulled = false;
         DWORD a, b;
         BOOL flag;
@@ -428,20 +423,17 @@ protected:
         if (credential_ != nullptr) {
             EXPECT_EQ(0u, credential_->Release());
         }
-        if (provider_ != nullptr)
-            provider_->Release();
         test::ClearProductKey();
     }
 
+    // The tile alone: LogonUI keeps it and may drop the provider.
     ICredentialProviderCredential *Open()
     {
-        provider_ = CreateProvider();
-        if (provider_ == nullptr || provider_->SetUsageScenario(CPUS_LOGON, 0) != S_OK ||
-            provider_->GetCredentialAt(0, &credential_) != S_OK)
-            return nullptr;
-        // LogonUI keeps the tile and may drop the provider.
-        provider_->Release();
-        provider_ = nullptr;
+        ICredentialProvider *provider = CreateProvider();
+        if (provider != nullptr && provider->SetUsageScenario(CPUS_LOGON, 0) == S_OK)
+            provider->GetCredentialAt(0, &credential_);
+        if (provider != nullptr)
+            provider->Release();
         return credential_;
     }
 
@@ -520,7 +512,6 @@ protected:
         return name;
     }
 
-    ICredentialProvider *provider_ = nullptr;
     ICredentialProviderCredential *credential_ = nullptr;
 };
 
