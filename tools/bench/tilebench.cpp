@@ -11,6 +11,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string>
 #include <vector>
@@ -22,6 +23,17 @@ typedef HRESULT(STDAPICALLTYPE *DllGetClassObjectFn)(REFCLSID, REFIID, void **);
 typedef HRESULT(STDAPICALLTYPE *DllCanUnloadNowFn)(void);
 
 using namespace bench;
+
+// Reports what failed, as printf would; the exit code of a failed run.
+static int Fail(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    fputc('\n', stderr);
+    return 1;
+}
 
 struct Module {
     HMODULE module;
@@ -89,21 +101,15 @@ static void PrintTimes(const char *label, const std::vector<double> &times)
 
 static int BenchSubmit(const Module &m, int count)
 {
-    if (!WaitForService(60000)) {
-        fprintf(stderr, "wardhost is not listening\n");
-        return 1;
-    }
+    if (!WaitForService(60000))
+        return Fail("wardhost is not listening");
     HANDLE simulator = NULL;
     int port = StartSimulator(L"logon-group.txt", 2 * count, &simulator);
-    if (port == 0) {
-        fprintf(stderr, "dezsim did not start\n");
-        return 1;
-    }
+    if (port == 0)
+        return Fail("dezsim did not start");
     if (!SetKeyString(L"VLANLogonServer", L"127.0.0.1") || !SetKeyDword(L"VLANLogonPort", port) ||
-        !SetKeyDword(L"EnableDHCP", 0) || !SetKeyDword(L"MultiInterfaceCheck", 0)) {
-        fprintf(stderr, "cannot write the product key\n");
-        return 1;
-    }
+        !SetKeyDword(L"EnableDHCP", 0) || !SetKeyDword(L"MultiInterfaceCheck", 0))
+        return Fail("cannot write the product key");
 
     std::vector<double> tile, service;
     const wchar_t request[] = L"logon benchuser benchpassword";
@@ -113,18 +119,14 @@ static int BenchSubmit(const Module &m, int count)
         double start = NowMs();
         BOOL ok = CallPipe(request, &reply);
         service.push_back(NowMs() - start);
-        if (!ok || reply != L"OK") {
-            fprintf(stderr, "logon %d failed: %ls\n", i + 1, reply.c_str());
-            return 1;
-        }
+        if (!ok || reply != L"OK")
+            return Fail("logon %d failed: %ls", i + 1, reply.c_str());
         // The tile: submit to serialization, the workflow's dialog and worker included.
         ICredentialProvider *provider;
         ICredentialProviderCredential *credential = OpenTile(m, &provider);
         if (credential == NULL || FAILED(credential->SetStringValue(2, L"benchuser")) ||
-            FAILED(credential->SetStringValue(3, L"benchpassword"))) {
-            fprintf(stderr, "the tile did not open\n");
-            return 1;
-        }
+            FAILED(credential->SetStringValue(3, L"benchpassword")))
+            return Fail("the tile did not open");
         CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_NO_CREDENTIAL_NOT_FINISHED;
         CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization = {};
         LPWSTR text = NULL;
@@ -132,10 +134,8 @@ static int BenchSubmit(const Module &m, int count)
         start = NowMs();
         HRESULT hr = credential->GetSerialization(&response, &serialization, &text, &icon);
         tile.push_back(NowMs() - start);
-        if (hr != S_OK || response != CPGSR_RETURN_CREDENTIAL_FINISHED) {
-            fprintf(stderr, "submit %d: hr 0x%08lX, response %d\n", i + 1, (unsigned long)hr, response);
-            return 1;
-        }
+        if (hr != S_OK || response != CPGSR_RETURN_CREDENTIAL_FINISHED)
+            return Fail("submit %d: hr 0x%08lX, response %d", i + 1, (unsigned long)hr, response);
         SecureZeroMemory(serialization.rgbSerialization, serialization.cbSerialization);
         CoTaskMemFree(serialization.rgbSerialization);
         CoTaskMemFree(text);
@@ -159,17 +159,13 @@ static int BenchLoad(int count)
     for (int i = 0; i < count; i++) {
         double start = NowMs();
         Module m;
-        if (!LoadTile(&m)) {
-            fprintf(stderr, "wardtile.dll did not load\n");
-            return 1;
-        }
+        if (!LoadTile(&m))
+            return Fail("wardtile.dll did not load");
         ICredentialProvider *provider;
         ICredentialProviderCredential *credential = OpenTile(m, &provider);
         DWORD fields = 0;
-        if (credential == NULL || FAILED(provider->GetFieldDescriptorCount(&fields)) || fields != 7) {
-            fprintf(stderr, "the tile did not open\n");
-            return 1;
-        }
+        if (credential == NULL || FAILED(provider->GetFieldDescriptorCount(&fields)) || fields != 7)
+            return Fail("the tile did not open");
         for (DWORD f = 0; f < fields; f++) {
             CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *descriptor = NULL;
             if (FAILED(provider->GetFieldDescriptorAt(f, &descriptor)))
@@ -180,10 +176,8 @@ static int BenchLoad(int count)
         times.push_back(NowMs() - start);
         credential->Release();
         provider->Release();
-        if (m.canUnloadNow() != S_OK) {
-            fprintf(stderr, "the module stays held after the release\n");
-            return 1;
-        }
+        if (m.canUnloadNow() != S_OK)
+            return Fail("the module stays held after the release");
         FreeLibrary(m.module);
     }
     printf("loads: %d\n", count);
@@ -201,10 +195,8 @@ static int BenchCycles(const Module &m, int count)
             PrintCounts("before:");
         ICredentialProvider *provider;
         ICredentialProviderCredential *credential = OpenTile(m, &provider);
-        if (credential == NULL) {
-            fprintf(stderr, "cycle %d: the tile did not open\n", i);
-            return 1;
-        }
+        if (credential == NULL)
+            return Fail("cycle %d: the tile did not open", i);
         HBITMAP bitmap = NULL;
         if (SUCCEEDED(credential->GetBitmapValue(0, &bitmap)) && bitmap != NULL)
             DeleteObject(bitmap);
@@ -232,10 +224,8 @@ int main(int argc, char **argv)
     if (strcmp(what, "load") == 0)
         return BenchLoad(count > 0 ? count : 100);
     Module m;
-    if (!LoadTile(&m)) {
-        fprintf(stderr, "wardtile.dll did not load beside tilebench.exe\n");
-        return 1;
-    }
+    if (!LoadTile(&m))
+        return Fail("wardtile.dll did not load beside tilebench.exe");
     if (strcmp(what, "submit") == 0)
         return BenchSubmit(m, count > 0 ? count : 20);
     if (strcmp(what, "cycles") == 0)
