@@ -42,28 +42,17 @@ public:
 };
 const auto *g_environment = ::testing::AddGlobalTestEnvironment(new WardtileEnvironment);
 
-std::wstring DllString(UINT id)
-{
-    return test::ModuleString(g_dll, id);
-}
-
 ULONG RefCount(IUnknown *object)
 {
     object->AddRef();
     return object->Release();
 }
 
-IClassFactory *GetFactory()
-{
-    IClassFactory *factory = nullptr;
-    EXPECT_EQ(S_OK, g_getClassObject(CLSID_WdCredentialProvider, IID_IClassFactory, (void **)&factory));
-    return factory;
-}
-
 ICredentialProvider *CreateProvider()
 {
-    IClassFactory *factory = GetFactory();
+    IClassFactory *factory = nullptr;
     ICredentialProvider *provider = nullptr;
+    EXPECT_EQ(S_OK, g_getClassObject(CLSID_WdCredentialProvider, IID_IClassFactory, (void **)&factory));
     if (factory != nullptr) {
         EXPECT_EQ(S_OK, factory->CreateInstance(NULL, IID_ICredentialProvider, (void **)&provider));
         factory->Release();
@@ -110,8 +99,8 @@ TEST(ComContract, ExportsAndClassFactory)
     void *got = nullptr;
     EXPECT_EQ(E_NOINTERFACE, g_getClassObject(CLSID_WdCredentialProvider, IID_ICredentialProvider, &got));
 
-    IClassFactory *factory = GetFactory();
-    ASSERT_NE(nullptr, factory);
+    IClassFactory *factory = nullptr;
+    ASSERT_EQ(S_OK, g_getClassObject(CLSID_WdCredentialProvider, IID_IClassFactory, (void **)&factory));
     ExpectInterfaces(factory, {IID_IUnknown, IID_IClassFactory}, {IID_ICredentialProvider, IID_IDispatch});
     EXPECT_EQ(2u, factory->AddRef());
     EXPECT_EQ(1u, factory->Release());
@@ -386,7 +375,7 @@ TEST(Resources, EnglishAndJapaneseTablesMatch)
     }
     // The user-interface language picks the table (CI runs this under ja_JP too).
     EXPECT_EQ(test::StringOfLanguage(g_dll, IDS_CREDENTIALS_BLANK, test::ExpectedLanguage()),
-              DllString(IDS_CREDENTIALS_BLANK));
+              test::ModuleString(g_dll, IDS_CREDENTIALS_BLANK));
 }
 
 // Both waits are held to their documented maximum of 120 s whatever the registry holds;
@@ -537,7 +526,7 @@ TEST_F(Tile, NoProductKeyFieldOperations)
     // Without a default user name the user name has the focus; the last field has a state too.
     EXPECT_EQ(CPFIS_FOCUSED, Interactive(2));
     EXPECT_EQ(CPFIS_NONE, Interactive(6));
-    EXPECT_EQ(DllString(IDS_TILE_TITLE), String(1));
+    EXPECT_EQ(test::ModuleString(g_dll, IDS_TILE_TITLE), String(1));
     for (DWORD i = 2; i < 7; i++)
         EXPECT_EQ(L"", String(i)) << i;
     EXPECT_EQ(S_OK, credential_->GetSubmitButtonValue(5, &number));
@@ -941,8 +930,8 @@ TEST_F(Submit, RefusedBeforeTheService)
         EXPECT_EQ(c.connects, pipe.Connections() >= 1);
         EXPECT_EQ("", pipe.Received());
         ASSERT_EQ(1u, boxes.texts.size());
-        EXPECT_EQ(DllString(c.message), boxes.texts[0]);
-        EXPECT_EQ(DllString(IDS_PROVIDER_CAPTION), boxes.captions[0]);
+        EXPECT_EQ(test::ModuleString(g_dll, c.message), boxes.texts[0]);
+        EXPECT_EQ(test::ModuleString(g_dll, IDS_PROVIDER_CAPTION), boxes.captions[0]);
         // The progress dialog shows only once the words are sent, and belongs to LogonUI's window.
         EXPECT_EQ(c.connects, boxes.dialogSeen);
         EXPECT_EQ(sink_.window, c.connects ? boxes.dialogOwner : boxes.owners[0]);
@@ -975,7 +964,7 @@ TEST_F(Submit, TypingDuringTheWorkflowChangesNothingSubmitted)
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BUSY), g_reentrantResult);
     EXPECT_EQ(L"changed", String(3));
     for (const std::wstring &text : boxes.texts)
-        EXPECT_NE(DllString(IDS_SERVICE_NOT_RUNNING), text);
+        EXPECT_NE(test::ModuleString(g_dll, IDS_SERVICE_NOT_RUNNING), text);
 }
 
 // ---- the several-interfaces warning (tilehost_interfaces runs these in a network namespace

@@ -19,9 +19,6 @@
 #include "credential_provider.h"
 #include "registration.h"
 
-typedef HRESULT(STDAPICALLTYPE *DllGetClassObjectFn)(REFCLSID, REFIID, void **);
-typedef HRESULT(STDAPICALLTYPE *DllCanUnloadNowFn)(void);
-
 using namespace bench;
 
 // Reports what failed, as printf would; the exit code of a failed run.
@@ -37,8 +34,8 @@ static int Fail(const char *format, ...)
 
 struct Module {
     HMODULE module;
-    DllGetClassObjectFn getClassObject;
-    DllCanUnloadNowFn canUnloadNow;
+    decltype(&DllGetClassObject) getClassObject;  // the exports, as the platform declares them
+    decltype(&DllCanUnloadNow) canUnloadNow;
 };
 
 static bool LoadTile(Module *m)
@@ -46,8 +43,8 @@ static bool LoadTile(Module *m)
     m->module = LoadLibraryW(BesideMe(L"wardtile.dll").c_str());
     if (m->module == NULL)
         return false;
-    m->getClassObject = (DllGetClassObjectFn)(void *)GetProcAddress(m->module, "DllGetClassObject");
-    m->canUnloadNow = (DllCanUnloadNowFn)(void *)GetProcAddress(m->module, "DllCanUnloadNow");
+    m->getClassObject = (decltype(&DllGetClassObject))(void *)GetProcAddress(m->module, "DllGetClassObject");
+    m->canUnloadNow = (decltype(&DllCanUnloadNow))(void *)GetProcAddress(m->module, "DllCanUnloadNow");
     return m->getClassObject != NULL && m->canUnloadNow != NULL;
 }
 
