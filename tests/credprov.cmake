@@ -1,7 +1,7 @@
 # Tests of wardtile.dll in-process: the COM contract, the tile's state from the registry,
 # submits stopped before the service, and the packed logon.
 portgate_test(wardtile_test
-  SOURCES wardtile_test.cpp wardtile_logon_buffer_test.cpp
+  SOURCES wardtile_test.cpp
   LIBS wardtile_core
   DEPENDS wardtile wardhost dezsim dezsim_scripts
   SERVICE)  # it writes the product key and holds the service's pipe name

@@ -1,21 +1,20 @@
 // wardtile.dll loaded in-process as the logon screen loads it: the COM contract, the
-// tile's state from the registry, and submits that must stop before anything reaches
-// the service. Expected texts come from the DLL's own string tables.
+// tile's state from the registry, the packed logon, and submits that must stop before
+// anything reaches the service. Expected texts come from the DLL's own string tables.
 #include "test_support.h"
 #include "dialogs.h"
 #include "fake_pipe.h"
 #include "files.h"
 #include "string_tables.h"
-#include "credential_provider.h"
+#include "wardtile.h"
 #include "registration.h"
-#include "product_key.h"
 #include "wardtile_res.h"
-#include "ward_client.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -43,28 +42,17 @@ public:
 };
 const auto *g_environment = ::testing::AddGlobalTestEnvironment(new WardtileEnvironment);
 
-std::wstring DllString(UINT id)
-{
-    return test::ModuleString(g_dll, id);
-}
-
 ULONG RefCount(IUnknown *object)
 {
     object->AddRef();
     return object->Release();
 }
 
-IClassFactory *GetFactory()
-{
-    IClassFactory *factory = nullptr;
-    EXPECT_EQ(S_OK, g_getClassObject(CLSID_WdCredentialProvider, IID_IClassFactory, (void **)&factory));
-    return factory;
-}
-
 ICredentialProvider *CreateProvider()
 {
-    IClassFactory *factory = GetFactory();
+    IClassFactory *factory = nullptr;
     ICredentialProvider *provider = nullptr;
+    EXPECT_EQ(S_OK, g_getClassObject(CLSID_WdCredentialProvider, IID_IClassFactory, (void **)&factory));
     if (factory != nullptr) {
         EXPECT_EQ(S_OK, factory->CreateInstance(NULL, IID_ICredentialProvider, (void **)&provider));
         factory->Release();
@@ -111,8 +99,8 @@ TEST(ComContract, ExportsAndClassFactory)
     void *got = nullptr;
     EXPECT_EQ(E_NOINTERFACE, g_getClassObject(CLSID_WdCredentialProvider, IID_ICredentialProvider, &got));
 
-    IClassFactory *factory = GetFactory();
-    ASSERT_NE(nullptr, factory);
+    IClassFactory *factory = nullptr;
+    ASSERT_EQ(S_OK, g_getClassObject(CLSID_WdCredentialProvider, IID_IClassFactory, (void **)&factory));
     ExpectInterfaces(factory, {IID_IUnknown, IID_IClassFactory}, {IID_ICredentialProvider, IID_IDispatch});
     EXPECT_EQ(2u, factory->AddRef());
     EXPECT_EQ(1u, factory->Release());
@@ -124,9 +112,8 @@ TEST(ComContract, ExportsAndClassFactory)
     EXPECT_EQ(S_OK, g_canUnloadNow());
 
     int outer = 0;  // never called: aggregation is refused first
-    IUnknown *outerUnknown = reinterpret_cast<IUnknown *>(&outer);
     EXPECT_REFUSED_NULL(CLASS_E_NOAGGREGATION, void,
-                        factory->CreateInstance(outerUnknown, IID_ICredentialProvider, &out));
+                        factory->CreateInstance(reinterpret_cast<IUnknown *>(&outer), IID_ICredentialProvider, &out));
     EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(NULL, IID_IClassFactory, &got));
     EXPECT_EQ(E_INVALIDARG, factory->CreateInstance(NULL, IID_ICredentialProvider, nullptr));
     // A refused interface leaves no provider behind.
@@ -234,6 +221,148 @@ TEST(ComContract, LogonScenarioCredentialsAndLifetimes)
     EXPECT_EQ(S_OK, g_canUnloadNow());
 }
 
+// Handles found by probing: Wine answers no handle count of its own.
+unsigned CountHandles()
+{
+    unsigned count = 0;
+    DWORD flags;
+    for (ULONG_PTR value = 4; value < 0x20000; value += 4)
+        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+    return count;
+}
+
+// Random calls of both objects in random order, with odd field ids, long texts and now and
+// then an output left out: none crashes, a missing output is refused (the optional two of
+// ReportResult aside), and once everything is released the module may go and no handle stays.
+TEST(ComContract, RandomCallsNeitherCrashNorLeak)
+{
+    test::ClearProductKey();
+    std::mt19937 random(20261208);
+    auto pick = [&](int n) { return (int)(random() % (unsigned)n); };
+    bool nulled = false;
+    auto out = [&](auto *parameter, int oneIn) { return pick(oneIn) ? parameter : (nulled = true, nullptr); };
+    int calls = 0;
+    auto refused = [&](HRESULT hr) {
+        EXPECT_FALSE(nulled && SUCCEEDED(hr)) << "call " << calls;
+        nulled = false;
+    };
+    auto fieldId = [&]() -> DWORD {
+        static const DWORD odd[] = {7, 8, 100, 0x7FFFFFFF, 0xFFFFFFFF};
+        return pick(4) ? (DWORD)pick(7) : odd[pick(5)];
+    };
+    std::wstring storage;
+    auto text = [&]() -> LPCWSTR {
+        storage.resize(pick(8) == 0 ? 300 + pick(400) : pick(20));
+        for (wchar_t &unit : storage)
+            unit = (wchar_t)(pick(3) == 0 ? L' ' : 0x21 + pick(0x3000));
+        return pick(5) ? storage.c_str() : nullptr;
+    };
+    const unsigned handles = CountHandles();
+    ICredentialProvider *provider = nullptr;
+    ICredentialProviderCredential *credential = nullptr;
+    for (calls = 1; calls <= 5000; calls++) {
+        // A credential may outlive its provider, as it may in the logon screen.
+        if (provider == nullptr)
+            provider = CreateProvider();
+        ASSERT_NE(nullptr, provider);
+        nulled = false;
+        DWORD a, b;
+        BOOL flag;
+        LPWSTR t = nullptr;
+        HBITMAP bitmap = nullptr;
+        CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *d = nullptr;
+        ICredentialProviderCredential *c = nullptr;
+        CREDENTIAL_PROVIDER_FIELD_STATE state;
+        CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE interactive;
+        CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response;
+        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization;
+        CREDENTIAL_PROVIDER_STATUS_ICON icon;
+        // Six provider calls, fourteen of the credential's.
+        int which = pick(20);
+        DWORD id = 0;
+        if (which >= 6) {
+            if (credential == nullptr)
+                continue;
+            id = fieldId();
+            which = 6 + pick(14);
+        }
+        switch (which) {
+        case 0: provider->SetUsageScenario((CREDENTIAL_PROVIDER_USAGE_SCENARIO)(pick(8) - 1), random()); break;
+        case 1:
+            refused(provider->GetFieldDescriptorAt(fieldId(), out(&d, 4)));
+            if (d != nullptr) {
+                CoTaskMemFree(d->pszLabel);
+                CoTaskMemFree(d);
+            }
+            break;
+        case 2:
+            refused(provider->GetCredentialCount(out(&a, 4), out(&b, 4), out(&flag, 4)));
+            refused(provider->GetFieldDescriptorCount(out(&a, 4)));
+            break;
+        case 3:
+            refused(provider->GetCredentialAt(pick(4) ? 0 : (DWORD)random(), out(&c, 5)));
+            if (c != nullptr) {
+                if (credential != nullptr)
+                    credential->Release();
+                credential = c;
+            }
+            break;
+        case 4:
+            provider->SetSerialization(nullptr);
+            provider->Advise(nullptr, 0);
+            provider->UnAdvise();
+            break;
+        case 5:
+            if (pick(30) == 0) {  // now and then everything goes, in either order
+                if (credential != nullptr && pick(2)) {
+                    credential->Release();
+                    credential = nullptr;
+                }
+                provider->Release();
+                provider = nullptr;
+            }
+            break;
+        case 6: refused(credential->GetFieldState(id, out(&state, 4), out(&interactive, 4))); break;
+        case 7: refused(credential->GetStringValue(id, out(&t, 5))); break;
+        case 8:
+            refused(credential->GetBitmapValue(id, out(&bitmap, 5)));
+            DeleteObject(bitmap);
+            break;
+        case 9: refused(credential->GetSubmitButtonValue(id, out(&a, 4))); break;
+        case 10: refused(credential->GetComboBoxValueCount(id, out(&a, 4), out(&b, 4))); break;
+        case 11:
+            refused(credential->GetComboBoxValueAt(id, pick(3) ? (DWORD)pick(14) : (DWORD)random(), out(&t, 5)));
+            break;
+        case 12: credential->SetStringValue(id, text()); break;
+        case 13: credential->SetComboBoxSelectedValue(id, pick(3) ? (DWORD)pick(14) : (DWORD)random()); break;
+        case 14: refused(credential->SetSelected(out(&flag, 4))); break;
+        case 15: credential->SetDeselected(); break;
+        case 16:
+            refused(credential->GetCheckboxValue(id, out(&flag, 2), out(&t, 2)));
+            credential->SetCheckboxValue(id, pick(2));
+            credential->CommandLinkClicked(id);
+            break;
+        case 17:
+            // Only calls that must be refused before any workflow starts.
+            EXPECT_EQ(E_INVALIDARG, pick(2) ? credential->GetSerialization(nullptr, &serialization, nullptr, nullptr)
+                                            : credential->GetSerialization(&response, nullptr, nullptr, nullptr));
+            break;
+        case 18: credential->ReportResult((LONG)random(), (LONG)random(), out(&t, 4), out(&icon, 4)); break;
+        default:
+            credential->Advise(nullptr);
+            credential->UnAdvise();
+            break;
+        }
+        CoTaskMemFree(t);
+    }
+    if (credential != nullptr)
+        credential->Release();
+    if (provider != nullptr)
+        provider->Release();
+    EXPECT_EQ(S_OK, g_canUnloadNow());
+    EXPECT_LE(CountHandles(), handles + 4);
+}
+
 // Every string exists in both languages under the same id, and the two differ.
 TEST(Resources, EnglishAndJapaneseTablesMatch)
 {
@@ -244,11 +373,9 @@ TEST(Resources, EnglishAndJapaneseTablesMatch)
         EXPECT_NE(test::StringOfLanguage(g_dll, id, test::ENGLISH),
                   test::StringOfLanguage(g_dll, id, test::JAPANESE)) << id;
     }
-    // The progress dialog is one template for both; its texts are set at run time.
-    EXPECT_NE(nullptr, FindResourceW(g_dll, MAKEINTRESOURCEW(IDD_PROGRESS), RT_DIALOG));
     // The user-interface language picks the table (CI runs this under ja_JP too).
     EXPECT_EQ(test::StringOfLanguage(g_dll, IDS_CREDENTIALS_BLANK, test::ExpectedLanguage()),
-              DllString(IDS_CREDENTIALS_BLANK));
+              test::ModuleString(g_dll, IDS_CREDENTIALS_BLANK));
 }
 
 // Both waits are held to their documented maximum of 120 s whatever the registry holds;
@@ -283,20 +410,17 @@ protected:
         if (credential_ != nullptr) {
             EXPECT_EQ(0u, credential_->Release());
         }
-        if (provider_ != nullptr)
-            provider_->Release();
         test::ClearProductKey();
     }
 
+    // The tile alone: LogonUI keeps it and may drop the provider.
     ICredentialProviderCredential *Open()
     {
-        provider_ = CreateProvider();
-        if (provider_ == nullptr || provider_->SetUsageScenario(CPUS_LOGON, 0) != S_OK ||
-            provider_->GetCredentialAt(0, &credential_) != S_OK)
-            return nullptr;
-        // LogonUI keeps the tile and may drop the provider.
-        provider_->Release();
-        provider_ = nullptr;
+        ICredentialProvider *provider = CreateProvider();
+        if (provider != nullptr && provider->SetUsageScenario(CPUS_LOGON, 0) == S_OK)
+            provider->GetCredentialAt(0, &credential_);
+        if (provider != nullptr)
+            provider->Release();
         return credential_;
     }
 
@@ -345,6 +469,28 @@ protected:
         return size;
     }
 
+    // GetSerialization handing back no credential: every output given (response and
+    // serialization unless left out) is written, none left as the caller left it.
+    HRESULT NoCredential(bool withResponse = true, bool withSerialization = true)
+    {
+        CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_RETURN_CREDENTIAL_FINISHED;
+        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization, empty = {};
+        memset(&serialization, 0xA5, sizeof(serialization));
+        LPWSTR status = reinterpret_cast<LPWSTR>(1);
+        CREDENTIAL_PROVIDER_STATUS_ICON icon = CPSI_ERROR;
+        HRESULT hr = credential_->GetSerialization(withResponse ? &response : nullptr,
+                                                   withSerialization ? &serialization : nullptr, &status, &icon);
+        if (withResponse) {
+            EXPECT_EQ(CPGSR_NO_CREDENTIAL_NOT_FINISHED, response);
+        }
+        if (withSerialization) {
+            EXPECT_EQ(0, memcmp(&empty, &serialization, sizeof(empty)));
+        }
+        EXPECT_EQ(nullptr, status);
+        EXPECT_EQ(CPSI_NONE, icon);
+        return hr;
+    }
+
     static std::wstring ComputerName()
     {
         WCHAR name[MAX_COMPUTERNAME_LENGTH + 1] = L"";
@@ -353,7 +499,6 @@ protected:
         return name;
     }
 
-    ICredentialProvider *provider_ = nullptr;
     ICredentialProviderCredential *credential_ = nullptr;
 };
 
@@ -376,14 +521,12 @@ TEST_F(Tile, NoProductKeyFieldOperations)
                credential_->GetComboBoxValueCount(4, nullptr, &number), credential_->GetBitmapValue(0, nullptr),
                credential_->Advise(nullptr)});
     EXPECT_REFUSED_NULL(E_INVALIDARG, HBITMAP__, credential_->GetBitmapValue(1, &out));
-    text = reinterpret_cast<LPWSTR>(1);
-    EXPECT_TRUE(FAILED(credential_->GetStringValue(0, &text)));
-    EXPECT_EQ(nullptr, text);
+    EXPECT_REFUSED_NULL(E_INVALIDARG, WCHAR, credential_->GetStringValue(0, &out));  // the picture has none
 
     // Without a default user name the user name has the focus; the last field has a state too.
     EXPECT_EQ(CPFIS_FOCUSED, Interactive(2));
     EXPECT_EQ(CPFIS_NONE, Interactive(6));
-    EXPECT_EQ(DllString(IDS_TILE_TITLE), String(1));
+    EXPECT_EQ(test::ModuleString(g_dll, IDS_TILE_TITLE), String(1));
     for (DWORD i = 2; i < 7; i++)
         EXPECT_EQ(L"", String(i)) << i;
     EXPECT_EQ(S_OK, credential_->GetSubmitButtonValue(5, &number));
@@ -411,18 +554,8 @@ TEST_F(Tile, NoProductKeyFieldOperations)
     EXPECT_EQ(S_OK, credential_->ReportResult(0, 0, &status, &icon));
     EXPECT_EQ(nullptr, status);
     EXPECT_EQ(CPSI_NONE, icon);
-    // A refused call writes every output it was given, as a refused submit does (Submit.*).
-    CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_RETURN_CREDENTIAL_FINISHED;
-    CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization, empty = {};
-    memset(&serialization, 0xA5, sizeof(serialization));
-    status = reinterpret_cast<LPWSTR>(1);
-    icon = CPSI_ERROR;
-    EXPECT_EQ(E_INVALIDARG, credential_->GetSerialization(nullptr, &serialization, nullptr, nullptr));
-    EXPECT_EQ(0, memcmp(&empty, &serialization, sizeof(empty)));
-    EXPECT_EQ(E_INVALIDARG, credential_->GetSerialization(&response, nullptr, &status, &icon));
-    EXPECT_EQ(CPGSR_NO_CREDENTIAL_NOT_FINISHED, response);
-    EXPECT_EQ(nullptr, status);
-    EXPECT_EQ(CPSI_NONE, icon);
+    EXPECT_EQ(E_INVALIDARG, NoCredential(false, true));
+    EXPECT_EQ(E_INVALIDARG, NoCredential(true, false));
 }
 
 TEST_F(Tile, DefaultUserAndDomainPreselected)
@@ -524,20 +657,75 @@ TEST_F(Tile, LogonImageOrBuiltInPicture)
     test::RemoveTree(dir);
 }
 
-// The password of a packed interactive logon: its UNICODE_STRING sits at offset 40 of the
-// 64-bit KERB_INTERACTIVE_LOGON, its buffer an offset from the block's start.
+// ---- the interactive logon packed for Windows: one block, string buffers as offsets
+
+struct PackedString {  // a UNICODE_STRING of the 64-bit KERB_INTERACTIVE_LOGON
+    USHORT length, maximumLength;
+    ULONG padding;
+    ULONGLONG offset;  // of the buffer, from the block's start
+};
+
+PackedString ReadString(const BYTE *block, size_t at)
+{
+    PackedString s;
+    memcpy(&s, block + at, sizeof(s));
+    return s;
+}
+
+// The password, whose string sits at offset 40.
 std::wstring PackedPassword(const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION &serialization)
 {
     const BYTE *block = serialization.rgbSerialization;
-    USHORT length = 0;
-    ULONGLONG offset = 0;
     if (block == nullptr || serialization.cbSerialization < 56)
         return L"<no logon block>";
-    memcpy(&length, block + 40, sizeof(length));
-    memcpy(&offset, block + 48, sizeof(offset));
-    if (offset + length > serialization.cbSerialization)
+    PackedString password = ReadString(block, 40);
+    if (password.offset + password.length > serialization.cbSerialization)
         return L"<password outside the block>";
-    return std::wstring(reinterpret_cast<const wchar_t *>(block + offset), length / 2);
+    return std::wstring(reinterpret_cast<const wchar_t *>(block + password.offset), password.length / 2);
+}
+
+TEST(LogonBuffer, SeventyFourByteExample)
+{
+    BYTE *block = nullptr;
+    DWORD bytes = 0;
+    ASSERT_EQ(S_OK, PackInteractiveLogon(L"CORP", L"bob", L"pw", &block, &bytes));
+    ASSERT_EQ(74u, bytes);
+    DWORD messageType = 0;
+    memcpy(&messageType, block, 4);
+    EXPECT_EQ(2u, messageType);
+    struct {
+        size_t at;
+        const wchar_t *text;
+        ULONGLONG offset;
+    } strings[] = {{8, L"CORP", 56}, {24, L"bob", 64}, {40, L"pw", 70}};
+    for (const auto &s : strings) {
+        PackedString packed = ReadString(block, s.at);
+        USHORT expected = (USHORT)(wcslen(s.text) * 2);
+        EXPECT_EQ(expected, packed.length);
+        EXPECT_EQ(expected, packed.maximumLength);
+        EXPECT_EQ(s.offset, packed.offset);
+        EXPECT_EQ(0, memcmp(block + packed.offset, s.text, expected));
+    }
+    CoTaskMemFree(block);
+}
+
+TEST(LogonBuffer, LengthsThatDoNotFitAndMissingStrings)
+{
+    BYTE *block = reinterpret_cast<BYTE *>(1);
+    DWORD bytes = 1;
+    std::wstring longest(32767, L'x');  // 65,534 bytes still fit in 16 bits
+    ASSERT_EQ(S_OK, PackInteractiveLogon(L"D", L"u", longest.c_str(), &block, &bytes));
+    EXPECT_EQ(56u + 2 + 2 + 65534, bytes);
+    EXPECT_EQ(65534, ReadString(block, 40).length);
+    CoTaskMemFree(block);
+
+    std::wstring tooLong(32768, L'x');
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ARITHMETIC_OVERFLOW),
+              PackInteractiveLogon(tooLong.c_str(), L"u", L"p", &block, &bytes));
+    EXPECT_EQ(nullptr, block);
+    EXPECT_EQ(0u, bytes);
+    EXPECT_EQ(E_INVALIDARG, PackInteractiveLogon(L"D", nullptr, L"p", &block, &bytes));
+    EXPECT_EQ(E_INVALIDARG, PackInteractiveLogon(L"D", L"u", L"p", nullptr, &bytes));
 }
 
 // ---- submits that stop before anything reaches the service
@@ -622,33 +810,38 @@ public:
     IFACEMETHODIMP OnCreatingWindow(HWND *phwndOwner) override { return *phwndOwner = window, S_OK; }
 };
 
-// A second submit arriving through the workflow's message loop, as a keystroke would.
-ICredentialProviderCredential *g_reentered;
+// LogonUI's window, acting on g_typedInto inside the tile's modal loops: a second submit
+// then typing, as keystrokes would; or (inside the several-interfaces warning) the password
+// replaced and the window gone, taking the box with it.
+ICredentialProviderCredential *g_typedInto;
 HRESULT g_reentrantResult;
-const UINT WM_SUBMIT_AGAIN = WM_APP + 1;
+enum { WM_SUBMIT_AGAIN = WM_APP + 1, WM_CHANGE_AND_GO };
 
 LRESULT CALLBACK LogonWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_SUBMIT_AGAIN && g_reentered != nullptr) {
-        CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_RETURN_CREDENTIAL_FINISHED;
-        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization = {};
-        g_reentrantResult = g_reentered->GetSerialization(&response, &serialization, nullptr, nullptr);
-        // Typing during the workflow changes the tile, never what was submitted.
-        g_reentered->SetStringValue(3, L"changed");
+    if (message == WM_SUBMIT_AGAIN && g_typedInto != nullptr) {
+        CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response;
+        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization;
+        g_reentrantResult = g_typedInto->GetSerialization(&response, &serialization, nullptr, nullptr);
+        g_typedInto->SetStringValue(3, L"changed");
+        return 0;
+    }
+    if (message == WM_CHANGE_AND_GO && g_typedInto != nullptr) {
+        g_typedInto->SetStringValue(3, L"changed-in-the-box");
+        DestroyWindow(hwnd);
         return 0;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-// A stand-in for the logon screen's window, of a class of its own for each procedure.
-HWND CreateLogonWindow(WNDPROC procedure, LPCWSTR className)
+HWND CreateLogonWindow()
 {
     WNDCLASSW windowClass = {};
-    windowClass.lpfnWndProc = procedure;
+    windowClass.lpfnWndProc = LogonWindowProc;
     windowClass.hInstance = GetModuleHandleW(NULL);
-    windowClass.lpszClassName = className;
-    RegisterClassW(&windowClass);
-    return CreateWindowW(className, L"logon", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, NULL, NULL,
+    windowClass.lpszClassName = L"WardtileTestLogon";
+    RegisterClassW(&windowClass);  // once per process; later calls find it registered
+    return CreateWindowW(windowClass.lpszClassName, L"logon", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, NULL, NULL,
                          GetModuleHandleW(NULL), NULL);
 }
 
@@ -657,7 +850,7 @@ protected:
     void SetUp() override
     {
         Tile::SetUp();
-        sink_.window = CreateLogonWindow(LogonWindowProc, L"WardtileTestLogon");
+        sink_.window = CreateLogonWindow();
         ASSERT_NE(nullptr, sink_.window);
         ASSERT_NE(nullptr, Open());
         ASSERT_EQ(S_OK, credential_->Advise(&sink_));
@@ -671,24 +864,6 @@ protected:
         Tile::TearDown();
     }
 
-    // A submit that must be refused: every output is written, none left as the caller left it.
-    HRESULT RunRefused(const wchar_t *user, const wchar_t *password)
-    {
-        EXPECT_EQ(S_OK, credential_->SetStringValue(2, user));
-        EXPECT_EQ(S_OK, credential_->SetStringValue(3, password));
-        CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_RETURN_CREDENTIAL_FINISHED;
-        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization, empty = {};
-        memset(&serialization, 0xA5, sizeof(serialization));
-        LPWSTR status = reinterpret_cast<LPWSTR>(1);
-        CREDENTIAL_PROVIDER_STATUS_ICON icon = CPSI_ERROR;
-        HRESULT hr = credential_->GetSerialization(&response, &serialization, &status, &icon);
-        EXPECT_EQ(CPGSR_NO_CREDENTIAL_NOT_FINISHED, response);
-        EXPECT_EQ(0, memcmp(&empty, &serialization, sizeof(empty)));
-        EXPECT_EQ(nullptr, status);
-        EXPECT_EQ(CPSI_NONE, icon);
-        return hr;
-    }
-
     // The real service with dezsim as its logon server, and the words alice and "secret" typed.
     void StartServiceAndSwitch(test::Simulator *simulator)
     {
@@ -700,13 +875,28 @@ protected:
         ASSERT_EQ(S_OK, credential_->SetStringValue(2, L"alice"));
         ASSERT_EQ(S_OK, credential_->SetStringValue(3, L"secret"));
     }
-    // The switch saw what was submitted, not what was typed afterwards.
-    static void ExpectSwitchSawTheSubmittedPassword(test::Simulator *simulator)
+    // The switch saw what was submitted, not what was typed afterwards, and so did the packed
+    // logon where "Negotiate" resolves (always in tilehost_interfaces' prefix: mustPack).
+    static void ExpectSubmitted(test::Simulator *simulator, HRESULT hr,
+                                CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response,
+                                const CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION &serialization, bool mustPack)
     {
         std::string received = test::Joined(test::Received(simulator->Finish()));
         test::UninstallService();
         EXPECT_NE(std::string::npos, received.find("[secret\\r\\n]")) << received;
         EXPECT_EQ(std::string::npos, received.find("changed")) << received;
+        if (SUCCEEDED(hr) || mustPack) {
+            EXPECT_EQ(S_OK, hr);
+            EXPECT_EQ(CPGSR_RETURN_CREDENTIAL_FINISHED, response);
+            EXPECT_TRUE(IsEqualCLSID(CLSID_WdCredentialProvider, serialization.clsidCredentialProvider));
+            EXPECT_EQ(L"secret", PackedPassword(serialization));
+            CoTaskMemFree(serialization.rgbSerialization);
+        } else {
+            // Wine knows no "Negotiate" package: the lookup's failure is returned as such.
+            EXPECT_EQ(FACILITY_NT_BIT, hr & FACILITY_NT_BIT);
+            EXPECT_EQ(CPGSR_NO_CREDENTIAL_NOT_FINISHED, response);
+            EXPECT_EQ(nullptr, serialization.rgbSerialization);
+        }
     }
 
     EventsSink sink_;
@@ -731,15 +921,17 @@ TEST_F(Submit, RefusedBeforeTheService)
         SCOPED_TRACE(c.name);
         test::FakePipe pipe;
         ASSERT_TRUE(pipe.Listening()) << "is a wardhost service running? " << pipe.CreateError();
+        ASSERT_EQ(S_OK, credential_->SetStringValue(2, L"alice"));
+        ASSERT_EQ(S_OK, credential_->SetStringValue(3, c.password));
         BoxAnswerer boxes;
-        EXPECT_EQ(S_FALSE, RunRefused(L"alice", c.password));
+        EXPECT_EQ(S_FALSE, NoCredential());
         boxes.Stop();
         pipe.Stop();
         EXPECT_EQ(c.connects, pipe.Connections() >= 1);
         EXPECT_EQ("", pipe.Received());
         ASSERT_EQ(1u, boxes.texts.size());
-        EXPECT_EQ(DllString(c.message), boxes.texts[0]);
-        EXPECT_EQ(DllString(IDS_PROVIDER_CAPTION), boxes.captions[0]);
+        EXPECT_EQ(test::ModuleString(g_dll, c.message), boxes.texts[0]);
+        EXPECT_EQ(test::ModuleString(g_dll, IDS_PROVIDER_CAPTION), boxes.captions[0]);
         // The progress dialog shows only once the words are sent, and belongs to LogonUI's window.
         EXPECT_EQ(c.connects, boxes.dialogSeen);
         EXPECT_EQ(sink_.window, c.connects ? boxes.dialogOwner : boxes.owners[0]);
@@ -761,49 +953,22 @@ TEST_F(Submit, TypingDuringTheWorkflowChangesNothingSubmitted)
     test::Simulator simulator;
     ASSERT_NO_FATAL_FAILURE(StartServiceAndSwitch(&simulator));
     BoxAnswerer boxes;
-    g_reentered = credential_;
+    g_typedInto = credential_;
     PostMessageW(sink_.window, WM_SUBMIT_AGAIN, 0, 0);  // runs before the logon worker starts
     CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_NO_CREDENTIAL_FINISHED;
     CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization = {};
     HRESULT hr = credential_->GetSerialization(&response, &serialization, nullptr, nullptr);
-    g_reentered = nullptr;
+    g_typedInto = nullptr;
     boxes.Stop();
-    ExpectSwitchSawTheSubmittedPassword(&simulator);
+    ExpectSubmitted(&simulator, hr, response, serialization, false);
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BUSY), g_reentrantResult);
     EXPECT_EQ(L"changed", String(3));
     for (const std::wstring &text : boxes.texts)
-        EXPECT_NE(DllString(IDS_SERVICE_NOT_RUNNING), text);
-    if (SUCCEEDED(hr)) {
-        // Where "Negotiate" resolves, the packed password is the submitted one too.
-        EXPECT_EQ(CPGSR_RETURN_CREDENTIAL_FINISHED, response);
-        EXPECT_TRUE(IsEqualCLSID(CLSID_WdCredentialProvider, serialization.clsidCredentialProvider));
-        EXPECT_EQ(L"secret", PackedPassword(serialization));
-        CoTaskMemFree(serialization.rgbSerialization);
-    } else {
-        // Wine knows no "Negotiate" package: the lookup's failure is returned as such.
-        EXPECT_EQ(FACILITY_NT_BIT, hr & FACILITY_NT_BIT);
-        EXPECT_EQ(CPGSR_NO_CREDENTIAL_NOT_FINISHED, response);
-        EXPECT_EQ(nullptr, serialization.rgbSerialization);
-    }
+        EXPECT_NE(test::ModuleString(g_dll, IDS_SERVICE_NOT_RUNNING), text);
 }
 
 // ---- the several-interfaces warning (tilehost_interfaces runs these in a network namespace
 // with two more addresses)
-
-ICredentialProviderCredential *g_warned;
-const UINT WM_CHANGE_AND_GO = WM_APP + 2;
-
-// LogonUI's window: inside the warning's modal loop the password is replaced and the
-// window goes, taking the box with it.
-LRESULT CALLBACK VanishingLogonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_CHANGE_AND_GO && g_warned != nullptr) {
-        g_warned->SetStringValue(3, L"changed-in-the-box");
-        DestroyWindow(hwnd);
-        return 0;
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-}
 
 // A box that can no longer be shown ends the warning as OK (it is no reason to keep the
 // user out, and asking again would spin on LogonUI's thread); what reaches the switch and
@@ -828,11 +993,11 @@ TEST_F(SeveralInterfaces, WarningWhoseOwnerGoesEndsAsOk)
     HWND fixtureWindow = sink_.window;
     std::thread logonUi([&] {
         CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-        sink_.window = CreateLogonWindow(VanishingLogonProc, L"WardtileTestVanishing");
-        g_warned = credential_;
+        sink_.window = CreateLogonWindow();
+        g_typedInto = credential_;
         PostMessageW(sink_.window, WM_CHANGE_AND_GO, 0, 0);  // handled in the warning's loop
         hr = credential_->GetSerialization(&response, &serialization, nullptr, nullptr);
-        g_warned = nullptr;
+        g_typedInto = nullptr;
         SetEvent(done);
         CoUninitialize();
     });
@@ -848,13 +1013,8 @@ TEST_F(SeveralInterfaces, WarningWhoseOwnerGoesEndsAsOk)
     EXPECT_FALSE(IsWindow(sink_.window));
     sink_.window = fixtureWindow;
     // The window went inside the warning's loop, which had replaced the password.
-    ExpectSwitchSawTheSubmittedPassword(&simulator);
+    ExpectSubmitted(&simulator, hr, response, serialization, true);
     EXPECT_EQ(L"changed-in-the-box", String(3));
-    // The prefix of this run has the test's "Negotiate" package: the packed password too.
-    ASSERT_EQ(S_OK, hr);
-    ASSERT_EQ(CPGSR_RETURN_CREDENTIAL_FINISHED, response);
-    EXPECT_EQ(L"secret", PackedPassword(serialization));
-    CoTaskMemFree(serialization.rgbSerialization);
 }
 
 }  // namespace

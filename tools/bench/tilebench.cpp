@@ -3,16 +3,15 @@
 //                          "logon" sent straight to the service: the tile's overhead.
 //                          wardhost must be installed and running.
 //   tilebench load [N]     module load to seven field descriptors ready, N times
-//   tilebench cycles [N]   N create / scenario / credential / field reads / release cycles
-//   tilebench fuzz [N]     N random COM calls (random order, random and null arguments)
-// cycles and fuzz print the commit charge, handle and GDI object counts before and after.
+//   tilebench cycles [N]   N create / scenario / credential / field reads / release cycles,
+//                          with the commit charge, handle and GDI object counts before and after.
 #include "bench_support.h"
 
 #include <windows.h>
 #include <psapi.h>
 
 #include <algorithm>
-#include <random>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string>
 #include <vector>
@@ -20,15 +19,23 @@
 #include "credential_provider.h"
 #include "registration.h"
 
-typedef HRESULT(STDAPICALLTYPE *DllGetClassObjectFn)(REFCLSID, REFIID, void **);
-typedef HRESULT(STDAPICALLTYPE *DllCanUnloadNowFn)(void);
-
 using namespace bench;
+
+// Reports what failed, as printf would; the exit code of a failed run.
+static int Fail(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    fputc('\n', stderr);
+    return 1;
+}
 
 struct Module {
     HMODULE module;
-    DllGetClassObjectFn getClassObject;
-    DllCanUnloadNowFn canUnloadNow;
+    decltype(&DllGetClassObject) getClassObject;  // the exports, as the platform declares them
+    decltype(&DllCanUnloadNow) canUnloadNow;
 };
 
 static bool LoadTile(Module *m)
@@ -36,27 +43,21 @@ static bool LoadTile(Module *m)
     m->module = LoadLibraryW(BesideMe(L"wardtile.dll").c_str());
     if (m->module == NULL)
         return false;
-    m->getClassObject = (DllGetClassObjectFn)(void *)GetProcAddress(m->module, "DllGetClassObject");
-    m->canUnloadNow = (DllCanUnloadNowFn)(void *)GetProcAddress(m->module, "DllCanUnloadNow");
+    m->getClassObject = (decltype(&DllGetClassObject))(void *)GetProcAddress(m->module, "DllGetClassObject");
+    m->canUnloadNow = (decltype(&DllCanUnloadNow))(void *)GetProcAddress(m->module, "DllCanUnloadNow");
     return m->getClassObject != NULL && m->canUnloadNow != NULL;
-}
-
-static ICredentialProvider *CreateProvider(const Module &m)
-{
-    IClassFactory *factory = NULL;
-    ICredentialProvider *provider = NULL;
-    if (FAILED(m.getClassObject(CLSID_WdCredentialProvider, IID_IClassFactory, (void **)&factory)))
-        return NULL;
-    factory->CreateInstance(NULL, IID_ICredentialProvider, (void **)&provider);
-    factory->Release();
-    return provider;
 }
 
 // A new provider with its scenario set, and its one credential; NULL on any failure.
 static ICredentialProviderCredential *OpenTile(const Module &m, ICredentialProvider **provider)
 {
+    IClassFactory *factory = NULL;
     ICredentialProviderCredential *credential = NULL;
-    *provider = CreateProvider(m);
+    *provider = NULL;
+    if (FAILED(m.getClassObject(CLSID_WdCredentialProvider, IID_IClassFactory, (void **)&factory)))
+        return NULL;
+    factory->CreateInstance(NULL, IID_ICredentialProvider, (void **)provider);
+    factory->Release();
     if (*provider == NULL || FAILED((*provider)->SetUsageScenario(CPUS_LOGON, 0)) ||
         FAILED((*provider)->GetCredentialAt(0, &credential)))
         return NULL;
@@ -97,21 +98,15 @@ static void PrintTimes(const char *label, const std::vector<double> &times)
 
 static int BenchSubmit(const Module &m, int count)
 {
-    if (!WaitForService(60000)) {
-        fprintf(stderr, "wardhost is not listening\n");
-        return 1;
-    }
+    if (!WaitForService(60000))
+        return Fail("wardhost is not listening");
     HANDLE simulator = NULL;
     int port = StartSimulator(L"logon-group.txt", 2 * count, &simulator);
-    if (port == 0) {
-        fprintf(stderr, "dezsim did not start\n");
-        return 1;
-    }
+    if (port == 0)
+        return Fail("dezsim did not start");
     if (!SetKeyString(L"VLANLogonServer", L"127.0.0.1") || !SetKeyDword(L"VLANLogonPort", port) ||
-        !SetKeyDword(L"EnableDHCP", 0) || !SetKeyDword(L"MultiInterfaceCheck", 0)) {
-        fprintf(stderr, "cannot write the product key\n");
-        return 1;
-    }
+        !SetKeyDword(L"EnableDHCP", 0) || !SetKeyDword(L"MultiInterfaceCheck", 0))
+        return Fail("cannot write the product key");
 
     std::vector<double> tile, service;
     const wchar_t request[] = L"logon benchuser benchpassword";
@@ -121,18 +116,14 @@ static int BenchSubmit(const Module &m, int count)
         double start = NowMs();
         BOOL ok = CallPipe(request, &reply);
         service.push_back(NowMs() - start);
-        if (!ok || reply != L"OK") {
-            fprintf(stderr, "logon %d failed: %ls\n", i + 1, reply.c_str());
-            return 1;
-        }
+        if (!ok || reply != L"OK")
+            return Fail("logon %d failed: %ls", i + 1, reply.c_str());
         // The tile: submit to serialization, the workflow's dialog and worker included.
         ICredentialProvider *provider;
         ICredentialProviderCredential *credential = OpenTile(m, &provider);
         if (credential == NULL || FAILED(credential->SetStringValue(2, L"benchuser")) ||
-            FAILED(credential->SetStringValue(3, L"benchpassword"))) {
-            fprintf(stderr, "the tile did not open\n");
-            return 1;
-        }
+            FAILED(credential->SetStringValue(3, L"benchpassword")))
+            return Fail("the tile did not open");
         CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response = CPGSR_NO_CREDENTIAL_NOT_FINISHED;
         CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization = {};
         LPWSTR text = NULL;
@@ -140,10 +131,8 @@ static int BenchSubmit(const Module &m, int count)
         start = NowMs();
         HRESULT hr = credential->GetSerialization(&response, &serialization, &text, &icon);
         tile.push_back(NowMs() - start);
-        if (hr != S_OK || response != CPGSR_RETURN_CREDENTIAL_FINISHED) {
-            fprintf(stderr, "submit %d: hr 0x%08lX, response %d\n", i + 1, (unsigned long)hr, response);
-            return 1;
-        }
+        if (hr != S_OK || response != CPGSR_RETURN_CREDENTIAL_FINISHED)
+            return Fail("submit %d: hr 0x%08lX, response %d", i + 1, (unsigned long)hr, response);
         SecureZeroMemory(serialization.rgbSerialization, serialization.cbSerialization);
         CoTaskMemFree(serialization.rgbSerialization);
         CoTaskMemFree(text);
@@ -167,17 +156,13 @@ static int BenchLoad(int count)
     for (int i = 0; i < count; i++) {
         double start = NowMs();
         Module m;
-        if (!LoadTile(&m)) {
-            fprintf(stderr, "wardtile.dll did not load\n");
-            return 1;
-        }
+        if (!LoadTile(&m))
+            return Fail("wardtile.dll did not load");
         ICredentialProvider *provider;
         ICredentialProviderCredential *credential = OpenTile(m, &provider);
         DWORD fields = 0;
-        if (credential == NULL || FAILED(provider->GetFieldDescriptorCount(&fields)) || fields != 7) {
-            fprintf(stderr, "the tile did not open\n");
-            return 1;
-        }
+        if (credential == NULL || FAILED(provider->GetFieldDescriptorCount(&fields)) || fields != 7)
+            return Fail("the tile did not open");
         for (DWORD f = 0; f < fields; f++) {
             CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *descriptor = NULL;
             if (FAILED(provider->GetFieldDescriptorAt(f, &descriptor)))
@@ -188,10 +173,8 @@ static int BenchLoad(int count)
         times.push_back(NowMs() - start);
         credential->Release();
         provider->Release();
-        if (m.canUnloadNow() != S_OK) {
-            fprintf(stderr, "the module stays held after the release\n");
-            return 1;
-        }
+        if (m.canUnloadNow() != S_OK)
+            return Fail("the module stays held after the release");
         FreeLibrary(m.module);
     }
     printf("loads: %d\n", count);
@@ -203,169 +186,29 @@ static int BenchLoad(int count)
 
 static int BenchCycles(const Module &m, int count)
 {
-    // One warm-up cycle: the first use allocates what the process keeps (heaps, classes).
-    for (int warm = 0; warm < 2; warm++) {
-        if (warm == 1)
+    // Cycle 0 warms up: the first use allocates what the process keeps (heaps, classes).
+    for (int i = 0; i <= count; i++) {
+        if (i == 1)
             PrintCounts("before:");
-        for (int i = 0; i < (warm == 0 ? 1 : count); i++) {
-            ICredentialProvider *provider;
-            ICredentialProviderCredential *credential = OpenTile(m, &provider);
-            if (credential == NULL) {
-                fprintf(stderr, "cycle %d: the tile did not open\n", i + 1);
-                return 1;
-            }
-            HBITMAP bitmap = NULL;
-            if (SUCCEEDED(credential->GetBitmapValue(0, &bitmap)) && bitmap != NULL)
-                DeleteObject(bitmap);
-            LPWSTR text = NULL;
-            if (SUCCEEDED(credential->GetStringValue(1, &text)))
-                CoTaskMemFree(text);
-            credential->SetStringValue(3, L"cyclepassword");
-            BOOL autoLogon;
-            credential->SetSelected(&autoLogon);
-            credential->SetDeselected();
-            credential->Release();
-            provider->Release();
-        }
+        ICredentialProvider *provider;
+        ICredentialProviderCredential *credential = OpenTile(m, &provider);
+        if (credential == NULL)
+            return Fail("cycle %d: the tile did not open", i);
+        HBITMAP bitmap = NULL;
+        if (SUCCEEDED(credential->GetBitmapValue(0, &bitmap)) && bitmap != NULL)
+            DeleteObject(bitmap);
+        LPWSTR text = NULL;
+        if (SUCCEEDED(credential->GetStringValue(1, &text)))
+            CoTaskMemFree(text);
+        credential->SetStringValue(3, L"cyclepassword");
+        BOOL autoLogon;
+        credential->SetSelected(&autoLogon);
+        credential->SetDeselected();
+        credential->Release();
+        provider->Release();
     }
     PrintCounts("after:");
     printf("cycles: %d, DllCanUnloadNow 0x%08lX\n", count, (unsigned long)m.canUnloadNow());
-    return 0;
-}
-
-// ---- fuzz
-
-static int BenchFuzz(const Module &m, int count)
-{
-    std::mt19937 random(20261208);
-    auto pick = [&](int n) { return (int)(random() % (unsigned)n); };
-    // An out-parameter, or now and then none.
-    auto out = [&](auto *parameter, int oneIn) { return pick(oneIn) ? parameter : nullptr; };
-    auto fieldId = [&]() -> DWORD {
-        static const DWORD odd[] = {7, 8, 100, 0x7FFFFFFF, 0xFFFFFFFF};
-        return pick(4) ? (DWORD)pick(7) : odd[pick(5)];
-    };
-    auto text = [&](std::wstring *storage) -> LPCWSTR {
-        if (pick(5) == 0)
-            return NULL;
-        storage->clear();
-        int length = pick(8) == 0 ? 300 + pick(400) : pick(20);
-        for (int i = 0; i < length; i++)
-            storage->push_back((wchar_t)(pick(3) == 0 ? L' ' : 0x21 + pick(0x3000)));
-        return storage->c_str();
-    };
-    PrintCounts("before:");
-    ICredentialProvider *provider = CreateProvider(m);
-    ICredentialProviderCredential *credential = NULL;
-    std::wstring storage;
-    int calls = 0;
-    while (calls < count) {
-        // A credential may outlive its provider, as it may in the logon screen.
-        if (provider == NULL)
-            provider = CreateProvider(m);
-        calls++;
-        // What the calls write; what they hand back is freed.
-        DWORD a, b;
-        BOOL flag;
-        LPWSTR t = NULL;
-        HBITMAP bitmap = NULL;
-        CREDENTIAL_PROVIDER_FIELD_DESCRIPTOR *d = NULL;
-        ICredentialProviderCredential *c = NULL;
-        CREDENTIAL_PROVIDER_FIELD_STATE state;
-        CREDENTIAL_PROVIDER_FIELD_INTERACTIVE_STATE interactive;
-        CREDENTIAL_PROVIDER_GET_SERIALIZATION_RESPONSE response;
-        CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization;
-        CREDENTIAL_PROVIDER_STATUS_ICON icon;
-        // Six provider calls, fourteen of the credential's.
-        int which = pick(20);
-        DWORD id = 0;
-        if (which >= 6) {
-            if (credential == NULL)
-                continue;
-            id = fieldId();
-            which = 6 + pick(14);
-        }
-        switch (which) {
-        case 0: provider->SetUsageScenario((CREDENTIAL_PROVIDER_USAGE_SCENARIO)(pick(8) - 1), random()); break;
-        case 1:
-            if (SUCCEEDED(provider->GetFieldDescriptorAt(fieldId(), out(&d, 4))) && d != NULL) {
-                CoTaskMemFree(d->pszLabel);
-                CoTaskMemFree(d);
-            }
-            break;
-        case 2:
-            provider->GetCredentialCount(out(&a, 4), out(&b, 4), out(&flag, 4));
-            provider->GetFieldDescriptorCount(out(&a, 4));
-            break;
-        case 3:
-            if (SUCCEEDED(provider->GetCredentialAt(pick(4) ? 0 : (DWORD)random(), out(&c, 5))) && c != NULL) {
-                if (credential != NULL)
-                    credential->Release();
-                credential = c;
-            }
-            break;
-        case 4:
-            provider->SetSerialization(NULL);
-            provider->Advise(NULL, 0);
-            provider->UnAdvise();
-            break;
-        case 5:
-            if (pick(30) == 0) {  // now and then everything goes, in either order
-                if (credential != NULL && pick(2)) {
-                    credential->Release();
-                    credential = NULL;
-                }
-                provider->Release();
-                provider = NULL;
-            }
-            break;
-        case 6: credential->GetFieldState(id, out(&state, 4), out(&interactive, 4)); break;
-        case 7:
-            if (SUCCEEDED(credential->GetStringValue(id, out(&t, 5))))
-                CoTaskMemFree(t);
-            break;
-        case 8:
-            if (SUCCEEDED(credential->GetBitmapValue(id, out(&bitmap, 5))) && bitmap != NULL)
-                DeleteObject(bitmap);
-            break;
-        case 9: credential->GetSubmitButtonValue(id, out(&a, 4)); break;
-        case 10: credential->GetComboBoxValueCount(id, out(&a, 4), out(&b, 4)); break;
-        case 11:
-            if (SUCCEEDED(credential->GetComboBoxValueAt(id, pick(3) ? (DWORD)pick(14) : (DWORD)random(), out(&t, 5))))
-                CoTaskMemFree(t);
-            break;
-        case 12: credential->SetStringValue(id, text(&storage)); break;
-        case 13: credential->SetComboBoxSelectedValue(id, pick(3) ? (DWORD)pick(14) : (DWORD)random()); break;
-        case 14: credential->SetSelected(out(&flag, 4)); break;
-        case 15: credential->SetDeselected(); break;
-        case 16:
-            credential->GetCheckboxValue(id, out(&flag, 2), out(&t, 2));
-            credential->SetCheckboxValue(id, pick(2));
-            credential->CommandLinkClicked(id);
-            break;
-        case 17:
-            // Only calls that must be refused before any workflow starts.
-            if (pick(2) == 0)
-                credential->GetSerialization(NULL, &serialization, NULL, NULL);
-            else
-                credential->GetSerialization(&response, NULL, NULL, NULL);
-            break;
-        case 18:
-            if (SUCCEEDED(credential->ReportResult((LONG)random(), (LONG)random(), out(&t, 4), out(&icon, 4))))
-                CoTaskMemFree(t);
-            break;
-        default:
-            credential->Advise(NULL);
-            credential->UnAdvise();
-            break;
-        }
-    }
-    if (credential != NULL)
-        credential->Release();
-    if (provider != NULL)
-        provider->Release();
-    PrintCounts("after:");
-    printf("calls: %d, no crash; DllCanUnloadNow 0x%08lX\n", calls, (unsigned long)m.canUnloadNow());
     return 0;
 }
 
@@ -378,16 +221,12 @@ int main(int argc, char **argv)
     if (strcmp(what, "load") == 0)
         return BenchLoad(count > 0 ? count : 100);
     Module m;
-    if (!LoadTile(&m)) {
-        fprintf(stderr, "wardtile.dll did not load beside tilebench.exe\n");
-        return 1;
-    }
+    if (!LoadTile(&m))
+        return Fail("wardtile.dll did not load beside tilebench.exe");
     if (strcmp(what, "submit") == 0)
         return BenchSubmit(m, count > 0 ? count : 20);
     if (strcmp(what, "cycles") == 0)
         return BenchCycles(m, count > 0 ? count : 1000);
-    if (strcmp(what, "fuzz") == 0)
-        return BenchFuzz(m, count > 0 ? count : 10000);
-    fprintf(stderr, "usage: tilebench submit|load|cycles|fuzz [N]\n");
+    fprintf(stderr, "usage: tilebench submit|load|cycles [N]\n");
     return 2;
 }
