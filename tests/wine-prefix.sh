@@ -15,6 +15,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wine wineboot -i </dev/null >/dev/null 2>&1
     # Headless: no display driver.
     wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    # A crash ends the program: winedbg's crash dialog would wait, unseen, for a click,
+    # and the entry would hang to its timeout instead of failing.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
     # Let the set-up's own server finish and write the registry out before the
     # persistent one takes over.
     wineserver -w

@@ -43,8 +43,7 @@ wineserver -w
 shoot() {
     name=$1 lang=$2 exe=$3
     shift 3
-    case $lang in ja) locale=ja_JP.UTF-8 ;; *) locale=en_US.UTF-8 ;; esac
-    LANG=$locale LC_ALL=$locale wine explorer /desktop="$name-$lang,800x600" "$exe" "$@" \
+    wine explorer /desktop="$name-$lang,800x600" "$exe" "$@" \
         </dev/null >/dev/null 2>&1 &
     shown=$!
     for i in $(seq 150); do
@@ -64,6 +63,10 @@ shoot() {
 }
 key='HKLM\SOFTWARE\KORVALE\Portgate'
 for lang in en ja; do
+    case $lang in ja) locale=ja_JP.UTF-8 ;; *) locale=en_US.UTF-8 ;; esac
+    # Every Wine process of a picture under its locale: one started under another rewrites
+    # the user's date and time formats, and the information page may read either.
+    export LANG=$locale LC_ALL=$locale
     shoot wardsetup $lang "$programs/wardsetup.exe"
     shoot wardtray $lang "$programs/wardtray.exe"
     shoot wardtile $lang "$bin/tilehost.exe"
