@@ -43,7 +43,7 @@ wineserver -w
 shoot() {
     name=$1 lang=$2 exe=$3
     shift 3
-    wine explorer /desktop="$name-$lang,800x600" "$exe" "$@" \
+    LANG=$locale LC_ALL=$locale wine explorer /desktop="$name-$lang,800x600" "$exe" "$@" \
         </dev/null >/dev/null 2>&1 &
     shown=$!
     for i in $(seq 150); do
@@ -64,18 +64,19 @@ shoot() {
 key='HKLM\SOFTWARE\KORVALE\Portgate'
 for lang in en ja; do
     case $lang in ja) locale=ja_JP.UTF-8 ;; *) locale=en_US.UTF-8 ;; esac
-    # Every Wine process of a picture under its locale: one started under another rewrites
-    # the user's date and time formats, and the information page may read either.
-    export LANG=$locale LC_ALL=$locale
     shoot wardsetup $lang "$programs/wardsetup.exe"
     shoot wardtray $lang "$programs/wardtray.exe"
     shoot wardtile $lang "$bin/tilehost.exe"
-    # The tray client's information page: what a logon records.
+    # The tray client's information page: what a logon records. The values are written
+    # under the picture's locale too: a Wine process started under another rewrites the
+    # user's date and time formats, and the page may show either.
+    export LANG=$locale LC_ALL=$locale
     wine reg add "$key" /v VLANLogon /t REG_DWORD /d 2 /f </dev/null >/dev/null 2>&1
     wine reg add "$key" /v DefaultUserName /d alice /f </dev/null >/dev/null 2>&1
     wine reg add "$key" /v LogonDate /t REG_DWORD /d 1765000000 /f </dev/null >/dev/null 2>&1
     shoot wardtray-info $lang "$programs/wardtray.exe"
     wine reg delete "$key" /v VLANLogon /f </dev/null >/dev/null 2>&1
+    unset LANG LC_ALL
 done
 
 # The configuration tool's pages and dialogs: shotdriver prints "SHOT name x y width
