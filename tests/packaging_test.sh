@@ -90,7 +90,7 @@ msiexec() {  # "EXPECTED EXIT CODES" ARGUMENTS...
     rc=$(WINEDEBUG=err+all,warn+msi wine cmd /c 'C:\pkg\run.bat' </dev/null 2>"$pkg/msiexec-$calls.err" |
         tr -d '\r' | sed -n 's/^exit code //p')
     took=$(($(now_ms) - t))
-    printf 'msiexec %s -> %s\n' "$*" "${rc:=none}"
+    printf 'msiexec %s -> %s in %s ms\n' "$*" "${rc:=none}" "$took"
     case " $expected " in *" $rc "*) ;; *) fail "msiexec $*: exit code $rc, expected $expected" ;; esac
 }
 reg_value() {  # KEY NAME: the data, or nothing
