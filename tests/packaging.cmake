@@ -3,3 +3,16 @@
 add_test(NAME packaging_msi
          COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/packaging_test.sh ${CMAKE_BINARY_DIR})
 set_tests_properties(packaging_msi PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 900)
+
+# The next patch version's programs for the upgrade steps, built with everything else so
+# that the test on a built tree compiles nothing (its own build of them is then a no-op).
+math(EXPR next_patch "${PROJECT_VERSION_PATCH} + 1")
+set(next_tree ${CMAKE_BINARY_DIR}/packaging-next)
+add_custom_target(packaging_next ALL
+  COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${next_tree}
+          -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE}
+          -DPORTGATE_VERSION=${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${next_patch}
+  # A make of its own: the outer make's job server is not handed to custom commands.
+  COMMAND ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS --unset=MFLAGS
+          ${CMAKE_COMMAND} --build ${next_tree} -j2 --target wardhost wardsetup wardtray wardtile
+  VERBATIM)
