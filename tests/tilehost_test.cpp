@@ -169,13 +169,6 @@ protected:
         *lines = tilehost.Lines();
         return code;
     }
-    // dezsim on one of its shipped scripts, with the logon server pointed at it.
-    static void StartSwitch(test::Simulator *simulator, const wchar_t *script)
-    {
-        ASSERT_TRUE(simulator->Start(test::ShippedScript(script)));
-        test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, L"127.0.0.1");
-        test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, (DWORD)simulator->Port());
-    }
 };
 
 // ---- accepted and refused
@@ -183,7 +176,7 @@ protected:
 TEST_F(TileTest, AcceptedLogonHandsTheTypedWordsToWindows)
 {
     test::Simulator simulator;
-    ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-group.txt"));
+    ASSERT_TRUE(test::StartSwitch(&simulator, test::ShippedScript(L"logon-group.txt")));
     std::vector<std::string> lines;
     Submit s;
     s.domain = L"corp";  // the list holds it upper-cased
@@ -211,7 +204,7 @@ TEST_F(TileTest, AcceptedLogonHandsTheTypedWordsToWindows)
 TEST_F(TileTest, RefusedLogonShowsTheServicesTextAndKeepsTheTile)
 {
     test::Simulator simulator;
-    ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-failed.txt"));
+    ASSERT_TRUE(test::StartSwitch(&simulator, test::ShippedScript(L"logon-failed.txt")));
     std::vector<std::string> lines;
     EXPECT_EQ(1u, Run(Submit(), &lines)) << Joined(lines);
     EXPECT_EQ(std::vector<std::string>{test::Narrow(test::WardhostString(SERVICE_AUTH_FAILED))}, Boxes(lines));
@@ -225,7 +218,7 @@ TEST_F(TileTest, RefusedLogonShowsTheServicesTextAndKeepsTheTile)
 TEST_F(TileTest, WindowDrivesTheTileAsTheLogonScreenDoes)
 {
     test::Simulator simulator;
-    ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-group.txt"));
+    ASSERT_TRUE(test::StartSwitch(&simulator, test::ShippedScript(L"logon-group.txt")));
     LineProcess tilehost;
     ASSERT_TRUE(tilehost.Start(Tilehost(L"")));
     // "[   0.123] window: 00000000000A0042", once every control of it exists.
@@ -262,7 +255,7 @@ TEST_F(TileTest, WindowDrivesTheTileAsTheLogonScreenDoes)
 TEST_F(TileTest, ServiceStartedLateIsReachedByTheLogonRetry)
 {
     test::Simulator simulator;
-    ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-group.txt"));
+    ASSERT_TRUE(test::StartSwitch(&simulator, test::ShippedScript(L"logon-group.txt")));
     ASSERT_TRUE(test::StopService());
     LineProcess tilehost;
     ASSERT_TRUE(tilehost.Start(TilehostCommand(Submit())));
@@ -304,7 +297,7 @@ TEST_F(TileTest, BlankOrOverlongWordsAreRefusedBeforeTheService)
 {
     test::SetConfigString(L"DomainList", L"MY DOM", L"");
     test::Simulator simulator;
-    ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, L"logon-group.txt"));
+    ASSERT_TRUE(test::StartSwitch(&simulator, test::ShippedScript(L"logon-group.txt")));
     struct {
         const char *name;
         Submit submit;

@@ -226,25 +226,6 @@ TEST_F(TrayWindow, PagesFollowTheStateValues)
     }
 }
 
-// Whether any committed private page of process holds text (UTF-16).
-bool ProcessMemoryHolds(HANDLE process, const std::wstring &text)
-{
-    std::string wanted(reinterpret_cast<const char *>(text.data()), text.size() * sizeof(wchar_t));
-    MEMORY_BASIC_INFORMATION info;
-    for (BYTE *at = NULL; VirtualQueryEx(process, at, &info, sizeof(info)) == sizeof(info);
-         at = static_cast<BYTE *>(info.BaseAddress) + info.RegionSize) {
-        if (info.State != MEM_COMMIT || info.Type != MEM_PRIVATE ||
-            (info.Protect & (PAGE_READWRITE | PAGE_READONLY)) == 0 || (info.Protect & PAGE_GUARD) != 0)
-            continue;
-        std::string bytes(info.RegionSize, '\0');
-        SIZE_T read = 0;
-        if (ReadProcessMemory(process, info.BaseAddress, &bytes[0], bytes.size(), &read) &&
-            bytes.find(wanted) != std::string::npos)
-            return true;
-    }
-    return false;
-}
-
 // The password edit's buffer is wiped when its text goes: after a refused logon, and
 // when the page goes, the password is nowhere in the client's memory.
 TEST_F(TrayWindow, PasswordLeavesNoCopyInTheEdit)
@@ -267,16 +248,17 @@ TEST_F(TrayWindow, PasswordLeavesNoCopyInTheEdit)
     ASSERT_TRUE(typed());
     // The start of a freed block holds the heap's own links: look for the rest.
     const std::wstring tail = password.substr(16);
-    ASSERT_TRUE(ProcessMemoryHolds(client.Process(), tail)) << "the edit's text is not where it is looked for";
+    ASSERT_TRUE(test::ProcessMemoryHolds(client.Process(), tail, true))
+        << "the edit's text is not where it is looked for";
     // No switch is configured: whatever answers, the logon fails and the edits are emptied.
     PostMessageW(main, WM_COMMAND, IDOK, 0);
     EXPECT_NE(L"<no box>", client.AnswerMessageBox());
     EXPECT_TRUE(WaitFor([&] { return SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0) == 0; }, WAIT_MS));
-    EXPECT_FALSE(ProcessMemoryHolds(client.Process(), tail));
+    EXPECT_FALSE(test::ProcessMemoryHolds(client.Process(), tail, true));
     ASSERT_TRUE(typed());
     SendMessageW(main, WM_COMMAND, IDC_MODE_CHANGE, 0);
     ASSERT_EQ(nullptr, GetDlgItem(client.Page(), IDC_PASSWORD));
-    EXPECT_FALSE(ProcessMemoryHolds(client.Process(), tail));
+    EXPECT_FALSE(test::ProcessMemoryHolds(client.Process(), tail, true));
 }
 
 TEST_F(TrayWindow, ConfigButtonStartsTheToolBesideTheClient)
@@ -380,14 +362,6 @@ void ExpectOneLogoff(Simulator *logoffSwitch)
     EXPECT_EQ(1u, Dword(VALUE_VLAN_LOGON));
 }
 
-// The simulator on script as the logon (or logoff) server of the key.
-void StartSwitch(Simulator *simulator, const std::wstring &script, bool logoff = false, int connections = 1)
-{
-    ASSERT_TRUE(simulator->Start(script, connections));
-    test::SetConfigString(NULL, logoff ? VALUE_VLAN_LOGOFF_SERVER : VALUE_VLAN_LOGON_SERVER, L"127.0.0.1");
-    test::SetConfigDword(NULL, logoff ? VALUE_VLAN_LOGOFF_PORT : VALUE_VLAN_LOGON_PORT, simulator->Port());
-}
-
 class TrayWorkflow : public test::ServiceTestBase {
 protected:
     void SetUp() override
@@ -431,8 +405,8 @@ protected:
 TEST_F(TrayWorkflow, LogonShowsTheStoredLogonAndLogoffReturnsToTheLogonPage)
 {
     Simulator logonSwitch, logoffSwitch;
-    StartSwitch(&logonSwitch, test::ShippedScript(L"logon-group.txt"));
-    StartSwitch(&logoffSwitch, test::ShippedScript(L"logoff.txt"), true);
+    ASSERT_TRUE(test::StartSwitch(&logonSwitch, test::ShippedScript(L"logon-group.txt")));
+    ASSERT_TRUE(test::StartSwitch(&logoffSwitch, test::ShippedScript(L"logoff.txt"), true));
     HWND main = StartClient();
     ASSERT_NE(nullptr, main);
     ASSERT_TRUE(taskbar_.WaitForRecords(1, WAIT_MS));
@@ -501,10 +475,9 @@ TEST_F(TrayWorkflow, LogonRefusalsAndFailures)
         if (c.service == REAL || c.service == BUSY)
             InstallAndStart();
         if (c.script != NULL) {
-            StartSwitch(&simulator, test::ShippedScript(c.script));
+            ASSERT_TRUE(test::StartSwitch(&simulator, test::ShippedScript(c.script)));
         } else if (c.service == REAL) {
-            test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, farServer);
-            test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, 5);
+            test::PointSwitchAt(5, false, farServer);
         } else if (c.service == STAND_IN) {
             report = StandIn(c.standIn);
         } else if (c.service == BUSY) {
@@ -547,7 +520,7 @@ TEST_F(TrayWorkflow, LogonRefusalsAndFailures)
 TEST_F(TrayWorkflow, InputThatDoesNotFitIsRefusedBeforeSending)
 {
     Simulator simulator;
-    StartSwitch(&simulator, test::ShippedScript(L"logon-group.txt"));
+    ASSERT_TRUE(test::StartSwitch(&simulator, test::ShippedScript(L"logon-group.txt")));
     ASSERT_NE(nullptr, StartClient());
     struct {
         const char *name;
@@ -582,7 +555,7 @@ TEST_F(TrayWorkflow, OneRequestAtATime)
                        "send \"Login Name? \"\nexpectany\nsend \"Password? \"\nexpectany\n"
                        "sleep 1500\nsend \"\\r\\nAuthentication Succeeded\\r\\n\"\n";
     Simulator simulator;
-    StartSwitch(&simulator, test::WriteScript(scriptDir_, slow), false, 2);
+    ASSERT_TRUE(test::StartSwitch(&simulator, test::WriteScript(scriptDir_, slow), false, 2));
     HWND main = StartClient();
     ASSERT_NE(nullptr, main);
     client_.SubmitLogon(L"alice", L"secret");
@@ -602,7 +575,7 @@ TEST_F(TrayWorkflow, EscapeDropsTheLogoffOutcome)
     // The switch answers late and then hangs up: the service refuses the logoff, but by
     // then nobody is waiting for it.
     Simulator simulator;
-    StartSwitch(&simulator, test::WriteScript(scriptDir_, "sleep 2000\nclose\n"), true);
+    ASSERT_TRUE(test::StartSwitch(&simulator, test::WriteScript(scriptDir_, "sleep 2000\nclose\n"), true));
     test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
     HWND main = StartClient();
     ASSERT_NE(nullptr, main);
@@ -646,8 +619,8 @@ TEST_F(TrayWorkflow, SessionEndWithAHungServiceIsBounded)
 TEST_F(TrayWorkflow, SessionEndDuringALogonLogsOff)
 {
     Simulator logonSwitch, logoffSwitch;
-    StartSwitch(&logonSwitch, test::ShippedScript(L"logon-group.txt"));
-    StartSwitch(&logoffSwitch, test::ShippedScript(L"logoff.txt"), true);
+    ASSERT_TRUE(test::StartSwitch(&logonSwitch, test::ShippedScript(L"logon-group.txt")));
+    ASSERT_TRUE(test::StartSwitch(&logoffSwitch, test::ShippedScript(L"logoff.txt"), true));
     test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, 1);
     test::SetConfigDword(NULL, VALUE_WAIT_IP_RENEW, 0xFFFFFFFF);
     HWND main = StartClient();
@@ -689,7 +662,7 @@ TEST_F(TrayWorkflow, SessionEndWithTheRenewalsRefusalOnScreenLogsOff)
 TEST_F(TrayWorkflow, SessionEndLogsOffOnceWithoutBoxesWhileTheIconIsBeingAdded)
 {
     Simulator simulator;
-    StartSwitch(&simulator, test::ShippedScript(L"logoff.txt"), true, 2);
+    ASSERT_TRUE(test::StartSwitch(&simulator, test::ShippedScript(L"logoff.txt"), true, 2));
     test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
     taskbar_.HoldNextAdd();
     HWND main = client_.Open();
@@ -724,7 +697,7 @@ TEST_F(TraySessionEnd, WinebootEndsTheSessionAfterTheLogoff)
 {
     InstallAndStart();
     Simulator simulator;
-    ASSERT_NO_FATAL_FAILURE(StartSwitch(&simulator, test::ShippedScript(L"logoff.txt"), true));
+    ASSERT_TRUE(test::StartSwitch(&simulator, test::ShippedScript(L"logoff.txt"), true));
     test::SetConfigDword(NULL, VALUE_VLAN_LOGON, 2);
     driver::Client client;
     ASSERT_NE(nullptr, client.Open(L"-t"));

@@ -53,12 +53,6 @@ protected:
 
     std::wstring WriteScript(const std::string &text) { return test::WriteScript(scriptDir_, text); }
 
-    static void PointLogonAt(int port, const std::wstring &server = L"127.0.0.1")
-    {
-        test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, server);
-        test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, port);
-    }
-
     // The state values a logon may change, preset so that a change is visible.
     static void PresetState()
     {
@@ -213,7 +207,7 @@ TEST_F(VlanDialogueTest, LogonExchanges)
         PresetState();
         Simulator simulator;
         ASSERT_TRUE(simulator.Start(c.shipped ? ShippedScript(c.shipped) : WriteScript(c.script)));
-        PointLogonAt(simulator.Port());
+        test::PointSwitchAt(simulator.Port());
         DWORD before = (DWORD)time(NULL);
         std::wstring first = Stamp(), reply = test::CallPipe(c.request), last = Stamp();
         DWORD after = (DWORD)time(NULL);
@@ -341,7 +335,7 @@ TEST_F(VlanDialogueTest, TraceOfASuccessAndOfFailures)
             ASSERT_TRUE(simulator.Start(ShippedScript(c.script)));
         }
         int port = c.script != NULL ? simulator.Port() : closedPort;
-        PointLogonAt(port);
+        test::PointSwitchAt(port);
         size_t offset = LogSize();
         ASSERT_EQ(c.reply, test::CallPipe(L"logon alice secret"));
         if (c.script != NULL)
@@ -363,7 +357,7 @@ TEST_F(VlanDialogueTest, LogEscapesClientTextsAndMasksAnEchoedPassword)
         "expectany\n"
         "send \"Password? \"\nexpectany\n"
         "send \"s3cr3t-echo\\r\\nAuthentication Succeeded\\r\\n\"\n")));
-    PointLogonAt(simulator.Port());
+    test::PointSwitchAt(simulator.Port());
     size_t offset = LogSize();
     EXPECT_EQ(L"OK", test::CallPipe(L"logon eve\n04:00:00.000\t[SERVICE\r s3cr3t-echo"));
     simulator.Finish();
@@ -383,7 +377,7 @@ TEST_F(VlanDialogueTest, StopDuringALogonIsHonouredAfterTheReply)
     Simulator simulator;
     ASSERT_TRUE(simulator.Start(WriteScript(std::string(PROMPTS_THEN) +
                                             "sleep 1500\nsend \"Authentication Succeeded\\r\\n\"\n")));
-    PointLogonAt(simulator.Port());
+    test::PointSwitchAt(simulator.Port());
     std::wstring reply;
     std::thread client([&] { reply = test::CallPipe(L"logon alice secret"); });
     bool exchanging = simulator.WaitForLine("recv: secret\\r\\n", 10000);

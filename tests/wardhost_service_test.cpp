@@ -354,45 +354,14 @@ SIZE_T PrivateBytes(DWORD processId)
     return ok ? counters.PagefileUsage : 0;
 }
 
-// Whether `text` (UTF-16) lies anywhere in the committed, readable memory of a process.
-bool ProcessMemoryHolds(DWORD processId, const std::wstring &text)
-{
-    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
-    EXPECT_NE(nullptr, process) << GetLastError();
-    if (process == NULL)
-        return false;
-    const char *wanted = reinterpret_cast<const char *>(text.data());
-    size_t wantedBytes = text.size() * sizeof(wchar_t);
-    bool found = false;
-    std::vector<char> block;
-    MEMORY_BASIC_INFORMATION region;
-    for (BYTE *at = NULL;
-         !found && VirtualQueryEx(process, at, &region, sizeof(region)) == sizeof(region);
-         at = static_cast<BYTE *>(region.BaseAddress) + region.RegionSize) {
-        const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY |
-                               PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-        if (region.State != MEM_COMMIT || !(region.Protect & readable) ||
-            (region.Protect & PAGE_GUARD) || region.Type == MEM_IMAGE)
-            continue;
-        block.resize(region.RegionSize);
-        SIZE_T read = 0;
-        if (!ReadProcessMemory(process, region.BaseAddress, block.data(), block.size(), &read))
-            continue;
-        found = std::search(block.begin(), block.begin() + read, wanted, wanted + wantedBytes) !=
-                block.begin() + read;
-    }
-    CloseHandle(process);
-    return found;
-}
-
 // Logged as well: the banners stand around the run's lines, and the password in none.
 TEST_F(ServiceTest, OverLongRequestLeavesNoPasswordInTheServiceOrItsLog)
 {
     std::wstring dir;
     std::wstring path = test::LogToTempFile(L"portgate-service-log", &dir);
     InstallAndStart();
-    DWORD processId = test::ServiceProcessId();
-    ASSERT_NE(0u, processId);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, test::ServiceProcessId());
+    ASSERT_NE(nullptr, process) << GetLastError();
     // The first 260 units fill the request buffer; the password sits in the rest, which
     // the service reads only to discard it.
     const std::wstring password = L"pw-7431-xyzzy-";
@@ -400,10 +369,11 @@ TEST_F(ServiceTest, OverLongRequestLeavesNoPasswordInTheServiceOrItsLog)
     request.resize(260, L' ');
     while (request.size() + password.size() <= 520)
         request += password;
-    ASSERT_FALSE(ProcessMemoryHolds(processId, password)) << "found before it was sent";
+    ASSERT_FALSE(test::ProcessMemoryHolds(process, password)) << "found before it was sent";
     EXPECT_EQ(L"NG", test::CallPipe(request));
     EXPECT_EQ(L"NG", test::CallPipe(L"hello"));
-    EXPECT_FALSE(ProcessMemoryHolds(processId, password));
+    EXPECT_FALSE(test::ProcessMemoryHolds(process, password));
+    CloseHandle(process);
     ASSERT_TRUE(test::StopService());
     std::string log = test::ReadFileBytes(path);
     const std::string stamp = "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[SERVICE \\] ";
@@ -431,12 +401,8 @@ std::wstring RandomText(std::mt19937 &random, const std::wstring &pool, size_t u
 TEST_F(ServiceTest, RandomRequestsAreAnsweredOrRefusedAndTheServiceLives)
 {
     test::Simulator logonServer, logoffServer;
-    ASSERT_TRUE(logonServer.Start(test::BinaryPath(L"dezsim-scripts\\logon-group.txt"), 100000));
-    ASSERT_TRUE(logoffServer.Start(test::BinaryPath(L"dezsim-scripts\\logoff.txt"), 100000));
-    test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, L"127.0.0.1");
-    test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, logonServer.Port());
-    test::SetConfigString(NULL, VALUE_VLAN_LOGOFF_SERVER, L"127.0.0.1");
-    test::SetConfigDword(NULL, VALUE_VLAN_LOGOFF_PORT, logoffServer.Port());
+    ASSERT_TRUE(test::StartSwitch(&logonServer, test::ShippedScript(L"logon-group.txt"), false, 100000));
+    ASSERT_TRUE(test::StartSwitch(&logoffServer, test::ShippedScript(L"logoff.txt"), true, 100000));
     test::SetConfigDword(NULL, VALUE_NOT_FIND_DOMAIN, 1);  // answered at its first tick
     test::SetConfigDword(NULL, VALUE_ENABLE_DHCP, 0);     // answered after its delay
     std::wstring dir;

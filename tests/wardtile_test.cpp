@@ -2,6 +2,7 @@
 // tile's state from the registry, the packed logon, and submits that must stop before
 // anything reaches the service. Expected texts come from the DLL's own string tables.
 #include "test_support.h"
+#include "bench_support.h"
 #include "dialogs.h"
 #include "fake_pipe.h"
 #include "files.h"
@@ -221,16 +222,6 @@ TEST(ComContract, LogonScenarioCredentialsAndLifetimes)
     EXPECT_EQ(S_OK, g_canUnloadNow());
 }
 
-// Handles found by probing: Wine answers no handle count of its own.
-unsigned CountHandles()
-{
-    unsigned count = 0;
-    DWORD flags;
-    for (ULONG_PTR value = 4; value < 0x20000; value += 4)
-        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
-    return count;
-}
-
 // Random calls of both objects in random order, with odd field ids, long texts and now and
 // then an output left out: none crashes, a missing output is refused (the optional two of
 // ReportResult aside), and once everything is released the module may go and no handle stays.
@@ -257,7 +248,7 @@ TEST(ComContract, RandomCallsNeitherCrashNorLeak)
             unit = (wchar_t)(pick(3) == 0 ? L' ' : 0x21 + pick(0x3000));
         return pick(5) ? storage.c_str() : nullptr;
     };
-    const unsigned handles = CountHandles();
+    const unsigned handles = bench::CountHandles();
     ICredentialProvider *provider = nullptr;
     ICredentialProviderCredential *credential = nullptr;
     for (calls = 1; calls <= 5000; calls++) {
@@ -360,7 +351,7 @@ TEST(ComContract, RandomCallsNeitherCrashNorLeak)
     if (provider != nullptr)
         provider->Release();
     EXPECT_EQ(S_OK, g_canUnloadNow());
-    EXPECT_LE(CountHandles(), handles + 4);
+    EXPECT_LE(bench::CountHandles(), handles + 4);
 }
 
 // Every string exists in both languages under the same id, and the two differ.
@@ -869,9 +860,7 @@ protected:
     {
         ASSERT_TRUE(test::InstallService());
         ASSERT_TRUE(test::StartService());
-        ASSERT_TRUE(simulator->Start(test::ShippedScript(L"logon-group.txt")));
-        test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, L"127.0.0.1");
-        test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, (DWORD)simulator->Port());
+        ASSERT_TRUE(test::StartSwitch(simulator, test::ShippedScript(L"logon-group.txt")));
         ASSERT_EQ(S_OK, credential_->SetStringValue(2, L"alice"));
         ASSERT_EQ(S_OK, credential_->SetStringValue(3, L"secret"));
     }

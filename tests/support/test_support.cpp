@@ -454,6 +454,20 @@ void SetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD value)
     WriteConfigDword(subkey, name, value, TRUE);
 }
 
+void PointSwitchAt(int port, bool logoff, const std::wstring &server)
+{
+    SetConfigString(NULL, logoff ? VALUE_VLAN_LOGOFF_SERVER : VALUE_VLAN_LOGON_SERVER, server);
+    SetConfigDword(NULL, logoff ? VALUE_VLAN_LOGOFF_PORT : VALUE_VLAN_LOGON_PORT, port);
+}
+
+bool StartSwitch(Simulator *simulator, const std::wstring &script, bool logoff, int connections)
+{
+    if (!simulator->Start(script, connections))
+        return false;
+    PointSwitchAt(simulator->Port(), logoff);
+    return true;
+}
+
 void SetLogFile(const std::wstring &path)
 {
     std::string value = Narrow(path);
@@ -553,6 +567,28 @@ std::string ReadFileBytes(const std::wstring &path)
 bool FileExists(const std::wstring &path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool ProcessMemoryHolds(HANDLE process, const std::wstring &text, bool privateOnly)
+{
+    const char *wanted = reinterpret_cast<const char *>(text.data());
+    const size_t wantedBytes = text.size() * sizeof(wchar_t);
+    const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                           PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    std::vector<char> block;
+    MEMORY_BASIC_INFORMATION region;
+    for (BYTE *at = NULL; VirtualQueryEx(process, at, &region, sizeof(region)) == sizeof(region);
+         at = static_cast<BYTE *>(region.BaseAddress) + region.RegionSize) {
+        if (region.State != MEM_COMMIT || !(region.Protect & readable) || (region.Protect & PAGE_GUARD) ||
+            region.Type == MEM_IMAGE || (privateOnly && region.Type != MEM_PRIVATE))
+            continue;
+        block.resize(region.RegionSize);
+        SIZE_T read = 0;
+        if (ReadProcessMemory(process, region.BaseAddress, block.data(), block.size(), &read) &&
+            std::search(block.begin(), block.begin() + read, wanted, wanted + wantedBytes) != block.begin() + read)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace test

@@ -124,6 +124,11 @@ std::wstring CallPipe(const std::wstring &request);
 void ClearProductKey();  // deletes the whole key with its subkeys
 void SetConfigString(const wchar_t *subkey, const wchar_t *name, const std::wstring &value);
 void SetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD value);
+// The key's logon server (or logoff server) as server at port.
+void PointSwitchAt(int port, bool logoff = false, const std::wstring &server = L"127.0.0.1");
+// simulator started on script, the key's logon (or logoff) server pointed at it; false when
+// it did not start.
+bool StartSwitch(Simulator *simulator, const std::wstring &script, bool logoff = false, int connections = 1);
 // The service's diagnostic log path, read through the ANSI API when the service starts.
 void SetLogFile(const std::wstring &path);
 // SetLogFile on a file in a fresh folder (*dir, which the caller removes); its path.
@@ -145,5 +150,10 @@ std::wstring MakeTempDir(const wchar_t *prefix);
 void RemoveTree(const std::wstring &path);
 std::string ReadFileBytes(const std::wstring &path);
 bool FileExists(const std::wstring &path);
+// Whether text (UTF-16) lies anywhere in the committed, readable memory of process (opened
+// with PROCESS_QUERY_INFORMATION and PROCESS_VM_READ), its images' sections aside; with
+// privateOnly, in its private pages only: what its own code allocated (a text another process
+// sent it by message also passes through mapped pages under Wine).
+bool ProcessMemoryHolds(HANDLE process, const std::wstring &text, bool privateOnly = false);
 
 }  // namespace test

@@ -42,9 +42,9 @@ static double MedianOf(int count, const wchar_t *request, const wchar_t *expecte
     return Median(times);
 }
 
-int main(int argc, char **argv)
+int wmain(int argc, wchar_t **argv)
 {
-    int count = argc > 1 && atoi(argv[1]) > 0 ? atoi(argv[1]) : 10;
+    int count = CountArg(argc, argv, 1, 10);
     const SavedDword enableDhcp(VALUE_ENABLE_DHCP), notFindDomain(VALUE_NOT_FIND_DOMAIN);
     if (!SetKeyDword(VALUE_ENABLE_DHCP, 0) || !SetKeyDword(VALUE_NOT_FIND_DOMAIN, 1)) {
         fprintf(stderr, "can't write the product key (run as administrator)\n");

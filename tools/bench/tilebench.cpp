@@ -10,7 +10,6 @@
 #include <windows.h>
 #include <psapi.h>
 
-#include <algorithm>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string>
@@ -64,18 +63,6 @@ static ICredentialProviderCredential *OpenTile(const Module &m, ICredentialProvi
     return credential;
 }
 
-// Handles found by probing: Wine answers no handle count of its own.
-static unsigned CountHandles()
-{
-    unsigned count = 0;
-    for (ULONG_PTR value = 4; value < 0x20000; value += 4) {
-        DWORD flags;
-        if (GetHandleInformation((HANDLE)value, &flags))
-            count++;
-    }
-    return count;
-}
-
 static void PrintCounts(const char *when)
 {
     PROCESS_MEMORY_COUNTERS memory = {};
@@ -88,12 +75,6 @@ static void PrintCounts(const char *when)
            GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS));
 }
 
-static void PrintTimes(const char *label, const std::vector<double> &times)
-{
-    printf("%-22s median %.2f ms (min %.2f, max %.2f)\n", label, Median(times),
-           *std::min_element(times.begin(), times.end()), *std::max_element(times.begin(), times.end()));
-}
-
 // ---- submit
 
 static int BenchSubmit(const Module &m, int count)
@@ -101,23 +82,18 @@ static int BenchSubmit(const Module &m, int count)
     if (!WaitForService(60000))
         return Fail("wardhost is not listening");
     HANDLE simulator = NULL;
-    int port = StartSimulator(L"logon-group.txt", 2 * count, &simulator);
-    if (port == 0)
-        return Fail("dezsim did not start");
-    if (!SetKeyString(L"VLANLogonServer", L"127.0.0.1") || !SetKeyDword(L"VLANLogonPort", port) ||
-        !SetKeyDword(L"EnableDHCP", 0) || !SetKeyDword(L"MultiInterfaceCheck", 0))
+    if (!StartSwitch(L"logon-group.txt", 2 * count, VALUE_VLAN_LOGON_SERVER, VALUE_VLAN_LOGON_PORT, &simulator))
+        return 1;
+    if (!SetKeyDword(VALUE_ENABLE_DHCP, 0) || !SetKeyDword(VALUE_MULTI_INTERFACE_CHECK, 0))
         return Fail("cannot write the product key");
 
     std::vector<double> tile, service;
     const wchar_t request[] = L"logon benchuser benchpassword";
     for (int i = 0; i < count; i++) {
         // The service's own logon, as a client that is already connected sees it.
-        std::wstring reply;
-        double start = NowMs();
-        BOOL ok = CallPipe(request, &reply);
-        service.push_back(NowMs() - start);
-        if (!ok || reply != L"OK")
-            return Fail("logon %d failed: %ls", i + 1, reply.c_str());
+        service.push_back(TimeCall(request, L"OK"));
+        if (service.back() < 0)
+            return Fail("logon %d failed", i + 1);
         // The tile: submit to serialization, the workflow's dialog and worker included.
         ICredentialProvider *provider;
         ICredentialProviderCredential *credential = OpenTile(m, &provider);
@@ -128,7 +104,7 @@ static int BenchSubmit(const Module &m, int count)
         CREDENTIAL_PROVIDER_CREDENTIAL_SERIALIZATION serialization = {};
         LPWSTR text = NULL;
         CREDENTIAL_PROVIDER_STATUS_ICON icon = CPSI_NONE;
-        start = NowMs();
+        double start = NowMs();
         HRESULT hr = credential->GetSerialization(&response, &serialization, &text, &icon);
         tile.push_back(NowMs() - start);
         if (hr != S_OK || response != CPGSR_RETURN_CREDENTIAL_FINISHED)
@@ -142,8 +118,8 @@ static int BenchSubmit(const Module &m, int count)
     WaitForSingleObject(simulator, 10000);
     CloseHandle(simulator);
     printf("submits: %d\n", count);
-    PrintTimes("tile submit:", tile);
-    PrintTimes("service logon:", service);
+    PrintStats("tile submit:", tile);
+    PrintStats("service logon:", service);
     printf("ratio: %.3f x the service's own logon\n", Median(tile) / Median(service));
     return 0;
 }
@@ -178,7 +154,7 @@ static int BenchLoad(int count)
         FreeLibrary(m.module);
     }
     printf("loads: %d\n", count);
-    PrintTimes("to seven descriptors:", times);
+    PrintStats("to seven descriptors:", times);
     return 0;
 }
 
@@ -212,21 +188,20 @@ static int BenchCycles(const Module &m, int count)
     return 0;
 }
 
-int main(int argc, char **argv)
+int wmain(int argc, wchar_t **argv)
 {
-    const char *what = argc > 1 ? argv[1] : "";
-    int count = argc > 2 ? atoi(argv[2]) : 0;
+    const std::wstring what = argc > 1 ? argv[1] : L"";
     if (FAILED(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED)))
         return 1;
-    if (strcmp(what, "load") == 0)
-        return BenchLoad(count > 0 ? count : 100);
+    if (what == L"load")
+        return BenchLoad(CountArg(argc, argv, 2, 100));
     Module m;
     if (!LoadTile(&m))
         return Fail("wardtile.dll did not load beside tilebench.exe");
-    if (strcmp(what, "submit") == 0)
-        return BenchSubmit(m, count > 0 ? count : 20);
-    if (strcmp(what, "cycles") == 0)
-        return BenchCycles(m, count > 0 ? count : 1000);
+    if (what == L"submit")
+        return BenchSubmit(m, CountArg(argc, argv, 2, 20));
+    if (what == L"cycles")
+        return BenchCycles(m, CountArg(argc, argv, 2, 1000));
     fprintf(stderr, "usage: tilebench submit|load|cycles [N]\n");
     return 2;
 }
