@@ -569,7 +569,7 @@ bool FileExists(const std::wstring &path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool ProcessMemoryHolds(HANDLE process, const std::wstring &text, bool privateOnly)
+bool ProcessMemoryHolds(HANDLE process, const std::wstring &text)
 {
     const char *wanted = reinterpret_cast<const char *>(text.data());
     const size_t wantedBytes = text.size() * sizeof(wchar_t);
@@ -580,7 +580,7 @@ bool ProcessMemoryHolds(HANDLE process, const std::wstring &text, bool privateOn
     for (BYTE *at = NULL; VirtualQueryEx(process, at, &region, sizeof(region)) == sizeof(region);
          at = static_cast<BYTE *>(region.BaseAddress) + region.RegionSize) {
         if (region.State != MEM_COMMIT || !(region.Protect & readable) || (region.Protect & PAGE_GUARD) ||
-            region.Type == MEM_IMAGE || (privateOnly && region.Type != MEM_PRIVATE))
+            region.Type == MEM_IMAGE)
             continue;
         block.resize(region.RegionSize);
         SIZE_T read = 0;

@@ -151,9 +151,8 @@ void RemoveTree(const std::wstring &path);
 std::string ReadFileBytes(const std::wstring &path);
 bool FileExists(const std::wstring &path);
 // Whether text (UTF-16) lies anywhere in the committed, readable memory of process (opened
-// with PROCESS_QUERY_INFORMATION and PROCESS_VM_READ), its images' sections aside; with
-// privateOnly, in its private pages only: what its own code allocated (a text another process
-// sent it by message also passes through mapped pages under Wine).
-bool ProcessMemoryHolds(HANDLE process, const std::wstring &text, bool privateOnly = false);
+// with PROCESS_QUERY_INFORMATION and PROCESS_VM_READ), its images' sections aside. Mapped
+// code-page tables hold the alphabet in order: a text looked for must not be such a run.
+bool ProcessMemoryHolds(HANDLE process, const std::wstring &text);
 
 }  // namespace test
