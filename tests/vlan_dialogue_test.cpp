@@ -452,10 +452,8 @@ TEST_F(VlanDialogueTest, LogoffServerChoiceAndAnswers)
             test::SetConfigString(c.subkey, VALUE_VLAN_LOGOFF_SERVER, L"127.0.0.1");
         if (c.subPort)
             test::SetConfigDword(c.subkey, VALUE_VLAN_LOGOFF_PORT, perVlan.Port());
-        if (c.global) {
-            test::SetConfigString(NULL, VALUE_VLAN_LOGOFF_SERVER, L"127.0.0.1");
-            test::SetConfigDword(NULL, VALUE_VLAN_LOGOFF_PORT, global.Port());
-        }
+        if (c.global)
+            test::PointSwitchAt(global.Port(), true);
         std::wstring reply = test::CallPipe(L"logoff");
         ExpectReply(c.reply, reply);
         Simulator &used = c.used == 'V' ? perVlan : global;

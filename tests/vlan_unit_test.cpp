@@ -381,11 +381,6 @@ protected:
         test::RemoveTree(logDir_);
         WSACleanup();
     }
-    void PointAt(const std::wstring &server, int port)
-    {
-        test::SetConfigString(NULL, VALUE_VLAN_LOGON_SERVER, server);
-        test::SetConfigDword(NULL, VALUE_VLAN_LOGON_PORT, port);
-    }
     // Runs "logon" for user and password; the window's result, ResultMessage kept.
     INT_PTR Logon(DLGPROC procedure, const std::wstring &user, const std::wstring &password)
     {
@@ -449,7 +444,7 @@ TEST_F(LogonWindow, AddressThatDoesNotConvertOrNamesAnotherHostAndCredentialsTha
     for (const Case &c : cases) {
         SCOPED_TRACE(test::Narrow(c.server.substr(0, 16) + L" " + c.user.substr(0, 8) + L" " +
                                   c.password.substr(0, 8)));
-        PointAt(c.server, listener.Port());
+        test::PointSwitchAt(listener.Port(), false, c.server);
         g_resolved.clear();
         EXPECT_EQ(OPERATION_FAILURE, Logon(VLANLogonDlgProc, c.user, c.password));
         EXPECT_EQ(c.message, std::wstring(ResultMessage));
@@ -463,7 +458,7 @@ TEST_F(LogonWindow, AddressThatDoesNotConvertOrNamesAnotherHostAndCredentialsTha
 TEST_F(LogonWindow, ResolverThatNeverAnswersEndsWithinTheTimeOut)
 {
     Listener listener;
-    PointAt(L"dez.example", listener.Port());
+    test::PointSwitchAt(listener.Port(), false, L"dez.example");
     const std::string noAnswer =
         "  getaddrinfo() gave no answer within " + std::to_string(DIALOGUE_MS) + " ms";
     for (bool blocks : {true, false}) {
@@ -550,7 +545,7 @@ INT_PTR CALLBACK TimerStarvingProc(HWND window, UINT message, WPARAM wParam, LPA
 TEST_F(LogonWindow, ServerThatFloodsOrStaysSilentEndsAtTheTimeLimitSendingNothing)
 {
     Listener listener;
-    PointAt(L"127.0.0.1", listener.Port());
+    test::PointSwitchAt(listener.Port());
     for (bool floods : {true, false}) {
         SCOPED_TRACE(floods ? "floods" : "silent");
         bool connected = false, closedByDialogue = false;

@@ -125,14 +125,19 @@ inline unsigned CountHandles()
 
 inline bool SetKeyString(const wchar_t *name, const wchar_t *value)
 {
-    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH, name, REG_SZ, value,
-                           (DWORD)((wcslen(value) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    return WriteConfigString(NULL, name, value, TRUE, TRUE) == ERROR_SUCCESS;
 }
 
 inline bool SetKeyDword(const wchar_t *name, DWORD value)
 {
-    return RegSetKeyValueW(HKEY_LOCAL_MACHINE, PRODUCT_KEY_PATH, name, REG_DWORD, &value,
-                           sizeof(value)) == ERROR_SUCCESS;
+    return WriteConfigDword(NULL, name, value, TRUE) == ERROR_SUCCESS;
+}
+
+// The product key's logon (or logoff) server as server at port.
+inline bool PointSwitchAt(int port, bool logoff = false, const wchar_t *server = L"127.0.0.1")
+{
+    return SetKeyString(logoff ? VALUE_VLAN_LOGOFF_SERVER : VALUE_VLAN_LOGON_SERVER, server) &&
+           SetKeyDword(logoff ? VALUE_VLAN_LOGOFF_PORT : VALUE_VLAN_LOGON_PORT, port);
 }
 
 // One transaction with pipe (the service's by default): the reply's text in *reply, or FALSE
@@ -183,13 +188,12 @@ inline double TimeCall(const wchar_t *request, const wchar_t *expected, DWORD ti
     return -1;
 }
 
-// StartSimulator, then the product key's serverValue and portValue pointed at it; false (said
+// StartSimulator, then the product key's logon (or logoff) server pointed at it; false (said
 // on stderr, the simulator ended) when either fails.
-inline bool StartSwitch(const wchar_t *script, int count, const wchar_t *serverValue, const wchar_t *portValue,
-                        HANDLE *process)
+inline bool StartSwitch(const wchar_t *script, int count, bool logoff, HANDLE *process)
 {
     int port = StartSimulator(script, count, process);
-    if (port != 0 && SetKeyString(serverValue, L"127.0.0.1") && SetKeyDword(portValue, port))
+    if (port != 0 && PointSwitchAt(port, logoff))
         return true;
     fprintf(stderr, "%ls: dezsim did not start or the product key is not writable\n", script);
     if (*process != NULL)

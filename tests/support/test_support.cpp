@@ -456,8 +456,7 @@ void SetConfigDword(const wchar_t *subkey, const wchar_t *name, DWORD value)
 
 void PointSwitchAt(int port, bool logoff, const std::wstring &server)
 {
-    SetConfigString(NULL, logoff ? VALUE_VLAN_LOGOFF_SERVER : VALUE_VLAN_LOGON_SERVER, server);
-    SetConfigDword(NULL, logoff ? VALUE_VLAN_LOGOFF_PORT : VALUE_VLAN_LOGON_PORT, port);
+    bench::PointSwitchAt(port, logoff, server.c_str());
 }
 
 bool StartSwitch(Simulator *simulator, const std::wstring &script, bool logoff, int connections)

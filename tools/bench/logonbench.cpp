@@ -17,7 +17,7 @@ int wmain(int argc, wchar_t **argv)
         fprintf(stderr, "wardhost is not listening (error %lu)\n", GetLastError());
         return 1;
     }
-    if (!StartSwitch(L"logon-group.txt", count, VALUE_VLAN_LOGON_SERVER, VALUE_VLAN_LOGON_PORT, &simulator))
+    if (!StartSwitch(L"logon-group.txt", count, false, &simulator))
         return 1;
     std::vector<double> times;
     for (int i = 0; i < count; i++) {

@@ -82,7 +82,7 @@ static int BenchSubmit(const Module &m, int count)
     if (!WaitForService(60000))
         return Fail("wardhost is not listening");
     HANDLE simulator = NULL;
-    if (!StartSwitch(L"logon-group.txt", 2 * count, VALUE_VLAN_LOGON_SERVER, VALUE_VLAN_LOGON_PORT, &simulator))
+    if (!StartSwitch(L"logon-group.txt", 2 * count, false, &simulator))
         return 1;
     if (!SetKeyDword(VALUE_ENABLE_DHCP, 0) || !SetKeyDword(VALUE_MULTI_INTERFACE_CHECK, 0))
         return Fail("cannot write the product key");

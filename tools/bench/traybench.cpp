@@ -73,10 +73,8 @@ int wmain(int argc, wchar_t **argv)
         return 1;
     }
     HANDLE logonSwitch, logoffSwitch;
-    if (!bench::StartSwitch(L"logon-group.txt", 2 * logons + cycles + sessionEnds, VALUE_VLAN_LOGON_SERVER,
-                            VALUE_VLAN_LOGON_PORT, &logonSwitch) ||
-        !bench::StartSwitch(L"logoff.txt", cycles + sessionEnds, VALUE_VLAN_LOGOFF_SERVER, VALUE_VLAN_LOGOFF_PORT,
-                            &logoffSwitch) ||
+    if (!bench::StartSwitch(L"logon-group.txt", 2 * logons + cycles + sessionEnds, false, &logonSwitch) ||
+        !bench::StartSwitch(L"logoff.txt", cycles + sessionEnds, true, &logoffSwitch) ||
         !bench::SetKeyDword(VALUE_ENABLE_DHCP, 0) || !bench::SetKeyDword(VALUE_VLAN_LOGON, 1)) {
         fwprintf(stderr, L"cannot write the product key\n");
         return 1;
